@@ -1,0 +1,177 @@
+#include "core/cmdline.h"
+
+#include "config/config.h"
+#include "core/catalog.h"
+#include "core/log.h"
+
+namespace {
+
+void take(char* dst, size_t cap, const char* token) { str_copy(dst, token, cap); }
+
+bool is_cmd(const char* cmd, const char* name) { return str_icmp(cmd, name) == 0; }
+
+void print_usage() {
+    log_msg(m_usage);
+    log_msg(m_usage2);
+    log_msg(m_usage3);
+}
+
+// Boss for areafix/areas: -1 the global part, a section index, or -2 (fail).
+int select_af_boss(const CmdLine& cl) {
+    int b = find_arg(cl.arg);
+    if (b != -1) return b;
+    if (g_cfg.boss_count == 0) return -1;
+    if (g_cfg.boss_count == 1) return 0;
+    log_msg2(m_badcmd, cl.cmd);
+    return -2;
+}
+
+unsigned not_built(const char* cmd) {
+    log_msg2(m_notbuilt, cmd);
+    return EXIT_CONFIG;
+}
+
+unsigned run(const CmdLine& cl, const Drivers& d) {
+    const char* cmd = cl.cmd;
+    if (is_cmd(cmd, "poll")) return d.poll ? d.poll(cl.arg) : not_built(cmd);
+    if (is_cmd(cmd, "toss")) return d.toss ? d.toss() : not_built(cmd);
+    if (is_cmd(cmd, "scan")) {
+        int b = find_arg(cl.arg);
+        if (b == -2) return EXIT_CONFIG;
+        return d.scan ? d.scan(b) : not_built(cmd);
+    }
+    if (is_cmd(cmd, "all")) {
+        int b = find_arg(cl.arg);
+        if (b == -2) return EXIT_CONFIG;
+        unsigned mxcode = 0;
+        auto mx = [&mxcode](unsigned code) {
+            if (code > mxcode) mxcode = code;
+        };
+        log_msg(m_st_scan);
+        mx(d.scan ? d.scan(b) : not_built("scan"));
+        log_msg(m_st_poll);
+        mx(d.poll ? d.poll(cl.arg) : not_built("poll"));
+        log_msg(m_st_toss);
+        mx(d.toss ? d.toss() : not_built("toss"));
+        return mxcode;
+    }
+    if (is_cmd(cmd, "areafix") || is_cmd(cmd, "areas")) {
+        int b = select_af_boss(cl);
+        if (b == -2) return EXIT_CONFIG;
+        if (is_cmd(cmd, "areafix")) return d.areafix ? d.areafix(b, cl.afcmds) : not_built(cmd);
+        return d.areas ? d.areas(b) : not_built(cmd);
+    }
+    return EXIT_CONFIG;  // not reached: checked by the caller
+}
+
+bool known_command(const char* cmd) {
+    static const char* const names[] = {"poll", "toss", "scan", "all", "areafix", "areas"};
+    for (const char* n : names)
+        if (is_cmd(cmd, n)) return true;
+    return false;
+}
+
+int finish(unsigned code) {
+    log_num(m_exit, code);
+    return static_cast<int>(code);
+}
+
+}  // namespace
+
+void parse_cmdline(int argc, const char* const* argv, CmdLine& cl) {
+    char tok[TOKEN_MAX];
+    auto next = [&](int& i) -> const char* {
+        // A missing value gives an empty token.
+        if (i + 1 >= argc) return "";
+        str_copy(tok, argv[++i], sizeof tok);
+        return tok;
+    };
+    for (int i = 1; i < argc; ++i) {
+        char word[TOKEN_MAX];
+        str_copy(word, argv[i], sizeof word);
+        if (str_icmp(word, "-c") == 0) {
+            take(cl.cfg_path, sizeof cl.cfg_path, next(i));
+        } else if (str_icmp(word, "-lang") == 0) {
+            const char* v = next(i);
+            if (str_icmp(v, "de") == 0) {
+                cl.lang_cli = LANG_DE;
+            } else if (str_icmp(v, "en") == 0) {
+                cl.lang_cli = LANG_EN;
+            } else {
+                cl.badlang = true;
+                take(cl.badval, sizeof cl.badval, v);
+            }
+        } else if (str_icmp(word, "-a") == 0) {
+            take(cl.start_area, sizeof cl.start_area, next(i));
+        } else if (str_icmp(word, "-m") == 0) {
+            cl.start_msg = parse_u64(next(i));
+        } else if (str_icmp(word, "--hold-lock") == 0) {
+            cl.hold_lock = parse_u64(next(i));
+        } else if (cl.cmd[0] == '\0') {
+            take(cl.cmd, sizeof cl.cmd, word);
+        } else if (cl.arg[0] == '\0') {
+            take(cl.arg, sizeof cl.arg, word);
+        } else if (str_icmp(cl.cmd, "areafix") == 0 && cl.afcmds[0] == '\0') {
+            take(cl.afcmds, sizeof cl.afcmds, word);
+        } else {
+            cl.too_many = true;
+        }
+    }
+}
+
+int find_arg(const char* arg) {
+    if (arg[0] == '\0' || str_icmp(arg, "all") == 0) return -1;
+    int i = cfg_find(g_cfg, arg);
+    if (i < 0) {
+        log_msg2(bmain_m_notfound, arg);
+        return -2;
+    }
+    return i;
+}
+
+int start(int argc, const char* const* argv, const Drivers& drivers) {
+    CmdLine cl;
+    parse_cmdline(argc, argv, cl);
+    lang_init(cl.lang_cli, cl.cfg_path);
+
+    if (cl.badlang) {
+        con_cli();
+        log_msg2(m_badlang, cl.badval);
+        return finish(EXIT_CONFIG);
+    }
+    if (cl.cmd[0] == '\0') {
+        if (cl.hold_lock > 0) {
+            if (drivers.hold_lock == nullptr) {
+                con_cli();
+                log_msg2(m_notbuilt, "--hold-lock");
+                return EXIT_CONFIG;
+            }
+            con_init();
+            if (load_config(g_cfg, cl.cfg_path) != 0) return EXIT_CONFIG;
+            return drivers.hold_lock(cl);
+        }
+        if (drivers.gui == nullptr) {
+            con_cli();
+            log_msg(m_nogui);
+            return EXIT_CONFIG;
+        }
+        return drivers.gui(cl);
+    }
+
+    con_cli();
+    if (is_cmd(cl.cmd, "-h") || is_cmd(cl.cmd, "--help") || is_cmd(cl.cmd, "/?")) {
+        log_msg(m_banner);
+        log_msg(m_copy);
+        print_usage();
+        return finish(EXIT_OK);
+    }
+    log_msg(m_banner);
+    log_msg(m_copy);
+    if (!known_command(cl.cmd) || cl.too_many || (is_cmd(cl.cmd, "toss") && cl.arg[0] != '\0')) {
+        log_msg2(m_badcmd, cl.cmd);
+        print_usage();
+        return finish(EXIT_CONFIG);
+    }
+    if (load_config(g_cfg, cl.cfg_path) != 0) return finish(EXIT_CONFIG);
+    return finish(run(cl, drivers));
+}

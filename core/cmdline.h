@@ -1,0 +1,64 @@
+// Command line and run modes.
+//
+// start() reads the command line, chooses the language and either runs one
+// command as a console run that ends with an exit code, or hands over to the
+// editor. The exit codes are an interface: the editor shows them as texts.
+//
+// The drivers of the commands are passed in (Drivers); a missing one makes
+// its command end with a "not built yet" error and EXIT_CONFIG.
+#pragma once
+
+#include <cstdint>
+
+#include "core/strutil.h"
+
+enum ExitCode : unsigned {
+    EXIT_OK = 0,
+    EXIT_CONFIG = 1,
+    EXIT_NET = 2,
+    EXIT_AUTH = 3,
+    EXIT_BUSY = 4,
+    EXIT_PROTO = 5,
+    EXIT_LOCK = 6,
+};
+
+constexpr size_t TOKEN_MAX = 520;  // a token keeps at most 519 bytes
+constexpr uint32_t LOCK_WAIT_MS = 10000;
+
+struct CmdLine {
+    char cfg_path[WP_PATH_MAX] = "wrenpost.cfg";
+    char cmd[32] = "";
+    char arg[64] = "";
+    char afcmds[WP_PATH_MAX] = "";
+    int lang_cli = 0;  // 0 none, LANG_DE, LANG_EN
+    bool badlang = false;
+    char badval[32] = "";
+    bool too_many = false;  // a superfluous bare word
+    // Editor start only:
+    char start_area[64] = "";
+    uint64_t start_msg = 0;
+    uint64_t hold_lock = 0;  // seconds, 0 = not given
+};
+
+// Reads the tokens (argv[1..argc-1]) into cl.
+void parse_cmdline(int argc, const char* const* argv, CmdLine& cl);
+
+// The drivers behind the commands. Each returns an exit code.
+struct Drivers {
+    unsigned (*poll)(const char* arg) = nullptr;            // all bosses or one
+    unsigned (*toss)() = nullptr;                          // toss run
+    unsigned (*scan)(int scan_only) = nullptr;             // export run, -1 = all bosses
+    unsigned (*areafix)(int boss, const char* cmds) = nullptr;  // boss -1 = global part
+    unsigned (*areas)(int boss) = nullptr;
+    // Editor start (no command word). Returns the exit code.
+    int (*gui)(const CmdLine& cl) = nullptr;
+    // Editor start with --hold-lock N, after the configuration was loaded.
+    int (*hold_lock)(const CmdLine& cl) = nullptr;
+};
+
+// Boss selection: empty or "all" gives -1 (all bosses); otherwise the section
+// index, or -2 after logging bmain_m_notfound.
+int find_arg(const char* arg);
+
+// The whole program run. Returns the process exit code.
+int start(int argc, const char* const* argv, const Drivers& drivers);

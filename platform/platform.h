@@ -1,0 +1,165 @@
+// Operating-system layer.
+//
+// Every call the rest of wrenpost makes to the operating system goes through
+// this header: files and directories, byte-range locks, the exclusive lock
+// file, clocks, processes, the console and the user-interface language. The
+// POSIX implementation lives in posix.cc; a Windows one can be put beside it
+// without touching any caller.
+//
+// Conventions:
+// - Paths are NUL-terminated byte strings; "/" separates directories.
+// - Files are always opened shared: other processes may read and write them
+//   at the same time (POSIX never denies this anyway).
+// - Functions return 0 on success and a non-zero code on failure unless they
+//   say otherwise; errno is never part of the contract.
+// - A pf_file is a plain descriptor; PF_INVALID marks "no file". The caller
+//   owns every handle it gets and closes it with pf_close.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using pf_file = int;
+constexpr pf_file PF_INVALID = -1;
+
+// ---- Files ----------------------------------------------------------------
+
+enum class PfCreate {
+    OpenExisting,      // fail when missing
+    OpenAlways,        // create when missing, keep contents
+    CreateAlways,      // create or truncate
+    CreateNew,         // fail when the file exists
+    TruncateExisting,  // fail when missing, else truncate
+};
+
+enum class PfAccess { Read, ReadWrite };
+
+// Opens `path`. Returns PF_INVALID on failure.
+pf_file pf_open(const char* path, PfAccess access, PfCreate disposition);
+void pf_close(pf_file h);
+
+// Reads up to n bytes at the file position. Returns the count (0 at the end),
+// or -1 on error. Retries on EINTR.
+int64_t pf_read(pf_file h, void* buf, size_t n);
+// Writes all n bytes at the file position. Returns 0 when all were written,
+// 1 otherwise (a short write is an error).
+int pf_write(pf_file h, const void* buf, size_t n);
+
+enum class PfSeek { Begin, Current, End };
+// Moves the file position. Returns the new position, or -1 on error.
+int64_t pf_seek(pf_file h, int64_t offset, PfSeek origin);
+// Size in bytes, or -1 on error.
+int64_t pf_size(pf_file h);
+// Cuts (or extends) the file at the current position. 0 on success.
+int pf_set_end(pf_file h);
+// Forces written data to the disk. 0 on success.
+int pf_sync(pf_file h);
+
+// Byte-range lock, taken without waiting: 0 when taken, 1 when another open
+// file holds an overlapping lock, -1 on error. The lock belongs to the open
+// file (not the process), so two handles of one process exclude each other,
+// and it is released when the handle is closed or its holder dies.
+int pf_lock_range(pf_file h, uint64_t offset, uint64_t len);
+int pf_unlock_range(pf_file h, uint64_t offset, uint64_t len);
+
+// ---- Fault injection (tests) ----------------------------------------------
+
+// After pf_fault_write_after(n) with n > 0, the n-th following pf_write fails
+// (writes nothing and returns 1); every write after it succeeds again.
+// n = 0 switches the fault off. Process-wide; not thread-safe.
+void pf_fault_write_after(long n);
+
+// ---- Paths and directories ------------------------------------------------
+
+// 0 on success, 1 when the file is missing or cannot be deleted.
+int pf_delete(const char* path);
+// Renames. With replace = false an existing target makes it fail (atomically:
+// no window in which the target could be overwritten). 0 on success.
+int pf_rename(const char* from, const char* to, bool replace);
+// Creates one directory. 0 when created, 1 when it already exists (as a
+// directory or anything else), -1 on any other failure.
+int pf_mkdir(const char* path);
+
+struct PfStat {
+    bool exists = false;
+    bool is_dir = false;
+    bool read_only = false;  // no write permission for the owner
+    int64_t size = 0;
+    int64_t mtime = 0;  // last write, seconds since 1970 (UTC)
+};
+// Never fails: a missing path gives exists = false.
+PfStat pf_stat(const char* path);
+
+struct PfDirEntry {
+    std::string name;  // no "." or ".."
+    bool is_dir = false;
+    bool is_file = false;  // plain file; sockets, devices etc. are neither
+    int64_t size = 0;
+    int64_t mtime = 0;
+};
+// Lists a directory in the order the system returns (no sorting).
+// 0 on success, 1 when it cannot be opened.
+int pf_list_dir(const char* path, std::vector<PfDirEntry>& out);
+
+// Absolute, lexically normalised form of `path` ("." and ".." resolved
+// without following links). Returns 0, or 1 when it does not fit in cap.
+int pf_full_path(const char* path, char* out, size_t cap);
+
+// ---- Exclusive lock file --------------------------------------------------
+
+// A lock file exists only while it is held: acquiring creates it (or takes
+// over a left-over one that nobody holds), writes `content` into it and holds
+// an exclusive lock; releasing deletes it. The kernel releases the lock when
+// the holder dies, so a crashed holder never blocks the next one.
+struct PfLockFile {
+    pf_file fd = PF_INVALID;
+    std::string path;
+};
+// Tries once, without waiting: 0 when taken, 1 when another holder has it,
+// -1 when the file cannot be created.
+int pf_lockfile_try(const char* path, const char* content, PfLockFile& lf);
+// Deletes the file and drops the lock. Harmless on an unheld PfLockFile.
+void pf_lockfile_release(PfLockFile& lf);
+
+// ---- Time -----------------------------------------------------------------
+
+void pf_sleep_ms(uint32_t ms);
+// Seconds since 1970, UTC.
+int64_t pf_unix_now_utc();
+// Local wall-clock time counted as if it were UTC.
+uint64_t pf_unix_now_local();
+// Offset of local time from UTC in minutes (east positive), daylight saving
+// time included, as it is now.
+int pf_utc_offset_minutes();
+
+struct PfLocalTime {
+    int year, month, day, hour, minute, second, weekday;  // weekday 0 = Sunday
+};
+PfLocalTime pf_local_time();
+// Milliseconds from an arbitrary fixed point (monotonic).
+uint64_t pf_ticks_ms();
+
+// ---- Processes ------------------------------------------------------------
+
+uint32_t pf_getpid();
+// True when a process with this id exists (also when it belongs to another
+// user).
+bool pf_pid_alive(uint32_t pid);
+
+// ---- Console --------------------------------------------------------------
+
+// The descriptor for command-run output: standard output when it is open,
+// else the controlling terminal, else PF_INVALID (output is then dropped).
+pf_file pf_console_cli();
+// Standard output as it is (may be closed).
+pf_file pf_console_std();
+// One write of n bytes; errors are ignored.
+void pf_console_write(pf_file h, const char* buf, size_t n);
+
+// ---- User interface language ----------------------------------------------
+
+// 1 (German) when the first set of LC_ALL, LC_MESSAGES, LANG starts with
+// "de", else 2 (English).
+int pf_ui_language();

@@ -1,0 +1,351 @@
+// POSIX (Linux) implementation of platform.h.
+//
+// Byte-range locks are open-file-description locks (F_OFD_SETLK): they belong
+// to the open file, so two handles in one process exclude each other, and the
+// kernel drops them when the last descriptor of the description closes. The
+// lock file uses flock(LOCK_EX) and checks after locking that the path still
+// names the locked inode, because a releasing holder unlinks it.
+#include "platform/platform.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <string>
+
+// ---- Files ----------------------------------------------------------------
+
+static long g_fault_write = 0;
+
+void pf_fault_write_after(long n) { g_fault_write = n; }
+
+pf_file pf_open(const char* path, PfAccess access, PfCreate disposition) {
+    if (path == nullptr || path[0] == '\0') return PF_INVALID;
+    int flags = O_CLOEXEC | (access == PfAccess::Read ? O_RDONLY : O_RDWR);
+    switch (disposition) {
+        case PfCreate::OpenExisting:
+            break;
+        case PfCreate::OpenAlways:
+            flags |= O_CREAT;
+            break;
+        case PfCreate::CreateAlways:
+            flags |= O_CREAT | O_TRUNC;
+            break;
+        case PfCreate::CreateNew:
+            flags |= O_CREAT | O_EXCL;
+            break;
+        case PfCreate::TruncateExisting:
+            flags |= O_TRUNC;
+            break;
+    }
+    int fd;
+    do {
+        fd = ::open(path, flags, 0644);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return PF_INVALID;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        return PF_INVALID;
+    }
+    return fd;
+}
+
+void pf_close(pf_file h) {
+    if (h >= 0) ::close(h);
+}
+
+int64_t pf_read(pf_file h, void* buf, size_t n) {
+    if (h < 0) return -1;
+    ssize_t r;
+    do {
+        r = ::read(h, buf, n);
+    } while (r < 0 && errno == EINTR);
+    return r;
+}
+
+int pf_write(pf_file h, const void* buf, size_t n) {
+    if (h < 0) return 1;
+    if (g_fault_write > 0 && --g_fault_write == 0) return 1;
+    const char* p = static_cast<const char*>(buf);
+    while (n > 0) {
+        ssize_t w = ::write(h, p, n);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return 1;
+        }
+        if (w == 0) return 1;
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return 0;
+}
+
+int64_t pf_seek(pf_file h, int64_t offset, PfSeek origin) {
+    int whence = origin == PfSeek::Begin ? SEEK_SET : origin == PfSeek::Current ? SEEK_CUR : SEEK_END;
+    off_t r = ::lseek(h, static_cast<off_t>(offset), whence);
+    return r < 0 ? -1 : static_cast<int64_t>(r);
+}
+
+int64_t pf_size(pf_file h) {
+    struct stat st;
+    if (h < 0 || fstat(h, &st) != 0) return -1;
+    return static_cast<int64_t>(st.st_size);
+}
+
+int pf_set_end(pf_file h) {
+    off_t pos = ::lseek(h, 0, SEEK_CUR);
+    if (pos < 0) return 1;
+    int r;
+    do {
+        r = ::ftruncate(h, pos);
+    } while (r != 0 && errno == EINTR);
+    return r == 0 ? 0 : 1;
+}
+
+int pf_sync(pf_file h) { return ::fsync(h) == 0 ? 0 : 1; }
+
+static int ofd_lock(pf_file h, short type, uint64_t offset, uint64_t len) {
+    struct flock fl;
+    memset(&fl, 0, sizeof fl);
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = static_cast<off_t>(offset);
+    fl.l_len = static_cast<off_t>(len);
+    fl.l_pid = 0;
+    if (fcntl(h, F_OFD_SETLK, &fl) == 0) return 0;
+    if (errno == EAGAIN || errno == EACCES) return 1;
+    return -1;
+}
+
+int pf_lock_range(pf_file h, uint64_t offset, uint64_t len) {
+    if (h < 0) return -1;
+    return ofd_lock(h, F_WRLCK, offset, len);
+}
+
+int pf_unlock_range(pf_file h, uint64_t offset, uint64_t len) {
+    if (h < 0) return -1;
+    return ofd_lock(h, F_UNLCK, offset, len) == 0 ? 0 : -1;
+}
+
+// ---- Paths and directories ------------------------------------------------
+
+int pf_delete(const char* path) {
+    struct stat st;
+    if (lstat(path, &st) != 0 || S_ISDIR(st.st_mode)) return 1;
+    return ::unlink(path) == 0 ? 0 : 1;
+}
+
+int pf_rename(const char* from, const char* to, bool replace) {
+    if (replace) return ::rename(from, to) == 0 ? 0 : 1;
+    return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0 ? 0 : 1;
+}
+
+int pf_mkdir(const char* path) {
+    if (::mkdir(path, 0755) == 0) return 0;
+    return errno == EEXIST ? 1 : -1;
+}
+
+PfStat pf_stat(const char* path) {
+    PfStat s;
+    struct stat st;
+    if (path == nullptr || ::stat(path, &st) != 0) return s;
+    s.exists = true;
+    s.is_dir = S_ISDIR(st.st_mode);
+    s.read_only = (st.st_mode & S_IWUSR) == 0;
+    s.size = static_cast<int64_t>(st.st_size);
+    s.mtime = static_cast<int64_t>(st.st_mtime);
+    return s;
+}
+
+int pf_list_dir(const char* path, std::vector<PfDirEntry>& out) {
+    out.clear();
+    DIR* d = opendir(path);
+    if (d == nullptr) return 1;
+    std::string base = path;
+    if (!base.empty() && base.back() != '/') base += '/';
+    while (struct dirent* e = readdir(d)) {
+        if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
+        PfDirEntry de;
+        de.name = e->d_name;
+        struct stat st;
+        if (::stat((base + de.name).c_str(), &st) == 0) {
+            de.is_dir = S_ISDIR(st.st_mode);
+            de.is_file = S_ISREG(st.st_mode);
+            de.size = static_cast<int64_t>(st.st_size);
+            de.mtime = static_cast<int64_t>(st.st_mtime);
+        }
+        out.push_back(std::move(de));
+    }
+    closedir(d);
+    return 0;
+}
+
+int pf_full_path(const char* path, char* out, size_t cap) {
+    std::string in;
+    if (path[0] != '/') {
+        char cwd[4096];
+        if (getcwd(cwd, sizeof cwd) == nullptr) return 1;
+        in = cwd;
+        in += '/';
+    }
+    in += path;
+    std::vector<std::string> parts;
+    size_t i = 0;
+    while (i < in.size()) {
+        size_t j = in.find('/', i);
+        if (j == std::string::npos) j = in.size();
+        std::string seg = in.substr(i, j - i);
+        if (seg == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!seg.empty() && seg != ".") {
+            parts.push_back(seg);
+        }
+        i = j + 1;
+    }
+    std::string r;
+    for (const auto& p : parts) r += "/" + p;
+    if (r.empty()) r = "/";
+    if (r.size() + 1 > cap) return 1;
+    memcpy(out, r.c_str(), r.size() + 1);
+    return 0;
+}
+
+// ---- Exclusive lock file --------------------------------------------------
+
+int pf_lockfile_try(const char* path, const char* content, PfLockFile& lf) {
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        int fd = ::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0) return -1;
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            int e = errno;
+            ::close(fd);
+            return e == EWOULDBLOCK ? 1 : -1;
+        }
+        // The previous holder may have unlinked the path between our open and
+        // our lock: then we hold a lock on an orphan inode. Try again.
+        struct stat a, b;
+        if (fstat(fd, &a) != 0 || ::stat(path, &b) != 0 || a.st_ino != b.st_ino ||
+            a.st_dev != b.st_dev) {
+            ::close(fd);
+            continue;
+        }
+        size_t n = content ? strlen(content) : 0;
+        if (ftruncate(fd, 0) != 0 || (n > 0 && pf_write(fd, content, n) != 0)) {
+            // The lock is ours even when the note inside cannot be written.
+        }
+        lf.fd = fd;
+        lf.path = path;
+        return 0;
+    }
+    return -1;
+}
+
+void pf_lockfile_release(PfLockFile& lf) {
+    if (lf.fd < 0) return;
+    // Unlink while still holding the lock, so nobody can lock the old inode
+    // after we let go and believe it is the current file.
+    ::unlink(lf.path.c_str());
+    ::close(lf.fd);
+    lf.fd = PF_INVALID;
+    lf.path.clear();
+}
+
+// ---- Time -----------------------------------------------------------------
+
+void pf_sleep_ms(uint32_t ms) {
+    struct timespec ts;
+    ts.tv_sec = ms / 1000;
+    ts.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}
+
+int64_t pf_unix_now_utc() { return static_cast<int64_t>(time(nullptr)); }
+
+int pf_utc_offset_minutes() {
+    time_t now = time(nullptr);
+    struct tm lt;
+    localtime_r(&now, &lt);
+    return static_cast<int>(lt.tm_gmtoff / 60);
+}
+
+uint64_t pf_unix_now_local() {
+    time_t now = time(nullptr);
+    struct tm lt;
+    localtime_r(&now, &lt);
+    return static_cast<uint64_t>(static_cast<int64_t>(now) + lt.tm_gmtoff);
+}
+
+PfLocalTime pf_local_time() {
+    time_t now = time(nullptr);
+    struct tm lt;
+    localtime_r(&now, &lt);
+    return PfLocalTime{lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday, lt.tm_hour,
+                       lt.tm_min,         lt.tm_sec,     lt.tm_wday};
+}
+
+uint64_t pf_ticks_ms() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+// ---- Processes ------------------------------------------------------------
+
+uint32_t pf_getpid() { return static_cast<uint32_t>(getpid()); }
+
+bool pf_pid_alive(uint32_t pid) {
+    if (pid == 0 || pid > 0x7fffffffu) return false;
+    if (kill(static_cast<pid_t>(pid), 0) == 0) return true;
+    if (errno == ESRCH) return false;
+    return true;  // EPERM: it exists but is not ours
+}
+
+// ---- Console --------------------------------------------------------------
+
+static bool fd_open(int fd) { return fcntl(fd, F_GETFD) != -1; }
+
+pf_file pf_console_std() { return fd_open(STDOUT_FILENO) ? STDOUT_FILENO : PF_INVALID; }
+
+pf_file pf_console_cli() {
+    if (fd_open(STDOUT_FILENO)) return STDOUT_FILENO;
+    int fd = ::open("/dev/tty", O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    return fd >= 0 ? fd : PF_INVALID;
+}
+
+void pf_console_write(pf_file h, const char* buf, size_t n) {
+    if (h < 0) return;
+    // Drop the write silently when the reader has gone; never die of SIGPIPE.
+    static bool ignored = false;
+    if (!ignored) {
+        signal(SIGPIPE, SIG_IGN);
+        ignored = true;
+    }
+    while (n > 0) {
+        ssize_t w = ::write(h, buf, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return;
+        buf += w;
+        n -= static_cast<size_t>(w);
+    }
+}
+
+// ---- User interface language ----------------------------------------------
+
+int pf_ui_language() {
+    const char* names[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+    for (const char* n : names) {
+        const char* v = getenv(n);
+        if (v != nullptr && v[0] != '\0') return (v[0] == 'd' && v[1] == 'e') ? 1 : 2;
+    }
+    return 2;
+}

@@ -1,0 +1,43 @@
+// Helpers shared by the unit tests: scratch directories, whole-file I/O and
+// running the wrenpost binary.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace wptest {
+
+// A fresh directory under $TMPDIR (or /tmp), removed with its contents when
+// the object dies.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& data);
+bool file_exists(const std::string& path);
+
+struct RunResult {
+    int code = -1;       // exit code, or -1 when the process did not exit normally
+    std::string out;     // standard output
+};
+// Runs the wrenpost binary with `args` in directory `cwd` (empty = current),
+// with extra environment entries ("NAME=value") added.
+RunResult run_wrenpost(const std::vector<std::string>& args, const std::string& cwd = "",
+                       const std::vector<std::string>& env = {});
+
+// Lines of a log text, split at CR LF, without the line ends.
+std::vector<std::string> log_lines(const std::string& out);
+// The text of a log line without its "[HH:MM:SS] " time stamp.
+std::string log_text(const std::string& line);
+
+}  // namespace wptest
