@@ -12,6 +12,7 @@ int g_lang = 0;
 #include "mailer/messages.def"
 #include "scanner/messages.def"
 #include "tosser/messages.def"
+#include "tosser/messages_pkt.def"
 #undef MSG
 
 const CatalogRow catalog_rows[] = {
@@ -22,6 +23,7 @@ const CatalogRow catalog_rows[] = {
 #include "mailer/messages.def"
 #include "scanner/messages.def"
 #include "tosser/messages.def"
+#include "tosser/messages_pkt.def"
 #undef MSG
 };
 const size_t catalog_count = sizeof catalog_rows / sizeof catalog_rows[0];

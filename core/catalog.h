@@ -24,6 +24,7 @@ extern int g_lang;
 #include "mailer/messages.def"
 #include "scanner/messages.def"
 #include "tosser/messages.def"
+#include "tosser/messages_pkt.def"
 #undef MSG
 
 struct CatalogRow {
