@@ -9,11 +9,11 @@
 Config g_cfg;
 
 const char* const cfg_keys[NFIELDS] = {
-    "address",  "boss_host", "boss_port",  "boss_address", "password",     "inbound",
-    "outbound", "sysop",     "system",     "location",     "cram",         "netmail",
-    "pkt_password", "badarea", "dupearea", "dupemode",     "dupedb",       "netname",
-    "outmode",  "pack",      "bso_zone",   "echo_path",    "autopoll",     "areafix_name",
-    "areafix_password", "autocreate", "movebad", "areadir", "areafix_query",
+    "address",          "boss_host",  "boss_port", "boss_address", "password",      "inbound",
+    "outbound",         "sysop",      "system",    "location",     "cram",          "netmail",
+    "pkt_password",     "badarea",    "dupearea",  "dupemode",     "dupedb",        "netname",
+    "outmode",          "pack",       "bso_zone",  "echo_path",    "autopoll",      "areafix_name",
+    "areafix_password", "autocreate", "movebad",   "areadir",      "areafix_query",
 };
 
 namespace {
@@ -23,13 +23,14 @@ struct Default {
     const char* value;
 };
 const Default kDefaults[] = {
-    {F_PORT, "24554"},     {F_SYSOP, "Sysop"},       {F_SYSTEM, "wrenpost"},
-    {F_LOCATION, "Unknown"}, {F_AFNAME, "AreaFix"},  {F_AFQUERY, "%LINKED"},
-    {F_AUTOCREATE, "yes"}, {F_MOVEBAD, "yes"},
+    {F_PORT, "24554"},     {F_SYSOP, "Sysop"},     {F_SYSTEM, "wrenpost"}, {F_LOCATION, "Unknown"},
+    {F_AFNAME, "AreaFix"}, {F_AFQUERY, "%LINKED"}, {F_AUTOCREATE, "yes"},  {F_MOVEBAD, "yes"},
 };
 const CfgField kRequired[] = {F_ADDRESS, F_HOST, F_BOSSADDR, F_INBOUND, F_OUTBOUND};
 
-bool blank(char c) { return c == ' ' || c == '\t'; }
+bool blank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 struct Parser {
     Config& c;
@@ -136,7 +137,8 @@ struct Parser {
             // Keys and values are cut to fit; the key is only ever compared.
             char key[CFG_STR];
             char value[CFG_STR];
-            size_t kn = static_cast<size_t>(ke - p) < CFG_STR - 1 ? static_cast<size_t>(ke - p) : CFG_STR - 1;
+            size_t kn = static_cast<size_t>(ke - p) < CFG_STR - 1 ? static_cast<size_t>(ke - p)
+                                                                  : CFG_STR - 1;
             std::memcpy(key, p, kn);
             key[kn] = '\0';
             // An echoarea value may hold a path of 255 bytes after the tag,

@@ -22,10 +22,35 @@ constexpr int NFIELDS = 29;
 
 // Field numbers of a boss record, in file-table order.
 enum CfgField {
-    F_ADDRESS, F_HOST, F_PORT, F_BOSSADDR, F_PASSWORD, F_INBOUND, F_OUTBOUND, F_SYSOP,
-    F_SYSTEM, F_LOCATION, F_CRAM, F_NETMAIL, F_PKTPWD, F_BADAREA, F_DUPEAREA, F_DUPEMODE,
-    F_DUPEDB, F_NETNAME, F_OUTMODE, F_PACK, F_BSOZONE, F_ECHOPATH, F_AUTOPOLL, F_AFNAME,
-    F_AFPWD, F_AUTOCREATE, F_MOVEBAD, F_AREADIR, F_AFQUERY,
+    F_ADDRESS,
+    F_HOST,
+    F_PORT,
+    F_BOSSADDR,
+    F_PASSWORD,
+    F_INBOUND,
+    F_OUTBOUND,
+    F_SYSOP,
+    F_SYSTEM,
+    F_LOCATION,
+    F_CRAM,
+    F_NETMAIL,
+    F_PKTPWD,
+    F_BADAREA,
+    F_DUPEAREA,
+    F_DUPEMODE,
+    F_DUPEDB,
+    F_NETNAME,
+    F_OUTMODE,
+    F_PACK,
+    F_BSOZONE,
+    F_ECHOPATH,
+    F_AUTOPOLL,
+    F_AFNAME,
+    F_AFPWD,
+    F_AUTOCREATE,
+    F_MOVEBAD,
+    F_AREADIR,
+    F_AFQUERY,
 };
 
 // The key of each field, in field order.
@@ -37,14 +62,14 @@ struct BossRec {
 };
 
 struct Config {
-    BossRec gdef;                // the global part
-    BossRec bosses[MAX_BOSS];    // raw section records
+    BossRec gdef;              // the global part
+    BossRec bosses[MAX_BOSS];  // raw section records
     char bnames[MAX_BOSS][BNAME_MAX];
     int boss_count = 0;
 
     char area_tags[MAX_AREAS][TAG_MAX];
     char area_paths[MAX_AREAS][CFG_STR];
-    int area_nets[MAX_AREAS];    // section index, -1 = global part
+    int area_nets[MAX_AREAS];  // section index, -1 = global part
     int area_count = 0;
 
     // Effective record of the selected boss (cfg_select).
@@ -60,9 +85,15 @@ extern Config g_cfg;
 // Clears everything first, so it can be called again.
 int load_config(Config& c, const char* path);
 
-inline int cfg_boss_count(const Config& c) { return c.boss_count; }
-inline const char* cfg_boss_name(const Config& c, int i) { return c.bnames[i]; }
-inline const BossRec& cfg_boss_rec(const Config& c, int i) { return c.bosses[i]; }
+inline int cfg_boss_count(const Config& c) {
+    return c.boss_count;
+}
+inline const char* cfg_boss_name(const Config& c, int i) {
+    return c.bnames[i];
+}
+inline const BossRec& cfg_boss_rec(const Config& c, int i) {
+    return c.bosses[i];
+}
 // First section whose name equals `name` (ASCII case-insensitive), or -1.
 int cfg_find(const Config& c, const char* name);
 // Builds the effective record of section i (-1: the global part alone) in

@@ -37,7 +37,9 @@ void lang_apply(int lang) {
 namespace {
 constexpr size_t LBUF_MAX = 65536;
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
+bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 // Matches "language" (any case), optional blanks/tabs and "=" at p; returns
 // the position after "=" or nullptr.

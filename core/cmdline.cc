@@ -6,9 +6,13 @@
 
 namespace {
 
-void take(char* dst, size_t cap, const char* token) { str_copy(dst, token, cap); }
+void take(char* dst, size_t cap, const char* token) {
+    str_copy(dst, token, cap);
+}
 
-bool is_cmd(const char* cmd, const char* name) { return str_icmp(cmd, name) == 0; }
+bool is_cmd(const char* cmd, const char* name) {
+    return str_icmp(cmd, name) == 0;
+}
 
 void print_usage() {
     log_msg(m_usage);

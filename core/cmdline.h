@@ -45,9 +45,9 @@ void parse_cmdline(int argc, const char* const* argv, CmdLine& cl);
 
 // The drivers behind the commands. Each returns an exit code.
 struct Drivers {
-    unsigned (*poll)(const char* arg) = nullptr;            // all bosses or one
-    unsigned (*toss)() = nullptr;                          // toss run
-    unsigned (*scan)(int scan_only) = nullptr;             // export run, -1 = all bosses
+    unsigned (*poll)(const char* arg) = nullptr;                // all bosses or one
+    unsigned (*toss)() = nullptr;                               // toss run
+    unsigned (*scan)(int scan_only) = nullptr;                  // export run, -1 = all bosses
     unsigned (*areafix)(int boss, const char* cmds) = nullptr;  // boss -1 = global part
     unsigned (*areas)(int boss) = nullptr;
     // Editor start (no command word). Returns the exit code.

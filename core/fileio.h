@@ -17,16 +17,26 @@ inline pf_file f_open_read(const char* path) {
     return pf_open(path, PfAccess::Read, PfCreate::OpenExisting);
 }
 // Size, or -1 on error.
-inline int64_t f_size(pf_file h) { return pf_size(h); }
+inline int64_t f_size(pf_file h) {
+    return pf_size(h);
+}
 // New position, or -1 on error.
-inline int64_t f_seek(pf_file h, int64_t offset, PfSeek origin) { return pf_seek(h, offset, origin); }
+inline int64_t f_seek(pf_file h, int64_t offset, PfSeek origin) {
+    return pf_seek(h, offset, origin);
+}
 // 0 when all n bytes were written, 1 otherwise.
-inline int f_write(pf_file h, const void* buf, size_t n) { return pf_write(h, buf, n); }
+inline int f_write(pf_file h, const void* buf, size_t n) {
+    return pf_write(h, buf, n);
+}
 // Bytes read; 0 on error or at the end.
 inline size_t f_read(pf_file h, void* buf, size_t n) {
     int64_t r = pf_read(h, buf, n);
     return r > 0 ? static_cast<size_t>(r) : 0;
 }
-inline void f_close(pf_file h) { pf_close(h); }
+inline void f_close(pf_file h) {
+    pf_close(h);
+}
 // The local wall-clock time as seconds since 1970, counted as if it were UTC.
-inline uint64_t unix_now_local() { return pf_unix_now_local(); }
+inline uint64_t unix_now_local() {
+    return pf_unix_now_local();
+}

@@ -10,10 +10,18 @@ std::string* capture = nullptr;
 constexpr int LB_TEXT_END = 1197;  // first position that no text byte reaches
 }  // namespace
 
-void con_init() { hStdOut = pf_console_std(); }
-void con_cli() { hStdOut = pf_console_cli(); }
-void con_set_handle(pf_file h) { hStdOut = h; }
-void con_capture(std::string* sink) { capture = sink; }
+void con_init() {
+    hStdOut = pf_console_std();
+}
+void con_cli() {
+    hStdOut = pf_console_cli();
+}
+void con_set_handle(pf_file h) {
+    hStdOut = h;
+}
+void con_capture(std::string* sink) {
+    capture = sink;
+}
 
 static void put2(char* p, int v) {
     p[0] = static_cast<char>('0' + v / 10 % 10);

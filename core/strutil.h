@@ -9,8 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
-constexpr size_t CFG_STR = 256;   // one configuration value (255 bytes kept)
-constexpr size_t TAG_MAX = 64;    // an echo tag (63 bytes kept)
+constexpr size_t CFG_STR = 256;  // one configuration value (255 bytes kept)
+constexpr size_t TAG_MAX = 64;   // an echo tag (63 bytes kept)
 // A path buffer (519 bytes kept). Named WP_PATH_MAX because PATH_MAX is a
 // system macro on POSIX.
 constexpr size_t WP_PATH_MAX = 520;

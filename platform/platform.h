@@ -163,3 +163,39 @@ void pf_console_write(pf_file h, const char* buf, size_t n);
 // 1 (German) when the first set of LC_ALL, LC_MESSAGES, LANG starts with
 // "de", else 2 (English).
 int pf_ui_language();
+
+// ---- TCP sockets ----------------------------------------------------------
+
+// One connected stream socket. Sends never raise SIGPIPE: a broken connection
+// is an ordinary error result.
+using pf_sock = int;
+constexpr pf_sock PF_NOSOCK = -1;
+
+// Starts and stops the socket library (nothing to do on POSIX). 0 on success.
+int pf_net_startup();
+void pf_net_cleanup();
+// Resolves host and port (a decimal number or a service name) for TCP over
+// IPv6 and IPv4 and tries the addresses in the order the resolver returns
+// them, each with the system's own connect time-out. The first connected
+// socket, or PF_NOSOCK when resolution fails or no address answers.
+pf_sock pf_tcp_connect(const char* host, const char* port);
+// Sets the receive and the send time-out of the socket. 0 on success.
+int pf_sock_timeouts(pf_sock s, uint32_t ms);
+// One send call: the number of bytes taken (> 0), or -1 on error or time-out.
+int64_t pf_sock_send(pf_sock s, const void* buf, size_t n);
+// One receive call: bytes received (> 0), 0 when the peer closed, -1 on error
+// or time-out.
+int64_t pf_sock_recv(pf_sock s, void* buf, size_t n);
+// Readability test without waiting: 1 when a receive will not block (data or
+// end of stream), 0 when not, negative on error.
+int pf_sock_readable(pf_sock s);
+// Shuts down the sending direction. 0 on success.
+int pf_sock_shutdown_send(pf_sock s);
+void pf_sock_close(pf_sock s);
+// A connected pair of local stream sockets (tests). 0 on success.
+int pf_sock_pair(pf_sock out[2]);
+
+// ---- Environment ----------------------------------------------------------
+
+// The value of an environment variable, or nullptr when it is not set.
+const char* pf_getenv(const char* name);

@@ -5,27 +5,33 @@
 // kernel drops them when the last descriptor of the description closes. The
 // lock file uses flock(LOCK_EX) and checks after locking that the path still
 // names the locked inode, because a releasing holder unlinks it.
-#include "platform/platform.h"
-
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <string>
 
+#include "platform/platform.h"
+
 // ---- Files ----------------------------------------------------------------
 
 static long g_fault_write = 0;
 
-void pf_fault_write_after(long n) { g_fault_write = n; }
+void pf_fault_write_after(long n) {
+    g_fault_write = n;
+}
 
 pf_file pf_open(const char* path, PfAccess access, PfCreate disposition) {
     if (path == nullptr || path[0] == '\0') return PF_INVALID;
@@ -90,7 +96,9 @@ int pf_write(pf_file h, const void* buf, size_t n) {
 }
 
 int64_t pf_seek(pf_file h, int64_t offset, PfSeek origin) {
-    int whence = origin == PfSeek::Begin ? SEEK_SET : origin == PfSeek::Current ? SEEK_CUR : SEEK_END;
+    int whence = origin == PfSeek::Begin     ? SEEK_SET
+                 : origin == PfSeek::Current ? SEEK_CUR
+                                             : SEEK_END;
     off_t r = ::lseek(h, static_cast<off_t>(offset), whence);
     return r < 0 ? -1 : static_cast<int64_t>(r);
 }
@@ -111,7 +119,9 @@ int pf_set_end(pf_file h) {
     return r == 0 ? 0 : 1;
 }
 
-int pf_sync(pf_file h) { return ::fsync(h) == 0 ? 0 : 1; }
+int pf_sync(pf_file h) {
+    return ::fsync(h) == 0 ? 0 : 1;
+}
 
 static int ofd_lock(pf_file h, short type, uint64_t offset, uint64_t len) {
     struct flock fl;
@@ -269,7 +279,9 @@ void pf_sleep_ms(uint32_t ms) {
     }
 }
 
-int64_t pf_unix_now_utc() { return static_cast<int64_t>(time(nullptr)); }
+int64_t pf_unix_now_utc() {
+    return static_cast<int64_t>(time(nullptr));
+}
 
 int pf_utc_offset_minutes() {
     time_t now = time(nullptr);
@@ -301,7 +313,9 @@ uint64_t pf_ticks_ms() {
 
 // ---- Processes ------------------------------------------------------------
 
-uint32_t pf_getpid() { return static_cast<uint32_t>(getpid()); }
+uint32_t pf_getpid() {
+    return static_cast<uint32_t>(getpid());
+}
 
 bool pf_pid_alive(uint32_t pid) {
     if (pid == 0 || pid > 0x7fffffffu) return false;
@@ -312,9 +326,13 @@ bool pf_pid_alive(uint32_t pid) {
 
 // ---- Console --------------------------------------------------------------
 
-static bool fd_open(int fd) { return fcntl(fd, F_GETFD) != -1; }
+static bool fd_open(int fd) {
+    return fcntl(fd, F_GETFD) != -1;
+}
 
-pf_file pf_console_std() { return fd_open(STDOUT_FILENO) ? STDOUT_FILENO : PF_INVALID; }
+pf_file pf_console_std() {
+    return fd_open(STDOUT_FILENO) ? STDOUT_FILENO : PF_INVALID;
+}
 
 pf_file pf_console_cli() {
     if (fd_open(STDOUT_FILENO)) return STDOUT_FILENO;
@@ -348,4 +366,96 @@ int pf_ui_language() {
         if (v != nullptr && v[0] != '\0') return (v[0] == 'd' && v[1] == 'e') ? 1 : 2;
     }
     return 2;
+}
+
+// ---- TCP sockets ----------------------------------------------------------
+
+int pf_net_startup() {
+    return 0;
+}
+void pf_net_cleanup() {}
+
+pf_sock pf_tcp_connect(const char* host, const char* port) {
+    struct addrinfo hints;
+    memset(&hints, 0, sizeof hints);
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    struct addrinfo* list = nullptr;
+    if (getaddrinfo(host, port, &hints, &list) != 0) return PF_NOSOCK;
+    pf_sock s = PF_NOSOCK;
+    for (struct addrinfo* a = list; a != nullptr; a = a->ai_next) {
+        int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+        if (fd < 0) continue;
+        int r;
+        do {
+            r = ::connect(fd, a->ai_addr, a->ai_addrlen);
+        } while (r != 0 && errno == EINTR);
+        if (r == 0) {
+            s = fd;
+            break;
+        }
+        ::close(fd);
+    }
+    freeaddrinfo(list);
+    return s;
+}
+
+int pf_sock_timeouts(pf_sock s, uint32_t ms) {
+    struct timeval tv;
+    tv.tv_sec = static_cast<time_t>(ms / 1000);
+    tv.tv_usec = static_cast<suseconds_t>((ms % 1000) * 1000);
+    int a = setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    int b = setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    return a == 0 && b == 0 ? 0 : 1;
+}
+
+int64_t pf_sock_send(pf_sock s, const void* buf, size_t n) {
+    ssize_t r;
+    do {
+        r = ::send(s, buf, n, MSG_NOSIGNAL);
+    } while (r < 0 && errno == EINTR);
+    return r > 0 ? static_cast<int64_t>(r) : -1;
+}
+
+int64_t pf_sock_recv(pf_sock s, void* buf, size_t n) {
+    ssize_t r;
+    do {
+        r = ::recv(s, buf, n, 0);
+    } while (r < 0 && errno == EINTR);
+    return r < 0 ? -1 : static_cast<int64_t>(r);
+}
+
+int pf_sock_readable(pf_sock s) {
+    struct pollfd p;
+    p.fd = s;
+    p.events = POLLIN;
+    p.revents = 0;
+    int r;
+    do {
+        r = ::poll(&p, 1, 0);
+    } while (r < 0 && errno == EINTR);
+    return r;
+}
+
+int pf_sock_shutdown_send(pf_sock s) {
+    return ::shutdown(s, SHUT_WR) == 0 ? 0 : 1;
+}
+
+void pf_sock_close(pf_sock s) {
+    if (s >= 0) ::close(s);
+}
+
+int pf_sock_pair(pf_sock out[2]) {
+    int fds[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return 1;
+    out[0] = fds[0];
+    out[1] = fds[1];
+    return 0;
+}
+
+// ---- Environment ----------------------------------------------------------
+
+const char* pf_getenv(const char* name) {
+    return getenv(name);
 }

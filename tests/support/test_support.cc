@@ -39,7 +39,9 @@ void write_file(const std::string& path, const std::string& data) {
     out.write(data.data(), static_cast<std::streamsize>(data.size()));
 }
 
-bool file_exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+bool file_exists(const std::string& path) {
+    return access(path.c_str(), F_OK) == 0;
+}
 
 RunResult run_wrenpost(const std::vector<std::string>& args, const std::string& cwd,
                        const std::vector<std::string>& env) {
@@ -88,6 +90,8 @@ std::vector<std::string> log_lines(const std::string& out) {
     return lines;
 }
 
-std::string log_text(const std::string& line) { return line.size() >= 11 ? line.substr(11) : line; }
+std::string log_text(const std::string& line) {
+    return line.size() >= 11 ? line.substr(11) : line;
+}
 
 }  // namespace wptest

@@ -10,7 +10,7 @@ namespace wptest {
 // A fresh directory under $TMPDIR (or /tmp), removed with its contents when
 // the object dies.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -18,7 +18,7 @@ public:
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -27,8 +27,8 @@ void write_file(const std::string& path, const std::string& data);
 bool file_exists(const std::string& path);
 
 struct RunResult {
-    int code = -1;       // exit code, or -1 when the process did not exit normally
-    std::string out;     // standard output
+    int code = -1;    // exit code, or -1 when the process did not exit normally
+    std::string out;  // standard output
 };
 // Runs the wrenpost binary with `args` in directory `cwd` (empty = current),
 // with extra environment entries ("NAME=value") added.

@@ -1,0 +1,261 @@
+#include "config/config.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/catalog.h"
+#include "core/log.h"
+#include "support/test_support.h"
+
+namespace {
+
+struct Loaded {
+    wptest::TempDir d;
+    Config c;
+    std::string out;
+    int rc = -1;
+    explicit Loaded(const std::string& text, int lang = LANG_EN) {
+        lang_apply(lang);
+        wptest::write_file(d.file("wrenpost.cfg"), text);
+        con_capture(&out);
+        rc = load_config(c, d.file("wrenpost.cfg").c_str());
+        con_capture(nullptr);
+        lang_apply(LANG_EN);
+    }
+    std::vector<std::string> texts() const {
+        std::vector<std::string> t;
+        for (const auto& l : wptest::log_lines(out)) t.push_back(wptest::log_text(l));
+        return t;
+    }
+};
+
+const char* kTwoBosses = R"(# global part
+address = 2:240/2188.5
+boss_host = fido.example.org
+boss_address = 2:240/2188
+inbound = /var/fido/in
+outbound = /var/fido/out
+location = Berlin, Germany 
+sysop=Jo Sysop
+echoarea GLOBAL.LOOSE /x
+echoarea = FIDO.TEST /var/fido/msg/fidotest
+  ; indented comment
+[boss  Fido ] anything here is ignored
+inbound = /var/fido/in.fido
+password = se#cr;et
+echoarea = FIDO.SYSOP   /var/fido/msg/sysop dir
+[link fsx]
+address = 21:1/100.3
+boss_host = agency.example
+boss_address = 21:1/100
+boss_port =
+netname = fsxNet
+unknownkey = 1
+echoarea = FSX_GEN /var/fido/msg/fsxgen
+echoarea = FSX_BAD
+)";
+
+}  // namespace
+
+TEST(Config, SectionsInheritanceAndDefaults) {
+    Loaded l(kTwoBosses);
+    ASSERT_EQ(l.rc, 0) << l.out;
+    Config& c = l.c;
+    EXPECT_EQ(cfg_boss_count(c), 2);
+    EXPECT_STREQ(cfg_boss_name(c, 0), "Fido");
+    EXPECT_STREQ(cfg_boss_name(c, 1), "fsx");
+    EXPECT_EQ(cfg_find(c, "FIDO"), 0);
+    EXPECT_EQ(cfg_find(c, "Fsx"), 1);
+    EXPECT_EQ(cfg_find(c, "nope"), -1);
+
+    ASSERT_EQ(cfg_select(c, 0, 0), 0);
+    EXPECT_STREQ(c.cfg_name, "Fido");
+    EXPECT_STREQ(c.get(F_INBOUND), "/var/fido/in.fido");  // section overrides
+    EXPECT_STREQ(c.get(F_OUTBOUND), "/var/fido/out");     // inherited
+    EXPECT_STREQ(c.get(F_PASSWORD), "se#cr;et");          // no comments after a value
+    EXPECT_STREQ(c.get(F_LOCATION), "Berlin, Germany");   // trailing blank dropped
+    EXPECT_STREQ(c.get(F_PORT), "24554");
+    EXPECT_STREQ(c.get(F_SYSOP), "Jo Sysop");
+    EXPECT_STREQ(c.get(F_SYSTEM), "wrenpost");
+    EXPECT_STREQ(c.get(F_AFNAME), "AreaFix");
+    EXPECT_STREQ(c.get(F_AFQUERY), "%LINKED");
+    EXPECT_STREQ(c.get(F_AUTOCREATE), "yes");
+    EXPECT_STREQ(c.get(F_MOVEBAD), "yes");
+    EXPECT_STREQ(c.get(F_DUPEDB), "");
+
+    ASSERT_EQ(cfg_select(c, 1, 0), 0);
+    EXPECT_STREQ(c.get(F_ADDRESS), "21:1/100.3");
+    EXPECT_STREQ(c.get(F_PORT), "24554");  // an empty value cannot clear
+    EXPECT_STREQ(c.get(F_INBOUND), "/var/fido/in");
+    EXPECT_STREQ(c.get(F_NETNAME), "fsxNet");
+
+    ASSERT_EQ(cfg_select(c, -1, 0), 0);
+    EXPECT_STREQ(c.cfg_name, "default");
+    EXPECT_STREQ(c.get(F_ADDRESS), "2:240/2188.5");
+
+    ASSERT_EQ(c.area_count, 3);
+    struct Area {
+        const char *tag, *path;
+        int net;
+    } want[] = {{"FIDO.TEST", "/var/fido/msg/fidotest", -1},
+                {"FIDO.SYSOP", "/var/fido/msg/sysop dir", 0},
+                {"FSX_GEN", "/var/fido/msg/fsxgen", 1}};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_STREQ(c.area_tags[i], want[i].tag);
+        EXPECT_STREQ(c.area_paths[i], want[i].path);
+        EXPECT_EQ(c.area_nets[i], want[i].net);
+    }
+    auto t = l.texts();
+    std::vector<std::string> expect = {
+        "Warning: unknown key in config: unknownkey",
+        "Warning: echoarea needs \"TAG path\": echoarea",
+        "Configuration loaded: " + l.d.file("wrenpost.cfg") + ", 2 boss section(s)",
+    };
+    EXPECT_EQ(t, expect);
+}
+
+TEST(Config, SingleBossForm) {
+    Loaded l(
+        "address=1:2/3.4\nboss_host=h\nboss_address=1:2/3\ninbound=i\noutbound=o\n"
+        "key value without equals\nlanguage = de\n");
+    ASSERT_EQ(l.rc, 0);
+    EXPECT_EQ(l.c.boss_count, 0);
+    EXPECT_EQ(cfg_select(l.c, -1, 0), 0);
+    EXPECT_STREQ(l.c.cfg_name, "default");
+    EXPECT_EQ(l.texts().size(), 1u) << l.out;  // nothing but the loaded line
+    EXPECT_NE(l.out.find(", 0 boss section(s)"), std::string::npos);
+}
+
+TEST(Config, SectionHeaderForms) {
+    struct Case {
+        const char* header;
+        const char* name;
+    } cases[] = {
+        {"[Boss  Fido ]", "Fido"}, {"[bossfido]", "bossfido"},
+        {"[boss]", "boss"},        {"[  LINK fsx]", "fsx"},
+        {"[fido]", "fido"},        {"[na\tme]", "na\tme"},
+        {"[boss a b]", "a"},       {"[]", ""},
+    };
+    for (const auto& c : cases) {
+        Loaded l(std::string(c.header) + "\nsysop=x\n");
+        ASSERT_EQ(l.rc, 0) << c.header;
+        ASSERT_EQ(l.c.boss_count, 1) << c.header;
+        EXPECT_STREQ(cfg_boss_name(l.c, 0), c.name) << c.header;
+        EXPECT_STREQ(l.c.bosses[0].f[F_SYSOP], "x");
+    }
+    std::string longname = "[boss " + std::string(100, 'n') + "]\n";
+    Loaded l(longname);
+    EXPECT_EQ(std::string(cfg_boss_name(l.c, 0)).size(), 63u);
+}
+
+TEST(Config, RequiredSettingsAllReported) {
+    Loaded l("sysop = x\n[boss a]\nboss_host = h\n");
+    ASSERT_EQ(l.rc, 0);
+    std::string out;
+    con_capture(&out);
+    EXPECT_EQ(cfg_select(l.c, 0, 0), 1);
+    EXPECT_EQ(cfg_select(l.c, 0, 1), 0);  // no_require: no check, no message
+    con_capture(nullptr);
+    std::vector<std::string> t;
+    for (const auto& line : wptest::log_lines(out)) t.push_back(wptest::log_text(line));
+    std::vector<std::string> expect = {
+        "ERROR: required setting missing for this boss: address",
+        "ERROR: required setting missing for this boss: boss_address",
+        "ERROR: required setting missing for this boss: inbound",
+        "ERROR: required setting missing for this boss: outbound",
+    };
+    EXPECT_EQ(t, expect);
+}
+
+TEST(Config, SeventeenSectionsFailTheLoad) {
+    std::string text;
+    for (int i = 0; i < 17; ++i) text += "[boss b" + std::to_string(i) + "]\n";
+    Loaded l(text);
+    EXPECT_EQ(l.rc, 1);
+    EXPECT_EQ(l.texts(), std::vector<std::string>{"ERROR: too many [boss] sections (max. 16)"});
+    Loaded de(text, LANG_DE);
+    EXPECT_EQ(de.texts(), std::vector<std::string>{"FEHLER: zu viele [boss]-Abschnitte (max. 16)"});
+    text.erase(text.rfind("[boss"));
+    Loaded ok(text);
+    EXPECT_EQ(ok.rc, 0);
+    EXPECT_EQ(ok.c.boss_count, 16);
+}
+
+TEST(Config, LongValuesAreCut) {
+    std::string v(300, 'v');
+    std::string tag(80, 'T');
+    std::string path(300, 'p');
+    Loaded l("sysop=" + v + "\necho_path  \t= " + v + "x \t\r\necharea\n echoarea = " + tag + " " +
+             path + "\n");
+    ASSERT_EQ(l.rc, 0);
+    EXPECT_EQ(std::string(l.c.gdef.f[F_SYSOP]), std::string(255, 'v'));
+    EXPECT_EQ(std::string(l.c.gdef.f[F_ECHOPATH]), std::string(255, 'v'));
+    ASSERT_EQ(l.c.area_count, 1);
+    EXPECT_EQ(std::string(l.c.area_tags[0]), std::string(63, 'T'));
+    EXPECT_EQ(std::string(l.c.area_paths[0]), std::string(255, 'p'));
+}
+
+TEST(Config, TooManyAreasWarnsOncePerExtraLine) {
+    std::string text;
+    for (int i = 0; i < 258; ++i) text += "echoarea=A" + std::to_string(i) + " p\n";
+    Loaded l(text);
+    ASSERT_EQ(l.rc, 0);
+    EXPECT_EQ(l.c.area_count, 256);
+    auto t = l.texts();
+    ASSERT_EQ(t.size(), 3u);
+    EXPECT_EQ(t[0], "Warning: too many echoarea entries (max. 256): A256 p");
+    EXPECT_EQ(t[1], "Warning: too many echoarea entries (max. 256): A257 p");
+    EXPECT_EQ(area_push(l.c, "X", "y", -1), -1);
+    l.c.area_count = 10;
+    EXPECT_EQ(area_push(l.c, "X", "y", 2), 10);
+}
+
+TEST(Config, OnlyFirst16383BytesAreReadAndTheRestIsReported) {
+    // A key line straddles byte 16383: its cut value ends the parse.
+    std::string text = "sysop = a\n";
+    text += "# " + std::string(16383 - text.size() - 3 - 11 - 20, '-') + "\n";
+    text += "location = 0123456789ABCDEFGHIJ_cut_here\necho_path = boss\n";
+    ASSERT_GT(text.size(), 16383u);
+    Loaded l(text);
+    ASSERT_EQ(l.rc, 0);
+    EXPECT_STREQ(l.c.gdef.f[F_LOCATION], "0123456789ABCDEFGHIJ");
+    EXPECT_STREQ(l.c.gdef.f[F_ECHOPATH], "");
+    auto t = l.texts();
+    ASSERT_EQ(t.size(), 2u);
+    EXPECT_EQ(t[0], "Warning: configuration file longer than 16383 bytes, the rest is ignored: " +
+                        l.d.file("wrenpost.cfg"));
+    Loaded exact(text.substr(0, 16383));
+    EXPECT_EQ(exact.texts().size(), 1u);  // no warning at exactly the limit
+}
+
+TEST(Config, ReloadClearsEverything) {
+    Loaded l(kTwoBosses);
+    std::string path = l.d.file("b.cfg");
+    wptest::write_file(path, "sysop=z\n");
+    std::string out;
+    con_capture(&out);
+    ASSERT_EQ(load_config(l.c, path.c_str()), 0);
+    con_capture(nullptr);
+    EXPECT_EQ(l.c.boss_count, 0);
+    EXPECT_EQ(l.c.area_count, 0);
+    EXPECT_STREQ(l.c.gdef.f[F_ADDRESS], "");
+    EXPECT_STREQ(l.c.gdef.f[F_SYSOP], "z");
+}
+
+TEST(Config, UnreadableFile) {
+    wptest::TempDir d;
+    Config c;
+    std::string out;
+    lang_apply(LANG_DE);
+    con_capture(&out);
+    EXPECT_EQ(load_config(c, d.file("gone.cfg").c_str()), 1);
+    EXPECT_EQ(load_config(c, d.path().c_str()), 1);  // a directory is no file
+    con_capture(nullptr);
+    lang_apply(LANG_EN);
+    auto lines = wptest::log_lines(out);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(wptest::log_text(lines[0]),
+              "FEHLER: Konfigurationsdatei nicht lesbar: " + d.file("gone.cfg"));
+}

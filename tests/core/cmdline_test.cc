@@ -1,0 +1,289 @@
+#include "core/cmdline.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "core/catalog.h"
+#include "core/log.h"
+#include "support/test_support.h"
+
+using wptest::log_lines;
+using wptest::log_text;
+using wptest::run_wrenpost;
+
+namespace {
+
+const char* kOneBoss =
+    "address = 2:240/1.5\nboss_host = 127.0.0.1\nboss_address = 2:240/1\n"
+    "inbound = in\noutbound = out\n";
+
+std::vector<std::string> texts(const std::string& out) {
+    std::vector<std::string> t;
+    for (const auto& l : log_lines(out)) t.push_back(log_text(l));
+    return t;
+}
+
+const std::vector<std::string> kUsage = {
+    "Usage: wrenpost [-c config] [-lang de|en] [poll [boss|all] | toss | scan [boss] | all [boss]]",
+    "        no command: GUI (editor, auto-poll, log)",
+    "        areafix boss \"%LIST;+TAG;-TAG\"  AreaFix request | areas boss  area list",
+};
+
+}  // namespace
+
+TEST(CommandLine, TokensOptionsAndWords) {
+    struct Case {
+        std::vector<const char*> argv;
+        const char *cfg, *cmd, *arg, *afcmds;
+        int lang;
+        bool badlang, too_many;
+    } cases[] = {
+        {{"wp"}, "wrenpost.cfg", "", "", "", 0, false, false},
+        {{"wp", "-c", "x.cfg"}, "x.cfg", "", "", "", 0, false, false},
+        {{"wp", "-C"}, "", "", "", "", 0, false, false},  // missing value: empty path
+        {{"wp", "poll", "-LANG", "DE", "fido"},
+         "wrenpost.cfg",
+         "poll",
+         "fido",
+         "",
+         LANG_DE,
+         false,
+         false},
+        {{"wp", "-lang", "fr", "poll"}, "wrenpost.cfg", "poll", "", "", 0, true, false},
+        {{"wp", "areafix", "fido", "+A.B;-C.D; %LIST"},
+         "wrenpost.cfg",
+         "areafix",
+         "fido",
+         "+A.B;-C.D; %LIST",
+         0,
+         false,
+         false},
+        {{"wp", "areafix", "fido", "%LIST", "more"},
+         "wrenpost.cfg",
+         "areafix",
+         "fido",
+         "%LIST",
+         0,
+         false,
+         true},
+        {{"wp", "poll", "a", "b"}, "wrenpost.cfg", "poll", "a", "", 0, false, true},
+        {{"wp", "toss", "-a", "FIDO.TEST", "-m", "12", "--hold-lock", "3"},
+         "wrenpost.cfg",
+         "toss",
+         "",
+         "",
+         0,
+         false,
+         false},
+    };
+    for (const auto& c : cases) {
+        CmdLine cl;
+        parse_cmdline(static_cast<int>(c.argv.size()), c.argv.data(), cl);
+        std::string what = c.argv.size() > 1 ? c.argv[1] : "(none)";
+        EXPECT_STREQ(cl.cfg_path, c.cfg) << what;
+        EXPECT_STREQ(cl.cmd, c.cmd) << what;
+        EXPECT_STREQ(cl.arg, c.arg) << what;
+        EXPECT_STREQ(cl.afcmds, c.afcmds) << what;
+        EXPECT_EQ(cl.lang_cli, c.lang) << what;
+        EXPECT_EQ(cl.badlang, c.badlang) << what;
+        EXPECT_EQ(cl.too_many, c.too_many) << what;
+    }
+    CmdLine cl;
+    const char* argv[] = {"wp", "-a", "FIDO.TEST", "-m", "12", "--hold-lock", "3"};
+    parse_cmdline(7, argv, cl);
+    EXPECT_STREQ(cl.start_area, "FIDO.TEST");
+    EXPECT_EQ(cl.start_msg, 12u);
+    EXPECT_EQ(cl.hold_lock, 3u);
+}
+
+TEST(CommandLine, LongTokensKeep519Bytes) {
+    std::string longpath(700, 'p');
+    const char* argv[] = {"wp", "-c", longpath.c_str()};
+    CmdLine cl;
+    parse_cmdline(3, argv, cl);
+    EXPECT_EQ(std::string(cl.cfg_path).size(), 519u);
+}
+
+TEST(CommandLine, HelpPrintsUsageWithoutReadingConfig) {
+    wptest::TempDir d;
+    for (const char* h : {"-h", "--help", "/?", "-H"}) {
+        auto r = run_wrenpost({"-lang", "en", "-c", d.file("nonexistent.cfg"), h});
+        EXPECT_EQ(r.code, 0) << h;
+        auto t = texts(r.out);
+        ASSERT_EQ(t.size(), 6u) << r.out;
+        EXPECT_EQ(t[0], "wrenpost 0.9 - FidoNet point (mailer/tosser/scanner/editor)");
+        EXPECT_EQ(std::vector<std::string>(t.begin() + 2, t.begin() + 5), kUsage);
+        EXPECT_EQ(t[5], "End, exit code 0");
+    }
+}
+
+TEST(CommandLine, UsageErrorsEndWithOne) {
+    wptest::TempDir d;
+    wptest::write_file(d.file("wrenpost.cfg"), kOneBoss);
+    struct Case {
+        std::vector<std::string> args;
+        std::string error;
+    } cases[] = {
+        {{"toss", "all"}, "ERROR: unknown command/too many arguments: toss"},
+        {{"poll", "a", "b"}, "ERROR: unknown command/too many arguments: poll"},
+        {{"fetch"}, "ERROR: unknown command/too many arguments: fetch"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"-lang", "en"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        auto r = run_wrenpost(args, d.path());
+        EXPECT_EQ(r.code, 1);
+        auto t = texts(r.out);
+        ASSERT_EQ(t.size(), 7u) << r.out;
+        EXPECT_EQ(t[2], c.error);
+        EXPECT_EQ(std::vector<std::string>(t.begin() + 3, t.begin() + 6), kUsage);
+        EXPECT_EQ(t[6], "End, exit code 1");
+    }
+}
+
+TEST(CommandLine, BadLanguageValue) {
+    auto r = run_wrenpost({"-lang", "fr", "poll"});
+    EXPECT_EQ(r.code, 1);
+    auto lines = log_lines(r.out);
+    ASSERT_EQ(lines.size(), 2u) << r.out;
+    EXPECT_EQ(log_text(lines[0]), "ERROR: -lang expects de or en: fr");
+    EXPECT_TRUE(std::regex_match(lines[1], std::regex(R"(\[\d\d:\d\d:\d\d\] End, exit code 1)")));
+}
+
+TEST(CommandLine, GermanFromConfigurationAndEnvironment) {
+    wptest::TempDir d;
+    wptest::write_file(d.file("wrenpost.cfg"), std::string("language=de\n") + kOneBoss);
+    auto r = run_wrenpost({"toss", "x"}, d.path(), {"LC_ALL=en_US.UTF-8"});
+    EXPECT_EQ(r.code, 1);
+    auto t = texts(r.out);
+    ASSERT_FALSE(t.empty());
+    EXPECT_EQ(t[2], "FEHLER: unbekannter Befehl/zu viele Argumente: toss");
+    EXPECT_EQ(t.back(), "Ende, Exit-Code 1");
+    auto r2 = run_wrenpost({"-c", "none.cfg", "-h"}, d.path(), {"LC_ALL=de_CH.UTF-8"});
+    EXPECT_EQ(texts(r2.out).back(), "Ende, Exit-Code 0");
+}
+
+TEST(CommandLine, MissingConfigurationEndsWithOne) {
+    wptest::TempDir d;
+    auto r = run_wrenpost({"-lang", "en", "toss"}, d.path());
+    EXPECT_EQ(r.code, 1);
+    auto t = texts(r.out);
+    ASSERT_EQ(t.size(), 4u) << r.out;
+    EXPECT_EQ(t[2], "ERROR: cannot read configuration file: wrenpost.cfg");
+    EXPECT_EQ(t[3], "End, exit code 1");
+}
+
+TEST(CommandLine, UnknownBossNameEndsWithOne) {
+    wptest::TempDir d;
+    wptest::write_file(d.file("wrenpost.cfg"), std::string(kOneBoss) + "[boss fido]\n[boss fsx]\n");
+    for (const char* cmd : {"scan", "all", "areas", "areafix"}) {
+        auto r = run_wrenpost({"-lang", "en", cmd, "%LIST"}, d.path());
+        EXPECT_EQ(r.code, 1) << cmd;
+        auto t = texts(r.out);
+        ASSERT_GE(t.size(), 2u);
+        EXPECT_EQ(t[t.size() - 2], "ERROR: boss section not found: %LIST") << cmd;
+    }
+}
+
+// In-process runs with stand-in drivers: the rules of `all` and of the boss
+// selection do not depend on what the drivers do.
+namespace {
+unsigned codes[3];
+std::vector<std::string> calls;
+unsigned fake_scan(int b) {
+    calls.push_back("scan " + std::to_string(b));
+    return codes[0];
+}
+unsigned fake_poll(const char* a) {
+    calls.push_back(std::string("poll ") + a);
+    return codes[1];
+}
+unsigned fake_toss() {
+    calls.push_back("toss");
+    return codes[2];
+}
+unsigned fake_areafix(int b, const char* cmds) {
+    calls.push_back("areafix " + std::to_string(b) + " " + cmds);
+    return 0;
+}
+unsigned fake_areas(int b) {
+    calls.push_back("areas " + std::to_string(b));
+    return 0;
+}
+
+struct InProcess {
+    wptest::TempDir d;
+    std::string out;
+    Drivers drv;
+    InProcess() {
+        drv.scan = fake_scan;
+        drv.poll = fake_poll;
+        drv.toss = fake_toss;
+        drv.areafix = fake_areafix;
+        drv.areas = fake_areas;
+        calls.clear();
+        con_capture(&out);
+    }
+    ~InProcess() { con_capture(nullptr); }
+    int run(const std::string& cfg, std::vector<std::string> args) {
+        wptest::write_file(d.file("wp.cfg"), cfg);
+        std::string path = d.file("wp.cfg");
+        std::vector<const char*> argv = {"wrenpost", "-lang", "en", "-c", path.c_str()};
+        for (auto& a : args) argv.push_back(a.c_str());
+        out.clear();
+        calls.clear();
+        return start(static_cast<int>(argv.size()), argv.data(), drv);
+    }
+};
+}  // namespace
+
+TEST(CommandLine, AllRunsEveryStepAndEndsWithTheHighestCode) {
+    InProcess p;
+    struct Case {
+        unsigned scan, poll, toss, want;
+    } cases[] = {{0, 2, 6, 6}, {4, 0, 0, 4}, {0, 0, 0, 0}, {5, 3, 1, 5}};
+    for (const auto& c : cases) {
+        codes[0] = c.scan;
+        codes[1] = c.poll;
+        codes[2] = c.toss;
+        EXPECT_EQ(p.run(kOneBoss, {"all"}), static_cast<int>(c.want));
+        EXPECT_EQ(calls, (std::vector<std::string>{"scan -1", "poll ", "toss"}));
+        auto t = texts(p.out);
+        EXPECT_EQ(t.back(), "End, exit code " + std::to_string(c.want));
+    }
+    codes[0] = codes[1] = codes[2] = 0;
+    std::string two = std::string(kOneBoss) + "[boss fido]\n[boss FSX]\n";
+    EXPECT_EQ(p.run(two, {"ALL", "fsx"}), 0);
+    EXPECT_EQ(calls, (std::vector<std::string>{"scan 1", "poll fsx", "toss"}));
+    auto t = texts(p.out);
+    EXPECT_NE(std::find(t.begin(), t.end(), "--- Export (scan) ---"), t.end());
+    EXPECT_NE(std::find(t.begin(), t.end(), "--- Poll ---"), t.end());
+    EXPECT_NE(std::find(t.begin(), t.end(), "--- Toss ---"), t.end());
+}
+
+TEST(CommandLine, AreafixBossSelection) {
+    InProcess p;
+    std::string one = std::string(kOneBoss) + "[boss fido]\n";
+    std::string two = one + "[boss fsx]\n";
+    EXPECT_EQ(p.run(kOneBoss, {"areafix", "all", "%LIST"}), 0);
+    EXPECT_EQ(calls, std::vector<std::string>{"areafix -1 %LIST"});
+    EXPECT_EQ(p.run(one, {"areafix", "all", "%LIST"}), 0);
+    EXPECT_EQ(calls, std::vector<std::string>{"areafix 0 %LIST"});
+    EXPECT_EQ(p.run(one, {"areas"}), 0);
+    EXPECT_EQ(calls, std::vector<std::string>{"areas 0"});
+    EXPECT_EQ(p.run(two, {"areafix", "all", "%LIST"}), 1);
+    EXPECT_TRUE(calls.empty());
+    EXPECT_NE(p.out.find("ERROR: unknown command/too many arguments: areafix"), std::string::npos);
+    EXPECT_EQ(p.run(two, {"areafix", "FSX", "+A.B;-C.D; %LIST"}), 0);
+    EXPECT_EQ(calls, std::vector<std::string>{"areafix 1 +A.B;-C.D; %LIST"});
+}
+
+TEST(CommandLine, CommandsWithoutDriverSayNotBuilt) {
+    InProcess p;
+    p.drv = Drivers{};
+    EXPECT_EQ(p.run(kOneBoss, {"poll"}), 1);
+    EXPECT_NE(p.out.find("ERROR: this command is not built yet: poll"), std::string::npos);
+}
