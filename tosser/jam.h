@@ -151,11 +151,18 @@ bool jam_subf_find(const JamHeader& h, uint16_t id, std::string& out);
 // Walk by headers from offset 1024: each header must carry the Signature and
 // its subfields must end within the image; the next header follows at
 // + 76 + SubfieldLen. Deleted headers are returned too (check JA_DELETED).
+// When the walk knows the index (jam_hdr_walk_start with a JamImage), headers
+// whose MessageNumber lies beyond the last index record are passed over: an
+// append died after writing them, and the message does not exist.
 struct JamHdrWalk {
     const uint8_t* jhr = nullptr;
     size_t n = 0;
     uint64_t pos = JHI_SIZE;
     bool damaged = false;  // set when the walk stopped before the end of the image
+    // Index knowledge, set by the JamImage form of jam_hdr_walk_start.
+    uint64_t idx_records = 0;
+    uint32_t base_msg_num = 1;
+    bool check_index = false;
 };
 void jam_hdr_walk_start(JamHdrWalk& w, const uint8_t* jhr, size_t n);
 bool jam_hdr_walk_next(JamHdrWalk& w, JamHeader& h);
@@ -191,6 +198,8 @@ int jam_load(const char* base_path, JamImage& img);
 // for which this is false was written by an append that did not finish (or
 // belongs to a deleted message whose index record was cleared).
 bool jam_is_indexed(const JamImage& img, const JamHeader& h);
+// A header walk over a loaded base that passes over headers never indexed.
+void jam_hdr_walk_start(JamHdrWalk& w, const JamImage& img);
 // Reads a message text (TxtLen bytes at TxtOffset of .jdt, cut at the end of
 // the file). 0 on success, 1 when .jdt cannot be opened.
 int jam_read_text(const char* base_path, const JamHeader& h, std::string& out);
