@@ -1,0 +1,209 @@
+#include "mailer/bso.h"
+
+#include "core/catalog.h"
+#include "core/fileio.h"
+#include "core/log.h"
+#include "core/strutil.h"
+
+namespace {
+
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// One number of an address: a digit first, at most 65535.
+const char* read_part(const char* p, uint32_t& out) {
+    if (!is_digit(*p)) return nullptr;
+    uint32_t v = 0;
+    while (is_digit(*p)) {
+        v = v * 10 + static_cast<uint32_t>(*p - '0');
+        if (v > 65535) return nullptr;
+        ++p;
+    }
+    out = v;
+    return p;
+}
+
+// The process id a busy file names: the number after " pid " (our own form),
+// or the whole content when it is one decimal number. 0 when neither.
+uint32_t recorded_pid(const char* text) {
+    const char* p = str_find(text, " pid ");
+    if (p != nullptr) {
+        p += 5;
+    } else {
+        p = text;
+        while (*p == ' ' || *p == '\t') ++p;
+        const char* q = p;
+        while (is_digit(*q)) ++q;
+        while (*q == ' ' || *q == '\t' || *q == '\r' || *q == '\n') ++q;
+        if (*q != '\0') return 0;
+    }
+    if (!is_digit(*p)) return 0;
+    uint64_t v = parse_u64(p);
+    return v > 0 && v <= 0x7fffffffu ? static_cast<uint32_t>(v) : 0;
+}
+
+enum class Stale { No, Old, Dead };
+
+Stale stale_kind(const char* path) {
+    pf_file h = f_open_read(path);
+    if (h != PF_INVALID) {
+        char buf[128];
+        size_t n = f_read(h, buf, sizeof buf - 1);
+        f_close(h);
+        buf[n] = '\0';
+        uint32_t pid = recorded_pid(buf);
+        if (pid != 0 && !pf_pid_alive(pid)) return Stale::Dead;
+    }
+    PfStat st = pf_stat(path);
+    if (!st.exists) return Stale::No;
+    int64_t now = pf_unix_now_utc();
+    if (st.mtime > now || now - st.mtime < BSY_STALE_SEC) return Stale::No;
+    return Stale::Old;
+}
+
+}  // namespace
+
+int ftn_parse(const char* text, ftn_addr& a) {
+    a = ftn_addr{};
+    const char* p = text;
+    while (*p == ' ' || *p == '\t') ++p;
+    ftn_addr r;
+    if ((p = read_part(p, r.zone)) == nullptr || *p++ != ':') return 0;
+    if ((p = read_part(p, r.net)) == nullptr || *p++ != '/') return 0;
+    if ((p = read_part(p, r.node)) == nullptr) return 0;
+    if (*p == '.' && (p = read_part(p + 1, r.point)) == nullptr) return 0;
+    if (*p != '\0' && *p != '@' && *p != ' ' && *p != '\t' && *p != '\r') return 0;
+    a = r;
+    return 1;
+}
+
+size_t ftn_fmt(char* buf, const ftn_addr& a) {
+    char d[21];
+    size_t n = 0;
+    auto put = [&](const char* s) {
+        while (*s != '\0' && n + 1 < FTN_TEXT_MAX) buf[n++] = *s++;
+    };
+    u64_to_dec(a.zone, d);
+    put(d);
+    put(":");
+    u64_to_dec(a.net, d);
+    put(d);
+    put("/");
+    u64_to_dec(a.node, d);
+    put(d);
+    if (a.point != 0) {
+        put(".");
+        u64_to_dec(a.point, d);
+        put(d);
+    }
+    buf[n] = '\0';
+    return n;
+}
+
+char* hexw(char* buf, uint32_t value, int digits) {
+    static const char hex[] = "0123456789abcdef";
+    for (int i = digits - 1; i >= 0; --i) {
+        buf[i] = hex[value & 0xf];
+        value >>= 4;
+    }
+    buf[digits] = '\0';
+    return buf + digits;
+}
+
+uint32_t bso_defzone(const Config& c) {
+    const char* z = c.get(F_BSOZONE);
+    if (z[0] != '\0') return static_cast<uint32_t>(parse_u64(z));
+    return static_cast<uint32_t>(parse_u64(c.get(F_ADDRESS)));
+}
+
+int bso_path(const Config& c, char* out, const ftn_addr& addr, bool create_dirs) {
+    const char* ob = c.get(F_OUTBOUND);
+    if (ob[0] == '\0') return 1;
+    char dir[WP_PATH_MAX];
+    size_t n = str_copy(dir, ob, 480);
+    while (n > 1 && (dir[n - 1] == '/' || dir[n - 1] == '\\')) dir[--n] = '\0';
+    if (addr.zone != bso_defzone(c)) {
+        char z[8] = ".";
+        hexw(z + 1, addr.zone, addr.zone <= 0xfff ? 3 : 4);
+        str_cat(dir, z, sizeof dir);
+    }
+    if (create_dirs) pf_mkdir(dir);
+    char name[16];
+    hexw(hexw(name, addr.net, 4), addr.node, 4);
+    path_join(out, dir, name);
+    if (addr.point != 0) {
+        str_cat(out, ".pnt", WP_PATH_MAX);
+        if (create_dirs) pf_mkdir(out);
+        char pt[16];
+        hexw(pt, addr.point, 8);
+        char base[WP_PATH_MAX];
+        str_copy(base, out, sizeof base);
+        path_join(out, base, pt);
+    }
+    return 0;
+}
+
+int bso_lock(BsoLock& lk, const char* base, const char* owner) {
+    char path[WP_PATH_MAX];
+    str_copy(path, base, 512);
+    str_cat(path, ".bsy", sizeof path);
+    pf_file h = pf_open(path, PfAccess::ReadWrite, PfCreate::CreateNew);
+    if (h == PF_INVALID) {
+        Stale s = stale_kind(path);
+        if (s != Stale::No && pf_delete(path) == 0) {
+            log_msg2(s == Stale::Dead ? m_stale_pid : m_stale, path);
+            h = pf_open(path, PfAccess::ReadWrite, PfCreate::CreateNew);
+        }
+    }
+    if (h == PF_INVALID) {
+        log_msg2(m_busy, path);
+        return 1;
+    }
+    char line[128];
+    str_copy(line, owner, 48);
+    str_cat(line, " pid ", sizeof line);
+    char d[21];
+    u64_to_dec(pf_getpid(), d);
+    str_cat(line, d, sizeof line);
+    str_cat(line, "\r\n", sizeof line);
+    f_write(h, line, str_len(line));
+    lk.h = h;
+    str_copy(lk.path, path, sizeof lk.path);
+    return 0;
+}
+
+void bso_unlock(BsoLock& lk) {
+    if (lk.h == PF_INVALID) return;
+    pf_delete(lk.path);
+    f_close(lk.h);
+    lk.h = PF_INVALID;
+    lk.path[0] = '\0';
+}
+
+void full_path(char* out, const char* in) {
+    char tmp[WP_PATH_MAX];
+    if (pf_full_path(in, tmp, sizeof tmp) == 0)
+        str_copy(out, tmp, WP_PATH_MAX);
+    else if (out != in)
+        str_copy(out, in, WP_PATH_MAX);
+}
+
+int flo_write(const char* flo_path, const uint8_t* data, size_t n) {
+    char tmp[WP_PATH_MAX + 1];
+    str_copy(tmp, flo_path, WP_PATH_MAX);
+    str_cat(tmp, "$", sizeof tmp);
+    pf_file h = pf_open(tmp, PfAccess::ReadWrite, PfCreate::CreateAlways);
+    bool ok = h != PF_INVALID;
+    if (ok) {
+        ok = n == 0 || f_write(h, data, n) == 0;
+        f_close(h);
+        ok = ok && pf_rename(tmp, flo_path, true) == 0;
+    }
+    if (!ok) {
+        pf_delete(tmp);
+        log_msg2(m_flowr, flo_path);
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,67 @@
+// BinkleyTerm-style outbound: FidoNet addresses, outbound paths, flow files
+// and busy locks.
+//
+// Mail for an address waits under a base path derived from the address in
+// hexadecimal (zone directory, net and node, point directory). Files are the
+// base plus an extension: ".?ut" netmail packets, ".?lo" flow files (one
+// file per line, the first character says what to do once it is sent),
+// ".bsy" the busy lock that keeps two programs off one outbound.
+//
+// The functions read the selected boss's effective settings from the Config
+// they are given (outbound, address, bso_zone).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "config/config.h"
+#include "platform/platform.h"
+
+constexpr size_t FLO_MAX = 65536;            // larger flow files are not read
+constexpr int64_t BSY_STALE_SEC = 3 * 3600;  // an older busy file is stale
+constexpr size_t FTN_TEXT_MAX = 24;          // "65535:65535/65535.65535" + NUL
+
+struct ftn_addr {
+    uint32_t zone = 0, net = 0, node = 0, point = 0;
+};
+
+// "zone:net/node[.point]" with optional leading blanks/tabs and an ignored
+// "@domain" (or a blank, tab or CR) after the last number. Every number
+// starts with a digit and is at most 65535. 1 on success, 0 on failure; the
+// address is zeroed first.
+int ftn_parse(const char* text, ftn_addr& a);
+// "zone:net/node", plus ".point" when point is not 0. buf: FTN_TEXT_MAX.
+// Returns the length written.
+size_t ftn_fmt(char* buf, const ftn_addr& a);
+// Exactly `digits` lowercase hexadecimal digits of value (the low ones),
+// terminated. Returns the position of the terminator.
+char* hexw(char* buf, uint32_t value, int digits);
+
+// Home zone of the outbound: bso_zone when set, else the zone of address.
+uint32_t bso_defzone(const Config& c);
+// Base path (no extension) of addr's files into out (WP_PATH_MAX bytes).
+// With create_dirs the zone directory and the point directory are created
+// (one level each; failures are ignored). 0, or 1 when no outbound is set.
+int bso_path(const Config& c, char* out, const ftn_addr& addr, bool create_dirs);
+
+// The busy lock of one outbound base. Held from bso_lock until bso_unlock.
+struct BsoLock {
+    pf_file h = PF_INVALID;
+    char path[WP_PATH_MAX] = "";
+};
+// Takes base + ".bsy" by exclusive creation and writes "owner pid N" into
+// it. An existing busy file is stale, removed and taken over, when it is at
+// least 3 hours old or when the process it names no longer exists; otherwise
+// (or when its time cannot be read or lies in the future) the outbound is
+// busy. 0 when held, 1 when busy (m_busy logged).
+int bso_lock(BsoLock& lk, const char* base, const char* owner);
+// Removes the busy file of a held lock; nothing when none is held.
+void bso_unlock(BsoLock& lk);
+
+// `in` as an absolute path in out (WP_PATH_MAX bytes); `in` unchanged when
+// that fails or does not fit.
+void full_path(char* out, const char* in);
+
+// Replaces the flow file with n bytes of data: written to flo_path + "$"
+// first, then moved over it. 0, or 1 after m_flowr (the old file stays).
+int flo_write(const char* flo_path, const uint8_t* data, size_t n);

@@ -1,0 +1,37 @@
+#include "mailer/frames.h"
+
+#include "core/strutil.h"
+
+namespace {
+
+void put_header(uint8_t* p, bool cmd, size_t len) {
+    p[0] = static_cast<uint8_t>(((len >> 8) & 0x7f) | (cmd ? 0x80 : 0));
+    p[1] = static_cast<uint8_t>(len & 0xff);
+}
+
+}  // namespace
+
+int wp_send_cmd(Frames& f, uint8_t code, const char* text) {
+    size_t n = str_len(text);
+    if (n > FRAME_MAX - 1) n = FRAME_MAX - 1;
+    put_header(f.tx_frame, true, n + 1);
+    f.tx_frame[2] = code;
+    mem_copy(f.tx_frame + 3, text, n);
+    return net_send_all(f.net, f.tx_frame, n + 3);
+}
+
+int wp_send_data(Frames& f, size_t n) {
+    if (n > FRAME_MAX) return -1;
+    put_header(f.tx_frame, false, n);
+    return net_send_all(f.net, f.tx_frame, n + 2);
+}
+
+int wp_recv_frame(Frames& f) {
+    uint8_t h[2];
+    if (net_recv_exact(f.net, h, 2) != 0) return -1;
+    f.rx_iscmd = (h[0] & 0x80) != 0;
+    f.rx_len = (static_cast<size_t>(h[0] & 0x7f) << 8) | h[1];
+    if (f.rx_len > 0 && net_recv_exact(f.net, f.rx_frame, f.rx_len) != 0) return -1;
+    f.rx_frame[f.rx_len] = 0;
+    return 0;
+}

@@ -1,0 +1,45 @@
+// One outgoing TCP connection to the boss.
+//
+// Blocking sends and receives bounded by socket time-outs, a readability test
+// that does not wait, and an orderly close that lets the peer finish. The
+// time-out is NET_TIMEOUT_MS unless the environment variable
+// WRENPOST_NET_TIMEOUT gives another value in milliseconds (tests use it to
+// provoke time-outs quickly); net_timeout_ms() is the one place that reads it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+constexpr uint32_t NET_TIMEOUT_MS = 120000;
+constexpr uint32_t NET_DRAIN_MS = 5000;
+
+struct Net {
+    pf_sock s = PF_NOSOCK;
+    bool started = false;  // the socket library is running
+};
+
+// The receive and send time-out for a session.
+uint32_t net_timeout_ms();
+
+// Starts the socket library: 0, or the system's error.
+int net_init(Net& n);
+// Resolves and connects (addresses in the resolver's order); sets both
+// time-outs. 0 on success, 2 (EXIT_NET) on failure.
+int net_connect(Net& n, const char* host, const char* port);
+// Takes over an already connected socket (tests and fuzzing) and sets the
+// time-outs as net_connect does.
+void net_attach(Net& n, pf_sock s);
+void set_timeouts(Net& n, uint32_t ms);
+// 0 when all n bytes went out, -1 when a send failed or timed out.
+int net_send_all(Net& n, const void* buf, size_t len);
+// 0 when exactly len bytes arrived, -1 when the peer closed, on an error or
+// when the receive time-out expired.
+int net_recv_exact(Net& n, void* buf, size_t len);
+// 1 when a receive will not block, 0 when nothing is waiting, < 0 on error.
+int net_poll(Net& n);
+// Orderly close: shut down our sending side, read and drop what still comes
+// until the peer closes, an error occurs or NET_DRAIN_MS pass without data;
+// then close the socket. Always stops the socket library.
+void net_close(Net& n);

@@ -1,0 +1,67 @@
+#include "mailer/poll.h"
+
+#include <memory>
+
+#include "config/config.h"
+#include "core/catalog.h"
+#include "core/cmdline.h"
+#include "core/log.h"
+#include "core/strutil.h"
+#include "mailer/session.h"
+
+unsigned call_boss(int index) {
+    Config& c = g_cfg;
+    if (cfg_select(c, index, 0) != 0) return EXIT_CONFIG;
+    lb_start();
+    lb_add(m_bosshdr);
+    lb_add(c.cfg_name);
+    lb_add(m_bosshdr2);
+    lb_add(c.get(F_ADDRESS));
+    lb_add(main_m_boss);
+    lb_add(c.get(F_BOSSADDR));
+    lb_flush();
+
+    auto s = std::make_unique<Session>();
+    s->cfg = &c;
+    if (net_init(s->fr.net) != 0) {
+        log_msg(m_wsa);
+        return EXIT_NET;
+    }
+    lb_start();
+    lb_add(m_conn);
+    lb_add(c.get(F_HOST));
+    lb_add(":");
+    lb_add(c.get(F_PORT));
+    lb_flush();
+    if (net_connect(s->fr.net, c.get(F_HOST), c.get(F_PORT)) != 0) {
+        log_msg2(m_connerr, c.get(F_HOST));
+        net_close(s->fr.net);
+        return EXIT_NET;
+    }
+    log_msg(m_conn_ok);
+    return session_run(*s);
+}
+
+unsigned poll_run(const char* name) {
+    char nm[64];
+    str_copy(nm, name, sizeof nm);
+    if (nm[0] == '\0' || str_icmp(nm, "all") == 0) {
+        if (cfg_boss_count(g_cfg) == 0) return call_boss(-1);
+        unsigned last = 0;
+        for (int i = 0; i < cfg_boss_count(g_cfg); ++i) {
+            unsigned code = call_boss(i);
+            if (code != 0) last = code;
+        }
+        return last;
+    }
+    if (cfg_boss_count(g_cfg) == 0) {
+        log_msg(m_nosect);
+        return EXIT_CONFIG;
+    }
+    int i = cfg_find(g_cfg, nm);
+    if (i < 0) {
+        log_msg2(main_m_notfound, nm);
+        return EXIT_CONFIG;
+    }
+    return call_boss(i);
+}

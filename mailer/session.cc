@@ -1,0 +1,227 @@
+#include "mailer/session.h"
+
+#include "core/catalog.h"
+#include "core/cmdline.h"
+#include "core/log.h"
+#include "core/strutil.h"
+#include "mailer/md5.h"
+#include "mailer/xfer.h"
+
+namespace {
+
+const char* arg_of(Session& s) {
+    return reinterpret_cast<const char*>(s.fr.rx_frame + 1);
+}
+
+unsigned send_cmd(Session& s, uint8_t code, const char* text) {
+    if (wp_send_cmd(s.fr, code, text) == 0) return 0;
+    log_msg(m_net);
+    return EXIT_NET;
+}
+
+// An M_NUL "OPT" line: the CRAM challenge after "CRAM-MD5-", if any.
+void read_opt(Session& s, const char* text) {
+    if (text[0] != 'O' || text[1] != 'P' || text[2] != 'T' || text[3] != ' ') return;
+    const char* p = str_find(text, "CRAM-MD5-");
+    if (p == nullptr) return;
+    p += 9;
+    s.chal_len = 0;
+    while (s.chal_len < CHAL_MAX) {
+        int hi = hex_nibble(p[0]);
+        int lo = hi < 0 ? -1 : hex_nibble(p[1]);
+        if (lo < 0) break;
+        s.chal_bin[s.chal_len++] = static_cast<uint8_t>(hi << 4 | lo);
+        p += 2;
+    }
+}
+
+unsigned on_adr(Session& s, const char* text) {
+    log_msg2(m_r_adr, text);
+    const char* p = text;
+    while (*p != '\0') {
+        while (*p == ' ') ++p;
+        char a[256];
+        size_t n = 0;
+        while (*p != '\0' && *p != ' ') {
+            if (n + 1 < sizeof a) a[n++] = *p;
+            ++p;
+        }
+        a[n] = '\0';
+        char* at = const_cast<char*>(str_chr(a, '@'));
+        if (at != nullptr) *at = '\0';
+        if (n > 0 && str_icmp(a, s.boss_bare) == 0) {
+            s.got_adr = true;
+            return 0;
+        }
+    }
+    log_msg2(m_wrongadr, s.cfg->get(F_BOSSADDR));
+    wp_send_cmd(s.fr, M_ERR, "Unexpected address");
+    return EXIT_PROTO;
+}
+
+// Ends the session after a failure: nothing of a partial file is kept.
+unsigned fail(Session& s, unsigned code) {
+    bso_unlock(s.bsy);
+    rx_abort(s);
+    net_close(s.fr.net);
+    return code;
+}
+
+bool finished(const Session& s) {
+    return s.remote_eob && !s.rx_active && s.pending <= 0;
+}
+
+}  // namespace
+
+void session_reset(Session& s) {
+    s.got_adr = s.auth_ok = s.remote_eob = s.own_busy = false;
+    s.pending = 0;
+    s.files_rx = s.files_tx = 0;
+    s.chal_len = 0;
+    s.my_adr[0] = s.boss_bare[0] = '\0';
+    s.tx_count = 0;
+    s.tx_full_said = false;
+    s.flo_count = 0;
+    s.serial = 0;
+    s.rx_active = false;
+    s.rx_h = PF_INVALID;
+    s.rx_size = s.rx_time = s.rx_got = 0;
+}
+
+unsigned handle_frame(Session& s) {
+    if (!s.fr.rx_iscmd) return rx_data(s);
+    if (s.fr.rx_len == 0) return 0;
+    const char* text = arg_of(s);
+    switch (s.fr.rx_frame[0]) {
+        case M_NUL:
+            log_msg2(m_r_nul, text);
+            read_opt(s, text);
+            return 0;
+        case M_ADR:
+            return on_adr(s, text);
+        case M_OK:
+            s.auth_ok = true;
+            log_msg2(m_ok, text);
+            return 0;
+        case M_ERR:
+            log_msg2(m_err, text);
+            return EXIT_AUTH;
+        case M_BSY:
+            log_msg2(m_bsy, text);
+            return EXIT_BUSY;
+        case M_FILE:
+            return rx_start(s);
+        case M_EOB:
+            rx_eob(s);
+            return 0;
+        case M_GOT:
+            tx_got(s, false);
+            return 0;
+        case M_SKIP:
+            tx_got(s, true);
+            return 0;
+        case M_GET:
+            rx_get(s);
+            return 0;
+        default:
+            log_msg(m_unk);
+            return 0;
+    }
+}
+
+unsigned recv_and_handle(Session& s) {
+    if (wp_recv_frame(s.fr) != 0) {
+        log_msg(m_net);
+        return EXIT_NET;
+    }
+    return handle_frame(s);
+}
+
+unsigned poll_incoming(Session& s) {
+    for (;;) {
+        int r = net_poll(s.fr.net);
+        if (r == 0) return 0;
+        if (r < 0) {
+            log_msg(m_net);
+            return EXIT_NET;
+        }
+        unsigned code = recv_and_handle(s);
+        if (code != 0) return code;
+    }
+}
+
+unsigned send_password(Session& s) {
+    const char* pwd = s.cfg->get(F_PASSWORD);
+    const char* cram = s.cfg->get(F_CRAM);
+    if (pwd[0] == '\0') {
+        log_msg(m_pwd_none);
+        return send_cmd(s, M_PWD, "-");
+    }
+    if (s.chal_len == 0) {
+        if (str_icmp(cram, "required") == 0) {
+            log_msg(m_nocram);
+            wp_send_cmd(s.fr, M_ERR, "CRAM-MD5 required");
+            return EXIT_AUTH;
+        }
+    } else if (str_icmp(cram, "no") != 0) {
+        uint8_t digest[MD5_LEN];
+        hmac_md5(reinterpret_cast<const uint8_t*>(pwd), str_len(pwd), s.chal_bin, s.chal_len,
+                 digest);
+        char text[9 + 2 * MD5_LEN + 1] = "CRAM-MD5-";
+        hex_encode(text + 9, digest, MD5_LEN);
+        log_msg(m_pwd_cram);
+        return send_cmd(s, M_PWD, text);
+    }
+    log_msg(m_pwd_plain);
+    return send_cmd(s, M_PWD, pwd);
+}
+
+unsigned session_run(Session& s) {
+    session_reset(s);
+    const Config& c = *s.cfg;
+    const char* adr = c.get(F_ADDRESS);
+    str_copy(s.my_adr, adr, sizeof s.my_adr);
+    if (str_chr(adr, '@') == nullptr)
+        str_cat(s.my_adr, parse_u64(adr) == 21 ? "@fsxnet" : "@fidonet", sizeof s.my_adr);
+    str_copy(s.boss_bare, c.get(F_BOSSADDR), sizeof s.boss_bare);
+    if (char* at = const_cast<char*>(str_chr(s.boss_bare, '@'))) *at = '\0';
+
+    const char* keys[3] = {"SYS ", "ZYZ ", "LOC "};
+    const CfgField fields[3] = {F_SYSTEM, F_SYSOP, F_LOCATION};
+    char line[CFG_STR + 8];
+    unsigned code = 0;
+    for (int i = 0; i < 3 && code == 0; ++i) {
+        str_copy(line, keys[i], sizeof line);
+        str_cat(line, c.get(fields[i]), sizeof line);
+        code = send_cmd(s, M_NUL, line);
+    }
+    if (code == 0) code = send_cmd(s, M_NUL, "VER wrenpost/0.9 binkp/1.0");
+    if (code == 0) {
+        log_msg2(m_send_adr, s.my_adr);
+        code = send_cmd(s, M_ADR, s.my_adr);
+    }
+    while (code == 0 && !s.got_adr) code = recv_and_handle(s);
+    if (code == 0) code = send_password(s);
+    while (code == 0 && !s.auth_ok) code = recv_and_handle(s);
+    if (code == 0) {
+        code = send_outbound(s);
+        if (s.own_busy) wp_send_cmd(s.fr, M_BSY, "Outbound busy, try later");
+    }
+    if (code == 0) {
+        log_msg(m_eob_s);
+        code = send_cmd(s, M_EOB, "");
+    }
+    while (code == 0 && !finished(s)) code = recv_and_handle(s);
+    if (code != 0) return fail(s, code);
+
+    flo_finish(s);
+    bso_unlock(s.bsy);
+    lb_start();
+    lb_add(m_done);
+    lb_num(s.files_rx);
+    lb_add(m_done2);
+    lb_num(s.files_tx);
+    lb_flush();
+    net_close(s.fr.net);
+    return EXIT_OK;
+}

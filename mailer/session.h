@@ -1,0 +1,92 @@
+// The calling side of a binkp/1.0 session.
+//
+// session_run drives one session over an open connection: identification,
+// address check, login (plain or CRAM-MD5), then both directions of the file
+// transfer at once (xfer.h), and the settling of the outbound. Every frame
+// the boss sends is dispatched by handle_frame in every phase. The result is
+// an exit code (EXIT_OK, EXIT_NET, EXIT_AUTH, EXIT_BUSY, EXIT_PROTO); the
+// connection is always closed before session_run returns.
+//
+// All state of one session lives in a Session; the settings come from the
+// effective record of the selected boss in *cfg (cfg_select done by the
+// caller). A Session is large (send list, flow buffer, frame buffers):
+// allocate it on the heap.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "config/config.h"
+#include "mailer/bso.h"
+#include "mailer/frames.h"
+
+constexpr int MAX_TX = 256;  // send entries per session
+constexpr int MAX_FLO = 8;   // flow files per session
+constexpr size_t WIRE_MAX = 1024;
+constexpr size_t RXNAME_MAX = 256;
+constexpr size_t CHAL_MAX = 128;
+
+// What happens to a sent file after M_GOT.
+enum TxKind : int { K_DEL = 0, K_UT = 1, K_KEEP = 2, K_TRUNC = 3 };
+enum TxState : int { TS_OPEN = 0, TS_SENT = 1, TS_DONE = 2, TS_SKIP = 3 };
+
+struct TxEntry {
+    char path[WP_PATH_MAX];  // TXE_PATH
+    char wire[WIRE_MAX];     // TXE_WIRE, escaped
+    int kind;                // TXE_KIND
+    int state;               // TXE_STATE
+    int flo;                 // TXE_FLO, -1 = none
+    size_t loff;             // TXE_LOFF
+};
+
+struct Session {
+    const Config* cfg = nullptr;
+    Frames fr;
+    BsoLock bsy;
+
+    bool got_adr = false;
+    bool auth_ok = false;
+    bool remote_eob = false;
+    bool own_busy = false;  // our outbound was busy: answered with M_BSY
+    int64_t pending = 0;
+    uint64_t files_rx = 0;
+    uint64_t files_tx = 0;
+    uint8_t chal_bin[CHAL_MAX];
+    size_t chal_len = 0;
+    char my_adr[256];
+    char boss_bare[256];
+
+    // Send list and flow files.
+    TxEntry tx[MAX_TX];
+    int tx_count = 0;
+    bool tx_full_said = false;
+    char flo_path[MAX_FLO][WP_PATH_MAX];
+    int flo_count = 0;
+    uint8_t flo_buf[FLO_MAX + 2];
+    uint32_t serial = 0;
+
+    // The file being received.
+    bool rx_active = false;
+    char rx_raw[WIRE_MAX];
+    char rx_name[RXNAME_MAX];
+    uint64_t rx_size = 0;
+    uint64_t rx_time = 0;
+    uint64_t rx_got = 0;
+    char rx_final[WP_PATH_MAX];
+    char rx_tmp[WP_PATH_MAX];
+    pf_file rx_h = PF_INVALID;
+};
+
+// Clears the state for a new session (the connection is left as it is).
+void session_reset(Session& s);
+// Runs the session over s.fr.net, which must be connected. Closes it.
+unsigned session_run(Session& s);
+// Waits for one frame and handles it; 2 after m_net when none arrives.
+unsigned recv_and_handle(Session& s);
+// Handles frames as long as one can be read without waiting.
+unsigned poll_incoming(Session& s);
+// Dispatches the frame in s.fr: 0 to go on, or the exit code that ends the
+// session.
+unsigned handle_frame(Session& s);
+// Sends M_PWD (plain, CRAM-MD5 or "-") by the cram policy; 0, 2 or 3.
+unsigned send_password(Session& s);

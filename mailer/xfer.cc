@@ -1,0 +1,547 @@
+#include "mailer/xfer.h"
+
+#include <vector>
+
+#include "core/catalog.h"
+#include "core/cmdline.h"
+#include "core/fileio.h"
+#include "core/log.h"
+#include "core/strutil.h"
+
+namespace {
+
+constexpr size_t WIRE_STOP = 1016;  // no byte is added once the name is this long
+
+const char* arg_of(Session& s) {
+    return reinterpret_cast<const char*>(s.fr.rx_frame + 1);
+}
+
+void log_sized(const char* text, const char* name, uint64_t size) {
+    lb_start();
+    lb_add(text);
+    lb_add(name);
+    lb_add(" (");
+    lb_num(size);
+    lb_add(m_bytes2);
+    lb_flush();
+}
+
+// Loads a flow file into s.flo_buf: its length, -1 when it cannot be read,
+// -2 when it is larger than FLO_MAX.
+int64_t flo_load(Session& s, const char* path) {
+    pf_file h = f_open_read(path);
+    if (h == PF_INVALID) return -1;
+    int64_t size = f_size(h);
+    if (size < 0) {
+        f_close(h);
+        return -1;
+    }
+    if (size > static_cast<int64_t>(FLO_MAX)) {
+        f_close(h);
+        return -2;
+    }
+    size_t n = 0;
+    for (;;) {
+        int64_t r = pf_read(h, s.flo_buf + n, FLO_MAX + 1 - n);
+        if (r < 0) {
+            f_close(h);
+            return -1;
+        }
+        if (r == 0) break;
+        n += static_cast<size_t>(r);
+        if (n > FLO_MAX) {  // grew while we read
+            f_close(h);
+            return -2;
+        }
+    }
+    f_close(h);
+    return static_cast<int64_t>(n);
+}
+
+// End of the line that starts at pos (its LF or len), and the end of its
+// content without CR, trailing blanks and tabs.
+size_t line_end(const uint8_t* b, size_t len, size_t pos, size_t& content_end) {
+    size_t e = pos;
+    while (e < len && b[e] != '\n') ++e;
+    size_t c = e;
+    while (c > pos && (b[c - 1] == '\r' || b[c - 1] == ' ' || b[c - 1] == '\t')) --c;
+    content_end = c;
+    return e;
+}
+
+bool flo_all_done(const uint8_t* b, size_t len) {
+    size_t pos = 0;
+    while (pos < len) {
+        size_t ce;
+        size_t e = line_end(b, len, pos, ce);
+        if (ce > pos && b[pos] != '~' && b[pos] != '!') return false;
+        pos = e + 1;
+    }
+    return true;
+}
+
+bool wire_in_list(const Session& s, const char* wire) {
+    for (int i = 0; i < s.tx_count; ++i)
+        if (str_icmp(s.tx[i].wire, wire) == 0) return true;
+    return false;
+}
+
+void tx_add(Session& s, const char* path, const char* wire, int kind, int flo, size_t loff) {
+    if (wire[0] == '\0') return;
+    if (wire_in_list(s, wire)) {
+        log_msg2(m_txdup, path);
+        return;
+    }
+    if (s.tx_count >= MAX_TX) {
+        if (!s.tx_full_said) log_msg(m_txfull);
+        s.tx_full_said = true;
+        return;
+    }
+    TxEntry& e = s.tx[s.tx_count++];
+    str_copy(e.path, path, sizeof e.path);
+    str_copy(e.wire, wire, sizeof e.wire);
+    e.kind = kind;
+    e.state = TS_OPEN;
+    e.flo = flo;
+    e.loff = loff;
+}
+
+void add_num(char* buf, size_t cap, uint64_t v) {
+    char d[21];
+    u64_to_dec(v, d);
+    str_cat(buf, " ", cap);
+    str_cat(buf, d, cap);
+}
+
+bool is_unsafe(unsigned char c) {
+    return c < 0x20 || c == '"' || c == '/' || c == '\\' || c == ':' || c == '*' || c == '?' ||
+           c == '<' || c == '>' || c == '|';
+}
+
+}  // namespace
+
+// ---- Names ------------------------------------------------------------------
+
+void wire_escape(char* out, const char* path) {
+    const char* name = path;
+    for (const char* p = path; *p != '\0'; ++p)
+        if (*p == '\\' || *p == '/' || *p == ':') name = p + 1;
+    static const char hex[] = "0123456789abcdef";
+    size_t n = 0;
+    for (const char* p = name; *p != '\0' && n < WIRE_STOP; ++p) {
+        unsigned char c = static_cast<unsigned char>(*p);
+        if (c <= 0x20 || c >= 0x7f || c == '\\') {
+            out[n++] = '\\';
+            out[n++] = 'x';
+            out[n++] = hex[c >> 4];
+            out[n++] = hex[c & 0xf];
+        } else {
+            out[n++] = static_cast<char>(c);
+        }
+    }
+    out[n] = '\0';
+}
+
+void rx_local_name(char* out, const char* raw) {
+    size_t n = 0;
+    for (const char* p = raw; *p != '\0' && n < RXNAME_MAX - 1;) {
+        unsigned char c = static_cast<unsigned char>(*p);
+        if (c == '\\' && p[1] == 'x' && hex_nibble(p[2]) >= 0 && hex_nibble(p[3]) >= 0) {
+            c = static_cast<unsigned char>(hex_nibble(p[2]) << 4 | hex_nibble(p[3]));
+            p += 4;
+        } else {
+            ++p;
+        }
+        out[n++] = is_unsafe(c) ? '_' : static_cast<char>(c);
+    }
+    out[n] = '\0';
+    if (n == 0) {
+        str_copy(out, "none", RXNAME_MAX);
+        return;
+    }
+    if (out[0] == '.') out[0] = '_';
+    // A finished file must never carry the temporary suffix, or receiving
+    // its stem later would overwrite it.
+    if (n >= 4 && str_icmp(out + n - 4, ".wpt") == 0) {
+        if (n < RXNAME_MAX - 1) {
+            out[n++] = '_';
+            out[n] = '\0';
+        } else {
+            out[n - 1] = '_';
+        }
+    }
+}
+
+// ---- Sending ----------------------------------------------------------------
+
+void tx_commit(Session& s, const char* path, int kind, int flo, size_t loff) {
+    char wire[WIRE_MAX];
+    wire_escape(wire, path);
+    tx_add(s, path, wire, kind, flo, loff);
+}
+
+void flo_parse(Session& s, const char* path) {
+    if (s.flo_count >= MAX_FLO) return;
+    int64_t len = flo_load(s, path);
+    if (len == -2) {
+        log_msg2(m_flobig, path);
+        return;
+    }
+    if (len < 0) return;
+    log_msg2(m_flo, path);
+    int idx = s.flo_count++;
+    str_copy(s.flo_path[idx], path, WP_PATH_MAX);
+    const uint8_t* b = s.flo_buf;
+    size_t n = static_cast<size_t>(len);
+    size_t pos = 0;
+    while (pos < n) {
+        size_t ce;
+        size_t e = line_end(b, n, pos, ce);
+        size_t ls = pos;
+        pos = e + 1;
+        if (ce == ls) continue;
+        int kind = K_KEEP;
+        size_t p = ls;
+        switch (b[ls]) {
+            case '~':
+            case '!':
+                continue;
+            case '#':
+                kind = K_TRUNC;
+                ++p;
+                break;
+            case '^':
+            case '-':
+                kind = K_DEL;
+                ++p;
+                break;
+            case '@':
+                ++p;
+                break;
+            default:
+                break;
+        }
+        size_t plen = ce - p;
+        if (plen < 1 || plen > WP_PATH_MAX - 2) continue;
+        char fpath[WP_PATH_MAX];
+        mem_copy(fpath, b + p, plen);
+        fpath[plen] = '\0';
+        tx_commit(s, fpath, kind, idx, ls);
+    }
+}
+
+unsigned build_list(Session& s) {
+    s.tx_count = 0;
+    s.flo_count = 0;
+    const Config& c = *s.cfg;
+    if (str_icmp(c.get(F_OUTMODE), "plain") == 0) {
+        std::vector<PfDirEntry> list;
+        pf_list_dir(c.get(F_OUTBOUND), list);
+        for (const PfDirEntry& d : list) {
+            if (!d.is_file) continue;
+            char path[WP_PATH_MAX];
+            path_join(path, c.get(F_OUTBOUND), d.name.c_str());
+            tx_commit(s, path, K_DEL, -1, 0);
+        }
+    } else {
+        ftn_addr a;
+        char base[WP_PATH_MAX];
+        if (ftn_parse(s.boss_bare, a) && bso_path(c, base, a, true) == 0) {
+            if (bso_lock(s.bsy, base, "wrenpost") != 0) {
+                log_msg(m_bsobusy);
+                s.own_busy = true;
+                return EXIT_BUSY;
+            }
+            log_msg2(m_bso, base);
+            s.serial = static_cast<uint32_t>(unix_now_local());
+            static const char letters[] = "icdoh";
+            for (const char* l = letters; *l != '\0'; ++l) {
+                char ext[5] = {'.', *l, 'u', 't', '\0'};
+                char path[WP_PATH_MAX];
+                str_copy(path, base, sizeof path);
+                str_cat(path, ext, sizeof path);
+                PfStat st = pf_stat(path);
+                if (st.exists && !st.is_dir) {
+                    char wire[16];
+                    do {
+                        ++s.serial;
+                        str_copy(hexw(wire, s.serial, 8), ".pkt", 5);
+                    } while (wire_in_list(s, wire));
+                    tx_add(s, path, wire, K_UT, -1, 0);
+                }
+                ext[2] = 'l';
+                ext[3] = 'o';
+                if (*l == 'o') ext[1] = 'f';
+                str_copy(path, base, sizeof path);
+                str_cat(path, ext, sizeof path);
+                st = pf_stat(path);
+                if (st.exists && !st.is_dir) flo_parse(s, path);
+            }
+        }
+    }
+    if (s.tx_count == 0) log_msg(session_m_nothing);
+    return 0;
+}
+
+unsigned send_outbound(Session& s) {
+    unsigned code = build_list(s);
+    for (int i = 0; code == 0 && i < s.tx_count; ++i)
+        if (s.tx[i].state == TS_OPEN) code = send_file(s, i);
+    return code;
+}
+
+unsigned send_file(Session& s, int i) {
+    TxEntry& e = s.tx[i];
+    pf_file h = f_open_read(e.path);
+    if (h == PF_INVALID) {
+        if (e.flo >= 0) {
+            log_msg2(m_flomiss, e.path);
+            e.state = TS_DONE;
+            flo_mark(s, i);
+        } else {
+            log_msg2(m_tx_open, e.path);
+            e.state = TS_SKIP;
+        }
+        return 0;
+    }
+    int64_t size = f_size(h);
+    if (size < 0) {
+        f_close(h);
+        log_msg2(m_tx_rd, e.path);
+        return EXIT_PROTO;
+    }
+    PfStat st = pf_stat(e.path);
+    char text[WIRE_MAX + 80];
+    str_copy(text, e.wire, sizeof text);
+    add_num(text, sizeof text, static_cast<uint64_t>(size));
+    add_num(text, sizeof text, st.mtime > 0 ? static_cast<uint64_t>(st.mtime) : 0);
+    add_num(text, sizeof text, 0);
+    if (wp_send_cmd(s.fr, M_FILE, text) != 0) {
+        f_close(h);
+        log_msg(m_net);
+        return EXIT_NET;
+    }
+    log_sized(m_tx_start, e.wire, static_cast<uint64_t>(size));
+    e.state = TS_SENT;
+    ++s.pending;
+
+    uint64_t left = static_cast<uint64_t>(size);
+    unsigned code = 0;
+    if (left == 0 && wp_send_data(s.fr, 0) != 0) {
+        log_msg(m_net);
+        code = EXIT_NET;
+    }
+    uint8_t* block = s.fr.tx_frame + 2;
+    while (code == 0 && left > 0) {
+        size_t want = left < TX_CHUNK ? static_cast<size_t>(left) : TX_CHUNK;
+        size_t got = 0;
+        while (got < want) {
+            int64_t r = pf_read(h, block + got, want - got);
+            if (r <= 0) break;
+            got += static_cast<size_t>(r);
+        }
+        // The size is announced: a file that shrinks meanwhile cannot be
+        // sent whole, so it counts as a read error.
+        if (got < want) {
+            log_msg2(m_tx_rd, e.path);
+            code = EXIT_PROTO;
+            break;
+        }
+        if (wp_send_data(s.fr, want) != 0) {
+            log_msg(m_net);
+            code = EXIT_NET;
+            break;
+        }
+        left -= want;
+        code = poll_incoming(s);
+    }
+    f_close(h);
+    return code;
+}
+
+void tx_got(Session& s, bool skip) {
+    char name[WIRE_MAX];
+    const char* a = arg_of(s);
+    size_t n = 0;
+    while (a[n] != '\0' && a[n] != ' ' && n + 1 < sizeof name) {
+        name[n] = a[n];
+        ++n;
+    }
+    name[n] = '\0';
+    int i = 0;
+    while (i < s.tx_count && !(s.tx[i].state == TS_SENT && str_icmp(s.tx[i].wire, name) == 0)) ++i;
+    if (i == s.tx_count) {
+        log_msg2(m_got_unk, name);
+        return;
+    }
+    TxEntry& e = s.tx[i];
+    --s.pending;
+    if (skip) {
+        e.state = TS_SKIP;
+        log_msg2(session_m_skip, name);
+        return;
+    }
+    e.state = TS_DONE;
+    ++s.files_tx;
+    log_msg2(m_got, name);
+    if (e.kind == K_KEEP) {
+        log_msg2(m_got_keep, e.path);
+    } else if (e.kind == K_TRUNC) {
+        pf_file h = pf_open(e.path, PfAccess::ReadWrite, PfCreate::TruncateExisting);
+        f_close(h);
+        log_msg2(m_got_trunc, e.path);
+    } else {
+        pf_delete(e.path);
+        log_msg2(m_got_del, e.path);
+    }
+    flo_mark(s, i);
+}
+
+void flo_mark(Session& s, int i) {
+    const TxEntry& e = s.tx[i];
+    if (e.flo < 0) return;
+    const char* path = s.flo_path[e.flo];
+    int64_t len = flo_load(s, path);
+    if (len < 0) return;
+    size_t n = static_cast<size_t>(len);
+    size_t off = e.loff;
+    if (off < n && s.flo_buf[off] != '~') {
+        uint8_t c = s.flo_buf[off];
+        if (c == '#' || c == '^' || c == '-' || c == '@') {
+            s.flo_buf[off] = '~';
+        } else {
+            for (size_t k = n; k > off; --k) s.flo_buf[k] = s.flo_buf[k - 1];
+            s.flo_buf[off] = '~';
+            ++n;
+            for (int j = 0; j < s.tx_count; ++j)
+                if (s.tx[j].flo == e.flo && s.tx[j].loff > off) ++s.tx[j].loff;
+        }
+        if (flo_write(path, s.flo_buf, n) != 0) return;
+    }
+    if (flo_all_done(s.flo_buf, n) && pf_delete(path) == 0) log_msg2(m_flodone, path);
+}
+
+void flo_finish(Session& s) {
+    for (int k = 0; k < s.flo_count; ++k) {
+        int64_t len = flo_load(s, s.flo_path[k]);
+        if (len < 0) continue;
+        if (flo_all_done(s.flo_buf, static_cast<size_t>(len)) && pf_delete(s.flo_path[k]) == 0)
+            log_msg2(m_flodone, s.flo_path[k]);
+    }
+}
+
+// ---- Receiving --------------------------------------------------------------
+
+void rx_abort(Session& s) {
+    if (!s.rx_active) return;
+    f_close(s.rx_h);
+    s.rx_h = PF_INVALID;
+    pf_delete(s.rx_tmp);
+    s.rx_active = false;
+    log_msg2(m_rx_abort, s.rx_name);
+}
+
+unsigned rx_start(Session& s) {
+    rx_abort(s);
+    const char* a = arg_of(s);
+    size_t n = 0;
+    while (a[n] != '\0' && a[n] != ' ' && n + 1 < WIRE_MAX) {
+        s.rx_raw[n] = a[n];
+        ++n;
+    }
+    s.rx_raw[n] = '\0';
+    const char* p = a + n;
+    while (*p != '\0' && *p != ' ') ++p;  // a raw name longer than kept
+    s.rx_size = parse_u64(p, &p);
+    s.rx_time = parse_u64(p, &p);
+    uint64_t offset = parse_u64(p, &p);
+    rx_local_name(s.rx_name, s.rx_raw);
+
+    if (offset != 0) {
+        char text[WIRE_MAX + 80];
+        str_copy(text, s.rx_raw, sizeof text);
+        add_num(text, sizeof text, s.rx_size);
+        add_num(text, sizeof text, s.rx_time);
+        add_num(text, sizeof text, 0);
+        if (wp_send_cmd(s.fr, M_GET, text) != 0) {
+            log_msg(m_net);
+            return EXIT_NET;
+        }
+        log_msg2(m_getsent, s.rx_name);
+        return 0;
+    }
+    path_join(s.rx_final, s.cfg->get(F_INBOUND), s.rx_name);
+    str_copy(s.rx_tmp, s.rx_final, sizeof s.rx_tmp);
+    str_cat(s.rx_tmp, ".wpt", sizeof s.rx_tmp);
+    s.rx_h = pf_open(s.rx_tmp, PfAccess::ReadWrite, PfCreate::CreateAlways);
+    if (s.rx_h == PF_INVALID) {
+        log_msg2(m_rx_cant, s.rx_tmp);
+        return EXIT_PROTO;
+    }
+    log_sized(m_rx_start, s.rx_name, s.rx_size);
+    s.rx_active = true;
+    s.rx_got = 0;
+    if (s.rx_size == 0) return rx_finish(s);
+    return 0;
+}
+
+unsigned rx_data(Session& s) {
+    if (s.fr.rx_len == 0) return 0;
+    if (!s.rx_active) {
+        log_msg(m_data_ign);
+        return 0;
+    }
+    // Bytes past the announced size are not part of the file.
+    uint64_t left = s.rx_size - s.rx_got;
+    size_t n = s.fr.rx_len < left ? s.fr.rx_len : static_cast<size_t>(left);
+    if (f_write(s.rx_h, s.fr.rx_frame, n) != 0) {
+        log_msg2(m_rx_wr, s.rx_tmp);
+        return EXIT_PROTO;
+    }
+    s.rx_got += n;
+    if (s.rx_got >= s.rx_size) return rx_finish(s);
+    return 0;
+}
+
+unsigned rx_finish(Session& s) {
+    f_close(s.rx_h);
+    s.rx_h = PF_INVALID;
+    s.rx_active = false;
+    if (pf_rename(s.rx_tmp, s.rx_final, false) != 0) {
+        char alt[WP_PATH_MAX + 8];
+        bool moved = false;
+        for (char k = '1'; k <= '9' && !moved; ++k) {
+            str_copy(alt, s.rx_final, sizeof alt);
+            char suffix[6] = {'.', 'd', 'u', 'p', k, '\0'};
+            str_cat(alt, suffix, sizeof alt);
+            if (pf_rename(s.rx_tmp, alt, false) == 0) {
+                moved = true;
+                log_msg2(m_rx_dup, alt);
+            }
+        }
+        if (!moved) {
+            log_msg2(m_rx_mv, s.rx_tmp);
+            return EXIT_PROTO;
+        }
+    }
+    char text[WIRE_MAX + 80];
+    str_copy(text, s.rx_raw, sizeof text);
+    add_num(text, sizeof text, s.rx_size);
+    add_num(text, sizeof text, s.rx_time);
+    if (wp_send_cmd(s.fr, M_GOT, text) != 0) {
+        log_msg(m_net);
+        return EXIT_NET;
+    }
+    ++s.files_rx;
+    log_sized(m_rx_done, s.rx_name, s.rx_size);
+    return 0;
+}
+
+void rx_get(Session& s) {
+    log_msg2(m_get, arg_of(s));
+}
+
+void rx_eob(Session& s) {
+    s.remote_eob = true;
+    log_msg(m_eob_r);
+}

@@ -1,0 +1,54 @@
+// File transfer inside a binkp session: the send list built from the boss's
+// outbound, sending with frames from the boss handled between blocks, the
+// settling of sent files and their flow-file lines on M_GOT, and receiving
+// into the inbound under a temporary name.
+//
+// There is no resumption: a partly received file is discarded, and a file
+// offered from an offset is requested again from 0.
+//
+// REQUIRES for the BSO functions: the busy lock of the boss's outbound is
+// held in s.bsy (build_list takes it).
+#pragma once
+
+#include "mailer/session.h"
+
+// Builds the send list; takes the busy lock in BSO mode. 0, or 4 when the
+// outbound is busy.
+unsigned build_list(Session& s);
+// Reads one flow file into the send list (at most MAX_FLO per session).
+void flo_parse(Session& s, const char* path);
+// Adds a send entry with its escaped wire name; duplicates and the 257th
+// entry are dropped with a message.
+void tx_commit(Session& s, const char* path, int kind, int flo, size_t loff);
+// Builds the list and sends every open entry in order. 0 or an exit code.
+unsigned send_outbound(Session& s);
+// Sends one entry. 0 or an exit code.
+unsigned send_file(Session& s, int i);
+// M_GOT (skip = false) or M_SKIP (skip = true) for a sent file.
+void tx_got(Session& s, bool skip);
+// Marks the entry's flow-file line done; deletes the flow file when every
+// line is done.
+void flo_mark(Session& s, int i);
+// Deletes every flow file of the session whose lines are all done.
+void flo_finish(Session& s);
+
+// M_FILE: starts receiving (or answers an offset with M_GET). 0 or a code.
+unsigned rx_start(Session& s);
+// A data frame. 0 or an exit code.
+unsigned rx_data(Session& s);
+// Completes the file being received. 0 or an exit code.
+unsigned rx_finish(Session& s);
+// Discards the file being received, if any.
+void rx_abort(Session& s);
+// M_GET from the boss (not supported: logged and ignored).
+void rx_get(Session& s);
+// M_EOB from the boss.
+void rx_eob(Session& s);
+
+// Wire-name helpers (also used by the tests).
+// The file name of path (after the last "\", "/" or ":") escaped: bytes up
+// to 0x20, from 0x7F and "\" become "\xHH" (lowercase). out: WIRE_MAX.
+void wire_escape(char* out, const char* path);
+// The local name of a received wire name: "\xHH" unescaped, at most 255
+// bytes, then made safe for the inbound. out: RXNAME_MAX.
+void rx_local_name(char* out, const char* raw);
