@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Builds wrenpost and runs every test: the unit and interoperability tests,
+# the unit tests again under AddressSanitizer + UndefinedBehaviorSanitizer,
+# and a short smoke run of every fuzz target.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/deps.sh
+wp_install_deps
+
+FUZZ_SECONDS=${FUZZ_SECONDS:-20}
+
+echo "=== build (RelWithDebInfo) ==="
+wp_build default build
+echo "=== build (asan) ==="
+wp_build asan build-asan
+echo "=== build (fuzz) ==="
+wp_build fuzz build-fuzz
+
+echo "=== fuzz smoke (${FUZZ_SECONDS} s per target) ==="
+root=$(pwd)
+for f in fuzz/*_fuzz.cc; do
+    name=$(basename "$f" .cc)
+    work=$(mktemp -d)
+    mkdir "$work/corpus"
+    if [ -d "fuzz/corpus/$name" ]; then cp -r "fuzz/corpus/$name/." "$work/corpus/"; fi
+    if (cd "$work" && "$root/build-fuzz/fuzz/$name" -max_total_time="$FUZZ_SECONDS" \
+            -rss_limit_mb=2048 -print_final_stats=1 corpus >log 2>&1); then
+        echo "$name: $(grep -o 'stat::number_of_executed_units: *[0-9]*' "$work/log" | grep -o '[0-9]*$') runs, no failure"
+        rm -rf "$work"
+    else
+        echo "$name: FAILED (output and crash input kept in $work)"
+        tail -n 40 "$work/log"
+        exit 1
+    fi
+done
+
+echo "=== unit tests under sanitizers ==="
+(cd build-asan && ctest -L unit -j "$(nproc)" --output-on-failure)
+
+echo "=== all tests ==="
+cd build && ctest -j "$(nproc)" --output-on-failure
