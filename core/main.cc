@@ -1,9 +1,11 @@
 // Entry point: the console commands and (later) the editor.
 #include "core/cmdline.h"
+#include "mailer/poll.h"
 #include "tosser/jamlock.h"
 
 int main(int argc, char** argv) {
     Drivers drivers;
+    drivers.poll = poll_run;
     drivers.hold_lock = jam_hold_lock;
     return start(argc, argv, drivers);
 }
