@@ -88,9 +88,12 @@ struct PfStat {
     bool read_only = false;  // no write permission for the owner
     int64_t size = 0;
     int64_t mtime = 0;  // last write, seconds since 1970 (UTC)
+    uint32_t mode = 0;  // permission bits
 };
 // Never fails: a missing path gives exists = false.
 PfStat pf_stat(const char* path);
+// Sets the permission bits (as PfStat::mode gives them). 0 on success.
+int pf_chmod(const char* path, uint32_t mode);
 
 struct PfDirEntry {
     std::string name;  // no "." or ".."

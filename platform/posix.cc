@@ -173,7 +173,12 @@ PfStat pf_stat(const char* path) {
     s.read_only = (st.st_mode & S_IWUSR) == 0;
     s.size = static_cast<int64_t>(st.st_size);
     s.mtime = static_cast<int64_t>(st.st_mtime);
+    s.mode = static_cast<uint32_t>(st.st_mode & 07777);
     return s;
+}
+
+int pf_chmod(const char* path, uint32_t mode) {
+    return ::chmod(path, static_cast<mode_t>(mode)) == 0 ? 0 : 1;
 }
 
 int pf_list_dir(const char* path, std::vector<PfDirEntry>& out) {

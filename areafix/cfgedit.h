@@ -1,0 +1,38 @@
+// Echo-area edits of the configuration file.
+//
+// Adds one `echoarea` line for a new area (the toss run's automatic area
+// creation) or removes every `echoarea` line of a tag (the areas window),
+// changing nothing else in the user's hand-written file. The file must be
+// shorter than 16383 bytes and the result shorter than 18424 bytes.
+//
+// The new text is written to a temporary file beside the configuration and
+// renamed over it (keeping its permissions), so a crash or a full disk never
+// leaves the file cut short. The file is not locked: callers edit it one
+// after the other.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+constexpr size_t CF_MAX = 18432;
+
+// Adds "echoarea=TAG path" to the named section (nullptr or "" = the global
+// part; also when the file has no sections), after the last setting of that
+// region. 0 added, 2 an echoarea line of this tag exists anywhere (nothing
+// changed), 1 failure (unreadable or too large, section not found, result too
+// large, write failed).
+int af_cfg_add_area(const char* cfg_path, const char* section, const char* tag, const char* path);
+// Removes every echoarea line of the tag (any case), in all sections. Returns
+// the number removed (0: file unchanged), or -1 when it cannot be read or
+// written.
+int af_cfg_del_area(const char* cfg_path, const char* tag);
+// File-name form of a tag or section name: A-Z lowered, a-z 0-9 - . _ kept,
+// everything else "_", at most 60 characters, "_" when empty. out: 61 bytes.
+void af_lc_tag(char* out, const char* name);
+
+// Reads the whole configuration file; 0 on success, 1 when it cannot be read
+// or is 16383 bytes or longer.
+int cf_read(const char* cfg_path, std::string& text);
+// Replaces the file's contents by text; 0 on success, 1 on failure (the old
+// file then stays as it was). The file must still exist.
+int cf_write(const char* cfg_path, const std::string& text);

@@ -1,0 +1,134 @@
+#include "areafix/cfgedit.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+
+#include "platform/platform.h"
+#include "support/test_support.h"
+
+using wptest::read_file;
+using wptest::write_file;
+
+namespace {
+struct CfgFile {
+    wptest::TempDir d;
+    std::string path = d.file("wrenpost.cfg");
+    explicit CfgFile(const std::string& text) { write_file(path, text); }
+    std::string text() const { return read_file(path); }
+};
+}  // namespace
+
+TEST(CfgEdit, AddPlacesTheLineAfterTheLastSettingOfTheRegion) {
+    struct Case {
+        const char* name;
+        std::string before;
+        const char* section;
+        std::string after;
+    } cases[] = {
+        {"global, trailing comments stay below", "address=1:2/3.4\n\n# end\n; more\n", nullptr,
+         "address=1:2/3.4\necharea=FSX_NEW /m/fsx_new\n\n# end\n; more\n"},
+        {"file starting with a header", "[boss fsx]\naddress=21:1/1.1\n", nullptr,
+         "echoarea=FSX_NEW /m/fsx_new\n[boss fsx]\naddress=21:1/1.1\n"},
+        {"named section", "a=1\n[boss fido]\nb=2\n[link FSX]\nc=3\n# tail\n\n[x]\nd=4\n", "fsx",
+         "a=1\n[boss fido]\nb=2\n[link FSX]\nc=3\necharea=FSX_NEW /m/fsx_new\n# "
+         "tail\n\n[x]\nd=4\n"},
+        {"empty named section", "[fsx]\n\n# c\n[y]\n", "FSX",
+         "[fsx]\necharea=FSX_NEW /m/fsx_new\n\n# c\n[y]\n"},
+        {"no sections: the name is ignored", "a=1\n", "fsx", "a=1\necharea=FSX_NEW /m/fsx_new\n"},
+        {"CR LF file, other lines count", "a=1\r\nsomething odd\r\n# c\r\n", nullptr,
+         "a=1\r\nsomething odd\r\necharea=FSX_NEW /m/fsx_new\r\n# c\r\n"},
+        {"last line without line break", "a=1\nb=2", nullptr,
+         "a=1\nb=2\necharea=FSX_NEW /m/fsx_new\n"},
+        {"no LF at all: CR LF", "a=1", nullptr, "a=1\r\necharea=FSX_NEW /m/fsx_new\r\n"},
+        {"empty file", "", nullptr, "echoarea=FSX_NEW /m/fsx_new\r\n"},
+    };
+    for (const auto& c : cases) {
+        CfgFile f(c.before);
+        EXPECT_EQ(af_cfg_add_area(f.path.c_str(), c.section, "FSX_NEW", "/m/fsx_new"), 0) << c.name;
+        std::string want = c.after;
+        // the test table writes "echarea" for brevity where the line is new
+        for (size_t p; (p = want.find("echarea=")) != std::string::npos;)
+            want.replace(p, 8, "echoarea=");
+        EXPECT_EQ(f.text(), want) << c.name;
+    }
+}
+
+TEST(CfgEdit, AddRefusesExistingTagAndUnknownSection) {
+    std::string text = "a=1\n[boss fido]\n  EchoArea = fsx_new /old/path\n[boss fsx]\n";
+    CfgFile f(text);
+    EXPECT_EQ(af_cfg_add_area(f.path.c_str(), "fsx", "FSX_NEW", "/m/x"), 2);
+    EXPECT_EQ(af_cfg_add_area(f.path.c_str(), "nowhere", "OTHER", "/m/x"), 1);
+    EXPECT_EQ(f.text(), text);
+    EXPECT_EQ(af_cfg_add_area(f.d.file("missing.cfg").c_str(), nullptr, "A", "/m/a"), 1);
+    EXPECT_FALSE(wptest::file_exists(f.d.file("missing.cfg")));
+}
+
+TEST(CfgEdit, SizeLimits) {
+    std::string big = "# " + std::string(16383 - 3, 'x') + "\n";  // exactly 16383 bytes
+    CfgFile f(big);
+    EXPECT_EQ(af_cfg_add_area(f.path.c_str(), nullptr, "A", "/a"), 1);
+    EXPECT_EQ(af_cfg_del_area(f.path.c_str(), "A"), -1);
+    EXPECT_EQ(f.text(), big);
+    std::string ok = big.substr(1);  // 16382 bytes can be edited
+    CfgFile g(ok);
+    EXPECT_EQ(af_cfg_add_area(g.path.c_str(), nullptr, "A", "/a"), 0);
+    // ... but not grown to 18424 bytes or more.
+    EXPECT_EQ(af_cfg_add_area(g.path.c_str(), nullptr, "B", std::string(2100, 'p').c_str()), 1);
+}
+
+TEST(CfgEdit, DeleteRemovesEveryLineOfTheTagOnly) {
+    std::string text =
+        "# keep me\r\necharea FSX_GEN /not/a/setting\r\nechoarea = fsx_gen /a\r\n"
+        "[boss fsx]\r\n\techoarea=FSX_GEN\t/b\r\nechoarea=FSX_GENERAL /c\r\nsysop = x\r\n"
+        "ECHOAREA=Fsx_Gen /d";
+    CfgFile f(text);
+    EXPECT_EQ(af_cfg_del_area(f.path.c_str(), "FSX_GEN"), 3);
+    EXPECT_EQ(f.text(),
+              "# keep me\r\necharea FSX_GEN /not/a/setting\r\n[boss fsx]\r\n"
+              "echoarea=FSX_GENERAL /c\r\nsysop = x\r\n");
+    EXPECT_EQ(af_cfg_del_area(f.path.c_str(), "FSX_GEN"), 0);
+    EXPECT_EQ(af_cfg_del_area(f.d.file("gone").c_str(), "FSX_GEN"), -1);
+}
+
+TEST(CfgEdit, RewriteKeepsPermissionsAndLeavesNoTemporaryFile) {
+    CfgFile f("a=1\n");
+    chmod(f.path.c_str(), 0600);
+    ASSERT_EQ(af_cfg_add_area(f.path.c_str(), nullptr, "A", "/a"), 0);
+    struct stat st;
+    ASSERT_EQ(stat(f.path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    std::vector<PfDirEntry> list;
+    pf_list_dir(f.d.path().c_str(), list);
+    EXPECT_EQ(list.size(), 1u);
+}
+
+TEST(CfgEdit, FailedWriteLeavesTheFileWhole) {
+    // The fault hook fails the write of the new text: the old file stays as it
+    // was, byte for byte, and no temporary file is left behind.
+    std::string text = "address=1:2/3.4\n# comment\n";
+    CfgFile f(text);
+    pf_fault_write_after(1);
+    EXPECT_EQ(af_cfg_add_area(f.path.c_str(), nullptr, "A", "/a"), 1);
+    pf_fault_write_after(0);
+    EXPECT_EQ(f.text(), text);
+    std::vector<PfDirEntry> list;
+    pf_list_dir(f.d.path().c_str(), list);
+    EXPECT_EQ(list.size(), 1u);
+}
+
+TEST(CfgEdit, LcTag) {
+    struct Case {
+        std::string in, want;
+    } cases[] = {
+        {"FSX_GEN", "fsx_gen"},      {"Fido.Test-1", "fido.test-1"},
+        {"a b/c\\d:e", "a_b_c_d_e"}, {"", "_"},
+        {"\x84rger", "_rger"},       {std::string(70, 'A'), std::string(60, 'a')},
+    };
+    for (const auto& c : cases) {
+        char out[61];
+        af_lc_tag(out, c.in.c_str());
+        EXPECT_EQ(std::string(out), c.want) << c.in;
+    }
+}
