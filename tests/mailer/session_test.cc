@@ -1,0 +1,696 @@
+// The binkp session against a scripted boss on a socket pair: framing,
+// handshake, login, both directions of the transfer, settling the outbound,
+// and every way a session can fail.
+#include "mailer/session.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "core/catalog.h"
+#include "core/log.h"
+#include "mailer/fake_boss.h"
+#include "mailer/md5.h"
+#include "mailer/xfer.h"
+#include "support/test_support.h"
+
+using namespace wptest;
+
+namespace {
+
+std::set<std::string> dir_names(const std::string& dir) {
+    std::set<std::string> names;
+    for (auto& e : std::filesystem::directory_iterator(dir))
+        names.insert(e.path().filename().string());
+    return names;
+}
+
+class SessionTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        setenv("WRENPOST_NET_TIMEOUT", "5000", 1);
+        lang_apply(LANG_EN);
+        mkdir(dir.file("in").c_str(), 0755);
+        mkdir(dir.file("out").c_str(), 0755);
+        mkdir(dir.file("files").c_str(), 0755);
+        configure("");
+    }
+    void TearDown() override { con_capture(nullptr); }
+
+    void configure(const std::string& extra) {
+        std::string cfg = dir.file("wp.cfg");
+        write_file(cfg,
+                   "address = 2:240/5776.7\nboss_host = h\nboss_address = 2:240/5776\n"
+                   "password = secret\ninbound = " +
+                       dir.file("in") + "\noutbound = " + dir.file("out") + "\n" + extra);
+        std::string l;
+        con_capture(&l);
+        ASSERT_EQ(load_config(*cfg_, cfg.c_str()), 0);
+        ASSERT_EQ(cfg_select(*cfg_, -1, 0), 0);
+        con_capture(nullptr);
+    }
+
+    // Runs one session with `script` as the boss; the log goes to `log`.
+    unsigned run(const std::function<void(BossPeer&)>& script) {
+        pf_sock pair[2];
+        EXPECT_EQ(pf_sock_pair(pair), 0);
+        std::thread boss([&] {
+            BossPeer p(pair[1]);
+            script(p);
+            peer_seen = p.seen;
+            p.close_now();
+        });
+        auto s = std::make_unique<Session>();
+        s->cfg = cfg_.get();
+        net_attach(s->fr.net, pair[0]);
+        log.clear();
+        con_capture(&log);
+        unsigned code = session_run(*s);
+        con_capture(nullptr);
+        boss.join();
+        return code;
+    }
+
+    bool logged(const std::string& text) const { return log.find(text) != std::string::npos; }
+    std::vector<std::string> cmds(uint8_t code) const {
+        std::vector<std::string> out;
+        for (const BFrame& f : peer_seen)
+            if (f.cmd && f.code == code) out.push_back(f.data);
+        return out;
+    }
+    std::string flo() const { return dir.file("out") + "/00f01690.flo"; }
+    std::string file(const std::string& name, const std::string& content) {
+        std::string p = dir.file("files") + "/" + name;
+        write_file(p, content);
+        return p;
+    }
+
+    TempDir dir;
+    std::unique_ptr<Config> cfg_ = std::make_unique<Config>();
+    std::string log;
+    std::vector<BFrame> peer_seen;
+};
+
+// ---- Frames -------------------------------------------------------------------
+
+TEST(Frames, BytesOnTheWire) {
+    pf_sock pair[2];
+    ASSERT_EQ(pf_sock_pair(pair), 0);
+    auto f = std::make_unique<Frames>();
+    net_attach(f->net, pair[0]);
+    ASSERT_EQ(wp_send_cmd(*f, M_EOB, ""), 0);
+    ASSERT_EQ(wp_send_cmd(*f, M_NUL, "SYS x"), 0);
+    char buf[16];
+    ASSERT_EQ(recv(pair[1], buf, 11, MSG_WAITALL), 11);
+    EXPECT_EQ(std::string(buf, 11), std::string("\x80\x01\x05\x80\x06\x00SYS x", 11));
+
+    // An empty data frame, then a full one, then a command: each read whole.
+    std::string big(32767, 'q');
+    big[32766] = 'z';
+    BossPeer p(pair[1]);
+    ASSERT_TRUE(p.send_raw(std::string("\x00\x00", 2)));
+    ASSERT_TRUE(p.send_data(big));
+    ASSERT_TRUE(p.send_cmd(M_OK, "fine"));
+    ASSERT_EQ(wp_recv_frame(*f), 0);
+    EXPECT_FALSE(f->rx_iscmd);
+    EXPECT_EQ(f->rx_len, 0u);
+    ASSERT_EQ(wp_recv_frame(*f), 0);
+    EXPECT_FALSE(f->rx_iscmd);
+    ASSERT_EQ(f->rx_len, 32767u);
+    EXPECT_EQ(f->rx_frame[32766], 'z');
+    ASSERT_EQ(wp_recv_frame(*f), 0);
+    EXPECT_TRUE(f->rx_iscmd);
+    EXPECT_EQ(f->rx_frame[0], M_OK);
+    EXPECT_STREQ(reinterpret_cast<char*>(f->rx_frame + 1), "fine");
+    // A data frame that the caller placed is sent with its header.
+    f->tx_frame[2] = 'a';
+    f->tx_frame[3] = 'b';
+    ASSERT_EQ(wp_send_data(*f, 2), 0);
+    ASSERT_EQ(recv(pair[1], buf, 4, MSG_WAITALL), 4);
+    EXPECT_EQ(std::string(buf, 4), std::string("\x00\x02"
+                                               "ab",
+                                               4));
+    // The peer is gone: receiving fails instead of blocking.
+    p.close_now();
+    EXPECT_EQ(wp_recv_frame(*f), -1);
+    EXPECT_EQ(wp_send_cmd(*f, M_EOB, ""), -1);  // no SIGPIPE either
+    pf_sock_close(pair[0]);
+}
+
+// ---- Handshake and login --------------------------------------------------------
+
+TEST_F(SessionTest, GreetingAndOwnAddressForms) {
+    struct {
+        const char* address;
+        const char* sent;
+    } cases[] = {
+        {"2:240/5776.7", "2:240/5776.7@fidonet"},
+        {"21:3/210.5", "21:3/210.5@fsxnet"},
+        {"2:240/5776.7@othernet", "2:240/5776.7@othernet"},
+    };
+    for (const auto& c : cases) {
+        configure(std::string("address = ") + c.address + "\nsystem = Sys\nsysop = Op\n");
+        Transfer t;
+        EXPECT_EQ(run([&](BossPeer& p) {
+                      p.login();
+                      t.run(p);
+                  }),
+                  0u)
+            << log;
+        std::vector<std::string> nul = cmds(M_NUL);
+        ASSERT_EQ(nul.size(), 4u);
+        EXPECT_EQ(nul[0], "SYS Sys");
+        EXPECT_EQ(nul[1], "ZYZ Op");
+        EXPECT_EQ(nul[2], "LOC Unknown");
+        EXPECT_EQ(nul[3], "VER wrenpost/0.9 binkp/1.0");
+        ASSERT_EQ(cmds(M_ADR).size(), 1u);
+        EXPECT_EQ(cmds(M_ADR)[0], c.sent);
+        EXPECT_TRUE(logged(std::string("Sending M_ADR ") + c.sent));
+        EXPECT_TRUE(logged("Session finished. Files received: 0, sent: 0"));
+    }
+}
+
+TEST_F(SessionTest, BossAddressCheck) {
+    struct {
+        const char* boss_address;
+        const char* offered;
+        unsigned code;
+    } cases[] = {
+        {"21:3/210", "21:3/210@fsxnet 2:240/1@fidonet", 0},
+        {"21:3/210@fsxnet", "2:240/1@fidonet 21:3/210@fsxnet", 0},
+        {"2:240/5776", " 2:240/5776@fidonet", 0},
+        {"2:240/5776", "2:240/57760@fidonet 2:240/577", 5},
+        {"2:240/5776", "", 5},
+    };
+    for (const auto& c : cases) {
+        configure(std::string("boss_address = ") + c.boss_address + "\noutmode = plain\n");
+        Transfer t;
+        unsigned code = run([&](BossPeer& p) {
+            if (!p.login(c.offered)) return;
+            t.run(p);
+        });
+        EXPECT_EQ(code, c.code) << c.offered;
+        EXPECT_TRUE(logged(std::string("Remote address(es): ") + c.offered));
+        if (c.code == 5) {
+            EXPECT_TRUE(logged(std::string("ERROR: boss address not among the remote addresses: ") +
+                               c.boss_address));
+            EXPECT_EQ(cmds(M_ERR), std::vector<std::string>{"Unexpected address"});
+            EXPECT_TRUE(cmds(M_PWD).empty());  // the password never went out
+        }
+    }
+}
+
+TEST_F(SessionTest, PasswordByPolicyAndChallenge) {
+    uint8_t d[MD5_LEN];
+    const uint8_t chal[4] = {0x01, 0x23, 0xab, 0xcd};
+    hmac_md5(reinterpret_cast<const uint8_t*>("secret"), 6, chal, 4, d);
+    char hex[33];
+    hex_encode(hex, d, MD5_LEN);
+    const std::string cram = std::string("CRAM-MD5-") + hex;
+    struct {
+        const char* cfg;
+        std::vector<std::string> opts;
+        const char* pwd;  // nullptr: none sent, session ends with 3
+        const char* text;
+    } cases[] = {
+        {"", {}, "secret", "Sending password (plain text)"},
+        {"", {"OPT NR CRAM-MD5-0123abcd"}, cram.c_str(), "Sending password (CRAM-MD5)"},
+        {"", {"OPT NR CRAM-MD5-0123ABCD"}, cram.c_str(), "Sending password (CRAM-MD5)"},
+        {"", {"OPT CRAM-MD5-ffff", "OPT CRAM-MD5-0123abcdxx"}, cram.c_str(), "(CRAM-MD5)"},
+        {"", {"OPT CRAM-MD5-0123abcd", "OPT NR"}, cram.c_str(), "(CRAM-MD5)"},
+        {"", {"OPTX CRAM-MD5-00"}, "secret", "(plain text)"},
+        {"cram = No\n", {"OPT CRAM-MD5-0123abcd"}, "secret", "(plain text)"},
+        {"cram = required\n", {"OPT CRAM-MD5-0123abcd"}, cram.c_str(), "(CRAM-MD5)"},
+        {"cram = REQUIRED\n",
+         {},
+         nullptr,
+         "ERROR: cram=required, but remote does not offer CRAM-MD5 - password NOT sent"},
+        {"password =\n",
+         {"OPT CRAM-MD5-0123abcd"},
+         "-",
+         "No password configured - unsecured session"},
+    };
+    for (const auto& c : cases) {
+        configure(std::string("outmode = plain\n") + c.cfg);
+        if (std::string(c.cfg) == "password =\n") {
+            // An empty value inherits nothing: rebuild without the key.
+            std::string cfg = dir.file("wp.cfg");
+            write_file(cfg,
+                       "address = 2:240/5776.7\nboss_host = h\nboss_address = 2:240/5776\n"
+                       "outmode = plain\ninbound = " +
+                           dir.file("in") + "\noutbound = " + dir.file("out") + "\n");
+            std::string l;
+            con_capture(&l);
+            ASSERT_EQ(load_config(*cfg_, cfg.c_str()), 0);
+            ASSERT_EQ(cfg_select(*cfg_, -1, 0), 0);
+            con_capture(nullptr);
+        }
+        Transfer t;
+        unsigned code = run([&](BossPeer& p) {
+            for (auto& o : c.opts) p.send_cmd(M_NUL, o);
+            if (!p.login()) return;
+            t.run(p);
+        });
+        EXPECT_TRUE(logged(c.text)) << c.cfg << log;
+        if (c.pwd == nullptr) {
+            EXPECT_EQ(code, 3u);
+            EXPECT_TRUE(cmds(M_PWD).empty());
+            EXPECT_EQ(cmds(M_ERR), std::vector<std::string>{"CRAM-MD5 required"});
+        } else {
+            EXPECT_EQ(code, 0u) << log;
+            EXPECT_EQ(cmds(M_PWD), std::vector<std::string>{c.pwd}) << c.cfg;
+        }
+    }
+}
+
+TEST_F(SessionTest, RejectionsEndWithTheirCodes) {
+    struct {
+        uint8_t code;
+        const char* text;
+        unsigned result;
+        const char* printed;
+    } cases[] = {
+        {M_ERR, "Bad password", 3, "ERROR from remote (M_ERR): Bad password"},
+        {M_BSY, "Too many", 4, "Remote busy (M_BSY): Too many"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(run([&](BossPeer& p) {
+                      p.send_cmd(M_ADR, "2:240/5776@fidonet");
+                      p.wait_cmd(M_PWD);
+                      p.send_cmd(c.code, c.text);
+                      p.drain();
+                  }),
+                  c.result);
+        EXPECT_TRUE(logged(c.printed));
+        EXPECT_TRUE(logged("End") == false);
+    }
+}
+
+// ---- Transfer ------------------------------------------------------------------
+
+TEST_F(SessionTest, FlowFilePrefixesAreSettledAndNetmailGoesAsPkt) {
+    std::string a = file("a.pkt", "AAAA"), b = file("b.zip", "BB"), c = file("c.txt", "C"),
+                d = file("d.txt", "DDD"), e = file("e.txt", "EEEEE"), z = file("z.txt", "");
+    std::string missing = dir.file("files") + "/missing.txt";
+    write_file(flo(), "#" + a + "\r\n^" + b + "\n" + c + "\n@" + d + "\n-" + e + "\n~done\n!" +
+                          dir.file("files") + "/x\n\n^" + missing + "\n^" + z + "\n");
+    write_file(dir.file("out") + "/00f01690.hut", "netmail");
+    write_file(dir.file("out") + "/00f01690.cut", "crash");
+    Transfer t;
+    ASSERT_EQ(run([&](BossPeer& p) {
+                  p.login();
+                  t.run(p);
+              }),
+              0u)
+        << log;
+    EXPECT_EQ(read_file(a), "");  // truncated
+    EXPECT_FALSE(file_exists(b));
+    EXPECT_EQ(read_file(c), "C");
+    EXPECT_EQ(read_file(d), "DDD");
+    EXPECT_FALSE(file_exists(e));
+    EXPECT_FALSE(file_exists(z));
+    EXPECT_FALSE(file_exists(flo()));
+    EXPECT_FALSE(file_exists(dir.file("out") + "/00f01690.hut"));
+    EXPECT_FALSE(file_exists(dir.file("out") + "/00f01690.cut"));
+    EXPECT_FALSE(file_exists(dir.file("out") + "/00f01690.bsy"));
+    EXPECT_EQ(t.received["a.pkt"], "AAAA");
+    EXPECT_EQ(t.received["z.txt"], "");
+    EXPECT_EQ(t.received.count("z.txt"), 1u);
+    // Netmail packets: 8 hexadecimal digits and ".pkt", crash before hold.
+    std::vector<std::string> pkts;
+    for (auto& r : t.received)
+        if (r.first.size() == 12 && r.first.substr(8) == ".pkt") pkts.push_back(r.second);
+    EXPECT_EQ(pkts.size(), 2u);
+    EXPECT_EQ(t.received.size(), 8u);
+    EXPECT_TRUE(logged("File from flow file missing - line ignored: " + missing));
+    EXPECT_TRUE(logged("  -> file truncated to 0 bytes: " + a));
+    EXPECT_TRUE(logged("  -> file kept: " + c));
+    EXPECT_TRUE(logged("  -> file deleted: " + b));
+    EXPECT_TRUE(logged("Flow file done and deleted: " + flo()));
+    EXPECT_TRUE(logged("Session finished. Files received: 0, sent: 8"));
+    // M_FILE carries name, size, time and offset 0.
+    std::vector<std::string> files = cmds(M_FILE);
+    EXPECT_NE(std::find(files.begin(), files.end(),
+                        "d.txt 3 " + std::to_string(pf_stat(d.c_str()).mtime) + " 0"),
+              files.end());
+}
+
+TEST_F(SessionTest, MarksStayWhenTheBossSkipsOrTheSessionBreaks) {
+    std::string a = file("a.txt", "A"), b = file("b.txt", "B"), c = file("c.txt", "C");
+    const std::string flow = "^" + a + "\n" + b + "\n^" + c + "\n";
+    write_file(flo(), flow);
+    // b is skipped: its line and file stay; the others are settled.
+    Transfer t;
+    t.answer = [](const std::string& w) { return uint8_t(w == "b.txt" ? 10 : 6); };
+    ASSERT_EQ(run([&](BossPeer& p) {
+                  p.login();
+                  t.run(p);
+              }),
+              0u);
+    EXPECT_TRUE(logged("Remote skips file (M_SKIP): b.txt"));
+    EXPECT_EQ(read_file(flo()), "~" + a + "\n" + b + "\n~" + c + "\n");
+    EXPECT_EQ(read_file(b), "B");
+    EXPECT_FALSE(file_exists(a));
+
+    // Next time the boss confirms a file it never got and then the line
+    // drops: b stays sent-but-unconfirmed, nothing more is marked.
+    write_file(a, "A");
+    write_file(c, "C");
+    write_file(flo(), flow);
+    EXPECT_EQ(run([&](BossPeer& p) {
+                  p.login();
+                  BFrame f;
+                  while (p.recv(f))
+                      if (f.cmd && f.code == M_FILE && f.data.rfind("a.txt", 0) == 0) break;
+                  p.send_cmd(M_GOT, "a.txt 1 0");
+                  p.send_cmd(M_GOT, "nosuch.txt 1 0");
+                  p.wait_cmd(M_EOB);  // b and c went out, unanswered
+                  p.close_now();
+              }),
+              2u);
+    EXPECT_TRUE(logged("ERROR: connection lost or timeout"));
+    EXPECT_TRUE(logged("M_GOT/M_SKIP for unknown file ignored: nosuch.txt"));
+    EXPECT_EQ(read_file(flo()), "~" + a + "\n" + b + "\n^" + c + "\n");
+    EXPECT_EQ(read_file(b), "B");
+    EXPECT_EQ(read_file(c), "C");
+    EXPECT_FALSE(file_exists(dir.file("out") + "/00f01690.bsy"));
+}
+
+TEST_F(SessionTest, EndsOnlyAfterEobAndEveryAnswer) {
+    std::string a = file("a.txt", "A");
+    write_file(flo(), "^" + a + "\n");
+    EXPECT_EQ(run([&](BossPeer& p) {
+                  p.login();
+                  p.send_cmd(M_EOB, "");
+                  p.wait_cmd(M_EOB);
+                  usleep(200000);
+                  p.send_cmd(M_GET, "a.txt 1 0 0");  // resume request: ignored
+                  usleep(100000);
+                  p.send_cmd(M_GOT, "A.TXT 1 0");  // names compare case-insensitively
+                  p.drain();
+              }),
+              0u)
+        << log;
+    EXPECT_TRUE(logged("M_GET (resume) not supported, ignored: a.txt 1 0 0"));
+    EXPECT_TRUE(logged("Acknowledged (M_GOT): A.TXT"));
+    EXPECT_FALSE(file_exists(a));
+    EXPECT_FALSE(file_exists(flo()));
+}
+
+TEST_F(SessionTest, ReceivesIntoInboundWithEscapesDupsAndOffsets) {
+    write_file(dir.file("in") + "/dup.txt", "old");
+    Transfer t;
+    t.to_point = {{"plain.txt", "hello"},
+                  {"empty.bin", ""},
+                  {"my\\x20file.txt", "spaced"},
+                  {"dup.txt", "new"},
+                  {"big.bin", std::string(20000, 'b')}};
+    std::string whole(9000, 'w');
+    ASSERT_EQ(run([&](BossPeer& p) {
+                  p.login();
+                  // Offered from an offset: asked again from 0, then taken whole.
+                  p.send_cmd(M_FILE, "resumed.bin 9000 1700000000 100");
+                  p.wait_cmd(M_GET);
+                  p.send_file("resumed.bin", whole);
+                  t.run(p);
+              }),
+              0u)
+        << log;
+    std::string in = dir.file("in") + "/";
+    EXPECT_EQ(read_file(in + "plain.txt"), "hello");
+    EXPECT_TRUE(file_exists(in + "empty.bin"));
+    EXPECT_EQ(read_file(in + "empty.bin"), "");
+    EXPECT_EQ(read_file(in + "my file.txt"), "spaced");
+    EXPECT_EQ(read_file(in + "dup.txt"), "old");
+    EXPECT_EQ(read_file(in + "dup.txt.dup1"), "new");
+    EXPECT_EQ(read_file(in + "big.bin"), std::string(20000, 'b'));
+    EXPECT_EQ(read_file(in + "resumed.bin"), whole);
+    EXPECT_TRUE(logged("Name already existed, saved as: " + in + "dup.txt.dup1"));
+    EXPECT_TRUE(logged("File offered with offset - requesting it from 0 (M_GET): resumed.bin"));
+    EXPECT_EQ(cmds(M_GET), std::vector<std::string>{"resumed.bin 9000 1700000000 0"});
+    // M_GOT carries the raw name as offered.
+    std::vector<std::string> gots = cmds(M_GOT);
+    EXPECT_NE(std::find(gots.begin(), gots.end(), "my\\x20file.txt 6 1700000000"), gots.end());
+    EXPECT_EQ(gots.size(), 6u);
+    EXPECT_TRUE(logged("Session finished. Files received: 6, sent: 0"));
+    for (auto& n : dir_names(dir.file("in"))) EXPECT_EQ(n.find(".wpt"), std::string::npos) << n;
+}
+
+TEST_F(SessionTest, HostileNamesStayInsideTheInbound) {
+    struct {
+        const char* wire;
+        const char* local;
+    } cases[] = {
+        {"..\\evil", "_._evil"},
+        {"\\x2e\\x2e\\x2fevil2", "_._evil2"},
+        {"a:b", "a_b"},
+        {"/etc/x", "_etc_x"},
+        {"\\x01ctl\\x1f\\x00z", "_ctl__z"},
+        {"q\"*?<>|", "q______"},
+        {".hidden", "_hidden"},
+        {"tail\\x4", "tail_x4"},
+        {"part.wpt", "part.wpt_"},
+    };
+    Transfer t;
+    for (auto& c : cases) t.to_point.push_back({c.wire, c.wire});
+    ASSERT_EQ(run([&](BossPeer& p) {
+                  p.login();
+                  t.run(p);
+              }),
+              0u)
+        << log;
+    std::set<std::string> want;
+    for (auto& c : cases) {
+        want.insert(c.local);
+        EXPECT_EQ(read_file(dir.file("in") + "/" + c.local), c.wire);
+    }
+    EXPECT_EQ(dir_names(dir.file("in")), want);
+    EXPECT_EQ(dir_names(dir.path()), (std::set<std::string>{"files", "in", "out", "wp.cfg"}));
+    char out[RXNAME_MAX];
+    rx_local_name(out, "");
+    EXPECT_STREQ(out, "none");
+    std::string longname(400, 'n');
+    rx_local_name(out, longname.c_str());
+    EXPECT_EQ(std::string(out), std::string(255, 'n'));
+}
+
+TEST_F(SessionTest, SendNamesAreEscapedAndDuplicatesWait) {
+    char w[WIRE_MAX];
+    wire_escape(w, "C:\\out\\my file\x7f.txt");
+    EXPECT_STREQ(w, "my\\x20file\\x7f.txt");
+    wire_escape(w, "dir/sub:na\xe4me");
+    EXPECT_STREQ(w, "na\\xe4me");
+    std::string huge(600, '\x01');
+    wire_escape(w, huge.c_str());
+    EXPECT_EQ(std::string(w).size(), 1016u);
+
+    mkdir(dir.file("files/x").c_str(), 0755);
+    std::string one = file("bundle.su0", "1"), two = file("x/BUNDLE.SU0", "2");
+    std::string sp = file("with space.txt", "s");
+    write_file(flo(), "^" + one + "\n^" + sp + "\n");
+    write_file(dir.file("out") + "/00f01690.hlo", "^" + two + "\n");
+    Transfer t;
+    ASSERT_EQ(run([&](BossPeer& p) {
+                  p.login();
+                  t.run(p);
+              }),
+              0u)
+        << log;
+    EXPECT_TRUE(logged("Name already used in this session - follows next time: " + two));
+    EXPECT_EQ(t.received["with\\x20space.txt"], "s");
+    EXPECT_FALSE(file_exists(one));
+    EXPECT_EQ(read_file(two), "2");
+    EXPECT_EQ(read_file(dir.file("out") + "/00f01690.hlo"), "^" + two + "\n");
+}
+
+TEST_F(SessionTest, SendListHoldsAtMost256Entries) {
+    std::string lines;
+    for (int i = 0; i < 258; ++i)
+        lines += "^" + dir.file("files") + "/gone" + std::to_string(i) + "\n";
+    write_file(flo(), lines);
+    Transfer t;
+    ASSERT_EQ(run([&](BossPeer& p) {
+                  p.login();
+                  t.run(p);
+              }),
+              0u);
+    size_t first = log.find("Warning: more than 256 files - rest next time");
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_EQ(log.find("Warning: more than 256", first + 1), std::string::npos);
+    std::string rest = read_file(flo());
+    EXPECT_EQ(std::count(rest.begin(), rest.end(), '~'), 256);
+    EXPECT_NE(rest.find("\n^" + dir.file("files") + "/gone257\n"), std::string::npos);
+}
+
+TEST_F(SessionTest, PlainModeSendsEveryFileWithoutLock) {
+    configure("outmode = PLAIN\n");
+    write_file(dir.file("out") + "/one.pkt", "1");
+    write_file(dir.file("out") + "/two.zip", "22");
+    mkdir(dir.file("out/sub").c_str(), 0755);
+    Transfer t;
+    ASSERT_EQ(run([&](BossPeer& p) {
+                  p.login();
+                  t.run(p);
+              }),
+              0u);
+    EXPECT_EQ(t.received.size(), 2u);
+    EXPECT_EQ(dir_names(dir.file("out")), std::set<std::string>{"sub"});
+    EXPECT_FALSE(logged("BSO outbound"));
+}
+
+TEST_F(SessionTest, NothingToSendAndUnknownOrEmptyFrames) {
+    EXPECT_EQ(run([&](BossPeer& p) {
+                  p.send_raw(BossPeer::frame(true, ""));  // empty command frame
+                  p.send_cmd(M_PWD, "x");
+                  p.send_cmd(42, "future");
+                  p.send_data("stray");
+                  p.send_data("");
+                  p.login();
+                  Transfer t;
+                  t.run(p);
+              }),
+              0u)
+        << log;
+    EXPECT_TRUE(logged("Nothing to send"));
+    EXPECT_TRUE(logged("Data frame without active file ignored"));
+    size_t first = log.find("Unknown command ignored");
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_NE(log.find("Unknown command ignored", first + 1), std::string::npos);
+}
+
+TEST_F(SessionTest, BusyOutboundAnswersWithBsy) {
+    BsoLock other;
+    std::string base = dir.file("out") + "/00f01690";
+    ASSERT_EQ(bso_lock(other, base.c_str(), "export"), 0);
+    EXPECT_EQ(run([&](BossPeer& p) {
+                  p.login();
+                  p.drain();
+              }),
+              4u);
+    EXPECT_TRUE(logged("ERROR: boss outbound busy (.bsy) - ending session with M_BSY"));
+    EXPECT_EQ(cmds(M_BSY), std::vector<std::string>{"Outbound busy, try later"});
+    EXPECT_TRUE(file_exists(base + ".bsy"));  // still the other holder's
+    bso_unlock(other);
+}
+
+TEST_F(SessionTest, SilentBossTimesOut) {
+    setenv("WRENPOST_NET_TIMEOUT", "300", 1);
+    uint64_t t0 = pf_ticks_ms();
+    EXPECT_EQ(run([&](BossPeer& p) {
+                  p.login();
+                  // Falls silent, but keeps the connection open until the
+                  // point gives up and closes.
+                  p.drain();
+              }),
+              2u);
+    EXPECT_TRUE(logged("ERROR: connection lost or timeout"));
+    EXPECT_LT(pf_ticks_ms() - t0, 60000u);
+}
+
+TEST_F(SessionTest, CutInTheMiddleOfAFileKeepsNothingAndResendsLater) {
+    std::string a = file("a.txt", std::string(10000, 'a'));
+    write_file(flo(), "^" + a + "\n");
+    EXPECT_EQ(run([&](BossPeer& p) {
+                  p.login();
+                  p.send_cmd(M_FILE, "half.bin 10000 0 0");
+                  p.send_data(std::string(5000, 'h'));
+                  p.wait_cmd(M_FILE);
+                  BFrame f;
+                  p.recv(f);  // one block of ours, then the line goes dead
+                  p.close_now();
+              }),
+              2u);
+    EXPECT_TRUE(logged("Incomplete file discarded: half.bin"));
+    EXPECT_TRUE(dir_names(dir.file("in")).empty());
+    EXPECT_EQ(read_file(flo()), "^" + a + "\n");
+    EXPECT_TRUE(file_exists(a));
+    EXPECT_FALSE(file_exists(dir.file("out") + "/00f01690.bsy"));
+
+    Transfer t;
+    ASSERT_EQ(run([&](BossPeer& p) {
+                  p.login();
+                  t.run(p);
+              }),
+              0u);
+    EXPECT_EQ(t.received["a.txt"], std::string(10000, 'a'));
+    EXPECT_FALSE(file_exists(flo()));
+}
+
+TEST_F(SessionTest, ANewOfferDiscardsTheUnfinishedFile) {
+    Transfer t;
+    ASSERT_EQ(run([&](BossPeer& p) {
+                  p.login();
+                  p.send_cmd(M_FILE, "first.bin 100 0 0");
+                  p.send_data(std::string(10, 'f'));
+                  t.to_point = {{"second.bin", "22"}};
+                  t.run(p);
+              }),
+              0u);
+    EXPECT_TRUE(logged("Incomplete file discarded: first.bin"));
+    EXPECT_EQ(dir_names(dir.file("in")), std::set<std::string>{"second.bin"});
+}
+
+TEST_F(SessionTest, LocalFileErrorsEndWithProtocolCode) {
+    // The inbound cannot take files.
+    configure(std::string("inbound = ") + dir.file("no/such/dir") + "\n");
+    EXPECT_EQ(run([&](BossPeer& p) {
+                  p.login();
+                  p.send_file("x.bin", "x");
+                  p.drain();
+              }),
+              5u);
+    EXPECT_TRUE(logged("ERROR: cannot create file: " + dir.file("no/such/dir") + "/x.bin.wpt"));
+
+    // A received file whose name and all nine alternatives exist.
+    configure("");
+    write_file(dir.file("in") + "/full.txt", "0");
+    for (int i = 1; i <= 9; ++i)
+        write_file(dir.file("in") + "/full.txt.dup" + std::to_string(i), "0");
+    EXPECT_EQ(run([&](BossPeer& p) {
+                  p.login();
+                  p.send_file("full.txt", "new");
+                  p.drain();
+              }),
+              5u);
+    EXPECT_TRUE(logged("ERROR: cannot rename received file: " + dir.file("in") + "/full.txt.wpt"));
+    EXPECT_EQ(read_file(dir.file("in") + "/full.txt.wpt"), "new");
+
+    // A write error while receiving.
+    unlink((dir.file("in") + "/full.txt.wpt").c_str());
+    EXPECT_EQ(run([&](BossPeer& p) {
+                  p.login();
+                  p.wait_cmd(M_EOB);
+                  pf_fault_write_after(1);
+                  p.send_file("w.bin", "data");
+                  p.drain();
+              }),
+              5u);
+    pf_fault_write_after(0);
+    EXPECT_TRUE(logged("ERROR: write error at " + dir.file("in") + "/w.bin.wpt"));
+    EXPECT_FALSE(file_exists(dir.file("in") + "/w.bin.wpt"));
+
+    // A netmail packet that cannot be opened is skipped, not fatal.
+    mkdir((dir.file("out") + "/00f01690.out").c_str(), 0755);
+    std::string unreadable = dir.file("out") + "/00f01690.iut";
+    write_file(unreadable, "x");
+    chmod(unreadable.c_str(), 0);
+    bool root = access(unreadable.c_str(), R_OK) == 0;
+    Transfer t;
+    EXPECT_EQ(run([&](BossPeer& p) {
+                  p.login();
+                  t.run(p);
+              }),
+              0u);
+    if (!root) {
+        EXPECT_TRUE(logged("ERROR: cannot open file: " + unreadable));
+    }
+}
+
+}  // namespace
