@@ -1,0 +1,135 @@
+"""wrenpost polls a real binkd: plain and CRAM-MD5 logins, files both ways
+(empty, 100 MB, names that need escaping), every flow-file prefix settled.
+
+argv[1] = wrenpost binary, argv[2] = build directory.
+"""
+import os
+import shutil
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from binkd_boss import BINKD, Boss, Checker, Point, read, scratch, write  # noqa: E402
+
+BIG = 100 * 1024 * 1024
+
+
+def big_payload(seed):
+    block = bytes((i * seed + 17) % 251 for i in range(65536))
+    return block * (BIG // len(block))
+
+
+def main():
+    if BINKD is None:
+        print("SKIP: binkd is not installed")
+        return 0
+    c = Checker()
+    root = scratch()
+    try:
+        session_cram(root, sys.argv[1], c)
+        session_plain(root, sys.argv[1], c)
+    finally:
+        shutil.rmtree(root, ignore_errors=True)
+    return 1 if c.failures else 0
+
+
+def session_cram(root, wrenpost, c):
+    """CRAM-MD5 login; the point's flow files with every prefix and a
+    netmail packet, the boss's files including an empty and an escaped one."""
+    top = os.path.join(root, "cram")
+    boss = Boss(top)
+    pt = Point(top, wrenpost)
+    pt.configure(pt.section(boss.port))
+    f = {n: os.path.join(pt.files, n) for n in
+         ("trunc.pkt", "del.zip", "keep.txt", "at.txt", "dash.txt", "my file.txt", "empty.bin")}
+    contents = {"trunc.pkt": b"T" * 1000, "del.zip": b"D" * 5000, "keep.txt": b"keep",
+                "at.txt": b"at", "dash.txt": b"dash", "my file.txt": b"spaced name",
+                "empty.bin": b""}
+    for n, p in f.items():
+        write(p, contents[n])
+    missing = os.path.join(pt.files, "missing.txt")
+    write(pt.flo(), ("#%s\r\n^%s\r\n%s\r\n@%s\r\n-%s\r\n^%s\r\n~%s\r\n!%s\r\n^%s\r\n" % (
+        f["trunc.pkt"], f["del.zip"], f["keep.txt"], f["at.txt"], f["dash.txt"],
+        f["my file.txt"], f["keep.txt"], f["keep.txt"], missing)).encode())
+    hlo = os.path.join(pt.out, "00f00001.hlo")
+    write(hlo, ("^%s\n" % f["empty.bin"]).encode())
+    write(os.path.join(pt.out, "00f00001.out"), b"netmail packet")
+
+    # The boss's files for the point.
+    base = boss.point_dir()
+    bf = {"to point.txt": b"hello point", "nothing.dat": b"",
+          "bundle.we0": bytes(range(256)) * 300}
+    lines = []
+    for n, data in bf.items():
+        p = os.path.join(boss.files, n)
+        write(p, data)
+        lines.append("^" + p)
+    write(base + ".flo", ("\n".join(lines) + "\n").encode())
+
+    boss.start()
+    try:
+        code, out = pt.poll()
+    finally:
+        boss.stop()
+    c.check(code == 0, "CRAM session ends with 0", out + boss.log())
+    c.check("Sending password (CRAM-MD5)" in out, "binkd offers CRAM-MD5 and gets the digest")
+    c.check("Login OK (M_OK): secure" in out, "binkd accepts the digest as secure")
+    c.check(read(f["trunc.pkt"]) == b"", "# line: file truncated to 0 bytes")
+    c.check(not os.path.exists(f["del.zip"]), "^ line: file deleted")
+    c.check(not os.path.exists(f["dash.txt"]), "- line: file deleted")
+    c.check(read(f["keep.txt"]) == b"keep" and read(f["at.txt"]) == b"at",
+            "@ and bare lines: files kept")
+    c.check(not os.path.exists(pt.flo()) and not os.path.exists(hlo),
+            "flow files fully done are deleted")
+    c.check(not os.path.exists(os.path.join(pt.out, "00f00001.out")),
+            "netmail packet deleted after M_GOT")
+    c.check("File from flow file missing - line ignored: " + missing in out,
+            "missing file reported and skipped")
+    c.check(not os.path.exists(os.path.join(pt.out, "00f00001.bsy")), "busy file released")
+    for n, data in contents.items():
+        got = os.path.join(boss.inbound, n)
+        c.check(os.path.exists(got) and read(got) == data, "boss received " + n,
+                str(os.listdir(boss.inbound)))
+    pkts = [n for n in os.listdir(boss.inbound) if n.endswith(".pkt") and len(n) == 12
+            and n != "trunc.pkt"]
+    c.check(len(pkts) == 1 and read(os.path.join(boss.inbound, pkts[0])) == b"netmail packet",
+            "netmail packet arrives under an 8-hex-digit .pkt name", str(pkts))
+    for n, data in bf.items():
+        got = os.path.join(pt.inbound, n)
+        c.check(os.path.exists(got) and read(got) == data, "point received " + n,
+                str(os.listdir(pt.inbound)))
+    c.check(not os.path.exists(base + ".flo"), "binkd settled its own flow file")
+    c.check("Session finished. Files received: 3, sent: 8" in out, "final counts", out)
+
+
+def session_plain(root, wrenpost, c):
+    """Plain-text login (binkd without CRAM); 100 MB each way."""
+    top = os.path.join(root, "plain")
+    boss = Boss(top, cram=False)
+    pt = Point(top, wrenpost)
+    pt.configure(pt.section(boss.port))
+    up = big_payload(7)
+    down = big_payload(11)
+    src = os.path.join(pt.files, "big.up")
+    write(src, up)
+    write(pt.flo(), ("^%s\n" % src).encode())
+    bsrc = os.path.join(boss.files, "big.down")
+    write(bsrc, down)
+    write(boss.point_dir() + ".flo", ("^%s\n" % bsrc).encode())
+    boss.start()
+    try:
+        code, out = pt.poll()
+    finally:
+        boss.stop()
+    c.check(code == 0, "plain session ends with 0", out + boss.log())
+    c.check("Sending password (plain text)" in out, "plain password without a challenge")
+    got = os.path.join(boss.inbound, "big.up")
+    c.check(os.path.exists(got) and read(got) == up, "100 MB point -> boss intact")
+    got = os.path.join(pt.inbound, "big.down")
+    c.check(os.path.exists(got) and read(got) == down, "100 MB boss -> point intact")
+    c.check(not os.path.exists(src) and not os.path.exists(pt.flo()), "sent file settled")
+    c.check(not [n for n in os.listdir(pt.inbound) if n.endswith(".wpt")],
+            "no temporary file left")
+
+
+if __name__ == "__main__":
+    sys.exit(main())
