@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "core/strutil.h"
 #include "platform/platform.h"
 #include "tosser/jam_format.h"
 

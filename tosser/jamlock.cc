@@ -20,6 +20,7 @@ void lock_make_path(const char* cfg_path, char* out) {
 }
 
 int lock_acquire(JamLock& lk, uint32_t wait_ms, const char* owner) {
+    lk.last_attempts = 0;
     if (lk.lock_held) return 0;
     const uint32_t attempts = wait_ms / LOCK_TRY_MS + 1;
     lock_make_path(lk.cfg_path, lk.lock_path);
@@ -32,6 +33,7 @@ int lock_acquire(JamLock& lk, uint32_t wait_ms, const char* owner) {
     str_cat(content, pid, sizeof content);
 
     for (uint32_t i = 0; i < attempts; ++i) {
+        ++lk.last_attempts;
         if (pf_lockfile_try(lk.lock_path, content, lk.h_lock) == 0) {
             lk.lock_held = 1;
             return 0;

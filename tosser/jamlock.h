@@ -28,6 +28,7 @@ struct JamLock {
     char lock_path[WP_PATH_MAX] = "";             // formed by lock_acquire
     PfLockFile h_lock;
     int lock_held = 0;
+    uint32_t last_attempts = 0;  // open attempts made by the last lock_acquire
 };
 
 // The process's one JAM lock (drivers that get no state passed use this).
