@@ -171,6 +171,7 @@ int load_config(Config& c, const char* path) {
     std::memset(c.bnames, 0, sizeof c.bnames);
     c.boss_count = 0;
     c.area_count = 0;
+    str_copy(c.path, path, sizeof c.path);
 
     pf_file h = f_open_read(path);
     if (h == PF_INVALID) {

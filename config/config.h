@@ -62,6 +62,7 @@ struct BossRec {
 };
 
 struct Config {
+    char path[WP_PATH_MAX] = "";  // the file loaded, as given
     BossRec gdef;              // the global part
     BossRec bosses[MAX_BOSS];  // raw section records
     char bnames[MAX_BOSS][BNAME_MAX];

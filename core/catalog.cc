@@ -13,6 +13,7 @@ int g_lang = 0;
 #include "scanner/messages.def"
 #include "tosser/messages.def"
 #include "tosser/messages_pkt.def"
+#include "tosser/messages_toss.def"
 #undef MSG
 
 const CatalogRow catalog_rows[] = {
@@ -24,6 +25,7 @@ const CatalogRow catalog_rows[] = {
 #include "scanner/messages.def"
 #include "tosser/messages.def"
 #include "tosser/messages_pkt.def"
+#include "tosser/messages_toss.def"
 #undef MSG
 };
 const size_t catalog_count = sizeof catalog_rows / sizeof catalog_rows[0];

@@ -25,6 +25,7 @@ extern int g_lang;
 #include "scanner/messages.def"
 #include "tosser/messages.def"
 #include "tosser/messages_pkt.def"
+#include "tosser/messages_toss.def"
 #undef MSG
 
 struct CatalogRow {

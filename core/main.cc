@@ -2,10 +2,12 @@
 #include "core/cmdline.h"
 #include "mailer/poll.h"
 #include "tosser/jamlock.h"
+#include "tosser/toss.h"
 
 int main(int argc, char** argv) {
     Drivers drivers;
     drivers.poll = poll_run;
     drivers.hold_lock = jam_hold_lock;
+    drivers.toss = toss_command;
     return start(argc, argv, drivers);
 }

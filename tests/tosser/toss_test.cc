@@ -1,0 +1,484 @@
+// The toss run end to end: `wrenpost toss` on real inbound directories, the
+// bases read back with the JAM walker.
+#include "tosser/toss.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "core/bytes.h"
+#include "platform/platform.h"
+#include "support/test_support.h"
+#include "tosser/jam.h"
+
+using wptest::file_exists;
+using wptest::read_file;
+using wptest::write_file;
+
+namespace {
+
+struct Addr {
+    uint16_t zone, net, node, point;
+};
+
+struct Msg {
+    std::string area;  // empty: netmail
+    std::string from = "Jo Sender", to = "All", subj = "Hello";
+    std::string msgid;  // empty: none
+    std::string body = "Some text\r";
+    std::string kludges;  // extra lines, each ending in CR
+};
+
+// A type-2+ packet of the published layout.
+std::string make_pkt(Addr o, Addr d, const std::string& pw, const std::vector<Msg>& msgs) {
+    std::string h(58, '\0');
+    auto* p = reinterpret_cast<uint8_t*>(&h[0]);
+    put_le16(p + 0, o.node);
+    put_le16(p + 2, d.node);
+    put_le16(p + 4, 2026);
+    put_le16(p + 18, 2);
+    put_le16(p + 20, o.net);
+    put_le16(p + 22, d.net);
+    for (size_t i = 0; i < pw.size() && i < 8; ++i) h[26 + i] = pw[i];
+    put_le16(p + 34, o.zone);
+    put_le16(p + 36, d.zone);
+    put_le16(p + 40, 0x0100);
+    put_le16(p + 44, 0x0001);
+    put_le16(p + 46, o.zone);
+    put_le16(p + 48, d.zone);
+    put_le16(p + 50, o.point);
+    put_le16(p + 52, d.point);
+    std::string out = h;
+    for (const Msg& m : msgs) {
+        std::string mh(14, '\0');
+        auto* q = reinterpret_cast<uint8_t*>(&mh[0]);
+        put_le16(q, 2);
+        put_le16(q + 2, o.node);
+        put_le16(q + 4, d.node);
+        put_le16(q + 6, o.net);
+        put_le16(q + 8, d.net);
+        out += mh;
+        out +=
+            std::string("05 Dec 26  04:23:00") + '\0' + m.to + '\0' + m.from + '\0' + m.subj + '\0';
+        std::string text;
+        if (!m.area.empty()) text += "AREA:" + m.area + "\r";
+        if (!m.msgid.empty()) text += "\x01MSGID: " + m.msgid + "\r";
+        text += m.kludges + m.body;
+        if (!m.area.empty()) text += "--- test\r * Origin: test (2:240/1)\rSEEN-BY: 240/1\r";
+        out += text + '\0';
+    }
+    out += std::string(2, '\0');
+    return out;
+}
+
+const Addr kBoss{2, 240, 1, 0};
+const Addr kPoint{2, 240, 1, 5};
+
+Msg echo(const std::string& area, const std::string& msgid, const std::string& subj = "Hello") {
+    Msg m;
+    m.area = area;
+    m.msgid = msgid;
+    m.subj = subj;
+    return m;
+}
+
+// A point's directory tree with a configuration.
+struct Point {
+    wptest::TempDir d;
+    std::string in = d.file("in"), msg = d.file("msg"), cfg = d.file("wrenpost.cfg");
+    Point() {
+        pf_mkdir(in.c_str());
+        pf_mkdir(msg.c_str());
+        pf_mkdir(d.file("out").c_str());
+    }
+    void config(const std::string& extra_global, const std::string& sections = "") {
+        write_file(cfg,
+                   "address=2:240/1.5\nboss_host=127.0.0.1\nboss_address=2:240/1\n"
+                   "inbound=" +
+                       in + "\noutbound=" + d.file("out") + "\nnetmail=" + msg +
+                       "/netmail\nbadarea=" + msg + "/bad\ndupearea=" + msg +
+                       "/dupes\ndupedb=" + d.file("wptoss.dup") +
+                       "\nautocreate=no\n"
+                       "pkt_password=PW\nechoarea=FIDO.TEST " +
+                       msg + "/fidotest\n" + extra_global + sections);
+    }
+    wptest::RunResult toss() {
+        return wptest::run_wrenpost({"-lang", "en", "-c", cfg, "toss"}, d.path());
+    }
+    void put(const std::string& name, const std::string& data) {
+        write_file(in + "/" + name, data);
+    }
+    std::vector<std::string> inbound(const std::string& sub = "") {
+        std::vector<PfDirEntry> l;
+        pf_list_dir((in + sub).c_str(), l);
+        std::vector<std::string> names;
+        for (auto& e : l) names.push_back(e.name);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+struct Stored {
+    std::string subject, from, to, area_kludge, text, msgid;
+    uint32_t attr;
+};
+
+std::vector<Stored> read_base(const std::string& base) {
+    std::vector<Stored> out;
+    JamImage img;
+    if (jam_load(base.c_str(), img) != 0) return out;
+    JamHdrWalk w;
+    jam_hdr_walk_start(w, img);
+    JamHeader h;
+    while (jam_hdr_walk_next(w, h)) {
+        if (h.Attribute & JA_DELETED) continue;
+        Stored s;
+        s.attr = h.Attribute;
+        jam_subf_find(h, SF_SUBJECT, s.subject);
+        jam_subf_find(h, SF_SENDER, s.from);
+        jam_subf_find(h, SF_RECEIVER, s.to);
+        jam_subf_find(h, SF_MSGID, s.msgid);
+        JamSubfWalk sw;
+        JamSubfield sf;
+        jam_subf_start(sw, h);
+        while (jam_subf_next(sw, sf)) {
+            std::string v(reinterpret_cast<const char*>(sf.data), sf.DatLen);
+            if (sf.LoID == SF_KLUDGE && v.rfind("AREA:", 0) == 0) s.area_kludge = v;
+        }
+        jam_read_text(base.c_str(), h, s.text);
+        out.push_back(s);
+    }
+    return out;
+}
+
+std::vector<std::string> texts(const std::string& out) {
+    std::vector<std::string> t;
+    for (const auto& l : wptest::log_lines(out)) t.push_back(wptest::log_text(l));
+    return t;
+}
+
+bool has_line(const std::string& out, const std::string& line) {
+    auto t = texts(out);
+    return std::find(t.begin(), t.end(), line) != t.end();
+}
+
+std::string summary(const std::string& out) {
+    for (const auto& t : texts(out))
+        if (t.rfind("Done. Packets ok: ", 0) == 0) return t;
+    return "";
+}
+
+void make_zip(const std::string& zip, const std::vector<std::pair<std::string, std::string>>& files,
+              const std::string& dir) {
+    std::string script =
+        "import sys,zipfile\nz=zipfile.ZipFile(sys.argv[1],'w',zipfile.ZIP_DEFLATED)\n"
+        "for n in sys.argv[2:]: z.write(n, n.split('/')[-1])\nz.close()\n";
+    write_file(dir + "/mkzip.py", script);
+    std::string cmd = std::string(WP_PYTHON) + " " + dir + "/mkzip.py " + zip;
+    for (auto& f : files) {
+        write_file(dir + "/" + f.first, f.second);
+        cmd += " " + dir + "/" + f.first;
+    }
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+}
+
+}  // namespace
+
+TEST(Toss, MixedInboundIsHandledFileByFile) {
+    Point pt;
+    pt.config("");
+    pt.put("a.pkt", make_pkt(kBoss, kPoint, "PW", {echo("FIDO.TEST", "2:240/1 1")}));
+    std::string scratch = pt.d.file("zipwork");
+    pf_mkdir(scratch.c_str());
+    make_zip(pt.in + "/b.su0",
+             {{"x1.pkt", make_pkt(kBoss, kPoint, "pw", {echo("fido.test", "2:240/1 2")})}},
+             scratch);
+    pt.put("c.mo1", "");
+    pt.put("d.we2", std::string("\x60\xea\x29\x00junk-of-an-arj", 18));
+    pt.put("notes.txt", "hello");
+    auto r = pt.toss();
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(pt.inbound(), (std::vector<std::string>{"d.we2", "notes.txt", "tossed", "wptmp"}));
+    EXPECT_EQ(pt.inbound("/tossed"), (std::vector<std::string>{"a.pkt", "b.su0", "c.mo1"}));
+    EXPECT_TRUE(pt.inbound("/wptmp").empty());
+    EXPECT_TRUE(
+        has_line(r.out, "Bundle NOT unpacked (format not supported), left unchanged: d.we2"));
+    EXPECT_TRUE(has_line(r.out, "  detected format: ARJ"));
+    EXPECT_TRUE(
+        has_line(r.out, "Bundle with 0 bytes (empty, common with BSO) - nothing to toss: c.mo1"));
+    EXPECT_TRUE(has_line(r.out, "  FIDO.TEST | Jo Sender -> All | Hello"));
+    EXPECT_EQ(summary(r.out),
+              "Done. Packets ok: 2, bad: 0, messages: 2 (echo 2, netmail 0, bad 0, dupes 0, "
+              "discarded 0), bundles unpacked: 1, broken: 0, unsupported: 1, empty: 1");
+    auto base = read_base(pt.msg + "/fidotest");
+    ASSERT_EQ(base.size(), 2u);
+    std::vector<std::string> ids = {base[0].msgid, base[1].msgid};  // in listing order
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(ids, (std::vector<std::string>{"2:240/1 1", "2:240/1 2"}));
+    EXPECT_NE(base[0].text.find("Some text\r"), std::string::npos);
+    // The unsupported bundle is reported again, nothing else is touched.
+    auto again = pt.toss();
+    EXPECT_TRUE(has_line(again.out, "  detected format: ARJ"));
+    EXPECT_EQ(read_base(pt.msg + "/fidotest").size(), 2u);
+}
+
+TEST(Toss, SharedInboundIsTossedOnce) {
+    Point pt;
+    pt.config("", "[boss fido]\n[boss fsx]\naddress=21:1/100.3\nboss_address=21:1/100\n");
+    pt.put("a.pkt", make_pkt(kBoss, kPoint, "PW", {echo("FIDO.TEST", "")}));
+    auto r = pt.toss();
+    EXPECT_EQ(r.code, 0) << r.out;
+    auto t = texts(r.out);
+    EXPECT_EQ(std::count(t.begin(), t.end(), "Inbound: " + pt.in), 1);
+    EXPECT_TRUE(has_line(r.out, "Networks: 2, echo areas: 1"));
+}
+
+TEST(Toss, WrongPasswordSetsThePacketAsideBeforeFiling) {
+    Point pt;
+    pt.config("");
+    std::string pkt = make_pkt(kBoss, kPoint, "WRONG", {echo("FIDO.TEST", "2:240/1 9")});
+    pt.put("x.pkt", pkt);
+    auto r = pt.toss();
+    EXPECT_EQ(r.code, 5);
+    EXPECT_TRUE(has_line(r.out, "ERROR: packet renamed to .bad: " + pt.in + "/x.pkt"));
+    EXPECT_TRUE(has_line(r.out, "  Reason: wrong packet password"));
+    EXPECT_TRUE(read_base(pt.msg + "/fidotest").empty());
+    pt.put("x.pkt", pkt);
+    pt.toss();
+    EXPECT_EQ(pt.inbound(), (std::vector<std::string>{"x.pkt.bad", "x.pkt.bad.1"}));
+    EXPECT_EQ(read_file(pt.in + "/x.pkt.bad.1"), pkt);
+}
+
+TEST(Toss, UnknownAreasGoToTheBadAreaOrAreCreated) {
+    Point pt;
+    pt.config("");
+    pt.put("1.pkt", make_pkt(kBoss, kPoint, "PW", {echo("FSX_NEW", "21:1/1 1", "first")}));
+    auto r = pt.toss();
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_TRUE(has_line(r.out, "Unknown area -> bad area: FSX_NEW"));
+    EXPECT_TRUE(has_line(r.out, "  FSX_NEW | Jo Sender -> All | first  [BAD]"));
+    auto bad = read_base(pt.msg + "/bad");
+    ASSERT_EQ(bad.size(), 1u);
+    EXPECT_EQ(bad[0].area_kludge, "AREA:FSX_NEW");
+
+    // Now allowed: the area is created, the earlier message taken over.
+    std::string cfg_before = read_file(pt.cfg);
+    write_file(pt.cfg, cfg_before + "autocreate = yes\nareadir=" + pt.msg + "/auto\n");
+    pt.put("2.pkt", make_pkt(kBoss, kPoint, "PW", {echo("fsx_new", "21:1/1 2", "second")}));
+    r = pt.toss();
+    EXPECT_EQ(r.code, 0) << r.out;
+    std::string base = pt.msg + "/auto/fsx_new";
+    EXPECT_TRUE(has_line(r.out, "New area created automatically: fsx_new -> " + base));
+    EXPECT_TRUE(has_line(r.out, "Taken over from the bad area: 1 message(s) -> fsx_new"));
+    EXPECT_NE(read_file(pt.cfg).find("echoarea=fsx_new " + base + "\n"), std::string::npos);
+    auto created = read_base(base);
+    ASSERT_EQ(created.size(), 2u);
+    EXPECT_EQ(created[0].subject, "first");
+    EXPECT_EQ(created[0].area_kludge, "");  // the marker is not copied
+    EXPECT_EQ(created[1].subject, "second");
+    EXPECT_TRUE(read_base(pt.msg + "/bad").empty());  // deleted there
+    JamImage bad_img;
+    ASSERT_EQ(jam_load((pt.msg + "/bad").c_str(), bad_img), 0);
+    EXPECT_EQ(bad_img.base.ActiveMsgs, 0u);
+    EXPECT_EQ(bad_img.base.ModCounter, 2u);  // one append, one take-over
+
+    // A sender that is no configured boss never creates areas.
+    pt.put("3.pkt", make_pkt(Addr{2, 240, 7, 0}, kPoint, "", {echo("OTHER.NEW", "")}));
+    r = pt.toss();
+    EXPECT_TRUE(has_line(r.out, "Note: sender is not a configured boss (no password check)"));
+    EXPECT_TRUE(has_line(r.out, "Unknown area -> bad area: OTHER.NEW"));
+}
+
+TEST(Toss, NetmailIsRoutedByZone) {
+    Point pt;
+    // Only the zone-2 boss has a netmail base; no global one.
+    std::string msg = pt.msg;
+    write_file(pt.cfg, "inbound=" + pt.in + "\nbadarea=" + msg +
+                           "/bad\ndupemode=drop\ndupedb=" + pt.d.file("dupes.db") +
+                           "\n[boss fido]\naddress=2:240/1.5\nboss_address=2:240/1\n"
+                           "netmail=" +
+                           msg +
+                           "/net2\n[boss fsx]\naddress=21:1/100.3\n"
+                           "boss_address=21:1/100\n");
+    Msg to2, to21;
+    to2.kludges = "\x01INTL 2:240/1 2:240/1\r";
+    to21.kludges = "\x01INTL 21:1/100 21:1/100\r";
+    to21.subj = "zone 21";
+    pt.put("n.pkt", make_pkt(kBoss, kPoint, "", {to2, to21}));
+    auto r = pt.toss();
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(read_base(msg + "/net2").size(), 1u);
+    auto bad = read_base(msg + "/bad");
+    ASSERT_EQ(bad.size(), 1u);
+    EXPECT_EQ(bad[0].subject, "zone 21");
+    EXPECT_TRUE(has_line(r.out, "  NETMAIL | Jo Sender -> All | zone 21  [BAD]"));
+}
+
+TEST(Toss, DupesAreDiscardedOrFiledInTheDupeArea) {
+    for (bool drop : {false, true}) {
+        Point pt;
+        pt.config(drop ? "dupemode=DROP\n" : "");
+        std::vector<Msg> msgs = {echo("FIDO.TEST", "2:240/1 abc"), echo("FIDO.TEST", "2:240/1 ABC"),
+                                 echo("FIDO.TEST", "  2:240/1 abc\t")};
+        pt.put("a.pkt", make_pkt(kBoss, kPoint, "PW", msgs));
+        auto r = pt.toss();
+        EXPECT_EQ(r.code, 0) << r.out;
+        EXPECT_EQ(read_base(pt.msg + "/fidotest").size(), 2u);  // the MSGID's case counts
+        if (drop) {
+            EXPECT_TRUE(has_line(r.out, "Dupe discarded (dupemode=drop), MSGID: 2:240/1 abc"));
+            EXPECT_TRUE(read_base(pt.msg + "/dupes").empty());
+            EXPECT_NE(summary(r.out).find("dupes 0, discarded 1"), std::string::npos);
+        } else {
+            auto d = read_base(pt.msg + "/dupes");
+            ASSERT_EQ(d.size(), 1u);
+            EXPECT_EQ(d[0].area_kludge, "AREA:FIDO.TEST");
+            EXPECT_TRUE(has_line(r.out, "  FIDO.TEST | Jo Sender -> All | Hello  [DUPE]"));
+        }
+        // Remembered across runs.
+        pt.put("b.pkt", make_pkt(kBoss, kPoint, "PW", {echo("FIDO.TEST", "2:240/1 ABC")}));
+        pt.toss();
+        EXPECT_EQ(read_base(pt.msg + "/fidotest").size(), 2u);
+    }
+}
+
+TEST(Toss, BrokenThirdPacketOfABundle) {
+    Point pt;
+    pt.config("");
+    std::string scratch = pt.d.file("zipwork");
+    pf_mkdir(scratch.c_str());
+    std::string broken = make_pkt(kBoss, kPoint, "PW", {echo("FIDO.TEST", "3")});
+    broken.resize(broken.size() - 30);  // cut inside the message
+    make_zip(pt.in + "/0000abcd.th1",
+             {{"p1.pkt", make_pkt(kBoss, kPoint, "PW", {echo("FIDO.TEST", "1")})},
+              {"p2.pkt", make_pkt(kBoss, kPoint, "PW", {echo("FIDO.TEST", "2")})},
+              {"p3.pkt", broken}},
+             scratch);
+    auto r = pt.toss();
+    EXPECT_EQ(r.code, 5) << r.out;
+    EXPECT_EQ(read_base(pt.msg + "/fidotest").size(), 2u);
+    EXPECT_EQ(pt.inbound(), (std::vector<std::string>{"p3.pkt.bad", "tossed", "wptmp"}));
+    EXPECT_EQ(pt.inbound("/tossed"), std::vector<std::string>{"0000abcd.th1"});
+    EXPECT_TRUE(pt.inbound("/wptmp").empty());
+    EXPECT_TRUE(has_line(r.out, "  Reason: truncated/broken (message incomplete)"));
+    EXPECT_EQ(read_file(pt.in + "/p3.pkt.bad"), broken);
+}
+
+TEST(Toss, BrokenBundleIsSetAsideWhole) {
+    Point pt;
+    pt.config("");
+    std::string scratch = pt.d.file("zipwork");
+    pf_mkdir(scratch.c_str());
+    make_zip(pt.in + "/b.fr0",
+             {{"p1.pkt", make_pkt(kBoss, kPoint, "PW", {echo("FIDO.TEST", "1")})}}, scratch);
+    std::string zip = read_file(pt.in + "/b.fr0");
+    zip[40] ^= 0x55;  // inside the compressed data
+    write_file(pt.in + "/b.fr0", zip);
+    auto r = pt.toss();
+    EXPECT_EQ(r.code, 5);
+    EXPECT_TRUE(has_line(
+        r.out, "ERROR: bundle broken, renamed to .bad - nothing tossed: " + pt.in + "/b.fr0"));
+    EXPECT_EQ(read_file(pt.in + "/b.fr0.bad"), zip);
+    EXPECT_TRUE(read_base(pt.msg + "/fidotest").empty());
+}
+
+TEST(Toss, AreafixSubjectsAreMasked) {
+    Point pt;
+    pt.config("areafix_name=Allfix\n");
+    Msg m;
+    m.from = "AreaFix";
+    m.to = "Point User";
+    m.subj = "s3cret";
+    Msg m2 = m;
+    m2.from = "allfix";
+    pt.put("a.pkt", make_pkt(kBoss, kPoint, "PW", {m, m2}));
+    auto r = pt.toss();
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(r.out.find("s3cret"), std::string::npos);
+    EXPECT_TRUE(has_line(r.out, "  NETMAIL | AreaFix -> Point User | ********"));
+    EXPECT_TRUE(has_line(r.out, "  NETMAIL | allfix -> Point User | ********"));
+    EXPECT_EQ(read_base(pt.msg + "/netmail")[0].subject, "s3cret");
+}
+
+TEST(Toss, FailedFilingDoesNotTurnTheRestIntoDupes) {
+    // The third message goes to an area whose directory is missing, so its
+    // append fails and the packet is set aside. Tossed again once the fault
+    // is gone, the third and fourth messages are filed normally; only the
+    // two filed before are dupes.
+    Point pt;
+    pt.config("echoarea=FIDO.LATER " + pt.d.file("later") + "/base\n");
+    std::vector<Msg> msgs = {echo("FIDO.TEST", "m 1"), echo("FIDO.TEST", "m 2"),
+                             echo("FIDO.LATER", "m 3"), echo("FIDO.LATER", "m 4")};
+    std::string pkt = make_pkt(kBoss, kPoint, "PW", msgs);
+    pt.put("a.pkt", pkt);
+    auto r = pt.toss();
+    EXPECT_EQ(r.code, 5) << r.out;
+    EXPECT_TRUE(has_line(r.out, "  Reason: error writing to JAM"));
+    ASSERT_TRUE(file_exists(pt.in + "/a.pkt.bad"));
+    pf_mkdir(pt.d.file("later").c_str());
+    pf_rename((pt.in + "/a.pkt.bad").c_str(), (pt.in + "/a.pkt").c_str(), false);
+    r = pt.toss();
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(read_base(pt.d.file("later") + "/base").size(), 2u);
+    EXPECT_EQ(read_base(pt.msg + "/fidotest").size(), 2u);
+    EXPECT_EQ(read_base(pt.msg + "/dupes").size(), 2u);
+}
+
+TEST(Toss, SetupErrorsAndLock) {
+    Point pt;
+    write_file(pt.cfg, "inbound=" + pt.in + "\n");
+    auto r = pt.toss();
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(has_line(r.out, "ERROR: \"badarea\" must be set in the configuration"));
+    write_file(pt.cfg, "inbound=" + pt.in + "\nbadarea=" + pt.msg + "/bad\n");
+    r = pt.toss();
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(has_line(r.out, "ERROR: \"dupearea\" missing (or set dupemode=drop)"));
+    EXPECT_FALSE(file_exists(pt.d.file("wpjam.lck")));  // released after a failed setup
+
+    // A held JAM lock: exit 6 after the wait, nothing touched.
+    pt.config("");
+    pt.put("a.pkt", make_pkt(kBoss, kPoint, "PW", {echo("FIDO.TEST", "")}));
+    PfLockFile lf;
+    ASSERT_EQ(pf_lockfile_try(pt.d.file("wpjam.lck").c_str(), "test", lf), 0);
+    r = pt.toss();
+    pf_lockfile_release(lf);
+    EXPECT_EQ(r.code, 6);
+    EXPECT_TRUE(has_line(
+        r.out, "ERROR: JAM bases locked (editor writing?) - lock file: " + pt.d.file("wpjam.lck")));
+    EXPECT_TRUE(file_exists(pt.in + "/a.pkt"));
+}
+
+TEST(Toss, Helpers) {
+    struct B {
+        const char* name;
+        int want;
+    } bundles[] = {{"x.su0", 1}, {"0000ABCD.MOZ", 1}, {"a.sa9", 1},   {".th1", 0}, {"x.xx0", 0},
+                   {"x.su_", 0}, {"x.su0.bad", 0},    {"abc.FRa", 1}, {"su0", 0}};
+    for (auto& b : bundles) EXPECT_EQ(is_bundle(b.name), b.want) << b.name;
+    for (const char* n : {"no", "OFF", "0", "False"}) EXPECT_FALSE(yesno(n)) << n;
+    for (const char* y : {"", "yes", "1", "nope"}) EXPECT_TRUE(yesno(y)) << y;
+    struct D {
+        const char *in, *want;
+    } dirs[] = {{"C:\\fido\\net", "C:\\fido"},
+                {"D:net", "D:"},
+                {"net", ""},
+                {"/a/b/c", "/a/b"},
+                {"/x", ""}};
+    for (auto& d : dirs) {
+        char out[CFG_STR];
+        dir_part(out, d.in);
+        EXPECT_STREQ(out, d.want) << d.in;
+    }
+    wptest::TempDir t;
+    std::string src = t.file("s"), dst = t.file("d");
+    for (int i = 0; i < 3; ++i) {
+        write_file(src, std::to_string(i));
+        std::string used;
+        ASSERT_EQ(move_unique(src.c_str(), dst.c_str(), &used), 1);
+        EXPECT_EQ(used, i == 0 ? dst : dst + "." + std::to_string(i));
+    }
+    EXPECT_EQ(move_unique(t.file("missing").c_str(), dst.c_str()), 0);
+}

@@ -1,0 +1,549 @@
+#include "tosser/toss.h"
+
+#include <memory>
+#include <vector>
+
+#include "areafix/badmove.h"
+#include "areafix/cfgedit.h"
+#include "areafix/robot.h"
+#include "core/catalog.h"
+#include "core/cmdline.h"
+#include "core/fileio.h"
+#include "core/log.h"
+#include "tosser/crc32.h"
+#include "tosser/jam.h"
+#include "tosser/jamlock.h"
+#include "tosser/unzip.h"
+
+unsigned (*tt_export)(int scan_only) = nullptr;
+
+namespace {
+
+constexpr size_t NAME_MAX_LEN = 259;   // inbound names kept
+constexpr size_t AREADIR_MAX = 175;    // area directory part of a new base path
+constexpr size_t MSGID_LOG_MAX = 200;  // MSGID shown for a discarded dupe
+constexpr size_t AREA_KLUDGE_MAX = 79;
+
+bool ends_with_ci(const char* s, const char* suffix) {
+    size_t n = str_len(s), k = str_len(suffix);
+    return n >= k && str_icmp(s + n - k, suffix) == 0;
+}
+
+void join(char* out, const char* dir, const char* name) {
+    path_join(out, dir, name);
+}
+
+bool read_file(const char* path, std::vector<uint8_t>& data, uint64_t limit) {
+    pf_file h = f_open_read(path);
+    if (h == PF_INVALID) return false;
+    int64_t size = f_size(h);
+    bool ok = size >= 0 && static_cast<uint64_t>(size) <= limit;
+    if (ok) {
+        data.resize(static_cast<size_t>(size));
+        size_t got = 0;
+        while (got < data.size()) {
+            size_t n = f_read(h, data.data() + got, data.size() - got);
+            if (n == 0) break;
+            got += n;
+        }
+        ok = got == data.size();
+    }
+    f_close(h);
+    return ok;
+}
+
+// ---- Moving files out of the way ----------------------------------------------
+
+void to_tossed(const char* dir, const char* name, const char* saved_msg) {
+    char tossed[WP_PATH_MAX], src[WP_PATH_MAX], dst[WP_PATH_MAX];
+    join(tossed, dir, "tossed");
+    pf_mkdir(tossed);
+    join(src, dir, name);
+    join(dst, tossed, name);
+    std::string used;
+    if (move_unique(src, dst, &used))
+        log_msg2(saved_msg, used.c_str());
+    else
+        log_msg2(m_movefail, src);
+}
+
+// ---- Filing one message -----------------------------------------------------------
+
+int find_area(const Config& c, const char* tag) {
+    for (int i = 0; i < c.area_count; ++i)
+        if (str_icmp(c.area_tags[i], tag) == 0) return i;
+    return -1;
+}
+
+int autocreate(TossRun& r, const char* tag) {
+    if (r.sender < 0 || tag[0] == '\0') return -1;
+    const TossNet& n = r.net_tab[r.sender];
+    if (!n.N_AUTOC) return -1;
+    Config& c = *r.cfg;
+    if (c.area_count >= MAX_AREAS) {
+        log_msg2(m_ac_full, tag);
+        return -1;
+    }
+    char path[CFG_STR];
+    str_copy(path, n.N_AREADIR, AREADIR_MAX + 1);
+    size_t len = str_len(path);
+    if (len > 0) {
+        pf_mkdir(path);
+        if (path[len - 1] != '/' && path[len - 1] != '\\') str_cat(path, "/", sizeof path);
+    }
+    char file[61];
+    af_lc_tag(file, tag);
+    str_cat(path, file, sizeof path);
+    const char* section = n.N_SECT >= 0 ? n.N_NAME : nullptr;
+    if (af_cfg_add_area(c.path, section, tag, path) != 0) {
+        log_msg2(m_ac_cfgerr, tag);
+        return -1;
+    }
+    int idx = area_push(c, tag, path, n.N_SECT);
+    if (idx < 0) {
+        log_msg2(m_ac_full, tag);
+        return -1;
+    }
+    lb_start();
+    lb_add(m_ac_new);
+    lb_add(tag);
+    lb_add(" -> ");
+    lb_add(path);
+    lb_flush();
+    if (n.N_MOVEBAD && r.badarea[0] != '\0') {
+        int moved = af_bad_move(tag, path, r.badarea, r.jm_now);
+        if (moved > 0) {
+            lb_start();
+            lb_add(m_ac_moved);
+            lb_num(static_cast<uint64_t>(moved));
+            lb_add(m_ac_moved2);
+            lb_add(tag);
+            lb_flush();
+        }
+    }
+    return idx;
+}
+
+int toss_msg(void* ctx, const Packet& p, const ParsedMsg& pm) {
+    TossRun& r = *static_cast<TossRun*>(ctx);
+    TossMsg& m = r.msg;
+    pkt_convert(p.sum, pm, r.jm_now, m);
+    const Config& c = *r.cfg;
+
+    const char* target = nullptr;
+    bool bad = false, dupe = false;
+    if (m.echo) {
+        int a = find_area(c, m.tag);
+        if (a < 0) a = autocreate(r, m.tag);
+        if (a >= 0) {
+            target = c.area_paths[a];
+        } else {
+            log_msg2(m_unk_area, m.tag);
+            bad = true;
+        }
+    } else {
+        for (int i = 0; i < r.net_count && target == nullptr; ++i)
+            if (r.net_tab[i].N_ZONE == m.dest.zone && r.net_tab[i].N_NETMAIL[0] != '\0')
+                target = r.net_tab[i].N_NETMAIL;
+        if (target == nullptr && r.netmail[0] != '\0') target = r.netmail;
+        if (target == nullptr) bad = true;
+    }
+    if (bad) target = r.badarea;
+
+    // The key is remembered only once the message is filed, so a packet whose
+    // filing failed can be tossed again later without its messages turning
+    // into dupes.
+    const char* dupe_path = target;
+    if (m.has_msgid && dupe_known(r.dupes, dupe_path, m.msgid.data(), m.msgid.size())) {
+        if (r.drop) {
+            ++r.st.st_dropped;
+            std::string shown = m.msgid.substr(0, MSGID_LOG_MAX);
+            log_msg2(m_dupe_drop, shown.c_str());
+            return 0;
+        }
+        target = r.dupearea;
+        dupe = true;
+    }
+    if (m.echo && (bad || dupe)) {
+        char kludge[AREA_KLUDGE_MAX + 1];
+        str_copy(kludge, "AREA:", sizeof kludge);
+        str_cat(kludge, m.tag, sizeof kludge);
+        jam_subf_add(m.subf, SF_KLUDGE, kludge);
+    }
+    JamMsg jm = m.jam();
+    if (jam_append(target, jm) != 0) return 1;
+    if (m.has_msgid) dupe_remember(r.dupes, dupe_path, m.msgid.data(), m.msgid.size());
+
+    ++r.st.st_msgs;
+    if (m.echo)
+        ++r.st.st_echo;
+    else
+        ++r.st.st_net;
+    if (bad) ++r.st.st_tobad;
+    if (dupe) ++r.st.st_dupes;
+    bool robot = af_is_robot(pm.from, c) || af_is_robot(pm.to, c);
+    lb_start();
+    lb_add("  ");
+    lb_add(m.echo ? m.tag : "NETMAIL");
+    lb_add(" | ");
+    lb_add(pm.from);
+    lb_add(" -> ");
+    lb_add(pm.to);
+    lb_add(" | ");
+    lb_add(robot ? "********" : pm.subject);
+    if (bad) lb_add("  [BAD]");
+    if (dupe) lb_add("  [DUPE]");
+    lb_flush();
+    return 0;
+}
+
+// ---- Packets and bundles -----------------------------------------------------------
+
+// Sets a packet aside as ".bad": beside itself (loose) or in the inbound
+// (extracted from a bundle into the temporary directory).
+void bad_packet(TossRun& r, const char* path, const char* name, const char* inbound,
+                bool from_bundle, const char* reason) {
+    ++r.st.st_badpkts;
+    log_msg2(m_badpkt, path);
+    log_msg2(m_reason, reason);
+    char dst[WP_PATH_MAX];
+    if (from_bundle) {
+        char bad_name[WP_PATH_MAX];
+        str_copy(bad_name, name, sizeof bad_name);
+        str_cat(bad_name, ".bad", sizeof bad_name);
+        join(dst, inbound, bad_name);
+    } else {
+        str_copy(dst, path, sizeof dst);
+        str_cat(dst, ".bad", sizeof dst);
+    }
+    if (!move_unique(path, dst)) log_msg2(m_movefail, path);
+}
+
+void toss_packet(TossRun& r, const char* dir, const char* name, const char* inbound,
+                 bool from_bundle) {
+    char path[WP_PATH_MAX];
+    join(path, dir, name);
+    std::vector<uint8_t> data;
+    if (!read_file(path, data, PKT_MAX_SIZE)) {
+        bad_packet(r, path, name, inbound, from_bundle, pkt_m_unreadable);
+        return;
+    }
+    Packet p;
+    p.data = data.data();
+    p.size = data.size();
+    if (check_header(p) != 0 || scan_packet(p, 0) != 0) {
+        bad_packet(r, path, name, inbound, from_bundle, p.reason);
+        return;
+    }
+    char from[ADDR_TEXT_MAX], to[ADDR_TEXT_MAX];
+    fmt_addr(from, p.sum.orig);
+    fmt_addr(to, p.sum.dest);
+    lb_start();
+    lb_add(m_pkt);
+    lb_add(name);
+    lb_add(m_pkt2);
+    lb_add(pkt_type_name(p.sum.type));
+    lb_add(toss_l_from);
+    lb_add(from);
+    lb_add(toss_l_to);
+    lb_add(to);
+    lb_add(m_msgs);
+    lb_num(p.sum.count);
+    lb_flush();
+    if (check_password(p, r.bosses, static_cast<size_t>(r.net_count), &r.sender) != 0) {
+        bad_packet(r, path, name, inbound, from_bundle, p.reason);
+        return;
+    }
+    if (scan_packet(p, 1, toss_msg, &r) != 0) {
+        bad_packet(r, path, name, inbound, from_bundle, p.reason);
+        return;
+    }
+    ++r.st.st_pkts;
+    if (from_bundle)
+        pf_delete(path);
+    else
+        to_tossed(dir, name, m_moved);
+}
+
+void clean_tmp(const char* tmp) {
+    std::vector<PfDirEntry> list;
+    if (pf_list_dir(tmp, list) != 0) return;
+    uint64_t removed = 0;
+    for (const auto& e : list) {
+        if (!e.is_file) continue;
+        char p[WP_PATH_MAX];
+        join(p, tmp, e.name.c_str());
+        if (pf_delete(p) == 0) ++removed;
+    }
+    if (removed > 0) log_num(m_bnd_rest, removed);
+}
+
+void toss_bundle(TossRun& r, const char* dir, const char* name) {
+    char path[WP_PATH_MAX];
+    join(path, dir, name);
+    pf_file h = f_open_read(path);
+    if (h == PF_INVALID) {
+        log_msg2(m_bnd_read, path);
+        ++r.st.st_bnd_skip;
+        return;
+    }
+    int64_t size = f_size(h);
+    uint8_t head[16];
+    size_t n = size > 0 ? f_read(h, head, sizeof head) : 0;
+    f_close(h);
+    if (size == 0) {
+        log_msg2(m_bnd_empty, name);
+        ++r.st.st_bnd_empty;
+        to_tossed(dir, name, m_bnd_done);
+        return;
+    }
+    int kind = bundle_kind(head, n);
+    if (kind != BK_ZIP) {
+        log_msg2(m_bnd_fmt, name);
+        const char* k = bundle_kind_name(kind);
+        if (k[0] != '\0') log_msg2(m_bnd_fmt2, k);
+        ++r.st.st_bnd_skip;
+        return;
+    }
+    log_msg2(m_bnd_open, name);
+    char tmp[WP_PATH_MAX];
+    join(tmp, dir, "wptmp");
+    pf_mkdir(tmp);
+    if (!pf_stat(tmp).is_dir) {
+        log_msg2(m_bnd_tmp, tmp);
+        ++r.st.st_bnd_bad;
+        return;
+    }
+    clean_tmp(tmp);
+    ZipResult z;
+    if (zip_extract(path, tmp, z) != 0) {
+        log_msg2(m_bnd_bad, path);
+        log_msg2(m_reason, z.zx_err);
+        if (!z.zx_entry.empty()) log_msg2(m_bnd_entry, z.zx_entry.c_str());
+        ++r.st.st_bnd_bad;
+        char dst[WP_PATH_MAX];
+        str_copy(dst, path, sizeof dst);
+        str_cat(dst, ".bad", sizeof dst);
+        if (!move_unique(path, dst)) log_msg2(m_movefail, path);
+        return;
+    }
+    lb_start();
+    lb_add(m_bnd_n);
+    lb_num(static_cast<uint64_t>(z.zx_count));
+    if (z.zx_skipped > 0) {
+        lb_add(m_bnd_skipn);
+        lb_num(static_cast<uint64_t>(z.zx_skipped));
+    }
+    lb_flush();
+    for (const auto& pkt : z.zx_names) toss_packet(r, tmp, pkt.c_str(), dir, true);
+    ++r.st.st_bundles;
+    to_tossed(dir, name, m_bnd_done);
+}
+
+}  // namespace
+
+bool yesno(const char* text) {
+    static const char* const no[] = {"no", "off", "0", "false"};
+    for (const char* n : no)
+        if (str_icmp(text, n) == 0) return false;
+    return true;
+}
+
+void dir_part(char* out, const char* path) {
+    size_t cut = 0;
+    bool found = false;
+    for (size_t i = 0; path[i] != '\0'; ++i) {
+        if (path[i] == '\\' || path[i] == '/') {
+            cut = i;
+            found = true;
+        } else if (path[i] == ':') {
+            cut = i + 1;
+            found = true;
+        }
+    }
+    size_t n = found ? cut : 0;
+    size_t i = 0;
+    for (; i < n && i + 1 < CFG_STR; ++i) out[i] = path[i];
+    out[i] = '\0';
+}
+
+int is_bundle(const char* name) {
+    size_t n = str_len(name);
+    if (n < 5 || name[n - 4] != '.') return 0;
+    char day[3] = {name[n - 3], name[n - 2], '\0'};
+    for (char& ch : day)
+        if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch + 32);
+    static const char* const days[] = {"su", "mo", "tu", "we", "th", "fr", "sa"};
+    bool ok = false;
+    for (const char* d : days) ok = ok || (day[0] == d[0] && day[1] == d[1]);
+    char last = name[n - 1];
+    bool alnum = (last >= '0' && last <= '9') || (last >= 'a' && last <= 'z') ||
+                 (last >= 'A' && last <= 'Z');
+    return ok && alnum ? 1 : 0;
+}
+
+int move_unique(const char* source, const char* destination, std::string* used) {
+    if (pf_rename(source, destination, false) == 0) {
+        if (used) *used = destination;
+        return 1;
+    }
+    for (int i = 1; i <= 999; ++i) {
+        std::string d = std::string(destination) + "." + std::to_string(i);
+        if (pf_rename(source, d.c_str(), false) == 0) {
+            if (used) *used = d;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int toss_setup(TossRun& r) {
+    crc_init();
+    r.jm_now = static_cast<uint32_t>(unix_now_local());
+    Config& c = *r.cfg;
+    int count = c.boss_count == 0 ? 1 : c.boss_count;
+    r.net_count = 0;
+    for (int i = 0; i < count && i < MAX_NETS; ++i) {
+        int sect = c.boss_count == 0 ? -1 : i;
+        cfg_select(c, sect, 1);
+        TossNet& n = r.net_tab[r.net_count++];
+        n = TossNet{};
+        PktAddr own;
+        if (parse_addr(c.get(F_ADDRESS), own)) n.N_ZONE = own.zone;
+        if (!parse_addr(c.get(F_BOSSADDR), n.N_BOSS)) n.N_BOSS = PktAddr{};
+        str_copy(n.N_NETMAIL, c.get(F_NETMAIL), CFG_STR);
+        str_copy(n.N_PKTPWD, c.get(F_PKTPWD), CFG_STR);
+        str_copy(n.N_INBOUND, c.get(F_INBOUND), CFG_STR);
+        str_copy(n.N_NAME, c.cfg_name, BNAME_MAX);
+        n.N_AUTOC = yesno(c.get(F_AUTOCREATE));
+        n.N_MOVEBAD = yesno(c.get(F_MOVEBAD));
+        n.N_SECT = sect;
+        if (c.get(F_AREADIR)[0] != '\0')
+            str_copy(n.N_AREADIR, c.get(F_AREADIR), CFG_STR);
+        else
+            dir_part(n.N_AREADIR,
+                     c.get(F_NETMAIL)[0] != '\0' ? c.get(F_NETMAIL) : c.get(F_BADAREA));
+        r.bosses[r.net_count - 1].boss = n.N_BOSS;
+        r.bosses[r.net_count - 1].pktpwd = n.N_PKTPWD;
+    }
+    // Global settings: the global part with no boss selected.
+    str_copy(r.netmail, c.gdef.f[F_NETMAIL], CFG_STR);
+    str_copy(r.badarea, c.gdef.f[F_BADAREA], CFG_STR);
+    str_copy(r.dupearea, c.gdef.f[F_DUPEAREA], CFG_STR);
+    str_copy(r.dupedb, c.gdef.f[F_DUPEDB][0] != '\0' ? c.gdef.f[F_DUPEDB] : "wptoss.dup", CFG_STR);
+    r.drop = str_icmp(c.gdef.f[F_DUPEMODE], "drop") == 0;
+    if (r.badarea[0] == '\0') {
+        log_msg(m_needbad);
+        return 1;
+    }
+    if (!r.drop && r.dupearea[0] == '\0') {
+        log_msg(m_needdupe);
+        return 1;
+    }
+    lb_start();
+    lb_add(m_setup1);
+    lb_num(static_cast<uint64_t>(r.net_count));
+    lb_add(m_setup2);
+    lb_num(static_cast<uint64_t>(c.area_count));
+    lb_flush();
+    if (dupe_load(r.dupes, r.dupedb) != 0) {
+        log_msg(toss_m_nomem);
+        return 1;
+    }
+    return 0;
+}
+
+void toss_dir(TossRun& r, const char* dir) {
+    log_msg2(m_dir, dir);
+    std::vector<PfDirEntry> list;
+    if (pf_list_dir(dir, list) != 0) {
+        log_msg2(m_nodir, dir);
+        return;
+    }
+    // Names are collected once: files arriving meanwhile wait for the next run.
+    std::vector<std::string> names;
+    for (const auto& e : list) {
+        if (!e.is_file || e.name.size() > NAME_MAX_LEN) continue;
+        if (names.size() >= static_cast<size_t>(MAX_NAMES)) break;
+        names.push_back(e.name);
+    }
+    for (const auto& name : names) {
+        const char* n = name.c_str();
+        if (name.size() >= 4 && ends_with_ci(n, ".pkt"))
+            toss_packet(r, dir, n, dir, false);
+        else if (is_bundle(n))
+            toss_bundle(r, dir, n);
+    }
+}
+
+unsigned toss_all(TossRun& r) {
+    for (int i = 0; i < r.net_count; ++i) {
+        const char* in = r.net_tab[i].N_INBOUND;
+        if (in[0] == '\0') continue;
+        bool seen = false;
+        for (int k = 0; k < i && !seen; ++k) seen = str_icmp(r.net_tab[k].N_INBOUND, in) == 0;
+        if (!seen) toss_dir(r, in);
+    }
+    dupe_save(r.dupes);
+    return (r.st.st_badpkts > 0 || r.st.st_bnd_bad > 0) ? EXIT_PROTO : EXIT_OK;
+}
+
+void toss_report(const TossRun& r) {
+    const TossStats& s = r.st;
+    lb_start();
+    lb_add(toss_m_sum1);
+    lb_num(s.st_pkts);
+    lb_add(toss_m_sum2);
+    lb_num(s.st_badpkts);
+    lb_add(toss_m_sum3);
+    lb_num(s.st_msgs);
+    lb_add(toss_m_sum4);
+    lb_num(s.st_echo);
+    lb_add(toss_m_sum5);
+    lb_num(s.st_net);
+    lb_add(m_sum6);
+    lb_num(s.st_tobad);
+    lb_add(m_sum7);
+    lb_num(s.st_dupes);
+    lb_add(m_sum8);
+    lb_num(s.st_dropped);
+    lb_add(m_sum9);
+    lb_num(s.st_bundles);
+    lb_add(m_sum10);
+    lb_num(s.st_bnd_bad);
+    lb_add(m_sum11);
+    lb_num(s.st_bnd_skip);
+    lb_add(m_sum12);
+    lb_num(s.st_bnd_empty);
+    lb_flush();
+}
+
+unsigned tt_run(int mode, int scan_only) {
+    lock_set_cfg(g_jamlock, g_cfg.path);
+    if (lock_acquire(g_jamlock, LOCK_WAIT_MS, "wrenpost") != 0) {
+        log_msg2(tmain_m_locked, g_jamlock.lock_path);
+        return EXIT_LOCK;
+    }
+    log_msg2(m_lockok, g_jamlock.lock_path);
+    unsigned code;
+    if (mode == 1) {
+        auto r = std::make_unique<TossRun>();
+        if (toss_setup(*r) != 0) {
+            code = EXIT_CONFIG;
+        } else {
+            code = toss_all(*r);
+            toss_report(*r);
+        }
+    } else if (tt_export != nullptr) {
+        code = tt_export(scan_only);
+    } else {
+        log_msg(m_noexport);
+        code = EXIT_CONFIG;
+    }
+    lock_release(g_jamlock);
+    return code;
+}
+
+unsigned toss_command() {
+    return tt_run(1, -1);
+}

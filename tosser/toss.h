@@ -1,0 +1,90 @@
+// The toss run: from the inbound directories into the JAM bases.
+//
+// tt_run is the driver shared by the toss and the export run: it takes the
+// JAM lock file for the whole run, then tosses (mode 1) or exports (mode 2).
+// The toss takes every loose packet and ZIP bundle of every boss's inbound
+// (each directory once), files each message into its area after the dupe
+// check, creates unknown areas when allowed, and keeps the inbound in order:
+// tossed files move to "tossed/", broken ones get ".bad", and only the copies
+// extracted into "wptmp/" are deleted. Nothing received is ever lost.
+//
+// State is one TossRun per run; the configuration is read from the Config it
+// points at (g_cfg for the command).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "config/config.h"
+#include "tosser/dupe.h"
+#include "tosser/packet.h"
+
+constexpr int MAX_NETS = 16;
+constexpr int MAX_NAMES = 2048;
+constexpr uint64_t PKT_MAX_SIZE = 268435456;  // largest packet read (256 MiB)
+
+// One boss as the toss run sees it (effective settings).
+struct TossNet {
+    uint32_t N_ZONE = 0;
+    PktAddr N_BOSS;
+    char N_NETMAIL[CFG_STR] = "";
+    char N_PKTPWD[CFG_STR] = "";
+    char N_INBOUND[CFG_STR] = "";
+    char N_NAME[BNAME_MAX] = "";
+    bool N_AUTOC = true;
+    bool N_MOVEBAD = true;
+    int N_SECT = -1;
+    char N_AREADIR[CFG_STR] = "";
+};
+
+struct TossStats {
+    uint64_t st_pkts = 0, st_badpkts = 0, st_msgs = 0, st_echo = 0, st_net = 0, st_tobad = 0,
+             st_dupes = 0, st_dropped = 0, st_bundles = 0, st_bnd_bad = 0, st_bnd_skip = 0,
+             st_bnd_empty = 0;
+};
+
+struct TossRun {
+    Config* cfg = &g_cfg;
+    TossNet net_tab[MAX_NETS];
+    int net_count = 0;
+    PktBoss bosses[MAX_NETS];  // the password check's view of net_tab
+    char netmail[CFG_STR] = "";
+    char badarea[CFG_STR] = "";
+    char dupearea[CFG_STR] = "";
+    char dupedb[CFG_STR] = "";
+    bool drop = false;
+    uint32_t jm_now = 0;
+    DupeDb dupes;
+    TossStats st;
+    // The packet being filed.
+    int sender = -1;  // index into net_tab of the boss that sent it, or -1
+    TossMsg msg;
+};
+
+// "no", "off", "0", "false" (any case) are false; anything else is true.
+bool yesno(const char* text);
+// The directory part of a path: before the last "\" or "/", or up to and
+// including a ":"; "" when there is neither.
+void dir_part(char* out, const char* path);
+// A bundle by name: at least 5 characters, ".su0" ... ".saz" style ending.
+int is_bundle(const char* name);
+// Moves source to destination, or to destination + ".1" ... ".999" when that
+// fails. 1 on success (final name in *used when given), 0 after 1000 failures.
+int move_unique(const char* source, const char* destination, std::string* used = nullptr);
+
+// Builds the network table and reads the global settings; 0, or 1 after
+// logging a configuration or memory error.
+int toss_setup(TossRun& r);
+// Tosses every inbound once, saves the dupe database. 5 when any packet was
+// bad or any bundle broken, else 0.
+unsigned toss_all(TossRun& r);
+void toss_report(const TossRun& r);
+// One inbound directory.
+void toss_dir(TossRun& r, const char* dir);
+
+// The export run, set by the scanner; mode 2 of tt_run calls it.
+extern unsigned (*tt_export)(int scan_only);
+// The shared driver: mode 1 toss, mode 2 export (limited to scan_only).
+unsigned tt_run(int mode, int scan_only);
+// The `toss` command.
+unsigned toss_command();
