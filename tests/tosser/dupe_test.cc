@@ -1,0 +1,200 @@
+// The dupe database: the key and its case rules, the file format with its
+// partial trailing record, the full table, saving, and the hash index against
+// the plain scan.
+#include "tosser/dupe.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <random>
+
+#include "support/test_support.h"
+#include "tosser/jam_test_util.h"
+
+using namespace wptest;
+
+namespace {
+
+// The bare CRC register from zlib (which inverts on the way in and out).
+uint32_t reg(uint32_t start, const std::string& s) {
+    return ~uint32_t(crc32(~start, reinterpret_cast<const Bytef*>(s.data()), uInt(s.size())));
+}
+std::string lower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = char(c + 32);
+    return s;
+}
+std::string key_bytes(uint64_t k) {
+    std::string s;
+    for (int i = 0; i < 8; ++i) s += char((k >> (8 * i)) & 0xff);
+    return s;
+}
+
+class DupeTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        lang_apply(LANG_EN);
+        crc_init();
+        con_capture(&log);
+        file = dir.file("wptoss.dup");
+    }
+    void TearDown() override { con_capture(nullptr); }
+    int check(DupeDb& db, const std::string& area, const std::string& msgid) {
+        return dupe_check(db, area.c_str(), msgid.data(), msgid.size());
+    }
+    std::vector<std::string> texts() {
+        std::vector<std::string> t;
+        for (const auto& l : log_lines(log)) t.push_back(log_text(l));
+        return t;
+    }
+    TempDir dir;
+    std::string log, file;
+};
+
+TEST_F(DupeTest, KeyIsBothCrcHalvesOverPathAndMsgid) {
+    const std::string p = "D:\\Fido\\Echo\\Test", m = "2:280/5555 1234abcd";
+    uint32_t low = reg(reg(0xFFFFFFFFu, lower(p)), m);
+    uint32_t high = reg(reg(0x5A5A5A5Au, m), lower(p));
+    EXPECT_EQ(dupe_key(p.c_str(), m.data(), m.size()), (uint64_t(high) << 32) | low);
+    // Blanks and tabs around the MSGID do not count.
+    const std::string padded = " \t" + m + "\t ";
+    EXPECT_EQ(dupe_key(p.c_str(), padded.data(), padded.size()),
+              dupe_key(p.c_str(), m.data(), m.size()));
+}
+
+TEST_F(DupeTest, CaseRulesAndAreas) {
+    struct {
+        const char* name;
+        std::string area1, msgid1, area2, msgid2;
+        int second_is_dupe;
+    } rows[] = {
+        {"same area twice", "/fido/echo/test", "1:2/3 abc", "/fido/echo/test", "1:2/3 abc", 1},
+        {"two areas", "/fido/echo/test", "1:2/3 abc", "/fido/echo/other", "1:2/3 abc", 0},
+        {"path case", "D:\\Fido\\Echo\\Test", "1:2/3 abc", "d:\\fido\\echo\\test", "1:2/3 abc", 1},
+        {"MSGID case", "/fido/echo/test", "1:2/3 abc", "/fido/echo/test", "1:2/3 ABC", 0},
+        {"blanks around", "/a", "1:2/3 abc", "/a", "  1:2/3 abc\t", 1},
+        {"blank inside", "/a", "1:2/3 abc", "/a", "1:2/3  abc", 0},
+    };
+    for (const auto& r : rows) {
+        DupeDb db;
+        ASSERT_EQ(dupe_load(db, file.c_str()), 0);
+        EXPECT_EQ(check(db, r.area1, r.msgid1), 0) << r.name;
+        EXPECT_EQ(check(db, r.area2, r.msgid2), r.second_is_dupe) << r.name;
+    }
+}
+
+TEST_F(DupeTest, CheckWithoutRemembering) {
+    DupeDb db;
+    ASSERT_EQ(dupe_load(db, file.c_str()), 0);
+    const std::string m = "1:2/3 1";
+    EXPECT_EQ(dupe_known(db, "/a", m.data(), m.size()), 0);
+    EXPECT_EQ(dupe_known(db, "/a", m.data(), m.size()), 0);  // not remembered
+    EXPECT_EQ(db.dupe_count, 0u);
+    EXPECT_EQ(dupe_remember(db, "/a", m.data(), m.size()), 0);
+    EXPECT_EQ(dupe_remember(db, "/a", m.data(), m.size()), 0);  // once only
+    EXPECT_EQ(db.dupe_count, 1u);
+    EXPECT_EQ(dupe_known(db, "/A", m.data(), m.size()), 1);
+}
+
+TEST_F(DupeTest, FileFormatAcrossRuns) {
+    uint64_t k1, k2;
+    {
+        DupeDb db;
+        ASSERT_EQ(dupe_load(db, file.c_str()), 0);  // missing file: empty, no error
+        EXPECT_EQ(texts(), std::vector<std::string>{"Dupe database: 0 entries"});
+        EXPECT_EQ(check(db, "/a", "1:2/3 1"), 0);
+        EXPECT_EQ(check(db, "/b", "1:2/3 1"), 0);
+        EXPECT_EQ(dupe_save(db), 0);
+        k1 = dupe_key("/a", "1:2/3 1", 7);
+        k2 = dupe_key("/b", "1:2/3 1", 7);
+        EXPECT_EQ(read_file(file), key_bytes(k1) + key_bytes(k2));
+        EXPECT_EQ(dupe_save(db), 0);  // nothing new: file unchanged
+        EXPECT_EQ(read_file(file).size(), 16u);
+    }
+    // A partial trailing record (8n+3 bytes) loads n keys; the next save
+    // writes from 8n over it.
+    write_file(file, read_file(file) + "xyz");
+    log.clear();
+    DupeDb db;
+    ASSERT_EQ(dupe_load(db, file.c_str()), 0);
+    EXPECT_EQ(texts(), std::vector<std::string>{"Dupe database: 2 entries"});
+    EXPECT_EQ(db.dupe_saved, 2u);
+    EXPECT_EQ(check(db, "/A", "1:2/3 1"), 1);
+    EXPECT_EQ(check(db, "/c", "1:2/3 1"), 0);
+    EXPECT_EQ(dupe_save(db), 0);
+    EXPECT_EQ(read_file(file),
+              key_bytes(k1) + key_bytes(k2) + key_bytes(dupe_key("/c", "1:2/3 1", 7)));
+}
+
+TEST_F(DupeTest, FullTableWarnsOncePerRunAndWritesNothing) {
+    std::string data;
+    data.reserve(size_t(MAX_DUPES) * 8);
+    for (uint32_t i = 0; i < MAX_DUPES; ++i) data += key_bytes(0x1000000000ull + i);
+    write_file(file, data);
+    for (int run = 0; run < 2; ++run) {
+        log.clear();
+        DupeDb db;
+        ASSERT_EQ(dupe_load(db, file.c_str()), 0);
+        EXPECT_EQ(db.dupe_count, MAX_DUPES);
+        EXPECT_EQ(check(db, "/a", "1:2/3 1"), 0);
+        EXPECT_EQ(check(db, "/a", "1:2/3 1"), 0);  // not remembered
+        EXPECT_EQ(check(db, "/a", "1:2/3 2"), 0);
+        EXPECT_EQ(dupe_has_key(db, 0x1000000000ull + 12345), true);
+        EXPECT_EQ(dupe_save(db), 0);
+        EXPECT_EQ(texts(),
+                  (std::vector<std::string>{
+                      "Dupe database: 262144 entries",
+                      "Warning: dupe database full, new MSGIDs are no longer remembered"}));
+    }
+    EXPECT_EQ(read_file(file), data);
+    // A bigger file: only the first MAX_DUPES records count.
+    write_file(file, data + key_bytes(7));
+    DupeDb db;
+    ASSERT_EQ(dupe_load(db, file.c_str()), 0);
+    EXPECT_EQ(db.dupe_count, MAX_DUPES);
+    EXPECT_FALSE(dupe_has_key(db, 7));
+}
+
+TEST_F(DupeTest, SaveFailureKeepsKeysUnsaved) {
+    const std::string bad = dir.file("missing/wptoss.dup");
+    DupeDb db;
+    ASSERT_EQ(dupe_load(db, bad.c_str()), 0);
+    log.clear();
+    EXPECT_EQ(check(db, "/a", "1:2/3 1"), 0);
+    EXPECT_EQ(dupe_save(db), 1);
+    EXPECT_EQ(texts(), std::vector<std::string>{"ERROR: cannot save dupe database: " + bad});
+    EXPECT_EQ(db.dupe_saved, 0u);
+    EXPECT_FALSE(file_exists(bad));
+
+    // A failed write is reported too, not taken for success.
+    DupeDb db2;
+    ASSERT_EQ(dupe_load(db2, file.c_str()), 0);
+    EXPECT_EQ(check(db2, "/a", "1:2/3 1"), 0);
+    log.clear();
+    pf_fault_write_after(1);
+    EXPECT_EQ(dupe_save(db2), 1);
+    pf_fault_write_after(0);
+    EXPECT_EQ(texts(), std::vector<std::string>{"ERROR: cannot save dupe database: " + file});
+    EXPECT_EQ(dupe_save(db2), 0);  // the keys are still there to be saved
+    EXPECT_EQ(read_file(file), key_bytes(dupe_key("/a", "1:2/3 1", 7)));
+}
+
+TEST_F(DupeTest, HashIndexGivesTheAnswersOfTheScan) {
+    std::mt19937_64 rng(11);
+    DupeDb db;
+    ASSERT_EQ(dupe_load(db, file.c_str()), 0);
+    std::vector<uint64_t> keys;
+    for (int i = 0; i < 50000; ++i) {
+        // Clustered keys (same high half) as well as random ones.
+        uint64_t k = (i % 2) ? rng() : (0xABCD000000000000ull | uint64_t(i));
+        keys.push_back(k);
+        dupe_add_key(db, k);
+    }
+    for (int i = 0; i < 100000; ++i) {
+        uint64_t q = (i % 2) ? keys[rng() % keys.size()] : rng();
+        ASSERT_EQ(dupe_has_key(db, q), dupe_find_linear(db, q)) << q;
+    }
+    EXPECT_EQ(db.dupe_count, 50000u);
+}
+
+}  // namespace
