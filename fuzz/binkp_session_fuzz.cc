@@ -106,8 +106,8 @@ void boss(int fd, const std::string& stream) {
             if (r == 0 || (r < 0 && errno != EAGAIN)) break;
         }
         if (!wr_done && (p.revents & POLLOUT)) {
-            ssize_t w = send(fd, stream.data() + off, stream.size() - off,
-                             MSG_DONTWAIT | MSG_NOSIGNAL);
+            ssize_t w =
+                send(fd, stream.data() + off, stream.size() - off, MSG_DONTWAIT | MSG_NOSIGNAL);
             if (w < 0 && errno != EAGAIN) {
                 wr_done = true;
                 continue;

@@ -211,7 +211,10 @@ unsigned session_run(Session& s) {
         log_msg(m_eob_s);
         code = send_cmd(s, M_EOB, "");
     }
-    while (code == 0 && !finished(s)) code = recv_and_handle(s);
+    while (code == 0 && !finished(s)) {
+        code = recv_and_handle(s);
+        if (code == 0) code = send_gets(s);
+    }
     if (code != 0) return fail(s, code);
 
     flo_finish(s);

@@ -37,6 +37,8 @@ struct TxEntry {
     int state;               // TXE_STATE
     int flo;                 // TXE_FLO, -1 = none
     size_t loff;             // TXE_LOFF
+    bool get_req;            // the boss asked for it again (M_GET)
+    uint64_t get_off;        // from this offset
 };
 
 struct Session {

@@ -102,6 +102,8 @@ void tx_add(Session& s, const char* path, const char* wire, int kind, int flo, s
     str_copy(e.wire, wire, sizeof e.wire);
     e.kind = kind;
     e.state = TS_OPEN;
+    e.get_req = false;
+    e.get_off = 0;
     e.flo = flo;
     e.loff = loff;
 }
@@ -285,15 +287,38 @@ unsigned build_list(Session& s) {
 
 unsigned send_outbound(Session& s) {
     unsigned code = build_list(s);
-    for (int i = 0; code == 0 && i < s.tx_count; ++i)
+    for (int i = 0; code == 0 && i < s.tx_count; ++i) {
         if (s.tx[i].state == TS_OPEN) code = send_file(s, i);
+        if (code == 0) code = send_gets(s);
+    }
     return code;
+}
+
+unsigned send_gets(Session& s) {
+    bool again = true;
+    while (again) {
+        again = false;
+        for (int i = 0; i < s.tx_count; ++i) {
+            if (s.tx[i].state == TS_SENT && s.tx[i].get_req) {
+                unsigned code = send_file(s, i);
+                if (code != 0) return code;
+                again = true;
+            }
+        }
+    }
+    return 0;
 }
 
 unsigned send_file(Session& s, int i) {
     TxEntry& e = s.tx[i];
     pf_file h = f_open_read(e.path);
     if (h == PF_INVALID) {
+        if (e.state == TS_SENT) {
+            // Asked for again, but gone meanwhile: the boss must do without.
+            e.get_req = false;
+            log_msg2(m_tx_open, e.path);
+            return 0;
+        }
         if (e.flo >= 0) {
             log_msg2(m_flomiss, e.path);
             e.state = TS_DONE;
@@ -304,56 +329,68 @@ unsigned send_file(Session& s, int i) {
         }
         return 0;
     }
-    int64_t size = f_size(h);
-    if (size < 0) {
-        f_close(h);
-        log_msg2(m_tx_rd, e.path);
-        return EXIT_PROTO;
-    }
-    PfStat st = pf_stat(e.path);
-    char text[WIRE_MAX + 80];
-    str_copy(text, e.wire, sizeof text);
-    add_num(text, sizeof text, static_cast<uint64_t>(size));
-    add_num(text, sizeof text, st.mtime > 0 ? static_cast<uint64_t>(st.mtime) : 0);
-    add_num(text, sizeof text, 0);
-    if (wp_send_cmd(s.fr, M_FILE, text) != 0) {
-        f_close(h);
-        log_msg(m_net);
-        return EXIT_NET;
-    }
-    log_sized(m_tx_start, e.wire, static_cast<uint64_t>(size));
-    e.state = TS_SENT;
-    ++s.pending;
-
-    uint64_t left = static_cast<uint64_t>(size);
     unsigned code = 0;
-    if (left == 0 && wp_send_data(s.fr, 0) != 0) {
-        log_msg(m_net);
-        code = EXIT_NET;
-    }
-    uint8_t* block = s.fr.tx_frame + 2;
-    while (code == 0 && left > 0) {
-        size_t want = left < TX_CHUNK ? static_cast<size_t>(left) : TX_CHUNK;
-        size_t got = 0;
-        while (got < want) {
-            int64_t r = pf_read(h, block + got, want - got);
-            if (r <= 0) break;
-            got += static_cast<size_t>(r);
-        }
-        // The size is announced: a file that shrinks meanwhile cannot be
-        // sent whole, so it counts as a read error.
-        if (got < want) {
+    for (;;) {
+        int64_t size = f_size(h);
+        if (size < 0) {
             log_msg2(m_tx_rd, e.path);
             code = EXIT_PROTO;
             break;
         }
-        if (wp_send_data(s.fr, want) != 0) {
+        // A boss that holds part of the file asks (M_GET) for the rest.
+        uint64_t offset = e.get_req && e.get_off <= static_cast<uint64_t>(size) ? e.get_off : 0;
+        e.get_req = false;
+        if (f_seek(h, static_cast<int64_t>(offset), PfSeek::Begin) < 0) {
+            log_msg2(m_tx_rd, e.path);
+            code = EXIT_PROTO;
+            break;
+        }
+        PfStat st = pf_stat(e.path);
+        char text[WIRE_MAX + 80];
+        str_copy(text, e.wire, sizeof text);
+        add_num(text, sizeof text, static_cast<uint64_t>(size));
+        add_num(text, sizeof text, st.mtime > 0 ? static_cast<uint64_t>(st.mtime) : 0);
+        add_num(text, sizeof text, offset);
+        if (wp_send_cmd(s.fr, M_FILE, text) != 0) {
             log_msg(m_net);
             code = EXIT_NET;
             break;
         }
-        left -= want;
-        code = poll_incoming(s);
+        log_sized(m_tx_start, e.wire, static_cast<uint64_t>(size));
+        if (e.state != TS_SENT) ++s.pending;
+        e.state = TS_SENT;
+
+        uint64_t left = static_cast<uint64_t>(size) - offset;
+        if (left == 0 && wp_send_data(s.fr, 0) != 0) {
+            log_msg(m_net);
+            code = EXIT_NET;
+        }
+        uint8_t* block = s.fr.tx_frame + 2;
+        while (code == 0 && left > 0 && !e.get_req) {
+            size_t want = left < TX_CHUNK ? static_cast<size_t>(left) : TX_CHUNK;
+            size_t got = 0;
+            while (got < want) {
+                int64_t r = pf_read(h, block + got, want - got);
+                if (r <= 0) break;
+                got += static_cast<size_t>(r);
+            }
+            // The size is announced: a file that shrinks meanwhile cannot be
+            // sent whole, so it counts as a read error.
+            if (got < want) {
+                log_msg2(m_tx_rd, e.path);
+                code = EXIT_PROTO;
+                break;
+            }
+            if (wp_send_data(s.fr, want) != 0) {
+                log_msg(m_net);
+                code = EXIT_NET;
+                break;
+            }
+            left -= want;
+            code = poll_incoming(s);
+        }
+        // Asked for this file again while sending it: start over.
+        if (code != 0 || !e.get_req || e.state != TS_SENT) break;
     }
     f_close(h);
     return code;
@@ -538,7 +575,29 @@ unsigned rx_finish(Session& s) {
 }
 
 void rx_get(Session& s) {
-    log_msg2(m_get, arg_of(s));
+    const char* a = arg_of(s);
+    char name[WIRE_MAX];
+    size_t n = 0;
+    while (a[n] != '\0' && a[n] != ' ' && n + 1 < sizeof name) {
+        name[n] = a[n];
+        ++n;
+    }
+    name[n] = '\0';
+    const char* p = a + n;
+    while (*p != '\0' && *p != ' ') ++p;
+    parse_u64(p, &p);  // size
+    parse_u64(p, &p);  // time
+    uint64_t offset = parse_u64(p, &p);
+    for (int i = 0; i < s.tx_count; ++i) {
+        TxEntry& e = s.tx[i];
+        if (e.state == TS_SENT && str_icmp(e.wire, name) == 0) {
+            e.get_req = true;
+            e.get_off = offset;
+            log_msg2(m_get_res, a);
+            return;
+        }
+    }
+    log_msg2(m_get, a);
 }
 
 void rx_eob(Session& s) {

@@ -22,8 +22,11 @@ void flo_parse(Session& s, const char* path);
 void tx_commit(Session& s, const char* path, int kind, int flo, size_t loff);
 // Builds the list and sends every open entry in order. 0 or an exit code.
 unsigned send_outbound(Session& s);
-// Sends one entry. 0 or an exit code.
+// Sends one entry (again from the offset the boss asked for with M_GET,
+// when it did). 0 or an exit code.
 unsigned send_file(Session& s, int i);
+// Sends again every sent entry that the boss asked for with M_GET.
+unsigned send_gets(Session& s);
 // M_GOT (skip = false) or M_SKIP (skip = true) for a sent file.
 void tx_got(Session& s, bool skip);
 // Marks the entry's flow-file line done; deletes the flow file when every
@@ -40,7 +43,9 @@ unsigned rx_data(Session& s);
 unsigned rx_finish(Session& s);
 // Discards the file being received, if any.
 void rx_abort(Session& s);
-// M_GET from the boss (not supported: logged and ignored).
+// M_GET from the boss: a sent file is sent again from the requested offset
+// (a boss holding part of it from a broken session asks for the rest, and
+// waits for it); any other name is logged and ignored.
 void rx_get(Session& s);
 // M_EOB from the boss.
 void rx_eob(Session& s);

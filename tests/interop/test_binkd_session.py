@@ -5,7 +5,9 @@ argv[1] = wrenpost binary, argv[2] = build directory.
 """
 import os
 import shutil
+import subprocess
 import sys
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from binkd_boss import BINKD, Boss, Checker, Point, read, scratch, write  # noqa: E402
@@ -27,6 +29,7 @@ def main():
     try:
         session_cram(root, sys.argv[1], c)
         session_plain(root, sys.argv[1], c)
+        session_resumed(root, sys.argv[1], c)
     finally:
         shutil.rmtree(root, ignore_errors=True)
     return 1 if c.failures else 0
@@ -129,6 +132,47 @@ def session_plain(root, wrenpost, c):
     c.check(not os.path.exists(src) and not os.path.exists(pt.flo()), "sent file settled")
     c.check(not [n for n in os.listdir(pt.inbound) if n.endswith(".wpt")],
             "no temporary file left")
+
+
+def session_resumed(root, wrenpost, c):
+    """A call cut in the middle of a file leaves binkd holding part of it; on
+    the next call binkd asks for the rest with M_GET and must get it."""
+    top = os.path.join(root, "resumed")
+    boss = Boss(top)
+    pt = Point(top, wrenpost)
+    pt.configure(pt.section(boss.port))
+    data = big_payload(5)
+    src = os.path.join(pt.files, "cut.bin")
+    write(src, data)
+    write(pt.flo(), ("^%s\n" % src).encode())
+    boss.start()
+    try:
+        env = dict(os.environ, WRENPOST_NET_TIMEOUT="20000")
+        p = subprocess.Popen([wrenpost, "-c", pt.cfg, "poll"], stdout=subprocess.DEVNULL, env=env)
+        tmp = os.path.join(boss.root, "tmp")
+        deadline = time.time() + 20
+        while time.time() < deadline and not any(
+                os.path.getsize(os.path.join(tmp, n)) > (1 << 20) for n in os.listdir(tmp)):
+            time.sleep(0.01)
+        p.kill()
+        p.wait()
+        partial = max([os.path.getsize(os.path.join(tmp, n)) for n in os.listdir(tmp)] + [0])
+        c.check(0 < partial < len(data), "binkd holds a part of the cut file (%d bytes)" % partial)
+        # The killed point left its busy file behind; its process is gone, so
+        # the next run takes the lock over at once.
+        deadline = time.time() + 10
+        code, out = pt.poll()
+        while code == 4 and "Remote busy" in out and time.time() < deadline:
+            time.sleep(0.2)  # binkd has not noticed the cut yet
+            code, out = pt.poll()
+    finally:
+        boss.stop()
+    c.check(code == 0, "the next call ends with 0", out + boss.log())
+    c.check("Removed stale BSO lock" in out, "stale busy file of the killed run removed")
+    c.check("Remote requests the file again (M_GET): cut.bin" in out, "binkd asked for the rest")
+    got = os.path.join(boss.inbound, "cut.bin")
+    c.check(os.path.exists(got) and read(got) == data, "the resumed file arrives intact")
+    c.check(not os.path.exists(src) and not os.path.exists(pt.flo()), "and is settled")
 
 
 if __name__ == "__main__":

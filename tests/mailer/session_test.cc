@@ -61,6 +61,7 @@ class SessionTest : public ::testing::Test {
     unsigned run(const std::function<void(BossPeer&)>& script) {
         pf_sock pair[2];
         EXPECT_EQ(pf_sock_pair(pair), 0);
+        if (sndbuf > 0) setsockopt(pair[0], SOL_SOCKET, SO_SNDBUF, &sndbuf, sizeof sndbuf);
         std::thread boss([&] {
             BossPeer p(pair[1]);
             script(p);
@@ -96,6 +97,7 @@ class SessionTest : public ::testing::Test {
     std::unique_ptr<Config> cfg_ = std::make_unique<Config>();
     std::string log;
     std::vector<BFrame> peer_seen;
+    int sndbuf = 0;  // > 0: the point's send buffer, to keep it from running ahead
 };
 
 // ---- Frames -------------------------------------------------------------------
@@ -391,15 +393,79 @@ TEST_F(SessionTest, EndsOnlyAfterEobAndEveryAnswer) {
                   p.send_cmd(M_EOB, "");
                   p.wait_cmd(M_EOB);
                   usleep(200000);
-                  p.send_cmd(M_GET, "a.txt 1 0 0");  // resume request: ignored
+                  p.send_cmd(M_GET, "other.txt 1 0 0");  // nothing we sent: ignored
                   usleep(100000);
                   p.send_cmd(M_GOT, "A.TXT 1 0");  // names compare case-insensitively
                   p.drain();
               }),
               0u)
         << log;
-    EXPECT_TRUE(logged("M_GET (resume) not supported, ignored: a.txt 1 0 0"));
+    EXPECT_TRUE(logged("M_GET (resume) not supported, ignored: other.txt 1 0 0"));
     EXPECT_TRUE(logged("Acknowledged (M_GOT): A.TXT"));
+    EXPECT_FALSE(file_exists(a));
+    EXPECT_FALSE(file_exists(flo()));
+}
+
+// A boss that holds part of a file from a broken call asks for the rest with
+// M_GET and waits for it; the file is sent again from that offset, also when
+// the request comes while it is still being sent.
+TEST_F(SessionTest, MGetFromTheBossSendsTheRest) {
+    std::string content;
+    for (int i = 0; i < 300000; ++i) content.push_back(static_cast<char>('a' + i % 26));
+    sndbuf = 8192;
+    std::string a = file("a.bin", content), b = file("b.bin", "bee");
+    write_file(flo(), "^" + a + "\n^" + b + "\n");
+    std::string got_a, got_b;
+    size_t first_a = 0;  // bytes of a that went out before it started over
+    std::vector<std::string> offers;
+    EXPECT_EQ(run([&](BossPeer& p) {
+                  p.login();
+                  BFrame f;
+                  // a: before reading its data, ask for everything from 200000.
+                  p.wait_cmd(M_FILE, &f);
+                  offers.push_back(f.data);
+                  p.send_cmd(M_GET, "a.bin 300000 0 200000");
+                  std::string* cur = &got_a;
+                  bool eob = false;
+                  while (!eob && p.recv(f)) {
+                      if (!f.cmd) {
+                          cur->append(f.data);
+                      } else if (f.code == M_FILE) {
+                          offers.push_back(f.data);
+                          cur = f.data.rfind("a.bin", 0) == 0 ? &got_a : &got_b;
+                          if (cur == &got_a) {
+                              first_a = got_a.size();
+                              got_a.clear();
+                          }
+                      } else if (f.code == M_EOB) {
+                          eob = true;
+                      }
+                  }
+                  // b again from 1, after the point's M_EOB.
+                  got_b.clear();
+                  p.send_cmd(M_GET, "b.bin 3 0 1");
+                  p.wait_cmd(M_FILE, &f);
+                  offers.push_back(f.data);
+                  p.recv(f);
+                  got_b = f.data;
+                  p.send_cmd(M_GOT, "a.bin 300000 0");
+                  p.send_cmd(M_GOT, "b.bin 3 0");
+                  p.send_cmd(M_EOB, "");
+                  p.drain();
+              }),
+              0u)
+        << log;
+    ASSERT_GE(offers.size(), 4u);
+    EXPECT_EQ(offers.size(), 4u);
+    EXPECT_EQ(offers.front().substr(0, 12), "a.bin 300000");
+    EXPECT_EQ(offers[1].substr(0, 12), "a.bin 300000");
+    EXPECT_EQ(offers[1].substr(offers[1].size() - 7), " 200000");
+    EXPECT_EQ(got_a, content.substr(200000));
+    EXPECT_LT(first_a, content.size());  // the request cut the first run short
+    EXPECT_EQ(offers.back().substr(offers.back().size() - 2), " 1");
+    EXPECT_EQ(got_b, "ee");
+    EXPECT_TRUE(logged("Remote requests the file again (M_GET): a.bin 300000 0 200000"));
+    EXPECT_TRUE(logged("Session finished. Files received: 0, sent: 2"));
     EXPECT_FALSE(file_exists(a));
     EXPECT_FALSE(file_exists(flo()));
 }
