@@ -3,7 +3,9 @@
 // and every way a session can fail.
 #include "mailer/session.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -146,6 +148,53 @@ TEST(Frames, BytesOnTheWire) {
     pf_sock_close(pair[0]);
 }
 
+// Connecting: an IPv6 literal, an IPv4 one, a service that is not there.
+TEST(Net, ConnectsOverBothFamiliesAndFailsWithTwo) {
+    for (const char* host : {"::1", "127.0.0.1"}) {
+        bool v6 = host[0] == ':';
+        int l = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
+        ASSERT_GE(l, 0);
+        struct sockaddr_storage ss = {};
+        socklen_t len;
+        if (v6) {
+            auto* a = reinterpret_cast<sockaddr_in6*>(&ss);
+            a->sin6_family = AF_INET6;
+            a->sin6_addr = in6addr_loopback;
+            len = sizeof *a;
+        } else {
+            auto* a = reinterpret_cast<sockaddr_in*>(&ss);
+            a->sin_family = AF_INET;
+            a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            len = sizeof *a;
+        }
+        if (bind(l, reinterpret_cast<sockaddr*>(&ss), len) != 0) {
+            close(l);
+            continue;  // no IPv6 on this machine
+        }
+        ASSERT_EQ(listen(l, 1), 0);
+        ASSERT_EQ(getsockname(l, reinterpret_cast<sockaddr*>(&ss), &len), 0);
+        int port = ntohs(v6 ? reinterpret_cast<sockaddr_in6*>(&ss)->sin6_port
+                            : reinterpret_cast<sockaddr_in*>(&ss)->sin_port);
+        Net n;
+        ASSERT_EQ(net_init(n), 0);
+        EXPECT_EQ(net_connect(n, host, std::to_string(port).c_str()), 0) << host;
+        int a = accept(l, nullptr, nullptr);
+        EXPECT_GE(a, 0);
+        EXPECT_EQ(net_poll(n), 0);  // nothing to read yet
+        ASSERT_EQ(send(a, "x", 1, 0), 1);
+        char c;
+        EXPECT_EQ(net_recv_exact(n, &c, 1), 0);
+        close(a);  // the peer closes: the drain ends at once
+        uint64_t t0 = pf_ticks_ms();
+        net_close(n);
+        EXPECT_LT(pf_ticks_ms() - t0, 4000u);
+        close(l);
+        // The same port, now closed.
+        Net m;
+        EXPECT_EQ(net_connect(m, host, std::to_string(port).c_str()), 2) << host;
+    }
+}
+
 // ---- Handshake and login --------------------------------------------------------
 
 TEST_F(SessionTest, GreetingAndOwnAddressForms) {
@@ -270,6 +319,23 @@ TEST_F(SessionTest, PasswordByPolicyAndChallenge) {
             EXPECT_EQ(cmds(M_PWD), std::vector<std::string>{c.pwd}) << c.cfg;
         }
     }
+}
+
+TEST_F(SessionTest, FilesAreTakenInEveryPhase) {
+    EXPECT_EQ(run([&](BossPeer& p) {
+                  p.send_file("early.txt", "before the address");
+                  p.send_cmd(M_ADR, "2:240/5776@fidonet");
+                  p.wait_cmd(M_PWD);
+                  p.send_file("login.txt", "before M_OK");
+                  p.send_cmd(M_OK, "");
+                  Transfer t;
+                  t.run(p);
+              }),
+              0u)
+        << log;
+    EXPECT_EQ(read_file(dir.file("in") + "/early.txt"), "before the address");
+    EXPECT_EQ(read_file(dir.file("in") + "/login.txt"), "before M_OK");
+    EXPECT_TRUE(logged("Session finished. Files received: 2, sent: 0"));
 }
 
 TEST_F(SessionTest, RejectionsEndWithTheirCodes) {
