@@ -1,6 +1,7 @@
 // Entry point: the console commands and (later) the editor.
 #include "core/cmdline.h"
 #include "mailer/poll.h"
+#include "scanner/export.h"
 #include "tosser/jamlock.h"
 #include "tosser/toss.h"
 
@@ -9,5 +10,6 @@ int main(int argc, char** argv) {
     drivers.poll = poll_run;
     drivers.hold_lock = jam_hold_lock;
     drivers.toss = toss_command;
+    drivers.scan = scan_command;
     return start(argc, argv, drivers);
 }

@@ -1,0 +1,306 @@
+#include "scanner/export.h"
+
+#include <cstring>
+#include <vector>
+
+#include "core/bytes.h"
+#include "core/catalog.h"
+#include "core/cmdline.h"
+#include "core/fileio.h"
+#include "core/log.h"
+#include "scanner/outbound.h"
+#include "scanner/pack.h"
+#include "tosser/crc32.h"
+#include "tosser/jam.h"
+#include "tosser/toss.h"
+
+namespace {
+
+constexpr uint64_t JHR_MAX = 268435456;  // a larger .jhr counts as damaged
+
+bool is_new(uint32_t attr, int kind) {
+    if (!(attr & JA_LOCAL) || (attr & (JA_SENT | JA_DELETED))) return false;
+    return !(kind == 0 && (attr & JA_ECHO));
+}
+
+void reset_boss(ScanState& st) {
+    st.n_net = st.n_echo = 0;
+    st.pkt_net.B_LEN = st.pkt_echo.B_LEN = 0;
+    st.marks.clear();
+    st.mark_warned = false;
+    st.base_paths.clear();
+}
+
+}  // namespace
+
+void scan_area(ScanState& st, const char* path, const char* tag, int kind) {
+    if (path[0] == '\0') return;
+    char name[WP_PATH_MAX];
+    mkpath(name, path, ".jhr");
+    pf_file jhr = pf_open(name, PfAccess::ReadWrite, PfCreate::OpenExisting);
+    if (jhr == PF_INVALID) return;
+    if (jam_lock(jhr, JAM_LOCK_TRIES) != 0) {
+        log_msg2(m_arealock, path);
+        ++st.c.sc_locked;
+        f_close(jhr);
+        return;
+    }
+    int64_t size = f_size(jhr);
+    std::vector<uint8_t> copy;
+    bool damaged = false;
+    if (size < static_cast<int64_t>(JHI_SIZE)) {
+        jam_unlock(jhr);
+        f_close(jhr);
+        return;
+    }
+    if (static_cast<uint64_t>(size) > JHR_MAX) {
+        damaged = true;
+    } else {
+        copy.resize(static_cast<size_t>(size));
+        size_t got = 0;
+        if (f_seek(jhr, 0, PfSeek::Begin) == 0) {
+            while (got < copy.size()) {
+                size_t r = f_read(jhr, copy.data() + got, copy.size() - got);
+                if (r == 0) break;
+                got += r;
+            }
+        }
+        damaged = got != copy.size();
+    }
+    jam_unlock(jhr);
+    f_close(jhr);
+    if (!damaged && get_le32(copy.data()) != JAM_SIGNATURE) damaged = true;
+
+    auto owned = std::make_unique<std::string>(path);
+    st.base_path = owned.get();
+    st.base_paths.push_back(std::move(owned));
+    st.tag = tag != nullptr ? tag : "";
+    st.kind = kind;
+    st.base_count = 0;
+    mkpath(name, path, ".jdt");
+    st.jdt = pf_open(name, PfAccess::Read, PfCreate::OpenExisting);
+    st.jdt_size = st.jdt == PF_INVALID ? 0 : f_size(st.jdt);
+    if (st.jdt_size < 0) st.jdt_size = 0;
+
+    uint64_t off = JHI_SIZE;
+    while (!damaged && off + JMH_SIZE <= copy.size()) {
+        const uint8_t* h = copy.data() + off;
+        uint32_t subflen = get_le32(h + JMH_SUBFIELDLEN);
+        if (get_le32(h) != JAM_SIGNATURE || off + JMH_SIZE + subflen > copy.size()) {
+            damaged = true;
+            break;
+        }
+        if (is_new(get_le32(h + JMH_ATTRIBUTE), kind)) {
+            if (st.marks.size() >= MAX_MARK) {
+                if (!st.mark_warned) log_msg(scan_m_full);
+                st.mark_warned = true;
+                break;
+            }
+            st.hdr = h;
+            st.hdr_off = static_cast<uint32_t>(off);
+            st.subf = h + JMH_SIZE;
+            st.subf_len = subflen;
+            pack_msg(st);
+        }
+        off += JMH_SIZE + subflen;
+    }
+    if (damaged) {
+        log_msg2(scan_m_corrupt, path);
+        ++st.c.sc_err;
+    }
+    if (st.base_count > 0) {
+        lb_start();
+        lb_add(m_area);
+        lb_add(kind == 0 ? "NETMAIL" : st.tag.c_str());
+        lb_add(m_area2);
+        lb_num(st.base_count);
+        lb_flush();
+    }
+    if (st.jdt != PF_INVALID) f_close(st.jdt);
+    st.jdt = PF_INVALID;
+}
+
+void mark_sent(ScanState& st, int kind) {
+    size_t i = 0;
+    while (i < st.marks.size()) {
+        if (st.marks[i].MK_KIND != kind) {
+            ++i;
+            continue;
+        }
+        const std::string* base = st.marks[i].MK_PATH;
+        size_t end = i;
+        while (end < st.marks.size() && st.marks[end].MK_PATH == base) ++end;
+        char name[WP_PATH_MAX];
+        mkpath(name, base->c_str(), ".jhr");
+        pf_file jhr = pf_open(name, PfAccess::ReadWrite, PfCreate::OpenExisting);
+        bool locked = jhr != PF_INVALID && jam_lock(jhr, JAM_LOCK_TRIES) == 0;
+        bool ok = locked;
+        uint64_t count = 0;
+        for (size_t k = i; ok && k < end; ++k) {
+            if (st.marks[k].MK_KIND != kind) continue;
+            uint8_t h[JMH_SIZE];
+            uint32_t off = st.marks[k].MK_OFF;
+            ok = f_seek(jhr, off, PfSeek::Begin) >= 0 && f_read(jhr, h, JMH_SIZE) == JMH_SIZE &&
+                 get_le32(h) == JAM_SIGNATURE && (get_le32(h + JMH_ATTRIBUTE) & JA_LOCAL);
+            if (!ok) break;
+            uint8_t attr[4];
+            put_le32(attr, get_le32(h + JMH_ATTRIBUTE) | JA_SENT);
+            ok = f_seek(jhr, static_cast<int64_t>(off) + JMH_ATTRIBUTE, PfSeek::Begin) >= 0 &&
+                 f_write(jhr, attr, 4) == 0;
+            if (ok) ++count;
+        }
+        if (ok) {
+            uint8_t mc[4];
+            ok = f_seek(jhr, JHI_MODCOUNTER, PfSeek::Begin) >= 0 && f_read(jhr, mc, 4) == 4;
+            if (ok) {
+                put_le32(mc, get_le32(mc) + 1);
+                ok = f_seek(jhr, JHI_MODCOUNTER, PfSeek::Begin) >= 0 && f_write(jhr, mc, 4) == 0;
+            }
+        }
+        if (locked) jam_unlock(jhr);
+        if (jhr != PF_INVALID) f_close(jhr);
+        if (ok) {
+            lb_start();
+            lb_add(m_marked);
+            lb_add(base->c_str());
+            lb_add(" (");
+            lb_num(count);
+            lb_add(m_nmsg);
+            lb_flush();
+        } else {
+            log_msg2(m_markerr, base->c_str());
+            ++st.c.sc_err;
+        }
+        i = end;
+    }
+}
+
+unsigned scan_boss(ScanState& st, int boss) {
+    Config& c = *st.cfg;
+    cfg_select(c, boss, 1);
+    lb_start();
+    lb_add(scan_m_boss);
+    lb_add(c.cfg_name);
+    lb_add("]: ");
+    lb_add(c.get(F_ADDRESS));
+    lb_add(" -> ");
+    lb_add(c.get(F_BOSSADDR));
+    lb_flush();
+    if (ftn_parse(c.get(F_ADDRESS), st.own) != 1 || ftn_parse(c.get(F_BOSSADDR), st.boss) != 1) {
+        log_msg(m_noaddr);
+        ++st.c.sc_err;
+        return EXIT_PROTO;
+    }
+    if (c.get(F_OUTBOUND)[0] == '\0') {
+        log_msg(m_noout);
+        ++st.c.sc_err;
+        return EXIT_PROTO;
+    }
+    st.bso = str_icmp(c.get(F_OUTMODE), "plain") != 0;
+    st.zip = str_icmp(c.get(F_PACK), "zip") == 0;
+    st.path_line = str_icmp(c.get(F_ECHOPATH), "boss") == 0;
+    st.pktpwd = c.get(F_PKTPWD);
+    st.system = c.get(F_SYSTEM);
+    reset_boss(st);
+
+    scan_area(st, c.get(F_NETMAIL), nullptr, 0);
+    for (int a = 0; a < c.area_count; ++a) {
+        int net = c.area_nets[a];
+        if (net == boss || (net == -1 && boss == 0))
+            scan_area(st, c.area_paths[a], c.area_tags[a], 1);
+    }
+    if (st.n_net == 0 && st.n_echo == 0) {
+        log_msg(scan_m_nothing);
+        return EXIT_OK;
+    }
+
+    BsoLock lock;
+    bool held = false;
+    if (st.bso) {
+        char base[WP_PATH_MAX];
+        bso_path(c, base, st.boss, true);
+        st.basename = base;
+        const char* slash = std::strrchr(base, '/');
+        st.outdir = slash ? std::string(base, static_cast<size_t>(slash - base)) : std::string(".");
+        if (bso_lock(lock, base, "wrenpost") != 0) {
+            log_msg(m_bsybusy);
+            ++st.c.sc_busy;
+            return EXIT_BUSY;
+        }
+        held = true;
+    } else {
+        st.basename.clear();
+        st.outdir = c.get(F_OUTBOUND);
+        pf_mkdir(st.outdir.c_str());
+    }
+    bool net_ok = st.n_net == 0 || out_netmail(st) == 0;
+    bool echo_ok = st.n_echo == 0 || out_echo(st) == 0;
+    if (held) bso_unlock(lock);
+
+    uint64_t failures = 0;
+    if (st.n_net > 0) {
+        if (net_ok) {
+            mark_sent(st, 0);
+            st.c.sc_net += st.n_net;
+        } else {
+            ++failures;
+        }
+    }
+    if (st.n_echo > 0) {
+        if (echo_ok) {
+            mark_sent(st, 1);
+            st.c.sc_echo += st.n_echo;
+        } else {
+            ++failures;
+        }
+    }
+    st.c.sc_err += failures;
+    return failures > 0 ? EXIT_PROTO : EXIT_OK;
+}
+
+unsigned scan_all(ScanState& st, int scan_only) {
+    crc_init();
+    st.c = ScanCounters{};
+    Config& c = *st.cfg;
+    if (c.boss_count == 0) {
+        scan_boss(st, -1);
+    } else {
+        for (int b = 0; b < c.boss_count; ++b)
+            if (scan_only < 0 || scan_only == b) scan_boss(st, b);
+    }
+    buf_free(st.pkt_net);
+    buf_free(st.pkt_echo);
+    buf_free(st.zipbuf);
+    buf_free(st.text);
+    if (st.c.sc_locked > 0) return EXIT_LOCK;
+    if (st.c.sc_err > 0) return EXIT_PROTO;
+    if (st.c.sc_busy > 0) return EXIT_BUSY;
+    return EXIT_OK;
+}
+
+void scan_report(const ScanState& st) {
+    lb_start();
+    lb_add(scan_m_sum1);
+    lb_num(st.c.sc_echo);
+    lb_add(scan_m_sum2);
+    lb_num(st.c.sc_net);
+    lb_add(scan_m_sum3);
+    lb_num(st.c.sc_files);
+    lb_add(scan_m_sum4);
+    lb_num(st.c.sc_err);
+    lb_add(scan_m_sum5);
+    lb_num(st.c.sc_busy);
+    lb_flush();
+}
+
+unsigned export_run(int scan_only) {
+    auto st = std::make_unique<ScanState>();
+    unsigned code = scan_all(*st, scan_only);
+    scan_report(*st);
+    return code;
+}
+
+unsigned scan_command(int scan_only) {
+    tt_export = export_run;
+    return tt_run(2, scan_only);
+}

@@ -1,0 +1,26 @@
+// The export run: new local messages of every boss's netmail base and echo
+// areas into packets and bundles in the outbound, and only then flagged as
+// sent. A message is always either unsent in its base or in the outbound;
+// any failure leaves it unsent for the next run.
+//
+// REQUIRES: the caller holds the JAM lock file (tt_run does). Each base is
+// read and changed under its .jhr byte lock; the boss's outbound under its
+// busy file (BSO mode).
+#pragma once
+
+#include "scanner/scan_state.h"
+
+// The whole run for all bosses (scan_only -1) or one; the exit code: 6 when a
+// base was locked, else 5 on errors, else 4 when a boss was busy, else 0.
+unsigned scan_all(ScanState& st, int scan_only);
+void scan_report(const ScanState& st);
+// One boss: 0, 4 (busy) or 5 (errors).
+unsigned scan_boss(ScanState& st, int boss);
+void scan_area(ScanState& st, const char* path, const char* tag, int kind);
+// Sets JA_SENT on the recorded messages of one kind (0 netmail, 1 echomail).
+void mark_sent(ScanState& st, int kind);
+
+// The export branch of the shared driver: scan_all and scan_report.
+unsigned export_run(int scan_only);
+// The `scan` command: the shared driver in export mode.
+unsigned scan_command(int scan_only);

@@ -1,0 +1,339 @@
+#include "scanner/pack.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "core/bytes.h"
+#include "core/catalog.h"
+#include "core/fileio.h"
+#include "core/log.h"
+#include "core/strutil.h"
+#include "scanner/pktwrite.h"
+#include "tosser/jam_format.h"
+
+// ---- Growable buffers -------------------------------------------------------------
+
+Buf::~Buf() {
+    buf_free(*this);
+}
+
+bool buf_need(Buf& b, uint64_t k) {
+    if (b.B_LEN + k <= b.B_CAP) return true;
+    uint64_t cap = b.B_CAP * 2;
+    if (cap < b.B_LEN + k + BUF_STEP) cap = b.B_LEN + k + BUF_STEP;
+    auto* p = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(cap)));
+    if (p == nullptr) {
+        log_msg(scan_m_nomem);
+        return false;
+    }
+    if (b.B_LEN > 0) std::memcpy(p, b.B_PTR, static_cast<size_t>(b.B_LEN));
+    std::free(b.B_PTR);
+    b.B_PTR = p;
+    b.B_CAP = cap;
+    return true;
+}
+
+void buf_free(Buf& b) {
+    std::free(b.B_PTR);
+    b.B_PTR = nullptr;
+    b.B_LEN = 0;
+    b.B_CAP = 0;
+}
+
+namespace {
+
+// Appends to a packet buffer whose room was reserved before the message.
+struct Out {
+    Buf& b;
+    void byte(uint8_t c) { b.B_PTR[b.B_LEN++] = c; }
+    void bytes(const void* p, size_t n) {
+        std::memcpy(b.B_PTR + b.B_LEN, p, n);
+        b.B_LEN += n;
+    }
+    void put_z(const char* s) { bytes(s, str_len(s)); }
+    void put_kl(const uint8_t* v, uint32_t n) {
+        for (uint32_t i = 0; i < n; ++i) {
+            uint8_t c = v[i];
+            byte(c == '\r' || c == '\n' || c == 0 ? ' ' : c);
+        }
+    }
+    void put_fix(const uint8_t* v, uint32_t n, uint32_t max) {
+        uint32_t w = 0;
+        for (uint32_t i = 0; i < n && w < max; ++i) {
+            if (v[i] == 0) continue;
+            byte(v[i]);
+            ++w;
+        }
+        byte(0);
+    }
+    void put_num(uint32_t v) {
+        char d[21];
+        u64_to_dec(v, d);
+        put_z(d);
+    }
+    void put_nn(const ftn_addr& a) {
+        put_num(a.net);
+        byte('/');
+        put_num(a.node);
+    }
+    void put_3d(const ftn_addr& a) {
+        put_num(a.zone);
+        byte(':');
+        put_nn(a);
+    }
+    void put_4d(const ftn_addr& a) {
+        put_3d(a);
+        if (a.point != 0) {
+            byte('.');
+            put_num(a.point);
+        }
+    }
+};
+
+void put_sfkl(Out& o, const ScanState& st, const char* prefix, uint16_t id) {
+    uint32_t n;
+    const uint8_t* v = sf_get(st, id, &n);
+    if (v == nullptr) return;
+    o.put_z(prefix);
+    o.put_kl(v, n);
+    o.byte('\r');
+}
+
+void put_ftskl(Out& o, const ScanState& st) {
+    uint32_t pos = 0;
+    while (pos + JSF_HDR <= st.subf_len) {
+        const uint8_t* h = st.subf + pos;
+        uint32_t len = get_le32(h + 4);
+        if (len > st.subf_len - pos - JSF_HDR) break;
+        if (get_le16(h) == SF_KLUDGE) {
+            o.byte(0x01);
+            o.put_kl(h + JSF_HDR, len);
+            o.byte('\r');
+        }
+        pos += JSF_HDR + len;
+    }
+}
+
+// Parses an address subfield of at most 100 bytes.
+bool sf_addr(const ScanState& st, uint16_t id, ftn_addr& a) {
+    uint32_t n;
+    const uint8_t* v = sf_get(st, id, &n);
+    if (v == nullptr || n > 100) return false;
+    char text[101];
+    std::memcpy(text, v, n);
+    text[n] = '\0';
+    return ftn_parse(text, a) == 1;
+}
+
+void skip(ScanState& st, const char* msg) {
+    log_msg2(msg, st.base_path->c_str());
+    ++st.c.sc_err;
+}
+
+}  // namespace
+
+const uint8_t* sf_get(const ScanState& st, uint16_t id, uint32_t* len) {
+    uint32_t pos = 0;
+    while (pos + JSF_HDR <= st.subf_len) {
+        const uint8_t* h = st.subf + pos;
+        uint32_t n = get_le32(h + 4);
+        if (n > st.subf_len - pos - JSF_HDR) break;
+        if (get_le16(h) == id) {
+            *len = n;
+            return h + JSF_HDR;
+        }
+        pos += JSF_HDR + n;
+    }
+    *len = 0;
+    return nullptr;
+}
+
+int has_origin(const uint8_t* text, size_t len) {
+    int flags = 0;
+    size_t i = 0;
+    while (i <= len) {
+        size_t e = i;
+        while (e < len && text[e] != '\r') ++e;
+        size_t n = e - i;
+        if (n >= 11 && std::memcmp(text + i, " * Origin: ", 11) == 0) flags |= 1;
+        if (n >= 3 && std::memcmp(text + i, "---", 3) == 0 && (n == 3 || text[i + 3] == ' '))
+            flags |= 2;
+        if (e >= len) break;
+        i = e + 1;
+    }
+    return flags;
+}
+
+int pack_msg(ScanState& st) {
+    uint32_t txt_off = get_le32(st.hdr + JMH_TXTOFFSET);
+    uint32_t txt_len = get_le32(st.hdr + JMH_TXTLEN);
+    uint32_t attr = get_le32(st.hdr + JMH_ATTRIBUTE);
+    if (txt_len > PACK_MAX_TEXT) {
+        skip(st, m_big);
+        return 0;
+    }
+    if (static_cast<uint64_t>(txt_off) + txt_len > static_cast<uint64_t>(st.jdt_size)) {
+        skip(st, m_jdt);
+        return 0;
+    }
+    st.text.B_LEN = 0;
+    if (!buf_need(st.text, txt_len + 16ull)) {
+        ++st.c.sc_err;
+        return 0;
+    }
+    if (txt_len > 0) {
+        if (f_seek(st.jdt, txt_off, PfSeek::Begin) < 0) {
+            skip(st, m_jdt);
+            return 0;
+        }
+        size_t got = 0;
+        while (got < txt_len) {
+            size_t r = f_read(st.jdt, st.text.B_PTR + got, txt_len - got);
+            if (r == 0) break;
+            got += r;
+        }
+        if (got != txt_len) {
+            skip(st, m_jdt);
+            return 0;
+        }
+    }
+    const uint8_t* text = st.text.B_PTR;
+
+    ftn_addr orig = st.own, dest = st.boss;
+    bool net = st.kind == 0;
+    if (net) {
+        if (!sf_addr(st, SF_DADDR, dest)) {
+            skip(st, m_nodest);
+            return 0;
+        }
+        ftn_addr o;
+        if (sf_addr(st, SF_OADDR, o)) orig = o;
+    }
+
+    Buf& pkt = net ? st.pkt_net : st.pkt_echo;
+    uint64_t need = 3ull * st.subf_len + txt_len + 2048 + (pkt.B_LEN == 0 ? PKT_HDR_SIZE : 0);
+    if (!buf_need(pkt, need)) {
+        ++st.c.sc_err;
+        return 0;
+    }
+    Out o{pkt};
+    if (pkt.B_LEN == 0) {
+        pw_header(pkt.B_PTR, st.own, st.boss, st.pktpwd.c_str());
+        pkt.B_LEN = PKT_HDR_SIZE;
+    }
+
+    // Packed-message header.
+    uint8_t mh[14];
+    put_le16(mh, 2);
+    put_le16(mh + 2, static_cast<uint16_t>(orig.node));
+    put_le16(mh + 4, static_cast<uint16_t>(dest.node));
+    put_le16(mh + 6, static_cast<uint16_t>(orig.net));
+    put_le16(mh + 8, static_cast<uint16_t>(dest.net));
+    uint16_t pattr = 0;
+    if (net) {
+        if (attr & JA_PRIVATE) pattr |= 0x0001;
+        if (attr & JA_CRASH) pattr |= 0x0002;
+        if (attr & JA_RECEIPT) pattr |= 0x1000;
+    }
+    put_le16(mh + 10, pattr);
+    put_le16(mh + 12, 0);
+    o.bytes(mh, sizeof mh);
+    char date[20];
+    fts_date(date, get_le32(st.hdr + JMH_DATEWRITTEN));
+    o.bytes(date, 20);
+    uint32_t n;
+    const uint8_t* v = sf_get(st, SF_RECEIVER, &n);
+    o.put_fix(v, n, 35);
+    v = sf_get(st, SF_SENDER, &n);
+    o.put_fix(v, n, 35);
+    v = sf_get(st, SF_SUBJECT, &n);
+    o.put_fix(v, n, 71);
+
+    // First lines.
+    if (net) {
+        o.put_z("\x01INTL ");
+        o.put_3d(dest);
+        o.byte(' ');
+        o.put_3d(orig);
+        o.byte('\r');
+        if (orig.point != 0) {
+            o.put_z(
+                "\x01"
+                "FMPT ");
+            o.put_num(orig.point);
+            o.byte('\r');
+        }
+        if (dest.point != 0) {
+            o.put_z("\x01TOPT ");
+            o.put_num(dest.point);
+            o.byte('\r');
+        }
+    } else {
+        o.put_z("AREA:");
+        o.put_z(st.tag.c_str());
+        o.byte('\r');
+    }
+    put_sfkl(o, st, "\x01MSGID: ", SF_MSGID);
+    put_sfkl(o, st, "\x01REPLY: ", SF_REPLY);
+    put_sfkl(o, st, "\x01PID: ", SF_PID);
+    put_sfkl(o, st, "\x01TZUTC: ", SF_TZUTC);
+    put_sfkl(o, st,
+             "\x01"
+             "FLAGS ",
+             SF_FLAGS);
+    put_ftskl(o, st);
+
+    for (uint32_t i = 0; i < txt_len; ++i) o.byte(text[i] == 0 ? ' ' : text[i]);
+    if (txt_len > 0 && text[txt_len - 1] != '\r') o.byte('\r');
+
+    if (net) {
+        Civil u = unix_civil(static_cast<uint32_t>(pf_unix_now_utc()));
+        o.put_z("\x01Via ");
+        o.put_4d(st.own);
+        o.put_z(" @");
+        o.put_num(u.year);
+        char two[2];
+        for (uint32_t x : {u.month, u.day}) {
+            put2(two, x);
+            o.bytes(two, 2);
+        }
+        o.byte('.');
+        for (uint32_t x : {u.hour, u.minute, u.second}) {
+            put2(two, x);
+            o.bytes(two, 2);
+        }
+        o.put_z(".UTC wrenpost 0.9\r");
+        ++st.n_net;
+    } else {
+        int flags = has_origin(text, txt_len);
+        if (!(flags & 1)) {
+            if (!(flags & 2)) o.put_z("--- wrenpost 0.9\r");
+            char addr[FTN_TEXT_MAX];
+            int alen = static_cast<int>(ftn_fmt(addr, st.own));
+            int limit = 65 - alen;
+            if (limit < 1) limit = 1;
+            if (limit > 50) limit = 50;
+            size_t sl = st.system.size() < static_cast<size_t>(limit) ? st.system.size()
+                                                                      : static_cast<size_t>(limit);
+            while (sl > 0 && st.system[sl - 1] == ' ') --sl;
+            o.put_z(" * Origin: ");
+            o.bytes(st.system.data(), sl);
+            o.put_z(" (");
+            o.put_z(addr);
+            o.put_z(")\r");
+        }
+        o.put_z("SEEN-BY: ");
+        o.put_nn(st.boss);
+        o.byte('\r');
+        if (st.path_line) {
+            o.put_z("\x01PATH: ");
+            o.put_nn(st.boss);
+            o.byte('\r');
+        }
+        ++st.n_echo;
+    }
+    o.byte(0);
+    st.marks.push_back(Mark{st.base_path, st.hdr_off, st.kind});
+    ++st.base_count;
+    return 1;
+}

@@ -1,0 +1,73 @@
+// State of one export run, shared by its modules: the run counters, the
+// current boss (addresses, switches, packet buffers, sent marks), the current
+// base and the current message. One ScanState per run, used from one thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "config/config.h"
+#include "mailer/bso.h"
+#include "platform/platform.h"
+
+constexpr uint32_t MAX_MARK = 8192;
+constexpr uint64_t BUF_STEP = 1048576;  // a buffer grows by at least 1 MiB
+
+// A growable byte buffer. Memory is released by buf_free (or the destructor).
+struct Buf {
+    uint8_t* B_PTR = nullptr;
+    uint64_t B_LEN = 0;
+    uint64_t B_CAP = 0;
+    Buf() = default;
+    Buf(const Buf&) = delete;
+    Buf& operator=(const Buf&) = delete;
+    ~Buf();
+};
+// Room for k more bytes: true, or false after logging "ERROR: out of memory".
+bool buf_need(Buf& b, uint64_t k);
+void buf_free(Buf& b);
+
+// A message to flag as sent once its packet reached the outbound.
+struct Mark {
+    const std::string* MK_PATH;  // the base's path, shared by its records
+    uint32_t MK_OFF;             // header offset in .jhr
+    int MK_KIND;                 // 0 netmail, 1 echomail
+};
+
+struct ScanCounters {
+    uint64_t sc_echo = 0, sc_net = 0, sc_files = 0, sc_err = 0, sc_busy = 0, sc_locked = 0;
+};
+
+struct ScanState {
+    Config* cfg = &g_cfg;
+    ScanCounters c;
+    uint32_t uniq_last = 0;  // last packet name value handed out (whole process run)
+
+    // Current boss.
+    ftn_addr own, boss;
+    bool bso = true, zip = false, path_line = false;
+    std::string pktpwd, system;
+    uint64_t n_net = 0, n_echo = 0;
+    Buf pkt_net, pkt_echo, zipbuf, text;
+    std::vector<Mark> marks;
+    bool mark_warned = false;
+    std::vector<std::unique_ptr<std::string>> base_paths;  // keeps MK_PATH alive
+    std::string outdir;                                    // output directory
+    std::string basename;  // BSO base name of the boss (empty in plain mode)
+
+    // Current base.
+    const std::string* base_path = nullptr;
+    std::string tag;  // empty for the netmail base
+    int kind = 0;     // 0 netmail, 1 echomail
+    pf_file jdt = PF_INVALID;
+    int64_t jdt_size = 0;
+    uint64_t base_count = 0;
+
+    // Current message: the fixed header inside the .jhr copy and its subfields.
+    const uint8_t* hdr = nullptr;
+    uint32_t hdr_off = 0;
+    const uint8_t* subf = nullptr;
+    uint32_t subf_len = 0;
+};

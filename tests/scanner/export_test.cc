@@ -1,0 +1,274 @@
+// The export run end to end: `wrenpost scan` on real bases and outbounds.
+#include "scanner/export.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "scanner/scanner_util.h"
+#include "support/test_support.h"
+#include "tosser/jam.h"
+
+using wptest::add_local;
+using wptest::file_exists;
+using wptest::LocalMsg;
+using wptest::read_file;
+using wptest::write_file;
+
+namespace {
+
+struct Point {
+    wptest::TempDir d;
+    std::string out = d.file("out"), msg = d.file("msg"), cfg = d.file("wrenpost.cfg");
+    Point() { pf_mkdir(msg.c_str()); }
+    void config(const std::string& text) { write_file(cfg, text); }
+    std::string single(const std::string& extra = "") {
+        return "address=21:3/210.7\nboss_host=127.0.0.1\nboss_address=21:3/210\ninbound=" +
+               d.file("in") + "\noutbound=" + out + "\nnetmail=" + msg +
+               "/netmail\nsystem=My Point\n" + extra;
+    }
+    wptest::RunResult scan(const std::string& boss = "") {
+        std::vector<std::string> args = {"-lang", "en", "-c", cfg, "scan"};
+        if (!boss.empty()) args.push_back(boss);
+        return wptest::run_wrenpost(args, d.path());
+    }
+    std::vector<std::string> outbound() {
+        std::vector<PfDirEntry> l;
+        pf_list_dir(out.c_str(), l);
+        std::vector<std::string> names;
+        for (auto& e : l) names.push_back(e.name + (e.is_dir ? "/" : ""));
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+std::vector<std::string> texts(const std::string& out) {
+    std::vector<std::string> t;
+    for (const auto& l : wptest::log_lines(out)) t.push_back(wptest::log_text(l));
+    return t;
+}
+
+bool has_line(const std::string& out, const std::string& line) {
+    auto t = texts(out);
+    return std::find(t.begin(), t.end(), line) != t.end();
+}
+
+std::string summary(const std::string& out) {
+    for (const auto& t : texts(out))
+        if (t.rfind("Export done.", 0) == 0) return t;
+    return "";
+}
+
+// Attributes of every message of a base, in order.
+std::vector<uint32_t> attrs(const std::string& base) {
+    std::vector<uint32_t> a;
+    JamImage img;
+    if (jam_load(base.c_str(), img) != 0) return a;
+    JamHdrWalk w;
+    jam_hdr_walk_start(w, img);
+    JamHeader h;
+    while (jam_hdr_walk_next(w, h)) a.push_back(h.Attribute);
+    return a;
+}
+
+LocalMsg netmail(const std::string& subject = "Hello") {
+    LocalMsg m;
+    m.daddr = "21:3/210";
+    m.to = "Boss";
+    m.subject = subject;
+    return m;
+}
+
+}  // namespace
+
+TEST(Export, SingleBossFormExportsEverythingOnceAndMarksIt) {
+    Point pt;
+    pt.config(pt.single("echoarea=FSX_GEN " + pt.msg + "/fsxgen\n"));
+    ASSERT_EQ(add_local(pt.msg + "/netmail", netmail()), 0);
+    ASSERT_EQ(add_local(pt.msg + "/fsxgen", LocalMsg{}), 0);
+    ASSERT_EQ(add_local(pt.msg + "/fsxgen", LocalMsg{}), 0);
+    auto r = pt.scan();
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_TRUE(has_line(r.out, "--- Export boss [default]: 21:3/210.7 -> 21:3/210"));
+    EXPECT_TRUE(has_line(r.out, "  Area NETMAIL: exported 1"));
+    EXPECT_TRUE(has_line(r.out, "  Area FSX_GEN: exported 2"));
+    EXPECT_TRUE(has_line(r.out, "  Netmail packet: " + pt.out + "/000300d2.out (1 message(s))"));
+    EXPECT_TRUE(has_line(r.out, "  SENT set: " + pt.msg + "/fsxgen (2 message(s))"));
+    EXPECT_EQ(summary(r.out),
+              "Export done. Echomail: 2, netmail: 1, files: 2, errors: 0, boss busy: 0");
+    auto names = pt.outbound();
+    ASSERT_EQ(names.size(), 3u);  // 000300d2.out, 000300d2.flo, one loose packet
+    EXPECT_EQ(names[0], "000300d2.flo");
+    EXPECT_EQ(names[1], "000300d2.out");
+    std::string flo = read_file(pt.out + "/000300d2.flo");
+    EXPECT_EQ(flo, "^" + pt.out + "/" + names[2] + "\r\n");
+    for (uint32_t a : attrs(pt.msg + "/fsxgen")) EXPECT_TRUE(a & JA_SENT);
+    for (uint32_t a : attrs(pt.msg + "/netmail")) EXPECT_TRUE(a & JA_SENT);
+    JamImage img;
+    jam_load((pt.msg + "/fsxgen").c_str(), img);
+    EXPECT_EQ(img.base.ModCounter, 3u);  // two appends and one marking
+
+    auto again = pt.scan();
+    EXPECT_EQ(again.code, 0);
+    EXPECT_TRUE(has_line(again.out, "  nothing to export"));
+    EXPECT_EQ(pt.outbound().size(), 3u);
+
+    // A second netmail while the .out file still waits goes into a loose
+    // packet listed with "^"; the flow file's last line without its line end
+    // gets one first.
+    write_file(pt.out + "/000300d2.flo", flo.substr(0, flo.size() - 2));
+    ASSERT_EQ(add_local(pt.msg + "/netmail", netmail("second")), 0);
+    r = pt.scan();
+    EXPECT_EQ(r.code, 0) << r.out;
+    std::string flo2 = read_file(pt.out + "/000300d2.flo");
+    ASSERT_EQ(std::count(flo2.begin(), flo2.end(), '\n'), 2);
+    EXPECT_EQ(flo2.substr(0, flo.size()), flo);
+    EXPECT_EQ(flo2[flo.size()], '^');
+}
+
+TEST(Export, OnlyNewLocalMessagesAreTaken) {
+    Point pt;
+    pt.config(pt.single("echoarea=A " + pt.msg + "/a\n"));
+    std::string a = pt.msg + "/a", n = pt.msg + "/netmail";
+    LocalMsg m;
+    m.attr = JA_LOCAL | JA_SENT;
+    add_local(a, m);
+    m.attr = JA_LOCAL | JA_DELETED;
+    add_local(a, m);
+    m.attr = 0;  // tossed from outside
+    add_local(a, m);
+    LocalMsg echo_in_net = netmail();
+    echo_in_net.attr = JA_LOCAL | JA_ECHO;
+    add_local(n, echo_in_net);
+    auto r = pt.scan();
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_TRUE(has_line(r.out, "  nothing to export"));
+    EXPECT_FALSE(pf_stat(pt.out.c_str()).exists);  // the outbound is not touched
+}
+
+TEST(Export, AreasBeforeTheFirstSectionGoThroughTheFirstBoss) {
+    Point pt;
+    pt.config("outbound=" + pt.out + "\noutmode=plain\nechoarea=EARLY " + pt.msg +
+              "/early\n"
+              "[boss fido]\naddress=2:240/1.5\nboss_address=2:240/1\nechoarea=FIDO " +
+              pt.msg +
+              "/fido\n"
+              "[boss fsx]\naddress=21:3/210.7\nboss_address=21:3/210\nechoarea=FSX " +
+              pt.msg + "/fsx\n");
+    for (const char* b : {"early", "fido", "fsx"})
+        ASSERT_EQ(add_local(pt.msg + "/" + b, LocalMsg{}), 0);
+    auto r = pt.scan();
+    EXPECT_EQ(r.code, 0) << r.out;
+    auto t = texts(r.out);
+    auto fsx = std::find(t.begin(), t.end(), "--- Export boss [fsx]: 21:3/210.7 -> 21:3/210");
+    ASSERT_NE(fsx, t.end());
+    EXPECT_NE(std::find(t.begin(), fsx, "  Area EARLY: exported 1"), fsx);
+    EXPECT_NE(std::find(t.begin(), fsx, "  Area FIDO: exported 1"), fsx);
+    EXPECT_NE(std::find(fsx, t.end(), "  Area FSX: exported 1"), t.end());
+    // Plain mode: loose packets only, no flow file.
+    for (const auto& name : pt.outbound()) EXPECT_EQ(name.substr(8), ".pkt") << name;
+    EXPECT_EQ(pt.outbound().size(), 2u);
+
+    // One boss by name.
+    add_local(pt.msg + "/fsx", LocalMsg{});
+    add_local(pt.msg + "/fido", LocalMsg{});
+    r = pt.scan("FSX");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(summary(r.out),
+              "Export done. Echomail: 1, netmail: 0, files: 1, errors: 0, boss busy: 0");
+}
+
+TEST(Export, BusyOutboundLeavesEverythingUnsent) {
+    Point pt;
+    pt.config(pt.single());
+    add_local(pt.msg + "/netmail", netmail());
+    pf_mkdir(pt.out.c_str());
+    std::string bsy = pt.out + "/000300d2.bsy";
+    write_file(bsy, "other pid " + std::to_string(pf_getpid()) + "\n");  // a live holder
+    auto r = pt.scan();
+    EXPECT_EQ(r.code, 4) << r.out;
+    EXPECT_TRUE(
+        has_line(r.out, "Outbound for this boss busy (.bsy) - nothing exported, SENT stays off"));
+    EXPECT_EQ(summary(r.out),
+              "Export done. Echomail: 0, netmail: 0, files: 0, errors: 0, boss busy: 1");
+    EXPECT_EQ(attrs(pt.msg + "/netmail"), std::vector<uint32_t>{JA_LOCAL});
+    EXPECT_EQ(pt.outbound(), std::vector<std::string>{"000300d2.bsy"});
+    pf_delete(bsy.c_str());
+    r = pt.scan();
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_TRUE(attrs(pt.msg + "/netmail")[0] & JA_SENT);
+    EXPECT_FALSE(file_exists(bsy));  // our own busy file is gone again
+}
+
+TEST(Export, FailedBundleWriteMarksOnlyTheNetmail) {
+    Point pt;
+    pt.config(pt.single("pack=zip\nechoarea=A " + pt.msg + "/a\n"));
+    add_local(pt.msg + "/netmail", netmail());
+    add_local(pt.msg + "/a", LocalMsg{});
+    // Every bundle name of today is taken by a bundle not yet sent.
+    pf_mkdir(pt.out.c_str());
+    static const char days[] = "sumotuwethfrsa";
+    int wd = pf_local_time().weekday;
+    const char* seq = "0123456789abcdefghijklmnopqrstuvwxyz";
+    for (int i = 0; i < 36; ++i)
+        write_file(pt.out + "/00000007." + std::string(days + 2 * wd, 2) + seq[i], "unsent");
+    auto r = pt.scan();
+    EXPECT_EQ(r.code, 5) << r.out;
+    EXPECT_TRUE(has_line(r.out, "ERROR: no free bundle extension left (36 per day): " + pt.out));
+    EXPECT_TRUE(attrs(pt.msg + "/netmail")[0] & JA_SENT);
+    EXPECT_EQ(attrs(pt.msg + "/a"), std::vector<uint32_t>{JA_LOCAL});
+    EXPECT_EQ(summary(r.out),
+              "Export done. Echomail: 0, netmail: 1, files: 1, errors: 1, boss busy: 0");
+
+    // A sent (emptied) bundle name is reused.
+    std::string second = pt.out + "/00000007." + std::string(days + 2 * wd, 2) + "1";
+    write_file(second, "");
+    r = pt.scan();
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_GT(read_file(second).size(), 0u);
+    EXPECT_NE(read_file(pt.out + "/000300d2.flo").find("#" + second + "\r\n"), std::string::npos);
+    EXPECT_EQ(std::system(("unzip -tq " + second + " > /dev/null").c_str()), 0);
+}
+
+TEST(Export, LockedBaseEndsWithSixAndIsExportedLater) {
+    Point pt;
+    pt.config(pt.single("echoarea=A " + pt.msg + "/a\nechoarea=B " + pt.msg + "/b\n"));
+    add_local(pt.msg + "/a", LocalMsg{});
+    add_local(pt.msg + "/b", LocalMsg{});
+    // B is damaged behind its first message.
+    pf_file b = pf_open((pt.msg + "/b.jhr").c_str(), PfAccess::ReadWrite, PfCreate::OpenExisting);
+    pf_seek(b, 0, PfSeek::End);
+    pf_write(b, "JUNKJUNKJUNKJUNKJUNKJUNKJUNKJUNKJUNKJUNKJUNKJUNKJUNKJUNKJUNKJUNKJUNKJUNKJUNKJUNK",
+             80);
+    pf_close(b);
+    pf_file a = pf_open((pt.msg + "/a.jhr").c_str(), PfAccess::ReadWrite, PfCreate::OpenExisting);
+    ASSERT_EQ(pf_lock_range(a, 0, 1), 0);
+    auto r = pt.scan();
+    pf_close(a);
+    EXPECT_EQ(r.code, 6) << r.out;
+    EXPECT_TRUE(has_line(
+        r.out, "Warning: JAM base locked (another program is writing) - area skipped this time: " +
+                   pt.msg + "/a"));
+    EXPECT_TRUE(has_line(r.out, "ERROR: JAM base damaged, area skipped: " + pt.msg + "/b"));
+    EXPECT_TRUE(has_line(r.out, "  Area B: exported 1"));  // packed before the damage
+    EXPECT_EQ(attrs(pt.msg + "/a"), std::vector<uint32_t>{JA_LOCAL});
+    r = pt.scan();
+    EXPECT_TRUE(has_line(r.out, "  Area A: exported 1"));
+}
+
+TEST(Export, MissingAddressesOrOutbound) {
+    Point pt;
+    pt.config("address=21:3/210.7\nboss_address=nonsense\noutbound=" + pt.out + "\n");
+    auto r = pt.scan();
+    EXPECT_EQ(r.code, 5);
+    EXPECT_TRUE(has_line(
+        r.out, "ERROR: address/boss_address missing or invalid - no export for this section"));
+    pt.config("address=21:3/210.7\nboss_address=21:3/210\n");
+    r = pt.scan();
+    EXPECT_EQ(r.code, 5);
+    EXPECT_TRUE(has_line(r.out, "ERROR: outbound missing - no export for this section"));
+}
