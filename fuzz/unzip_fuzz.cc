@@ -17,6 +17,11 @@
 namespace {
 std::string g_root, g_dir, g_log;
 
+void cleanup() {
+    rmdir(g_dir.c_str());
+    rmdir(g_root.c_str());
+}
+
 void setup() {
     char tmpl[] = "/tmp/wp_unzip_fuzz_XXXXXX";
     if (!mkdtemp(tmpl)) abort();
@@ -25,6 +30,7 @@ void setup() {
     if (pf_mkdir(g_dir.c_str()) != 0) abort();
     lang_apply(LANG_EN);
     con_capture(&g_log);
+    atexit(cleanup);
 }
 }  // namespace
 
