@@ -11,6 +11,8 @@ namespace {
 // Longest stretch of .jhr after the last indexed header that the append looks
 // at for headers of unfinished appends; anything longer is left alone.
 constexpr uint64_t TAIL_CHECK_MAX = 1u << 20;
+// Largest size of .jdt and .jhr: their offsets are u32.
+constexpr uint64_t JAM_FILE_MAX = 0xFFFFFFFFull;
 // Index records read per step when looking back for the last live one.
 constexpr uint64_t IDX_CHUNK = 512;
 
@@ -176,6 +178,12 @@ int append_locked(const char* base_path, const char* fidx, const char* ftxt, Fil
         return 1;
     }
     const uint64_t txt_off = static_cast<uint64_t>(jdt_size);
+    // Offsets are 32 bits wide: a text or header beyond 4 GiB could not be
+    // found again (its offset would wrap onto older data). Refuse it.
+    if (txt_off + m.jm_textlen > JAM_FILE_MAX || hdr_off + JMH_SIZE + m.jm_subflen > JAM_FILE_MAX) {
+        log_msg2(m_write, base_path);
+        return 1;
+    }
     if (m.jm_textlen > 0 && write_at(f.txt, txt_off, m.jm_text, m.jm_textlen) != 0) {
         log_msg2(m_write, base_path);
         return 1;

@@ -61,7 +61,8 @@ struct JamMsg {
 // index record on: a header left without its index record by an append that
 // died is marked JA_DELETED, and a torn partial header at the very end is
 // cut off, so that walks by header stay aligned. A torn partial index record
-// is overwritten.
+// is overwritten. A message whose text or header would end beyond 4 GiB
+// (the reach of the 32-bit offsets) is refused as a write error, unwritten.
 //
 // Result 0, or 1 after logging one of: cannot open JAM base, JAM base locked
 // (.jhr lock; 50 attempts 100 ms apart), JAM base damaged (header), write

@@ -7,6 +7,7 @@
 #include <zlib.h>
 
 #include <chrono>
+#include <filesystem>
 #include <random>
 #include <set>
 #include <thread>
@@ -344,6 +345,33 @@ TEST_F(JamTest, ErrorTextsOfBothLanguages) {
     for (auto r : rows) {
         EXPECT_EQ(std::string(*r).rfind("ERROR: ", 0), 0u) << *r;
         EXPECT_EQ(std::string(*r).back(), ' ');
+    }
+}
+
+// Offsets are 32 bits: a text or header that would end beyond 4 GiB is
+// refused before anything is written (sparse files stand in for big ones).
+TEST_F(JamTest, RefusesToGrowPastTheReachOfItsOffsets) {
+    struct {
+        const char* name;
+        const char* ext;
+    } rows[] = {{"text", ".jdt"}, {"header", ".jhr"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        log.clear();
+        const std::string b = path(row.name);
+        Request r1("A", "B", "one", "", "first");
+        ASSERT_EQ(append(b, r1), 0);
+        std::filesystem::resize_file(b + row.ext, 0xFFFFFFFFull - 20);
+        const uintmax_t jhr = std::filesystem::file_size(b + ".jhr");
+        const uintmax_t jdt = std::filesystem::file_size(b + ".jdt");
+        const std::string jdx = read_file(b + ".jdx");
+        Request r2("A", "B", "two", "", std::string(100, 't'));
+        EXPECT_EQ(append(b, r2), 1);
+        EXPECT_EQ(texts(), std::vector<std::string>{"ERROR: write error in JAM base: " + b});
+        EXPECT_EQ(std::filesystem::file_size(b + ".jhr"), jhr);
+        EXPECT_EQ(std::filesystem::file_size(b + ".jdt"), jdt);
+        EXPECT_EQ(read_file(b + ".jdx"), jdx);
+        std::filesystem::remove(b + row.ext);  // free the sparse file at once
     }
 }
 
