@@ -124,10 +124,16 @@ std::set<std::string> listing(const std::string& dir) {
     return s;
 }
 
+void remove_root() {
+    std::error_code ec;
+    fs::remove_all(g_root, ec);
+}
+
 void setup() {
     char tmpl[] = "/tmp/wpfuzz.XXXXXX";
     if (mkdtemp(tmpl) == nullptr) abort();
     g_root = tmpl;
+    atexit(remove_root);
     fs::create_directories(g_root + "/in");
     fs::create_directories(g_root + "/out");
     fs::create_directories(g_root + "/files");
