@@ -61,6 +61,12 @@ void walk(const std::vector<uint8_t>& jhr, const std::vector<uint8_t>& jdx) {
     if (sink == 0xFFFFFFFFFFFFFFFFull) abort();  // keep the reads
 }
 
+void cleanup() {
+    for (const char* ext : {".jhr", ".jdx", ".jdt", ".jlr"})
+        pf_delete((g_dir + "/b" + ext).c_str());
+    rmdir(g_dir.c_str());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -70,6 +76,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     char tmpl[] = "/tmp/jamfuzz-XXXXXX";
     if (mkdtemp(tmpl) == nullptr) abort();
     g_dir = tmpl;
+    atexit(cleanup);
     return 0;
 }
 

@@ -48,8 +48,10 @@ void put_signature(uint8_t* p) {
 uint64_t last_indexed_header(pf_file hidx, uint64_t nrec, uint64_t jhr_size) {
     uint8_t buf[IDX_CHUNK * JDX_SIZE];
     uint64_t end = nrec;
+    uint64_t step = 1;  // the last record is nearly always live: read it alone first
     while (end > 0) {
-        uint64_t first = end > IDX_CHUNK ? end - IDX_CHUNK : 0;
+        uint64_t first = end > step ? end - step : 0;
+        step = IDX_CHUNK;
         size_t want = static_cast<size_t>((end - first) * JDX_SIZE);
         if (read_at(hidx, first * JDX_SIZE, buf, want) != want) return 0;
         for (uint64_t i = end; i > first; --i) {
