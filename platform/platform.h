@@ -47,6 +47,13 @@ int64_t pf_read(pf_file h, void* buf, size_t n);
 // 1 otherwise (a short write is an error).
 int pf_write(pf_file h, const void* buf, size_t n);
 
+// Reads up to n bytes at `offset` without moving the file position. Returns
+// the count (short only at the end), or -1 on error.
+int64_t pf_pread(pf_file h, void* buf, size_t n, uint64_t offset);
+// Writes all n bytes at `offset` without moving the file position. 0 when all
+// were written, 1 otherwise. Counts for pf_fault_write_after like pf_write.
+int pf_pwrite(pf_file h, const void* buf, size_t n, uint64_t offset);
+
 enum class PfSeek { Begin, Current, End };
 // Moves the file position. Returns the new position, or -1 on error.
 int64_t pf_seek(pf_file h, int64_t offset, PfSeek origin);

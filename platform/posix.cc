@@ -95,6 +95,40 @@ int pf_write(pf_file h, const void* buf, size_t n) {
     return 0;
 }
 
+int64_t pf_pread(pf_file h, void* buf, size_t n, uint64_t offset) {
+    if (h < 0) return -1;
+    char* p = static_cast<char*>(buf);
+    size_t got = 0;
+    while (got < n) {
+        ssize_t r = ::pread(h, p + got, n - got, static_cast<off_t>(offset + got));
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (r == 0) break;
+        got += static_cast<size_t>(r);
+    }
+    return static_cast<int64_t>(got);
+}
+
+int pf_pwrite(pf_file h, const void* buf, size_t n, uint64_t offset) {
+    if (h < 0) return 1;
+    if (g_fault_write > 0 && --g_fault_write == 0) return 1;
+    const char* p = static_cast<const char*>(buf);
+    while (n > 0) {
+        ssize_t w = ::pwrite(h, p, n, static_cast<off_t>(offset));
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return 1;
+        }
+        if (w == 0) return 1;
+        p += w;
+        n -= static_cast<size_t>(w);
+        offset += static_cast<uint64_t>(w);
+    }
+    return 0;
+}
+
 int64_t pf_seek(pf_file h, int64_t offset, PfSeek origin) {
     int whence = origin == PfSeek::Begin     ? SEEK_SET
                  : origin == PfSeek::Current ? SEEK_CUR

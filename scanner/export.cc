@@ -1,5 +1,7 @@
 #include "scanner/export.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -17,6 +19,7 @@
 namespace {
 
 constexpr uint64_t JHR_MAX = 268435456;  // a larger .jhr counts as damaged
+constexpr uint64_t MARK_GAP = 65536;     // headers this close share one write
 
 bool is_new(uint32_t attr, int kind) {
     if (!(attr & JA_LOCAL) || (attr & (JA_SENT | JA_DELETED))) return false;
@@ -77,6 +80,7 @@ void scan_area(ScanState& st, const char* path, const char* tag, int kind) {
     st.tag = tag != nullptr ? tag : "";
     st.kind = kind;
     st.base_count = 0;
+    st.text.B_LEN = 0;  // the .jdt window belongs to the previous base
     mkpath(name, path, ".jdt");
     st.jdt = pf_open(name, PfAccess::Read, PfCreate::OpenExisting);
     st.jdt_size = st.jdt == PF_INVALID ? 0 : f_size(st.jdt);
@@ -136,25 +140,46 @@ void mark_sent(ScanState& st, int kind) {
         bool locked = jhr != PF_INVALID && jam_lock(jhr, JAM_LOCK_TRIES) == 0;
         bool ok = locked;
         uint64_t count = 0;
-        for (size_t k = i; ok && k < end; ++k) {
-            if (st.marks[k].MK_KIND != kind) continue;
-            uint8_t h[JMH_SIZE];
-            uint32_t off = st.marks[k].MK_OFF;
-            ok = f_seek(jhr, off, PfSeek::Begin) >= 0 && f_read(jhr, h, JMH_SIZE) == JMH_SIZE &&
-                 get_le32(h) == JAM_SIGNATURE && (get_le32(h + JMH_ATTRIBUTE) & JA_LOCAL);
-            if (!ok) break;
-            uint8_t attr[4];
-            put_le32(attr, get_le32(h + JMH_ATTRIBUTE) | JA_SENT);
-            ok = f_seek(jhr, static_cast<int64_t>(off) + JMH_ATTRIBUTE, PfSeek::Begin) >= 0 &&
-                 f_write(jhr, attr, 4) == 0;
-            if (ok) ++count;
+        // Every header is checked afresh under the lock, from one read of the
+        // span that holds them. The attributes are then set in that copy and
+        // written back in runs of nearby headers: the bytes between them are
+        // the ones just read under the same lock, so only attributes change,
+        // with one write per run instead of one per message.
+        uint64_t lo = UINT64_MAX, hi = 0;
+        for (size_t k = i; k < end; ++k) {
+            lo = std::min<uint64_t>(lo, st.marks[k].MK_OFF);
+            hi = std::max<uint64_t>(hi, st.marks[k].MK_OFF + uint64_t{JMH_SIZE});
         }
+        std::vector<uint8_t> span;
+        if (ok) {
+            span.resize(static_cast<size_t>(hi - lo));
+            ok = pf_pread(jhr, span.data(), span.size(), lo) == static_cast<int64_t>(span.size());
+        }
+        uint64_t run_lo = 0, run_hi = 0;  // attribute fields still to write
+        for (size_t k = i; ok && k < end; ++k) {
+            uint64_t off = st.marks[k].MK_OFF;
+            uint8_t* h = span.data() + (off - lo);
+            ok = get_le32(h) == JAM_SIGNATURE && (get_le32(h + JMH_ATTRIBUTE) & JA_LOCAL);
+            if (!ok) break;
+            uint64_t a = off + JMH_ATTRIBUTE;
+            if (run_hi != 0 && (a < run_hi || a - run_hi > MARK_GAP)) {
+                ok = pf_pwrite(jhr, span.data() + (run_lo - lo), run_hi - run_lo, run_lo) == 0;
+                run_hi = 0;
+                if (!ok) break;
+            }
+            put_le32(h + JMH_ATTRIBUTE, get_le32(h + JMH_ATTRIBUTE) | JA_SENT);
+            if (run_hi == 0) run_lo = a;
+            run_hi = a + 4;
+            ++count;
+        }
+        if (ok && run_hi != 0)
+            ok = pf_pwrite(jhr, span.data() + (run_lo - lo), run_hi - run_lo, run_lo) == 0;
         if (ok) {
             uint8_t mc[4];
-            ok = f_seek(jhr, JHI_MODCOUNTER, PfSeek::Begin) >= 0 && f_read(jhr, mc, 4) == 4;
+            ok = pf_pread(jhr, mc, 4, JHI_MODCOUNTER) == 4;
             if (ok) {
                 put_le32(mc, get_le32(mc) + 1);
-                ok = f_seek(jhr, JHI_MODCOUNTER, PfSeek::Begin) >= 0 && f_write(jhr, mc, 4) == 0;
+                ok = pf_pwrite(jhr, mc, 4, JHI_MODCOUNTER) == 0;
             }
         }
         if (locked) jam_unlock(jhr);

@@ -130,6 +130,36 @@ void skip(ScanState& st, const char* msg) {
     ++st.c.sc_err;
 }
 
+constexpr uint64_t JDT_WINDOW = 1048576;
+
+// The text at [off, off + len) of the current base's .jdt, from the window
+// when it holds it, else after reading a new window there. nullptr after a
+// skip (logged and counted).
+const uint8_t* jdt_text(ScanState& st, uint32_t off, uint32_t len) {
+    static const uint8_t empty = 0;
+    if (len == 0) return &empty;
+    Buf& w = st.text;
+    if (w.B_PTR != nullptr && off >= st.text_off &&
+        static_cast<uint64_t>(off) + len <= st.text_off + w.B_LEN)
+        return w.B_PTR + (off - st.text_off);
+    uint64_t want = len > JDT_WINDOW ? len : JDT_WINDOW;
+    if (static_cast<uint64_t>(off) + want > static_cast<uint64_t>(st.jdt_size))
+        want = static_cast<uint64_t>(st.jdt_size) - off;
+    w.B_LEN = 0;
+    st.text_off = off;
+    if (!buf_need(w, want + 16)) {
+        ++st.c.sc_err;
+        return nullptr;
+    }
+    int64_t got = want > 0 ? pf_pread(st.jdt, w.B_PTR, static_cast<size_t>(want), off) : 0;
+    if (got < static_cast<int64_t>(len)) {
+        skip(st, m_jdt);
+        return nullptr;
+    }
+    w.B_LEN = static_cast<uint64_t>(got);
+    return w.B_PTR;
+}
+
 }  // namespace
 
 const uint8_t* sf_get(const ScanState& st, uint16_t id, uint32_t* len) {
@@ -176,28 +206,8 @@ int pack_msg(ScanState& st) {
         skip(st, m_jdt);
         return 0;
     }
-    st.text.B_LEN = 0;
-    if (!buf_need(st.text, txt_len + 16ull)) {
-        ++st.c.sc_err;
-        return 0;
-    }
-    if (txt_len > 0) {
-        if (f_seek(st.jdt, txt_off, PfSeek::Begin) < 0) {
-            skip(st, m_jdt);
-            return 0;
-        }
-        size_t got = 0;
-        while (got < txt_len) {
-            size_t r = f_read(st.jdt, st.text.B_PTR + got, txt_len - got);
-            if (r == 0) break;
-            got += r;
-        }
-        if (got != txt_len) {
-            skip(st, m_jdt);
-            return 0;
-        }
-    }
-    const uint8_t* text = st.text.B_PTR;
+    const uint8_t* text = jdt_text(st, txt_off, txt_len);
+    if (text == nullptr) return 0;
 
     ftn_addr orig = st.own, dest = st.boss;
     bool net = st.kind == 0;
@@ -283,7 +293,14 @@ int pack_msg(ScanState& st) {
              SF_FLAGS);
     put_ftskl(o, st);
 
-    for (uint32_t i = 0; i < txt_len; ++i) o.byte(text[i] == 0 ? ' ' : text[i]);
+    // The text, with every zero byte as a blank.
+    for (uint32_t i = 0; i < txt_len;) {
+        const void* z = std::memchr(text + i, 0, txt_len - i);
+        uint32_t stop = z ? static_cast<uint32_t>(static_cast<const uint8_t*>(z) - text) : txt_len;
+        o.bytes(text + i, stop - i);
+        if (stop < txt_len) o.byte(' ');
+        i = stop + 1;
+    }
     if (txt_len > 0 && text[txt_len - 1] != '\r') o.byte('\r');
 
     if (net) {

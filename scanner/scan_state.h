@@ -50,7 +50,11 @@ struct ScanState {
     bool bso = true, zip = false, path_line = false;
     std::string pktpwd, system;
     uint64_t n_net = 0, n_echo = 0;
-    Buf pkt_net, pkt_echo, zipbuf, text;
+    Buf pkt_net, pkt_echo, zipbuf;
+    // A window of the current base's .jdt: texts of consecutive messages lie
+    // one after the other, so one read serves many of them.
+    Buf text;
+    uint64_t text_off = 0;  // .jdt offset of text.B_PTR[0]
     std::vector<Mark> marks;
     bool mark_warned = false;
     std::vector<std::unique_ptr<std::string>> base_paths;  // keeps MK_PATH alive

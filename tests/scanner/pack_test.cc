@@ -145,6 +145,8 @@ TEST(Pack, EmptyTextNamesAndKludges) {
     m.msgid = "a\rb\nc";
     m.kludge = "CHRS: CP437 2";
     ASSERT_EQ(add_local(p.base, m), 0);
+    m.text = std::string("zero\0byte", 9);  // no CR at the end either
+    ASSERT_EQ(add_local(p.base, m), 0);
     scan_area(p.st, p.base.c_str(), "A", 1);
     std::string body = p.body(p.st.pkt_echo);
     EXPECT_NE(body.find(std::string(35, 'T') + '\0' + "Jo Point"), std::string::npos);
