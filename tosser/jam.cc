@@ -150,6 +150,13 @@ int append_locked(const char* base_path, const char* fidx, const char* ftxt, Fil
         put_le32(base + JHI_PASSWORDCRC, JAM_NO_CRC);
         put_le32(base + JHI_BASEMSGNUM, 1);
         hdr_off = JHI_SIZE;
+        // The empty base header goes to disk first: a message header written
+        // at 1024 before it would leave a base without signature (damaged for
+        // good) if the process died before the last step.
+        if (write_at(f.hdr, 0, base, JHI_SIZE) != 0) {
+            log_msg2(m_write, base_path);
+            return 1;
+        }
     } else if (jhr_size < static_cast<int64_t>(JHI_SIZE) ||
                read_at(f.hdr, 0, base, JHI_SIZE) != JHI_SIZE || !has_signature(base)) {
         log_msg2(jam_m_corrupt, base_path);

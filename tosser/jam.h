@@ -52,7 +52,8 @@ struct JamMsg {
 };
 
 // Appends one message to the base at `base_path` (no extension), creating the
-// four files when missing (never their directory). Order of writes: text at
+// four files when missing (never their directory); a new base gets its empty
+// base header (counters 0) written first. Order of writes: text at
 // the end of .jdt, header + subfields at the end of .jhr, index record, then
 // the base header with ModCounter and ActiveMsgs raised. The message number is
 // BaseMsgNum + number of whole index records. Sets m.jm_msgnum on success.

@@ -408,6 +408,39 @@ TEST_F(JamTest, WriteFailureAtEachStep) {
     }
 }
 
+// The same for the first message of a new base: its empty base header is
+// written first, so no failure leaves a .jhr without signature behind.
+TEST_F(JamTest, WriteFailureWhileCreatingABase) {
+    struct {
+        int step;  // base header, text, header, index record, counters
+        uint32_t next_number;
+        size_t raw_headers;
+    } rows[] = {{1, 1, 1}, {2, 1, 1}, {3, 1, 1}, {4, 1, 2}, {5, 2, 2}};
+    for (auto row : rows) {
+        SCOPED_TRACE(row.step);
+        log.clear();
+        const std::string b = path(("new" + std::to_string(row.step)).c_str());
+        pf_fault_write_after(row.step);
+        Request r1("A", "B", "one", "1:2/3 1", "first text");
+        EXPECT_EQ(append(b, r1), 1);
+        pf_fault_write_after(0);
+        EXPECT_EQ(texts(), std::vector<std::string>{"ERROR: write error in JAM base: " + b});
+        if (row.step > 1) {
+            EXPECT_EQ(read_file(b + ".jhr").substr(0, 4), std::string("JAM\0", 4));
+        }
+
+        Request r2("A", "B", "two", "1:2/3 2", "second text");
+        ASSERT_EQ(append(b, r2), 0);
+        EXPECT_EQ(r2.m.jm_msgnum, row.next_number);
+        View v = our_view(b);
+        EXPECT_EQ(v.raw_headers, row.raw_headers);
+        std::vector<std::string> want = {"two"};
+        if (row.step == 5) want = {"one", "two"};
+        EXPECT_EQ(v.subjects, want);
+        expect_python_ok(b, "--ours");
+    }
+}
+
 // What an append that died leaves at the end of .jhr or .jdx is repaired by
 // the next one, so that the walk by headers stays aligned.
 TEST_F(JamTest, NextAppendRepairsAnInterruptedTail) {
