@@ -126,7 +126,7 @@ inline void refill(Bits& b) {
         b.cnt |= 56;
         return;
     }
-    while (b.cnt <= 56 && b.pos < b.in_len) {
+    while (b.cnt < 56 && b.pos < b.in_len) {  // stays below 64 bits
         b.buf |= static_cast<uint64_t>(b.in[b.pos++]) << b.cnt;
         b.cnt += 8;
     }
