@@ -1,4 +1,6 @@
 // Entry point: the console commands and (later) the editor.
+#include "areafix/replies.h"
+#include "areafix/request.h"
 #include "core/cmdline.h"
 #include "mailer/poll.h"
 #include "scanner/export.h"
@@ -11,5 +13,7 @@ int main(int argc, char** argv) {
     drivers.hold_lock = jam_hold_lock;
     drivers.toss = toss_command;
     drivers.scan = scan_command;
+    drivers.areafix = af_cli_request;
+    drivers.areas = af_cli_list;
     return start(argc, argv, drivers);
 }
