@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds wrenpost and shows it at work on a self-contained demo.
+# Builds wrenpost and shows it at work: a point polls a real binkd boss on
+# 127.0.0.1, exports, receives a day of echomail and tosses it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 wp_install_deps
 wp_build default build >/dev/null
-./build/wrenpost -h
+exec python3 scripts/demo.py build
