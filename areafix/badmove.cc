@@ -10,27 +10,6 @@
 
 namespace {
 
-bool read_whole(const char* path, std::string& out) {
-    out.clear();
-    pf_file h = f_open_read(path);
-    if (h == PF_INVALID) return false;
-    int64_t size = f_size(h);
-    if (size < 0) {
-        f_close(h);
-        return false;
-    }
-    out.resize(static_cast<size_t>(size));
-    size_t got = 0;
-    while (got < out.size()) {
-        size_t r = f_read(h, &out[got], out.size() - got);
-        if (r == 0) break;
-        got += r;
-    }
-    out.resize(got);
-    f_close(h);
-    return true;
-}
-
 bool is_marker(const JamSubfield& sf, const std::string& marker) {
     if (sf.LoID != SF_KLUDGE || sf.DatLen != marker.size()) return false;
     for (size_t i = 0; i < marker.size(); ++i) {
@@ -60,7 +39,7 @@ int af_bad_move(const char* tag, const char* new_base, const char* bad_base, uin
     char path[WP_PATH_MAX];
     std::string jdt;
     mkpath(path, bad_base, ".jdt");
-    if (!read_whole(path, jdt)) return 0;
+    if (f_read_whole(path, jdt) != 0) return 0;
     mkpath(path, bad_base, ".jhr");
     pf_file jhr = pf_open(path, PfAccess::ReadWrite, PfCreate::OpenExisting);
     if (jhr == PF_INVALID) return 0;

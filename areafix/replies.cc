@@ -197,25 +197,6 @@ const char* state_name(uint32_t s) {
     return s == AFS_LINKED ? "linked" : s == AFS_UNLINKED ? "unlinked" : "unknown";
 }
 
-bool read_whole(const char* path, std::string& out) {
-    out.clear();
-    pf_file h = f_open_read(path);
-    if (h == PF_INVALID) return false;
-    int64_t size = f_size(h);
-    if (size > 0) {
-        out.resize(static_cast<size_t>(size));
-        size_t got = 0;
-        while (got < out.size()) {
-            size_t r = f_read(h, &out[got], out.size() - got);
-            if (r == 0) break;
-            got += r;
-        }
-        out.resize(got);
-    }
-    f_close(h);
-    return true;
-}
-
 }  // namespace
 
 void af_clear(AfTable& t) {
@@ -311,7 +292,7 @@ int af_scan_base(AfTable& t, const char* base_path) {
     char path[WP_PATH_MAX];
     mkpath(path, base_path, ".jdt");
     std::string jdt;
-    read_whole(path, jdt);
+    f_read_whole(path, jdt);  // a missing .jdt puts every text out of range
     int count = 0;
     JamHdrWalk w;
     jam_hdr_walk_start(w, img);
@@ -342,7 +323,7 @@ std::string af_cache_path(const char* cfg_path, const char* boss_name) {
 
 int af_load_cache(AfTable& t, const char* path) {
     std::string data;
-    if (!read_whole(path, data)) return 0;
+    if (f_read_whole(path, data) != 0) return 0;
     int count = 0;
     size_t i = 0;
     while (i < data.size()) {

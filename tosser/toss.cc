@@ -33,25 +33,6 @@ void join(char* out, const char* dir, const char* name) {
     path_join(out, dir, name);
 }
 
-bool read_file(const char* path, std::vector<uint8_t>& data, uint64_t limit) {
-    pf_file h = f_open_read(path);
-    if (h == PF_INVALID) return false;
-    int64_t size = f_size(h);
-    bool ok = size >= 0 && static_cast<uint64_t>(size) <= limit;
-    if (ok) {
-        data.resize(static_cast<size_t>(size));
-        size_t got = 0;
-        while (got < data.size()) {
-            size_t n = f_read(h, data.data() + got, data.size() - got);
-            if (n == 0) break;
-            got += n;
-        }
-        ok = got == data.size();
-    }
-    f_close(h);
-    return ok;
-}
-
 // ---- Moving files out of the way ----------------------------------------------
 
 void to_tossed(const char* dir, const char* name, const char* saved_msg) {
@@ -223,13 +204,13 @@ void toss_packet(TossRun& r, const char* dir, const char* name, const char* inbo
                  bool from_bundle) {
     char path[WP_PATH_MAX];
     join(path, dir, name);
-    std::vector<uint8_t> data;
-    if (!read_file(path, data, PKT_MAX_SIZE)) {
+    std::string data;
+    if (f_read_whole(path, data, PKT_MAX_SIZE) != 0) {
         bad_packet(r, path, name, inbound, from_bundle, pkt_m_unreadable);
         return;
     }
     Packet p;
-    p.data = data.data();
+    p.data = reinterpret_cast<const uint8_t*>(data.data());
     p.size = data.size();
     if (check_header(p) != 0 || scan_packet(p, 0) != 0) {
         bad_packet(r, path, name, inbound, from_bundle, p.reason);

@@ -21,9 +21,7 @@ const char* kOneBoss =
     "inbound = in\noutbound = out\n";
 
 std::vector<std::string> texts(const std::string& out) {
-    std::vector<std::string> t;
-    for (const auto& l : log_lines(out)) t.push_back(log_text(l));
-    return t;
+    return wptest::log_texts(out);
 }
 
 const std::vector<std::string> kUsage = {

@@ -47,14 +47,11 @@ struct Point {
 };
 
 std::vector<std::string> texts(const std::string& out) {
-    std::vector<std::string> t;
-    for (const auto& l : wptest::log_lines(out)) t.push_back(wptest::log_text(l));
-    return t;
+    return wptest::log_texts(out);
 }
 
 bool has_line(const std::string& out, const std::string& line) {
-    auto t = texts(out);
-    return std::find(t.begin(), t.end(), line) != t.end();
+    return wptest::has_log_line(out, line);
 }
 
 std::string summary(const std::string& out) {

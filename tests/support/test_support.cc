@@ -94,4 +94,16 @@ std::string log_text(const std::string& line) {
     return line.size() >= 11 ? line.substr(11) : line;
 }
 
+std::vector<std::string> log_texts(const std::string& out) {
+    std::vector<std::string> t;
+    for (const auto& l : log_lines(out)) t.push_back(log_text(l));
+    return t;
+}
+
+bool has_log_line(const std::string& out, const std::string& text) {
+    for (const auto& l : log_lines(out))
+        if (log_text(l) == text) return true;
+    return false;
+}
+
 }  // namespace wptest

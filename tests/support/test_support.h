@@ -39,5 +39,9 @@ RunResult run_wrenpost(const std::vector<std::string>& args, const std::string& 
 std::vector<std::string> log_lines(const std::string& out);
 // The text of a log line without its "[HH:MM:SS] " time stamp.
 std::string log_text(const std::string& line);
+// The texts of all lines of a log.
+std::vector<std::string> log_texts(const std::string& out);
+// True when one line of the log has exactly this text.
+bool has_log_line(const std::string& out, const std::string& text);
 
 }  // namespace wptest
