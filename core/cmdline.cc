@@ -90,6 +90,7 @@ void parse_cmdline(int argc, const char* const* argv, CmdLine& cl) {
         str_copy(tok, argv[++i], sizeof tok);
         return tok;
     };
+    int words = 0;  // bare words so far (an empty one counts too)
     for (int i = 1; i < argc; ++i) {
         char word[TOKEN_MAX];
         str_copy(word, argv[i], sizeof word);
@@ -111,10 +112,12 @@ void parse_cmdline(int argc, const char* const* argv, CmdLine& cl) {
             cl.start_msg = parse_u64(next(i));
         } else if (str_icmp(word, "--hold-lock") == 0) {
             cl.hold_lock = parse_u64(next(i));
-        } else if (cl.cmd[0] == '\0') {
+        } else if (words == 0) {
             take(cl.cmd, sizeof cl.cmd, word);
-        } else if (cl.arg[0] == '\0') {
-            take(cl.arg, sizeof cl.arg, word);
+            ++words;
+        } else if (words == 1) {
+            take(cl.arg, sizeof cl.arg, word);  // may be empty: all bosses
+            ++words;
         } else if (str_icmp(cl.cmd, "areafix") == 0 && cl.afcmds[0] == '\0') {
             take(cl.afcmds, sizeof cl.afcmds, word);
         } else {

@@ -68,6 +68,7 @@ TEST(CommandLine, TokensOptionsAndWords) {
          false,
          true},
         {{"wp", "poll", "a", "b"}, "wrenpost.cfg", "poll", "a", "", 0, false, true},
+        {{"wp", "areafix", "", "%LIST"}, "wrenpost.cfg", "areafix", "", "%LIST", 0, false, false},
         {{"wp", "toss", "-a", "FIDO.TEST", "-m", "12", "--hold-lock", "3"},
          "wrenpost.cfg",
          "toss",
