@@ -166,12 +166,12 @@ const char* pkt_type_name(int type) {
 
 int check_header(Packet& p) {
     if (p.size < PKT_MIN_SIZE) {
-        p.reason = pkt_m_short;
+        p.reason = m_e_short;
         return 1;
     }
     const uint8_t* h = p.data;
     if (get_le16(h + PH_VERSION) != PKT_VERSION) {
-        p.reason = pkt_m_version;
+        p.reason = m_e_ver;
         return 1;
     }
     PktSummary& s = p.sum;
@@ -228,24 +228,24 @@ int scan_packet(Packet& p, int toss, PktSink sink, void* ctx) {
         size_t rem = static_cast<size_t>(end - pos);
         if (rem < 2) {
             if (rem == 0 || pos[0] == 0) return 0;
-            p.reason = pkt_m_truncated;
+            p.reason = m_e_trunc;
             return 1;
         }
         uint16_t type = get_le16(pos);
         if (type == 0) return 0;
         if (type != PM_MSGTYPE) {
-            p.reason = pkt_m_msgtype;
+            p.reason = m_e_type;
             return 1;
         }
         ParsedMsg m;
         const uint8_t* next = parse_msg(pos, end, m);
         if (!next) {
-            p.reason = pkt_m_truncated;
+            p.reason = m_e_trunc;
             return 1;
         }
         p.sum.count++;
         if (toss && sink && sink(ctx, p, m) != 0) {
-            p.reason = pkt_m_jamwrite;
+            p.reason = m_e_jam;
             return 1;
         }
         pos = next;
@@ -265,14 +265,14 @@ int check_password(Packet& p, const PktBoss* bosses, size_t n, int* sender) {
         for (uint32_t k = 0; k < PH_PASSWORD_LEN; ++k) {
             uint8_t a = fold(want[k]);
             if (a != fold(have[k])) {
-                p.reason = pkt_m_password;
+                p.reason = m_e_pwd;
                 return 1;
             }
             if (a == 0) break;  // both end here
         }
         return 0;
     }
-    log_msg(pkt_m_noboss);
+    log_msg(m_nonboss);
     return 0;
 }
 

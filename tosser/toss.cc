@@ -206,7 +206,7 @@ void toss_packet(TossRun& r, const char* dir, const char* name, const char* inbo
     join(path, dir, name);
     std::string data;
     if (f_read_whole(path, data, PKT_MAX_SIZE) != 0) {
-        bad_packet(r, path, name, inbound, from_bundle, pkt_m_unreadable);
+        bad_packet(r, path, name, inbound, from_bundle, m_e_read);
         return;
     }
     Packet p;

@@ -89,7 +89,7 @@ int check_archive(const uint8_t* z, uint64_t size, std::vector<Entry>& ents, Zip
         }
     }
     if (end < 0) {
-        r.zx_err = zx_m_noend;
+        r.zx_err = e_eocd;
         return 1;
     }
     const uint8_t* e = z + end;
@@ -98,20 +98,20 @@ int check_archive(const uint8_t* z, uint64_t size, std::vector<Entry>& ents, Zip
     uint32_t cd_size = get_le32(e + 12), cd_off = get_le32(e + 16);
     if ((end >= 20 && get_le32(z + end - 20) == SIG_Z64_LOCATOR) || n_disk == 0xFFFF ||
         n_total == 0xFFFF || cd_size == NO32 || cd_off == NO32) {
-        r.zx_err = zx_m_zip64;
+        r.zx_err = e_zip64;
         return 1;
     }
     if (disk != 0 || cd_disk != 0 || n_disk != n_total) {
-        r.zx_err = zx_m_multipart;
+        r.zx_err = e_multi;
         return 1;
     }
     if (n_total > ZX_MAX_ENT) {
-        r.zx_err = zx_m_toomany;
+        r.zx_err = e_many;
         return 1;
     }
     const uint64_t cd_end = static_cast<uint64_t>(cd_off) + cd_size;
     if (cd_end > static_cast<uint64_t>(end)) {
-        r.zx_err = zx_m_cdbroken;
+        r.zx_err = e_cd;
         return 1;
     }
 
@@ -120,7 +120,7 @@ int check_archive(const uint8_t* z, uint64_t size, std::vector<Entry>& ents, Zip
     for (uint32_t i = 0; i < n_total; ++i) {
         r.zx_entry.clear();
         if (cd_end - pos < CENTRAL_SIZE || get_le32(z + pos) != SIG_CENTRAL) {
-            r.zx_err = zx_m_cdbroken;
+            r.zx_err = e_cd;
             return 1;
         }
         const uint8_t* c = z + pos;
@@ -130,86 +130,86 @@ int check_archive(const uint8_t* z, uint64_t size, std::vector<Entry>& ents, Zip
         uint16_t disk_start = get_le16(c + 34);
         uint32_t loff = get_le32(c + 42);
         if (cd_end - pos - CENTRAL_SIZE < static_cast<uint64_t>(nlen) + xlen + clen) {
-            r.zx_err = zx_m_cdbroken;
+            r.zx_err = e_cd;
             return 1;
         }
         const uint8_t* name = c + CENTRAL_SIZE;
         set_entry(r, name, nlen);
         int x = walk_extra(name + nlen, xlen);
         if (x != 0) {
-            r.zx_err = x == 1 ? zx_m_zip64 : zx_m_cdbroken;
+            r.zx_err = x == 1 ? e_zip64 : e_cd;
             return 1;
         }
         if (flags & FLAG_ENCRYPTED) {
-            r.zx_err = zx_m_encrypted;
+            r.zx_err = e_enc;
             return 1;
         }
         if (method != 0 && method != 8) {
-            r.zx_err = zx_m_method;
+            r.zx_err = e_method;
             return 1;
         }
         if (csize == NO32 || usize == NO32 || loff == NO32) {
-            r.zx_err = zx_m_zip64;
+            r.zx_err = e_zip64;
             return 1;
         }
         if (disk_start != 0) {
-            r.zx_err = zx_m_multipart;
+            r.zx_err = e_multi;
             return 1;
         }
         total += usize;
         if (usize > ZX_MAX_ENTRY || total > ZX_MAX_TOTAL) {
-            r.zx_err = zx_m_entrysize;
+            r.zx_err = e_size;
             return 1;
         }
         if (method == 0 && csize != usize) {
-            r.zx_err = zx_m_storedsize;
+            r.zx_err = e_stored;
             return 1;
         }
         if (!name_ok(reinterpret_cast<const char*>(name), nlen)) {
-            r.zx_err = zx_m_name;
+            r.zx_err = unzip_e_name;
             return 1;
         }
 
         // The local header and the data behind it, all before the directory.
         if (static_cast<uint64_t>(loff) + LOCAL_SIZE > cd_off) {
-            r.zx_err = zx_m_outside;
+            r.zx_err = unzip_e_range;
             return 1;
         }
         const uint8_t* l = z + loff;
         if (get_le32(l) != SIG_LOCAL || get_le16(l + 8) != method) {
-            r.zx_err = zx_m_local;
+            r.zx_err = e_local;
             return 1;
         }
         if (get_le16(l + 6) & FLAG_ENCRYPTED) {
-            r.zx_err = zx_m_encrypted;
+            r.zx_err = e_enc;
             return 1;
         }
         uint16_t lnlen = get_le16(l + 26), lxlen = get_le16(l + 28);
         if (lnlen != nlen) {
-            r.zx_err = zx_m_local;
+            r.zx_err = e_local;
             return 1;
         }
         uint64_t data = static_cast<uint64_t>(loff) + LOCAL_SIZE + lnlen + lxlen;
         if (data > cd_off) {
-            r.zx_err = zx_m_outside;
+            r.zx_err = unzip_e_range;
             return 1;
         }
         x = walk_extra(l + LOCAL_SIZE + lnlen, lxlen);
         if (x != 0) {
-            r.zx_err = x == 1 ? zx_m_zip64 : zx_m_local;
+            r.zx_err = x == 1 ? e_zip64 : e_local;
             return 1;
         }
         if (get_le32(l + 18) == NO32 || get_le32(l + 22) == NO32) {
-            r.zx_err = zx_m_zip64;
+            r.zx_err = e_zip64;
             return 1;
         }
         if (data + csize > cd_off) {
-            r.zx_err = zx_m_outside;
+            r.zx_err = unzip_e_range;
             return 1;
         }
         for (uint16_t k = 0; k < nlen; ++k) {
             if (l[LOCAL_SIZE + k] != name[k]) {
-                r.zx_err = zx_m_local;
+                r.zx_err = e_local;
                 return 1;
             }
         }
@@ -224,14 +224,14 @@ int check_archive(const uint8_t* z, uint64_t size, std::vector<Entry>& ents, Zip
         if (is_pkt_name(en.name)) {
             for (const Entry& prev : ents) {
                 if (!prev.skip && str_icmp(prev.name.c_str(), en.name.c_str()) == 0) {
-                    r.zx_err = zx_m_dupname;
+                    r.zx_err = e_dup;
                     return 1;
                 }
             }
         } else {
             en.skip = true;
             r.zx_skipped++;
-            log_msg2(zx_m_skipped, en.name.c_str());
+            log_msg2(unzip_m_skip, en.name.c_str());
         }
         ents.push_back(std::move(en));
         pos += CENTRAL_SIZE + static_cast<uint64_t>(nlen) + xlen + clen;
@@ -246,7 +246,7 @@ int write_entry(const uint8_t* z, const Entry& en, const char* dir,
                 std::vector<std::string>& written, ZipResult& r) {
     std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[en.usize + 1]);
     if (!buf) {
-        r.zx_err = zx_m_nomem;
+        r.zx_err = e_mem;
         return 1;
     }
     if (en.method == 0) {
@@ -254,30 +254,30 @@ int write_entry(const uint8_t* z, const Entry& en, const char* dir,
     } else {
         int64_t n = inflate(z + en.data, en.csize, buf.get(), en.usize);
         if (n < 0) {
-            r.zx_err = zx_m_deflate;
+            r.zx_err = e_inflate;
             return 1;
         }
         if (static_cast<uint64_t>(n) != en.usize) {
-            r.zx_err = zx_m_length;
+            r.zx_err = e_len;
             return 1;
         }
     }
     if (~crc_update(buf.get(), en.usize, 0xFFFFFFFFu) != en.crc) {
-        r.zx_err = zx_m_crc;
+        r.zx_err = e_crc;
         return 1;
     }
     char path[WP_PATH_MAX];
     path_join(path, dir, en.name.c_str());
     pf_file h = pf_open(path, PfAccess::ReadWrite, PfCreate::CreateNew);
     if (h == PF_INVALID) {
-        r.zx_err = zx_m_write;
+        r.zx_err = unzip_e_write;
         return 1;
     }
     written.push_back(path);
     int w = pf_write(h, buf.get(), en.usize);
     pf_close(h);
     if (w != 0) {
-        r.zx_err = zx_m_write;
+        r.zx_err = unzip_e_write;
         return 1;
     }
     return 0;
@@ -318,7 +318,7 @@ const char* bundle_kind_name(int kind) {
         case BK_GZIP:
             return bk_m_gzip;
         case BK_UNKNOWN:
-            return bk_m_unknown;
+            return k_unk;
         default:
             return "";
     }
@@ -370,24 +370,24 @@ int zip_extract(const char* path, const char* dir, ZipResult& r) {
     r.zx_entry.clear();
     pf_file h = pf_open(path, PfAccess::Read, PfCreate::OpenExisting);
     if (h == PF_INVALID) {
-        r.zx_err = zx_m_unreadable;
+        r.zx_err = e_open;
         return 1;
     }
     int64_t size = pf_size(h);
     if (size < 0) {
         pf_close(h);
-        r.zx_err = zx_m_unreadable;
+        r.zx_err = e_open;
         return 1;
     }
     if (static_cast<uint64_t>(size) > ZX_MAX_FILE) {
         pf_close(h);
-        r.zx_err = zx_m_toolarge;
+        r.zx_err = e_big;
         return 1;
     }
     std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[static_cast<size_t>(size) + 1]);
     if (!buf) {
         pf_close(h);
-        r.zx_err = zx_m_nomem;
+        r.zx_err = e_mem;
         return 1;
     }
     size_t got = 0;
@@ -398,7 +398,7 @@ int zip_extract(const char* path, const char* dir, ZipResult& r) {
     }
     pf_close(h);
     if (got != static_cast<size_t>(size)) {
-        r.zx_err = zx_m_unreadable;
+        r.zx_err = e_open;
         return 1;
     }
     return zip_extract_mem(buf.get(), got, dir, r);

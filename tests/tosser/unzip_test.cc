@@ -207,36 +207,36 @@ std::vector<BadZip> bad_zips() {
     const char* e2 = "0000abce.pkt";
     std::vector<BadZip> c;
     c.push_back({"shorter than an end record", [] { return Zip::raw(std::string(21, '\0')); },
-                 &zx_m_noend, ""});
+                 &e_eocd, ""});
     c.push_back({"end record cut off",
                  [] { return damaged([](Zip& z) { z.bytes.resize(z.bytes.size() - 3); }); },
-                 &zx_m_noend, ""});
+                 &e_eocd, ""});
     c.push_back({"garbage after the end record",
-                 [] { return damaged([](Zip& z) { z.bytes += "xx"; }); }, &zx_m_noend, ""});
+                 [] { return damaged([](Zip& z) { z.bytes += "xx"; }); }, &e_eocd, ""});
     c.push_back(
-        {"not a zip at all", [] { return Zip::raw(std::string(5000, 'q')); }, &zx_m_noend, ""});
+        {"not a zip at all", [] { return Zip::raw(std::string(5000, 'q')); }, &e_eocd, ""});
     c.push_back({"ZIP64 end locator",
                  [] {
                      std::vector<ZEntry> e = two_packets();
                      e[1].comment = std::string(24, 'k');
                      return damaged([](Zip& z) { z.p32(z.end - 20, 0x07064B50); }, e);
                  },
-                 &zx_m_zip64, ""});
+                 &e_zip64, ""});
     c.push_back({"0xFFFF entries",
-                 [] { return damaged([](Zip& z) { z.p16(z.end + 10, 0xFFFF); }); }, &zx_m_zip64,
+                 [] { return damaged([](Zip& z) { z.p16(z.end + 10, 0xFFFF); }); }, &e_zip64,
                  ""});
     c.push_back({"directory size 0xFFFFFFFF",
-                 [] { return damaged([](Zip& z) { z.p32(z.end + 12, 0xFFFFFFFF); }); }, &zx_m_zip64,
+                 [] { return damaged([](Zip& z) { z.p32(z.end + 12, 0xFFFFFFFF); }); }, &e_zip64,
                  ""});
     c.push_back({"directory offset 0xFFFFFFFF",
-                 [] { return damaged([](Zip& z) { z.p32(z.end + 16, 0xFFFFFFFF); }); }, &zx_m_zip64,
+                 [] { return damaged([](Zip& z) { z.p32(z.end + 16, 0xFFFFFFFF); }); }, &e_zip64,
                  ""});
     c.push_back({"disk number 1", [] { return damaged([](Zip& z) { z.p16(z.end + 4, 1); }); },
-                 &zx_m_multipart, ""});
+                 &e_multi, ""});
     c.push_back({"directory on disk 1", [] { return damaged([](Zip& z) { z.p16(z.end + 6, 1); }); },
-                 &zx_m_multipart, ""});
+                 &e_multi, ""});
     c.push_back({"entries on this disk differ",
-                 [] { return damaged([](Zip& z) { z.p16(z.end + 8, 1); }); }, &zx_m_multipart, ""});
+                 [] { return damaged([](Zip& z) { z.p16(z.end + 8, 1); }); }, &e_multi, ""});
     c.push_back({"257 entries",
                  [] {
                      std::vector<ZEntry> e;
@@ -244,16 +244,16 @@ std::vector<BadZip> bad_zips() {
                          e.push_back({"f" + std::to_string(i) + ".pkt", "x", 0});
                      return build(e);
                  },
-                 &zx_m_toomany, ""});
+                 &e_many, ""});
     c.push_back({"directory past the end record",
-                 [] { return damaged([](Zip& z) { z.p32(z.end + 12, 5000); }); }, &zx_m_cdbroken,
+                 [] { return damaged([](Zip& z) { z.p32(z.end + 12, 5000); }); }, &e_cd,
                  ""});
     c.push_back({"central signature wrong",
                  [] { return damaged([](Zip& z) { z.bytes[z.central[1]] = 'Q'; }); },
-                 &zx_m_cdbroken, ""});
+                 &e_cd, ""});
     c.push_back({"central name past the directory",
                  [] { return damaged([](Zip& z) { z.p16(z.central[1] + 28, 200); }); },
-                 &zx_m_cdbroken, ""});
+                 &e_cd, ""});
     c.push_back({"central extra with id 1",
                  [] {
                      std::vector<ZEntry> e = two_packets();
@@ -263,7 +263,7 @@ std::vector<BadZip> bad_zips() {
                          8);
                      return build(e);
                  },
-                 &zx_m_zip64, e1});
+                 &e_zip64, e1});
     c.push_back({"central extra item past the field",
                  [] {
                      std::vector<ZEntry> e = two_packets();
@@ -273,33 +273,33 @@ std::vector<BadZip> bad_zips() {
                          8);
                      return build(e);
                  },
-                 &zx_m_cdbroken, e1});
+                 &e_cd, e1});
     c.push_back({"central extra with 3 bytes left over",
                  [] {
                      std::vector<ZEntry> e = two_packets();
                      e[1].central_extra = std::string("\x55\x54\x00\x00xyz", 7);
                      return build(e);
                  },
-                 &zx_m_cdbroken, e2});
+                 &e_cd, e2});
     for (uint16_t bit : {0x0001, 0x0040, 0x2000}) {
         c.push_back({"encrypted (central flag)",
                      [bit] { return damaged([bit](Zip& z) { z.p16(z.central[0] + 8, bit); }); },
-                     &zx_m_encrypted, e1});
+                     &e_enc, e1});
     }
     c.push_back({"method 12", [] { return damaged([](Zip& z) { z.p16(z.central[0] + 10, 12); }); },
-                 &zx_m_method, e1});
+                 &e_method, e1});
     c.push_back({"central compressed size 0xFFFFFFFF",
                  [] { return damaged([](Zip& z) { z.p32(z.central[0] + 20, 0xFFFFFFFF); }); },
-                 &zx_m_zip64, e1});
+                 &e_zip64, e1});
     c.push_back({"local offset 0xFFFFFFFF",
                  [] { return damaged([](Zip& z) { z.p32(z.central[1] + 42, 0xFFFFFFFF); }); },
-                 &zx_m_zip64, e2});
+                 &e_zip64, e2});
     c.push_back({"disk start 1",
                  [] { return damaged([](Zip& z) { z.p16(z.central[1] + 34, 1); }); },
-                 &zx_m_multipart, e2});
+                 &e_multi, e2});
     c.push_back({"entry over 64 MiB",
                  [] { return damaged([](Zip& z) { z.p32(z.central[0] + 24, 67108865); }); },
-                 &zx_m_entrysize, e1});
+                 &e_size, e1});
     c.push_back({"total over 256 MiB",
                  [] {
                      std::vector<ZEntry> e;
@@ -311,14 +311,14 @@ std::vector<BadZip> bad_zips() {
                          },
                          e);
                  },
-                 &zx_m_entrysize, "p4.pkt"});
+                 &e_size, "p4.pkt"});
     c.push_back({"stored with mismatching sizes",
                  [] {
                      std::vector<ZEntry> e = two_packets();
                      e[1].method = 0;
                      return damaged([](Zip& z) { z.p32(z.central[1] + 24, 3); }, e);
                  },
-                 &zx_m_storedsize, e2});
+                 &e_stored, e2});
     for (const char* bad : {"../x.pkt", "sub/x.pkt", "sub\\x.pkt", "x y.pkt", ".pkt", "c:x.pkt",
                             "a..pkt", "\xe4.pkt", ""}) {
         std::string n = bad;
@@ -326,68 +326,68 @@ std::vector<BadZip> bad_zips() {
                      [n] {
                          return build({{"ok.pkt", "1"}, {n, "2"}});
                      },
-                     &zx_m_name, nullptr});
+                     &unzip_e_name, nullptr});
     }
     c.push_back({"63-character name",
                  [] {
                      return build({{std::string(59, 'n') + ".pkt", "2"}});
                  },
-                 &zx_m_name, nullptr});
+                 &unzip_e_name, nullptr});
     c.push_back(
         {"local header after the directory",
          [] { return damaged([](Zip& z) { z.p32(z.central[1] + 42, z.central[0] - 10); }); },
-         &zx_m_outside, e2});
+         &unzip_e_range, e2});
     c.push_back({"local signature wrong",
-                 [] { return damaged([](Zip& z) { z.bytes[z.local[1] + 1] = 'Q'; }); }, &zx_m_local,
+                 [] { return damaged([](Zip& z) { z.bytes[z.local[1] + 1] = 'Q'; }); }, &e_local,
                  e2});
     c.push_back({"local method differs",
-                 [] { return damaged([](Zip& z) { z.p16(z.local[0] + 8, 0); }); }, &zx_m_local,
+                 [] { return damaged([](Zip& z) { z.p16(z.local[0] + 8, 0); }); }, &e_local,
                  e1});
     c.push_back({"encrypted (local flag)",
-                 [] { return damaged([](Zip& z) { z.p16(z.local[0] + 6, 1); }); }, &zx_m_encrypted,
+                 [] { return damaged([](Zip& z) { z.p16(z.local[0] + 6, 1); }); }, &e_enc,
                  e1});
     c.push_back({"local name length differs",
-                 [] { return damaged([](Zip& z) { z.p16(z.local[0] + 26, 11); }); }, &zx_m_local,
+                 [] { return damaged([](Zip& z) { z.p16(z.local[0] + 26, 11); }); }, &e_local,
                  e1});
     c.push_back({"local extra past the directory",
                  [] { return damaged([](Zip& z) { z.p16(z.local[1] + 28, 60000); }); },
-                 &zx_m_outside, e2});
+                 &unzip_e_range, e2});
     c.push_back({"local extra with id 1",
                  [] {
                      std::vector<ZEntry> e = two_packets();
                      e[1].local_extra = std::string("\x01\x00\x00\x00", 4);
                      return build(e);
                  },
-                 &zx_m_zip64, e2});
+                 &e_zip64, e2});
     c.push_back({"local extra malformed",
                  [] {
                      std::vector<ZEntry> e = two_packets();
                      e[1].local_extra = std::string("\x55\x54", 2);
                      return build(e);
                  },
-                 &zx_m_local, e2});
+                 &e_local, e2});
     c.push_back({"local size 0xFFFFFFFF",
                  [] { return damaged([](Zip& z) { z.p32(z.local[0] + 22, 0xFFFFFFFF); }); },
-                 &zx_m_zip64, e1});
+                 &e_zip64, e1});
     c.push_back({"data past the directory",
                  [] { return damaged([](Zip& z) { z.p32(z.central[1] + 20, 500); }); },
-                 &zx_m_outside, e2});
+                 &unzip_e_range, e2});
     c.push_back({"local name differs",
                  [] { return damaged([](Zip& z) { z.bytes[z.local[1] + 30] = 'X'; }); },
-                 &zx_m_local, e2});
+                 &e_local, e2});
     c.push_back({"duplicate name in another case",
                  [] {
                      return build({{"a.pkt", "1"}, {"A.PKT", "2"}});
                  },
-                 &zx_m_dupname, "A.PKT"});
+                 &e_dup, "A.PKT"});
     c.push_back({"deflate data broken",
                  [] { return damaged([](Zip& z) { z.bytes[z.local[1] + 42] = 0x07; }); },
-                 &zx_m_deflate, e2});
+                 &e_inflate, e2});
     c.push_back({"wrong length after unpacking",
-                 [] { return damaged([](Zip& z) { z.p32(z.central[1] + 24, 14); }); }, &zx_m_length,
+                 [] { return damaged([](Zip& z) { z.p32(z.central[1] + 24, 14); }); }, &e_len,
                  e2});
     c.push_back({"CRC-32 wrong in the second packet",
-                 [] { return damaged([](Zip& z) { z.bytes[z.central[1] + 16] ^= 1; }); }, &zx_m_crc,
+                 [] { return damaged([](Zip& z) { z.bytes[z.central[1] + 16] ^= 1; }); }, &e_crc,
                  e2});
     c.push_back({"CRC-32 wrong in a stored packet",
                  [] {
@@ -395,7 +395,7 @@ std::vector<BadZip> bad_zips() {
                      e[1].method = 0;
                      return damaged([](Zip& z) { z.bytes[z.local[1] + 30 + 12] ^= 1; }, e);
                  },
-                 &zx_m_crc, e2});
+                 &e_crc, e2});
     return c;
 }
 
@@ -419,7 +419,7 @@ TEST_F(Unzip, EntryNameIsShownPrintable) {
     ZipResult r;
     Zip z = build({{std::string("bad\x01name\xe4") + std::string(80, 'x'), "1"}});
     ASSERT_EQ(extract(z.bytes, d.path(), r), 1);
-    EXPECT_STREQ(r.zx_err, zx_m_name);
+    EXPECT_STREQ(r.zx_err, unzip_e_name);
     EXPECT_EQ(r.zx_entry, "bad?name?" + std::string(54, 'x'));
 }
 
@@ -442,7 +442,7 @@ TEST_F(Unzip, ExistingFileIsAWriteErrorAndIsKept) {
     ZipResult r;
     Zip z = build(two_packets());
     ASSERT_EQ(extract(z.bytes, d.path(), r), 1);
-    EXPECT_STREQ(r.zx_err, zx_m_write);
+    EXPECT_STREQ(r.zx_err, unzip_e_write);
     EXPECT_EQ(r.zx_entry, "0000abce.pkt");
     EXPECT_EQ(dir_names(d.path()), std::vector<std::string>{"0000abce.pkt"});
     EXPECT_EQ(wptest::read_file(d.file("0000abce.pkt")), "already here");
@@ -456,7 +456,7 @@ TEST_F(Unzip, FailedWriteRemovesEverything) {
     int rc = extract(z.bytes, d.path(), r);
     pf_fault_write_after(0);
     ASSERT_EQ(rc, 1);
-    EXPECT_STREQ(r.zx_err, zx_m_write);
+    EXPECT_STREQ(r.zx_err, unzip_e_write);
     EXPECT_TRUE(dir_names(d.path()).empty());
 }
 
@@ -480,7 +480,7 @@ TEST_F(Unzip, FileLevelReasons) {
     TempDir d;
     ZipResult r;
     EXPECT_EQ(zip_extract(d.file("missing.zip").c_str(), d.path().c_str(), r), 1);
-    EXPECT_STREQ(r.zx_err, zx_m_unreadable);
+    EXPECT_STREQ(r.zx_err, e_open);
     EXPECT_EQ(r.zx_entry, "");
     Zip z = build(two_packets());
     wptest::write_file(d.file("b.su0"), z.bytes);
@@ -495,7 +495,7 @@ TEST_F(Unzip, FileLevelReasons) {
     pf_set_end(h);
     pf_close(h);
     EXPECT_EQ(zip_extract(big.c_str(), out.path().c_str(), r), 1);
-    EXPECT_STREQ(r.zx_err, zx_m_toolarge);
+    EXPECT_STREQ(r.zx_err, e_big);
 }
 
 TEST_F(Unzip, OutsideToolsBundles) {
