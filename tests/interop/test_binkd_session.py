@@ -15,8 +15,8 @@ from binkd_boss import BINKD, Boss, Checker, Point, read, scratch, write  # noqa
 BIG = 100 * 1024 * 1024
 
 
-def big_payload(seed):
-    block = bytes((i * seed + 17) % 251 for i in range(65536))
+def big_payload(rng_start):
+    block = bytes((i * rng_start + 17) % 251 for i in range(65536))
     return block * (BIG // len(block))
 
 

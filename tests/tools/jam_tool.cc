@@ -149,15 +149,15 @@ int cmd_append(int argc, char** argv) {
 int cmd_loop(const char* base, const char* logfile, const char* tag) {
     pf_file log = f_open_always(logfile);
     if (log == PF_INVALID) return 2;
-    uint32_t seed = static_cast<uint32_t>(pf_getpid());
+    uint32_t rng_start = static_cast<uint32_t>(pf_getpid());
     for (unsigned long i = 0;; ++i) {
-        seed = seed * 1103515245u + 12345u;
+        rng_start = rng_start * 1103515245u + 12345u;
         char id[96];
         snprintf(id, sizeof id, "%s-%lu", tag, i);
         // Sizes vary so that kills land in texts, headers and subfields alike.
         std::string text = std::string("Text of ") + id + "\r";
-        text.append((seed >> 8) % 1000, 'x');
-        std::string to(1 + (seed >> 20) % 40, 'R');
+        text.append((rng_start >> 8) % 1000, 'x');
+        std::string to(1 + (rng_start >> 20) % 40, 'R');
         char msgid[128];
         snprintf(msgid, sizeof msgid, "2:280/5555.1 %08lx %s", i, id);
         uint32_t num;

@@ -31,11 +31,11 @@ std::vector<uint8_t> zdeflate(const std::vector<uint8_t>& data, int level, int s
 }
 
 // Echomail-like text: kludges, quoted lines, SEEN-BY, CR line ends.
-std::vector<uint8_t> packet_text(size_t n, uint32_t seed) {
+std::vector<uint8_t> packet_text(size_t n, uint32_t rng_start) {
     static const char* words[] = {"the",   "point",      "boss",  "echo",    "mail",   "SEEN-BY:",
                                   "1/100", "2:240",      "Hello", "toss",    "bundle", "\x01MSGID:",
                                   "---",   " * Origin:", "re:",   "netmail", "JAM",    "packet"};
-    std::mt19937 rng(seed);
+    std::mt19937 rng(rng_start);
     std::vector<uint8_t> out;
     while (out.size() < n) {
         const char* w = words[rng() % (sizeof words / sizeof words[0])];
@@ -46,8 +46,8 @@ std::vector<uint8_t> packet_text(size_t n, uint32_t seed) {
     return out;
 }
 
-std::vector<uint8_t> random_bytes(size_t n, uint32_t seed) {
-    std::mt19937 rng(seed);
+std::vector<uint8_t> random_bytes(size_t n, uint32_t rng_start) {
+    std::mt19937 rng(rng_start);
     std::vector<uint8_t> out(n);
     for (auto& b : out) b = static_cast<uint8_t>(rng());
     return out;

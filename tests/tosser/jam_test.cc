@@ -634,9 +634,9 @@ TEST_F(JamTest, ByteLockHeldByAnotherProcess) {
 TEST_F(JamTest, SurvivesSigkillAtRandomInstants) {
     const std::string b = path();
     const std::string logfile = dir.file("appended.log");
-    const unsigned seed = std::random_device{}();
-    SCOPED_TRACE("seed " + std::to_string(seed));
-    std::mt19937 rng(seed);
+    const unsigned rng_start = std::random_device{}();
+    SCOPED_TRACE("rng_start " + std::to_string(rng_start));
+    std::mt19937 rng(rng_start);
     for (int round = 0; round < 50; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         {
