@@ -68,30 +68,43 @@ def main():
         p.wait()
         return p.returncode
 
+    delivered = {}  # MSGID -> times handed to the boss by the simulated mailer
+
     def check(label):
+        """Checks the invariant, then plays the mailer: everything announced
+        goes to the boss (bundles truncated, packets deleted, flow file
+        settled), as a poll between two exports would do."""
         unsent, sent = set(), set()
         for base in ["netmail"] + [a.lower() for a in AREAS]:
             ref = jamread.read_base(os.path.join(msg, base))
             for h in ref["headers"]:
                 mid = jamread.subfield(h, 4).decode()
                 (sent if h["Attribute"] & SENT else unsent).add(mid)
-        placed = {}
-        files = [p for _, p in ftnpkt.flow_lines(os.path.join(out, "000300d2.flo"))]
+        flo = os.path.join(out, "000300d2.flo")
+        files = [p for _, p in ftnpkt.flow_lines(flo)]
         if os.path.exists(os.path.join(out, "000300d2.out")):
             files.append(os.path.join(out, "000300d2.out"))
         for path in files:
+            if not path.endswith(".pkt") and not path.endswith(".out") and os.path.getsize(path) and \
+                    subprocess.run(["unzip", "-tq", path], capture_output=True).returncode != 0:
+                raise SystemExit("FAIL %s: unzip -t refuses %s" % (label, path))
             for _, data in ftnpkt.packets_of_file(path):
                 for m in ftnpkt.read_packet(data)[1]:
                     mid = m["msgid"].decode()
-                    placed[mid] = placed.get(mid, 0) + 1
-        lost = [m for m in written if m not in unsent and placed.get(m, 0) == 0]
+                    delivered[mid] = delivered.get(mid, 0) + 1
+            if path.endswith(".pkt") or path.endswith(".out"):
+                os.remove(path)
+            else:
+                open(path, "wb").close()
+        if os.path.exists(flo):
+            os.remove(flo)
+        lost = [m for m in written if m not in unsent and delivered.get(m, 0) == 0]
         if lost:
             raise SystemExit("FAIL %s: %d messages lost, e.g. %s" % (label, len(lost), lost[:3]))
         missing = written - unsent - sent
         if missing:
             raise SystemExit("FAIL %s: %d messages vanished from the bases" % (label, len(missing)))
-        dupes = sum(1 for m, n in placed.items() if n > 1 or m in unsent)
-        return dupes
+        return sum(1 for m, n in delivered.items() if n > 1 or m in unsent)
 
     add_messages()
     t0 = time.monotonic()
@@ -116,20 +129,17 @@ def main():
         kills += code == -signal.SIGKILL
         max_dupes = max(max_dupes, check("after kill %d" % round_no))
     # A run takes at most 8192 messages per boss; the rest follow in later runs.
-    for _ in range(10):
-        if scan() != 0:
-            raise SystemExit("FAIL: a final export did not end with 0")
-    dupes = check("final runs")
+    for i in range(10):
+        code = scan()
+        if code != 0:
+            raise SystemExit("FAIL: final export %d ended with %d" % (i, code))
+        dupes = check("final run %d" % i)
     unsent = 0
     for base in ["netmail"] + [a.lower() for a in AREAS]:
         unsent += sum(1 for h in jamread.read_base(os.path.join(msg, base))["headers"]
                       if not h["Attribute"] & SENT)
     if unsent:
         raise SystemExit("FAIL: %d messages still unsent after a complete run" % unsent)
-    for path in [p for _, p in ftnpkt.flow_lines(os.path.join(out, "000300d2.flo"))]:
-        if not path.endswith(".pkt") and \
-                subprocess.run(["unzip", "-tq", path], capture_output=True).returncode != 0:
-            raise SystemExit("FAIL: unzip -t refuses " + path)
     print("%d messages, %d kills landed in a run (of 30), duplicates at most %d after a kill, "
           "%d in the end; runs took %.3f to %.3f s" % (len(written), kills, max_dupes, dupes,
                                                     min(durations), max(durations)))
