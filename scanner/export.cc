@@ -49,30 +49,28 @@ void scan_area(ScanState& st, const char* path, const char* tag, int kind) {
         return;
     }
     int64_t size = f_size(jhr);
-    std::vector<uint8_t> copy;
     bool damaged = false;
     if (size < static_cast<int64_t>(JHI_SIZE)) {
         jam_unlock(jhr);
         f_close(jhr);
         return;
     }
+    Buf& copy = st.jhr;
+    copy.B_LEN = 0;
     if (static_cast<uint64_t>(size) > JHR_MAX) {
         damaged = true;
+    } else if (!buf_need(copy, static_cast<uint64_t>(size))) {
+        jam_unlock(jhr);
+        f_close(jhr);
+        ++st.c.sc_err;
+        return;
     } else {
-        copy.resize(static_cast<size_t>(size));
-        size_t got = 0;
-        if (f_seek(jhr, 0, PfSeek::Begin) == 0) {
-            while (got < copy.size()) {
-                size_t r = f_read(jhr, copy.data() + got, copy.size() - got);
-                if (r == 0) break;
-                got += r;
-            }
-        }
-        damaged = got != copy.size();
+        copy.B_LEN = static_cast<uint64_t>(size);
+        damaged = pf_pread(jhr, copy.B_PTR, static_cast<size_t>(size), 0) != size;
     }
     jam_unlock(jhr);
     f_close(jhr);
-    if (!damaged && get_le32(copy.data()) != JAM_SIGNATURE) damaged = true;
+    if (!damaged && get_le32(copy.B_PTR) != JAM_SIGNATURE) damaged = true;
 
     auto owned = std::make_unique<std::string>(path);
     st.base_path = owned.get();
@@ -87,10 +85,10 @@ void scan_area(ScanState& st, const char* path, const char* tag, int kind) {
     if (st.jdt_size < 0) st.jdt_size = 0;
 
     uint64_t off = JHI_SIZE;
-    while (!damaged && off + JMH_SIZE <= copy.size()) {
-        const uint8_t* h = copy.data() + off;
+    while (!damaged && off + JMH_SIZE <= copy.B_LEN) {
+        const uint8_t* h = copy.B_PTR + off;
         uint32_t subflen = get_le32(h + JMH_SUBFIELDLEN);
-        if (get_le32(h) != JAM_SIGNATURE || off + JMH_SIZE + subflen > copy.size()) {
+        if (get_le32(h) != JAM_SIGNATURE || off + JMH_SIZE + subflen > copy.B_LEN) {
             damaged = true;
             break;
         }
@@ -297,6 +295,7 @@ unsigned scan_all(ScanState& st, int scan_only) {
     buf_free(st.pkt_echo);
     buf_free(st.zipbuf);
     buf_free(st.text);
+    buf_free(st.jhr);
     if (st.c.sc_locked > 0) return EXIT_LOCK;
     if (st.c.sc_err > 0) return EXIT_PROTO;
     if (st.c.sc_busy > 0) return EXIT_BUSY;

@@ -51,6 +51,7 @@ struct ScanState {
     std::string pktpwd, system;
     uint64_t n_net = 0, n_echo = 0;
     Buf pkt_net, pkt_echo, zipbuf;
+    Buf jhr;  // the current base's .jhr copy; its memory is reused for the next base
     // A window of the current base's .jdt: texts of consecutive messages lie
     // one after the other, so one read serves many of them.
     Buf text;
