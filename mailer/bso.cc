@@ -148,26 +148,41 @@ int bso_lock(BsoLock& lk, const char* base, const char* owner) {
     char path[WP_PATH_MAX];
     str_copy(path, base, 512);
     str_cat(path, ".bsy", sizeof path);
-    pf_file h = pf_open(path, PfAccess::ReadWrite, PfCreate::CreateNew);
-    if (h == PF_INVALID) {
-        Stale s = stale_kind(path);
-        if (s != Stale::No && pf_delete(path) == 0) {
-            log_msg2(s == Stale::Dead ? m_stale_pid : m_stale, path);
-            h = pf_open(path, PfAccess::ReadWrite, PfCreate::CreateNew);
-        }
-    }
-    if (h == PF_INVALID) {
-        log_msg2(m_busy, path);
-        return 1;
-    }
+    char d[21];
+    u64_to_dec(pf_getpid(), d);
     char line[128];
     str_copy(line, owner, 48);
     str_cat(line, " pid ", sizeof line);
-    char d[21];
-    u64_to_dec(pf_getpid(), d);
     str_cat(line, d, sizeof line);
     str_cat(line, "\r\n", sizeof line);
-    f_write(h, line, str_len(line));
+
+    // The busy file appears with its content already in it: it is written
+    // under a name of this process and renamed into place without replacing.
+    // A holder killed at any instant thus leaves a file that names its pid,
+    // which the next caller recognises as stale, never an empty one that
+    // would block the outbound for hours.
+    char tmp[WP_PATH_MAX];
+    str_copy(tmp, path, sizeof tmp);
+    str_cat(tmp, ".", sizeof tmp);
+    str_cat(tmp, d, sizeof tmp);
+    pf_file t = pf_open(tmp, PfAccess::ReadWrite, PfCreate::CreateAlways);
+    bool written = t != PF_INVALID && f_write(t, line, str_len(line)) == 0;
+    pf_close(t);
+    bool taken = written && pf_rename(tmp, path, false) == 0;
+    if (written && !taken) {
+        Stale s = stale_kind(path);
+        if (s != Stale::No && pf_delete(path) == 0) {
+            log_msg2(s == Stale::Dead ? m_stale_pid : m_stale, path);
+            taken = pf_rename(tmp, path, false) == 0;
+        }
+    }
+    if (!taken) pf_delete(tmp);
+    pf_file h = taken ? pf_open(path, PfAccess::ReadWrite, PfCreate::OpenExisting) : PF_INVALID;
+    if (h == PF_INVALID) {
+        if (taken) pf_delete(path);
+        log_msg2(m_busy, path);
+        return 1;
+    }
     lk.h = h;
     str_copy(lk.path, path, sizeof lk.path);
     return 0;

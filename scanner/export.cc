@@ -293,7 +293,6 @@ unsigned scan_all(ScanState& st, int scan_only) {
     }
     buf_free(st.pkt_net);
     buf_free(st.pkt_echo);
-    buf_free(st.zipbuf);
     buf_free(st.text);
     buf_free(st.jhr);
     if (st.c.sc_locked > 0) return EXIT_LOCK;

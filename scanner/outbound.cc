@@ -51,13 +51,15 @@ void uniq_pkt(ScanState& st, uint32_t now, std::string& path, std::string& name)
     st.uniq_last = v;
 }
 
-int write_new(const char* path, const uint8_t* data, uint64_t len) {
+int write_new(const char* path, std::initializer_list<Piece> pieces) {
     pf_file h = pf_open(path, PfAccess::ReadWrite, PfCreate::CreateAlways);
     if (h == PF_INVALID) {
         log_msg2(m_werr, path);
         return 1;
     }
-    bool ok = f_write(h, data, static_cast<size_t>(len)) == 0;
+    bool ok = true;
+    for (const Piece& p : pieces)
+        ok = ok && (p.len == 0 || f_write(h, p.data, static_cast<size_t>(p.len)) == 0);
     f_close(h);
     if (!ok) {
         pf_delete(path);
@@ -67,9 +69,9 @@ int write_new(const char* path, const uint8_t* data, uint64_t len) {
     return 0;
 }
 
-int place_file(ScanState& st, const char* path, const uint8_t* data, uint64_t len) {
+int place_file(ScanState& st, const char* path, std::initializer_list<Piece> pieces) {
     std::string tmp = std::string(path) + ".wp$";
-    if (write_new(tmp.c_str(), data, len) != 0) return 1;
+    if (write_new(tmp.c_str(), pieces) != 0) return 1;
     if (pf_rename(tmp.c_str(), path, false) != 0) {
         pf_delete(tmp.c_str());
         log_msg2(m_werr, path);
@@ -152,10 +154,11 @@ int out_echo(ScanState& st) {
     if (!st.zip) return out_loose(st, st.pkt_echo, st.n_echo);
     std::string pkt_path, entry;
     uniq_pkt(st, static_cast<uint32_t>(unix_now_local()), pkt_path, entry);
-    st.zipbuf.B_LEN = 0;
-    if (!buf_need(st.zipbuf, st.pkt_echo.B_LEN + 256)) return 1;
-    st.zipbuf.B_LEN = zip_store(st.zipbuf.B_PTR, entry.c_str(), st.pkt_echo.B_PTR,
-                                static_cast<size_t>(st.pkt_echo.B_LEN));
+    // The archive is written around the packet, without copying the packet.
+    uint8_t head[30 + 64], tail[68 + 64];
+    size_t tail_len = zip_store_parts(head, tail, entry.c_str(), st.pkt_echo.B_PTR,
+                                      static_cast<size_t>(st.pkt_echo.B_LEN), local_civil_now());
+    uint64_t head_len = 30 + entry.size();
 
     static const char days[] = "sumotuwethfrsa";
     static const char seq[] = "0123456789abcdefghijklmnopqrstuvwxyz";
@@ -181,7 +184,10 @@ int out_echo(ScanState& st) {
         log_msg2(m_wbndfull, st.outdir.c_str());
         return 1;
     }
-    if (place_file(st, path.c_str(), st.zipbuf.B_PTR, st.zipbuf.B_LEN) != 0) return 1;
+    if (place_file(st, path.c_str(),
+                   {Piece{head, head_len}, Piece{st.pkt_echo.B_PTR, st.pkt_echo.B_LEN},
+                    Piece{tail, tail_len}}) != 0)
+        return 1;
     log_written(m_wbnd, path, st.n_echo);
     return st.bso ? flo_add(st, '#', path.c_str()) : 0;
 }

@@ -11,6 +11,7 @@
 // Results: 0 success, 1 failure (logged as "ERROR: file not writable: ...").
 #pragma once
 
+#include <initializer_list>
 #include <string>
 
 #include "scanner/scan_state.h"
@@ -21,11 +22,19 @@ uint64_t finish(Buf& pkt);
 // increasing within the process (st.uniq_last), skipping existing names.
 // Sets path (dir + name) and name ("xxxxxxxx.pkt").
 void uniq_pkt(ScanState& st, uint32_t now, std::string& path, std::string& name);
-// Creates path (replacing an older file), writes all bytes; a partial file is
-// deleted on failure.
-int write_new(const char* path, const uint8_t* data, uint64_t len);
+// A piece of a file's contents.
+struct Piece {
+    const uint8_t* data;
+    uint64_t len;
+};
+// Creates path (replacing an older file), writes all pieces in order; a
+// partial file is deleted on failure.
+int write_new(const char* path, std::initializer_list<Piece> pieces);
 // write_new under path + ".wp$", then renames to path without replacing.
-int place_file(ScanState& st, const char* path, const uint8_t* data, uint64_t len);
+int place_file(ScanState& st, const char* path, std::initializer_list<Piece> pieces);
+inline int place_file(ScanState& st, const char* path, const uint8_t* data, uint64_t len) {
+    return place_file(st, path, {Piece{data, len}});
+}
 // Appends prefix + full path + CR LF to base + ".flo" (after a CR LF when the
 // last line lacks its line end).
 int flo_add(ScanState& st, char prefix, const char* path);

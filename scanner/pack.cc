@@ -21,13 +21,13 @@ bool buf_need(Buf& b, uint64_t k) {
     if (b.B_LEN + k <= b.B_CAP) return true;
     uint64_t cap = b.B_CAP * 2;
     if (cap < b.B_LEN + k + BUF_STEP) cap = b.B_LEN + k + BUF_STEP;
-    auto* p = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(cap)));
+    // realloc keeps the contents; for large blocks it can move the pages
+    // instead of copying them.
+    auto* p = static_cast<uint8_t*>(std::realloc(b.B_PTR, static_cast<size_t>(cap)));
     if (p == nullptr) {
         log_msg(scan_m_nomem);
         return false;
     }
-    if (b.B_LEN > 0) std::memcpy(p, b.B_PTR, static_cast<size_t>(b.B_LEN));
-    std::free(b.B_PTR);
     b.B_PTR = p;
     b.B_CAP = cap;
     return true;

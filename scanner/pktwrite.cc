@@ -1,6 +1,7 @@
 #include "scanner/pktwrite.h"
 
 #include <cstring>
+#include <vector>
 
 #include "core/bytes.h"
 #include "core/fileio.h"
@@ -85,30 +86,27 @@ void pw_header(uint8_t* out, const ftn_addr& orig, const ftn_addr& dest, const c
     pw_header(out, orig, dest, password, local_civil_now());
 }
 
-size_t zip_store(uint8_t* out, const char* name, const uint8_t* data, size_t size,
-                 const Civil& now) {
+size_t zip_store_parts(uint8_t* head, uint8_t* tail, const char* name, const uint8_t* data,
+                       size_t size, const Civil& now) {
     uint16_t n = static_cast<uint16_t>(str_len(name));
     uint16_t dos_time = static_cast<uint16_t>(now.hour * 2048 + now.minute * 32 + now.second / 2);
     uint16_t dos_date = static_cast<uint16_t>((now.year - 1980) * 512 + now.month * 32 + now.day);
     uint32_t crc = ~crc_update(data, size, 0xFFFFFFFFu);
     uint32_t sz = static_cast<uint32_t>(size);
-    uint8_t* p = out;
-    put_le32(p, 0x04034B50);
-    put_le16(p + 4, 10);
-    put_le16(p + 6, 0);
-    put_le16(p + 8, 0);
-    put_le16(p + 10, dos_time);
-    put_le16(p + 12, dos_date);
-    put_le32(p + 14, crc);
-    put_le32(p + 18, sz);
-    put_le32(p + 22, sz);
-    put_le16(p + 26, n);
-    put_le16(p + 28, 0);
-    std::memcpy(p + 30, name, n);
-    p += 30 + n;
-    if (size > 0) std::memcpy(p, data, size);
-    p += size;
-    uint32_t cd_offset = static_cast<uint32_t>(p - out);
+    put_le32(head, 0x04034B50);
+    put_le16(head + 4, 10);
+    put_le16(head + 6, 0);
+    put_le16(head + 8, 0);
+    put_le16(head + 10, dos_time);
+    put_le16(head + 12, dos_date);
+    put_le32(head + 14, crc);
+    put_le32(head + 18, sz);
+    put_le32(head + 22, sz);
+    put_le16(head + 26, n);
+    put_le16(head + 28, 0);
+    std::memcpy(head + 30, name, n);
+    uint32_t cd_offset = 30u + n + sz;
+    uint8_t* p = tail;
     put_le32(p, 0x02014B50);
     put_le16(p + 4, 20);
     put_le16(p + 6, 10);
@@ -136,8 +134,17 @@ size_t zip_store(uint8_t* out, const char* name, const uint8_t* data, size_t siz
     put_le32(p + 12, 46u + n);
     put_le32(p + 16, cd_offset);
     put_le16(p + 20, 0);
-    p += 22;
-    return static_cast<size_t>(p - out);
+    return 68u + n;
+}
+
+size_t zip_store(uint8_t* out, const char* name, const uint8_t* data, size_t size,
+                 const Civil& now) {
+    size_t n = str_len(name);
+    std::vector<uint8_t> tail(68 + n);
+    size_t tail_len = zip_store_parts(out, tail.data(), name, data, size, now);
+    if (size > 0) std::memcpy(out + 30 + n, data, size);
+    std::memcpy(out + 30 + n + size, tail.data(), tail_len);
+    return 30 + n + size + tail_len;
 }
 
 size_t zip_store(uint8_t* out, const char* name, const uint8_t* data, size_t size) {

@@ -37,5 +37,10 @@ void pw_header(uint8_t* out, const ftn_addr& orig, const ftn_addr& dest, const c
 size_t zip_store(uint8_t* out, const char* name, const uint8_t* data, size_t size,
                  const Civil& now);
 size_t zip_store(uint8_t* out, const char* name, const uint8_t* data, size_t size);
+// The same archive in three parts, for writing without copying the packet:
+// head (30 + n bytes: local header and name), the packet itself, and tail
+// (68 + n bytes: central directory and end record). Returns the tail's length.
+size_t zip_store_parts(uint8_t* head, uint8_t* tail, const char* name, const uint8_t* data,
+                       size_t size, const Civil& now);
 // The local time now as Civil.
 Civil local_civil_now();

@@ -50,7 +50,7 @@ struct ScanState {
     bool bso = true, zip = false, path_line = false;
     std::string pktpwd, system;
     uint64_t n_net = 0, n_echo = 0;
-    Buf pkt_net, pkt_echo, zipbuf;
+    Buf pkt_net, pkt_echo;
     Buf jhr;  // the current base's .jhr copy; its memory is reused for the next base
     // A window of the current base's .jdt: texts of consecutive messages lie
     // one after the other, so one read serves many of them.
