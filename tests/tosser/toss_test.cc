@@ -222,6 +222,21 @@ TEST(Toss, MixedInboundIsHandledFileByFile) {
     EXPECT_EQ(read_base(pt.msg + "/fidotest").size(), 2u);
 }
 
+TEST(Toss, NameCollisionsInTossedGetNumbers) {
+    Point pt;
+    pt.config("");
+    for (int i = 0; i < 3; ++i) {
+        pt.put("a.pkt",
+               make_pkt(kBoss, kPoint, "PW", {echo("FIDO.TEST", "2:240/1 " + std::to_string(i))}));
+        auto r = pt.toss();
+        EXPECT_EQ(r.code, 0) << r.out;
+        std::string want = pt.in + "/tossed/a.pkt" + (i == 0 ? "" : "." + std::to_string(i));
+        EXPECT_TRUE(has_line(r.out, "Packet saved to: " + want)) << r.out;
+    }
+    EXPECT_EQ(pt.inbound("/tossed"), (std::vector<std::string>{"a.pkt", "a.pkt.1", "a.pkt.2"}));
+    EXPECT_EQ(read_base(pt.msg + "/fidotest").size(), 3u);
+}
+
 TEST(Toss, SharedInboundIsTossedOnce) {
     Point pt;
     pt.config("", "[boss fido]\n[boss fsx]\naddress=21:1/100.3\nboss_address=21:1/100\n");
