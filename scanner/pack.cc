@@ -180,16 +180,16 @@ const uint8_t* sf_get(const ScanState& st, uint16_t id, uint32_t* len) {
 
 int has_origin(const uint8_t* text, size_t len) {
     int flags = 0;
-    size_t i = 0;
-    while (i <= len) {
-        size_t e = i;
-        while (e < len && text[e] != '\r') ++e;
-        size_t n = e - i;
-        if (n >= 11 && std::memcmp(text + i, " * Origin: ", 11) == 0) flags |= 1;
-        if (n >= 3 && std::memcmp(text + i, "---", 3) == 0 && (n == 3 || text[i + 3] == ' '))
-            flags |= 2;
-        if (e >= len) break;
-        i = e + 1;
+    const uint8_t* p = text;
+    const uint8_t* end = text + len;
+    for (;;) {
+        const void* cr = std::memchr(p, '\r', static_cast<size_t>(end - p));
+        const uint8_t* e = cr ? static_cast<const uint8_t*>(cr) : end;
+        size_t n = static_cast<size_t>(e - p);
+        if (n >= 11 && std::memcmp(p, " * Origin: ", 11) == 0) flags |= 1;
+        if (n >= 3 && std::memcmp(p, "---", 3) == 0 && (n == 3 || p[3] == ' ')) flags |= 2;
+        if (e == end) break;
+        p = e + 1;
     }
     return flags;
 }
