@@ -19,6 +19,7 @@ import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import ftnpkt  # noqa: E402
+from crashmail import crashmail_prefs, crashmail_toss  # noqa: E402
 import jamread  # noqa: E402
 from binkd_boss import BINKD, Boss, Checker, Point, scratch, write  # noqa: E402
 
@@ -95,34 +96,11 @@ def main():
         # crashmail as the boss's tosser files what binkd received.
         if shutil.which("crashmail"):
             cm = os.path.join(root, "cm")
-            for sub in ("in", "out", "tmp", "msg", "pk"):
-                os.makedirs(os.path.join(cm, sub))
-            prefs = os.path.join(cm, "prefs")
-            write(prefs, ("""SYSOP "Boss Op"
-LOGFILE "{d}/log"
-DUPEFILE "{d}/dupes" 200
-INBOUND "{d}/in"
-OUTBOUND "{d}/out"
-TEMPDIR "{d}/tmp"
-CREATEPKTDIR "{d}/tmp"
-PACKETDIR "{d}/pk"
-STATSFILE "{d}/stats"
-NOROUTE
-IMPORTSEENBY
-PACKER "ZIP" "/usr/bin/zip -j %a %f" "/usr/bin/unzip -j -o %a" "PK"
-AKA 2:240/1
-DOMAIN "FidoNet"
-NODE 2:240/1.7 "ZIP" "" AUTOADD
-NETMAIL "NETMAIL" 2:240/1 JAM "{d}/msg/netmail"
-AREA "BAD" 2:240/1 JAM "{d}/msg/bad"
-AREA "FIDO.TEST" 2:240/1 JAM "{d}/msg/fidotest"
-EXPORT 2:240/1.7
-""".format(d=cm)).encode())
+            prefs = crashmail_prefs(cm, "2:240/1", "2:240/1.7", ["FIDO.TEST"])
             for f in os.listdir(boss.inbound):
                 shutil.copy(os.path.join(boss.inbound, f), os.path.join(cm, "in"))
-            subprocess.run(["crashmail", "SETTINGS", prefs, "TOSSDIR", os.path.join(cm, "in"),
-                            "NOSECURITY"], capture_output=True, cwd=cm)
-            echo = jamread.read_base(os.path.join(cm, "msg", "fidotest"))["headers"]
+            crashmail_toss(prefs, cm)
+            echo = jamread.read_base(os.path.join(cm, "msg", "fido.test"))["headers"]
             net = jamread.read_base(os.path.join(cm, "msg", "netmail"))["headers"]
             c.check([jamread.subfield(h, 6) for h in echo] == [b"Point news"],
                     "crashmail filed the point's echomail")
