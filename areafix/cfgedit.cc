@@ -5,8 +5,7 @@
 
 namespace {
 
-constexpr size_t CF_READ_LIMIT = 16383;  // files this long or longer are not edited
-constexpr size_t CF_NAME = 63;           // names, keys and tokens keep 62 characters
+constexpr size_t CF_NAME = 63;  // names, keys and tokens keep 62 characters
 
 enum class LineKind { Empty, Header, Setting, Other };
 
@@ -85,43 +84,6 @@ const char* line_end_style(const std::string& t) {
 }
 
 }  // namespace
-
-int cf_read(const char* cfg_path, std::string& text) {
-    pf_file h = f_open_read(cfg_path);
-    if (h == PF_INVALID) return 1;
-    int64_t size = f_size(h);
-    if (size < 0 || size >= static_cast<int64_t>(CF_READ_LIMIT)) {
-        f_close(h);
-        return 1;
-    }
-    text.assign(static_cast<size_t>(size), '\0');
-    size_t got = 0;
-    while (got < text.size()) {
-        size_t r = f_read(h, &text[got], text.size() - got);
-        if (r == 0) break;
-        got += r;
-    }
-    f_close(h);
-    if (got != text.size()) return 1;
-    return 0;
-}
-
-int cf_write(const char* cfg_path, const std::string& text) {
-    PfStat st = pf_stat(cfg_path);
-    if (!st.exists || st.is_dir) return 1;  // never create a vanished file
-    char tmp[WP_PATH_MAX];
-    str_copy(tmp, cfg_path, sizeof tmp);
-    str_cat(tmp, ".wptmp", sizeof tmp);
-    if (str_len(tmp) != str_len(cfg_path) + 6) return 1;  // path too long for the suffix
-    pf_file h = pf_open(tmp, PfAccess::ReadWrite, PfCreate::CreateAlways);
-    if (h == PF_INVALID) return 1;
-    bool ok = f_write(h, text.data(), text.size()) == 0 && pf_sync(h) == 0;
-    f_close(h);
-    if (ok) ok = pf_chmod(tmp, st.mode) == 0;
-    if (ok) ok = pf_rename(tmp, cfg_path, true) == 0;
-    if (!ok) pf_delete(tmp);
-    return ok ? 0 : 1;
-}
 
 int af_cfg_add_area(const char* cfg_path, const char* section, const char* tag, const char* path) {
     std::string t;

@@ -14,6 +14,8 @@
 #include <cstddef>
 #include <string>
 
+#include "config/cfgwrite.h"  // cf_read, cf_write
+
 constexpr size_t CF_MAX = 18432;
 
 // Adds "echoarea=TAG path" to the named section (nullptr or "" = the global
@@ -29,10 +31,3 @@ int af_cfg_del_area(const char* cfg_path, const char* tag);
 // File-name form of a tag or section name: A-Z lowered, a-z 0-9 - . _ kept,
 // everything else "_", at most 60 characters, "_" when empty. out: 61 bytes.
 void af_lc_tag(char* out, const char* name);
-
-// Reads the whole configuration file; 0 on success, 1 when it cannot be read
-// or is 16383 bytes or longer.
-int cf_read(const char* cfg_path, std::string& text);
-// Replaces the file's contents by text; 0 on success, 1 on failure (the old
-// file then stays as it was). The file must still exist.
-int cf_write(const char* cfg_path, const std::string& text);

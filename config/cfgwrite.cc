@@ -1,0 +1,502 @@
+#include "config/cfgwrite.h"
+
+#include "core/fileio.h"
+#include "platform/platform.h"
+
+const char* const st_keys[SK_COUNT] = {
+    "address",    "boss_address", "boss_host",        "boss_port", "cram",     "inbound",
+    "outbound",   "netmail",      "netname",          "autopoll",  "password", "areafix_name",
+    "autocreate", "movebad",      "areafix_password", "sysop",     "system",
+};
+
+namespace {
+
+enum class LineKind { Empty, Comment, Header, Key };
+
+// One line of the text: [begin, end) with end after its LF (the last line may
+// lack it); indent is the position of its first byte that is not a blank or
+// a tab.
+struct CLine {
+    size_t begin, end, indent;
+    LineKind kind;
+};
+
+bool blank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+CLine cl_next(const std::string& t, size_t begin) {
+    CLine l{};
+    l.begin = begin;
+    size_t lf = t.find('\n', begin);
+    l.end = lf == std::string::npos ? t.size() : lf + 1;
+    size_t p = begin;
+    while (p < l.end && blank(t[p])) ++p;
+    l.indent = p;
+    if (p == l.end || t[p] == '\r' || t[p] == '\n')
+        l.kind = LineKind::Empty;
+    else if (t[p] == '[')
+        l.kind = LineKind::Header;
+    else if (t[p] == '#' || t[p] == ';')
+        l.kind = LineKind::Comment;
+    else
+        l.kind = LineKind::Key;
+    return l;
+}
+
+char lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
+
+// When the key line l is a line of `key` (any case, optional blanks or tabs,
+// then "="), the position after the "="; else 0 (never a valid answer, as the
+// key is not empty).
+size_t key_match(const std::string& t, const CLine& l, const char* key) {
+    if (l.kind != LineKind::Key) return 0;
+    size_t p = l.indent;
+    for (const char* k = key; *k != '\0'; ++k, ++p)
+        if (p >= l.end || lower(t[p]) != lower(*k)) return 0;
+    while (p < l.end && blank(t[p])) ++p;
+    if (p >= l.end || t[p] != '=') return 0;
+    return p + 1;
+}
+
+// The value of a key line from the position after its "=": leading blanks
+// and tabs, trailing blanks, tabs, CR and LF removed, at most 255 bytes.
+void line_value(const std::string& t, const CLine& l, size_t v, char* out) {
+    while (v < l.end && blank(t[v])) ++v;
+    size_t e = l.end;
+    while (e > v && (blank(t[e - 1]) || t[e - 1] == '\r' || t[e - 1] == '\n')) --e;
+    size_t n = e - v < CFG_STR - 1 ? e - v : CFG_STR - 1;
+    for (size_t i = 0; i < n; ++i) out[i] = t[v + i];
+    out[n] = '\0';
+}
+
+// Section name of a header line: after "[" and blanks an optional "boss " or
+// "link " (any case) and more blanks, then up to "]", a blank, CR or LF.
+void header_name(const std::string& t, const CLine& l, char* out) {
+    size_t p = l.indent + 1;
+    while (p < l.end && t[p] == ' ') ++p;
+    if (l.end - p >= 5) {
+        char w[5] = {t[p], t[p + 1], t[p + 2], t[p + 3], '\0'};
+        if ((str_icmp(w, "boss") == 0 || str_icmp(w, "link") == 0) && t[p + 4] == ' ') {
+            p += 4;
+            while (p < l.end && t[p] == ' ') ++p;
+        }
+    }
+    size_t n = 0;
+    while (p < l.end && t[p] != ']' && t[p] != ' ' && t[p] != '\r' && t[p] != '\n') {
+        if (n + 1 < BNAME_MAX) out[n++] = t[p];
+        ++p;
+    }
+    out[n] = '\0';
+}
+
+int count_headers(const std::string& t) {
+    int n = 0;
+    for (size_t p = 0; p < t.size();) {
+        CLine l = cl_next(t, p);
+        if (l.kind == LineKind::Header) ++n;
+        p = l.end;
+    }
+    return n;
+}
+
+// CR LF when the first LF of the file follows a CR, else LF (also without
+// any LF).
+const char* eol_style(const std::string& t) {
+    size_t lf = t.find('\n');
+    return (lf != std::string::npos && lf > 0 && t[lf - 1] == '\r') ? "\r\n" : "\n";
+}
+
+// Copies a line; a last line without line end gets one.
+void copy_line(std::string& out, const std::string& t, const CLine& l, const char* eol) {
+    out.append(t, l.begin, l.end - l.begin);
+    if (l.end == l.begin || t[l.end - 1] != '\n') out += eol;
+}
+
+void add_key_line(std::string& out, const char* key, const char* value, const char* eol) {
+    out += key;
+    out += '=';
+    out += value;
+    out += eol;
+}
+
+void wipe(void* p, size_t n) {
+    volatile char* v = static_cast<volatile char*>(p);
+    while (n-- > 0) *v++ = 0;
+}
+
+void wipe_str(std::string& s) {
+    if (!s.empty()) wipe(&s[0], s.size());
+    s.clear();
+}
+
+// Byte-for-byte equality (case matters).
+bool same(const char* a, const char* b) {
+    while (*a != '\0' && *a == *b) ++a, ++b;
+    return *a == *b;
+}
+
+const SlotSecret* secret_of(const Slot& s, int k) {
+    if (k == SK_PASSWORD) return &s.pw;
+    if (k == SK_AFPWD) return &s.afpw;
+    return nullptr;
+}
+SlotSecret* secret_of(Slot& s, int k) {
+    if (k == SK_PASSWORD) return &s.pw;
+    if (k == SK_AFPWD) return &s.afpw;
+    return nullptr;
+}
+
+// The interval text of an auto-poll value: hours + "h" for a multiple of 60
+// minutes, else minutes + "m".
+void interval_text(int minutes, char* out) {
+    uint64_t m = minutes > 0 ? static_cast<uint64_t>(minutes) : 0;
+    bool hours = m % 60 == 0;
+    int n = u64_to_dec(hours ? m / 60 : m, out);
+    out[n] = hours ? 'h' : 'm';
+    out[n + 1] = '\0';
+}
+
+// The file for a writing pass: it must exist and be writable; then its text,
+// refused at 16383 bytes or more. 0 or 1.
+int read_for_write(const char* path, std::string& text) {
+    PfStat st = pf_stat(path);
+    if (!st.exists || st.is_dir || st.read_only) return 1;
+    pf_file h = pf_open(path, PfAccess::ReadWrite, PfCreate::OpenExisting);
+    if (h == PF_INVALID) return 1;
+    f_close(h);
+    return cf_read(path, text);
+}
+
+// Section walk of cfg_rewrite_text.
+struct Rewriter {
+    const CfgEdit& e;
+    const std::string& in;
+    std::string& out;
+    const char* eol;
+    bool single;
+    int cur = -1;  // slot of the current part: -1 the global part
+    bool handled[SK_COUNT] = {};
+    size_t ins = 0;  // where keys missing in the current slot go
+
+    // A slot of the file the dialog knows and may change. The format of the
+    // text must still be the one scanned.
+    bool known(int i) const {
+        return e.single == single && i >= 0 && i < e.nfile && e.slots[i].state != ST_NEW;
+    }
+
+    void finish() {
+        if (!known(cur) || e.slots[cur].state != ST_EXISTING) return;
+        const Slot& s = e.slots[cur];
+        std::string block;
+        char v[CFG_STR];
+        for (int k = 0; k < SK_COUNT; ++k) {
+            if (handled[k] || !field_dirty(s, k)) continue;
+            field_val(s, k, v);
+            if (v[0] != '\0') add_key_line(block, st_keys[k], v, eol);
+        }
+        wipe(v, sizeof v);
+        out.insert(ins, block);
+        wipe_str(block);
+    }
+
+    void key_line(const CLine& l) {
+        if (!known(cur)) {
+            copy_line(out, in, l, eol);
+            return;
+        }
+        const Slot& s = e.slots[cur];
+        int k = 0;
+        while (k < SK_COUNT && !(field_dirty(s, k) && key_match(in, l, st_keys[k]) != 0)) ++k;
+        if (k == SK_COUNT) {
+            copy_line(out, in, l, eol);
+        } else if (!handled[k]) {
+            handled[k] = true;
+            char v[CFG_STR];
+            field_val(s, k, v);
+            if (v[0] != '\0') {
+                out.append(in, l.begin, l.indent - l.begin);
+                add_key_line(out, st_keys[k], v, eol);
+            }
+            wipe(v, sizeof v);
+        }  // else: a second line of a key already written is dropped
+    }
+
+    void new_slot(const Slot& s) {
+        if (!out.empty()) out += eol;
+        out += "[boss ";
+        out += s.name;
+        out += ']';
+        out += eol;
+        char v[CFG_STR];
+        for (int k = 0; k < SK_COUNT; ++k) {
+            if (k == SK_AUTOPOLL && !s.ap_on && s.ap_min == 0) continue;
+            const SlotSecret* sec = secret_of(s, k);
+            if (sec != nullptr && !sec->typed) continue;
+            field_val(s, k, v);
+            if (v[0] != '\0') add_key_line(out, st_keys[k], v, eol);
+        }
+        wipe(v, sizeof v);
+    }
+
+    void run() {
+        cur = single ? 0 : -1;
+        bool dropping = false;
+        int header = -1;
+        for (size_t p = 0; p < in.size();) {
+            CLine l = cl_next(in, p);
+            p = l.end;
+            if (l.kind == LineKind::Header && !single) {
+                finish();
+                cur = ++header;
+                for (bool& h : handled) h = false;
+                dropping = known(cur) && e.slots[cur].state == ST_DELETED;
+                if (!dropping) {
+                    copy_line(out, in, l, eol);
+                    ins = out.size();
+                }
+                continue;
+            }
+            if (dropping) continue;
+            if (l.kind != LineKind::Key) {
+                copy_line(out, in, l, eol);
+                continue;
+            }
+            key_line(l);
+            ins = out.size();
+        }
+        finish();
+        for (int i = 0; i < e.nslots && i < MAX_BOSS; ++i)
+            if (e.slots[i].state == ST_NEW) new_slot(e.slots[i]);
+    }
+};
+
+}  // namespace
+
+int cf_read(const char* cfg_path, std::string& text) {
+    pf_file h = f_open_read(cfg_path);
+    if (h == PF_INVALID) return 1;
+    int64_t size = f_size(h);
+    if (size < 0 || size >= static_cast<int64_t>(CFG_WRITE_LIMIT)) {
+        f_close(h);
+        return 1;
+    }
+    text.assign(static_cast<size_t>(size), '\0');
+    size_t got = 0;
+    while (got < text.size()) {
+        size_t r = f_read(h, &text[got], text.size() - got);
+        if (r == 0) break;
+        got += r;
+    }
+    f_close(h);
+    if (got != text.size()) return 1;
+    return 0;
+}
+
+int cf_write(const char* cfg_path, const std::string& text) {
+    PfStat st = pf_stat(cfg_path);
+    if (!st.exists || st.is_dir) return 1;  // never create a vanished file
+    char tmp[WP_PATH_MAX];
+    str_copy(tmp, cfg_path, sizeof tmp);
+    str_cat(tmp, ".wptmp", sizeof tmp);
+    if (str_len(tmp) != str_len(cfg_path) + 6) return 1;  // path too long for the suffix
+    pf_file h = pf_open(tmp, PfAccess::ReadWrite, PfCreate::CreateAlways);
+    if (h == PF_INVALID) return 1;
+    bool ok = f_write(h, text.data(), text.size()) == 0 && pf_sync(h) == 0;
+    f_close(h);
+    if (ok) ok = pf_chmod(tmp, st.mode) == 0;
+    if (ok) ok = pf_rename(tmp, cfg_path, true) == 0;
+    if (!ok) pf_delete(tmp);
+    return ok ? 0 : 1;
+}
+
+bool field_dirty(const Slot& s, int k) {
+    if (k < 0 || k >= SK_COUNT) return false;
+    if (const SlotSecret* sec = secret_of(s, k)) return sec->typed;
+    if (k == SK_AUTOPOLL) return s.ap_on != s.ap_on0 || s.ap_min != s.ap_min0;
+    return !same(s.oldv[k], s.newv[k]);
+}
+
+void field_val(const Slot& s, int k, char* out) {
+    out[0] = '\0';
+    if (k < 0 || k >= SK_COUNT) return;
+    if (const SlotSecret* sec = secret_of(s, k)) {
+        str_copy(out, sec->text, CFG_STR);
+    } else if (k == SK_AUTOPOLL) {
+        char iv[24];
+        interval_text(s.ap_min, iv);
+        if (s.ap_on) {
+            str_copy(out, iv, CFG_STR);
+        } else {
+            str_copy(out, "off", CFG_STR);
+            if (s.ap_min > 0) {
+                str_cat(out, " ", CFG_STR);
+                str_cat(out, iv, CFG_STR);
+            }
+        }
+    } else {
+        str_copy(out, s.newv[k], CFG_STR);
+    }
+}
+
+int st_scan(CfgEdit& e, const char* path) {
+    st_wipe(e);
+    e.single = false;
+    e.nslots = 0;
+    e.nfile = 0;
+    for (Slot& s : e.slots) s = Slot{};
+    e.gsysop_old[0] = e.gsysop_new[0] = e.gsystem_old[0] = e.gsystem_new[0] = '\0';
+    str_copy(e.path, path, sizeof e.path);
+
+    pf_file h = f_open_read(path);
+    if (h == PF_INVALID) return 0;
+    std::string t(CFGBUF_MAX, '\0');
+    size_t n = 0;
+    while (n < t.size()) {
+        int64_t r = pf_read(h, &t[n], t.size() - n);
+        if (r <= 0) {
+            if (r < 0) n = SIZE_MAX;
+            break;
+        }
+        n += static_cast<size_t>(r);
+    }
+    f_close(h);
+    if (n == SIZE_MAX) {
+        wipe_str(t);
+        return 0;
+    }
+    t.resize(n);
+
+    int headers = count_headers(t);
+    e.single = headers == 0;
+    e.nfile = e.single ? 1 : (headers < MAX_BOSS ? headers : MAX_BOSS);
+    e.nslots = e.nfile;
+    int cur = e.single ? 0 : -1;  // -1 global part, -2 a section beyond the 16th
+    int header = -1;
+    char v[CFG_STR];
+    for (size_t p = 0; p < t.size();) {
+        CLine l = cl_next(t, p);
+        p = l.end;
+        if (l.kind == LineKind::Header && !e.single) {
+            ++header;
+            cur = header < MAX_BOSS ? header : -2;
+            if (cur >= 0) header_name(t, l, e.slots[cur].name);
+            continue;
+        }
+        if (l.kind != LineKind::Key) continue;
+        if (e.single || cur == -1) {
+            if (size_t at = key_match(t, l, "sysop")) line_value(t, l, at, e.gsysop_old);
+            if (size_t at = key_match(t, l, "system")) line_value(t, l, at, e.gsystem_old);
+        }
+        if (cur < 0) continue;
+        Slot& s = e.slots[cur];
+        for (int k = 0; k < SK_COUNT; ++k) {
+            size_t at = key_match(t, l, st_keys[k]);
+            if (at == 0) continue;
+            line_value(t, l, at, v);
+            if (SlotSecret* sec = secret_of(s, k)) {
+                sec->stored = v[0] != '\0';
+                wipe(v, sizeof v);
+            } else {
+                str_copy(s.oldv[k], v, CFG_STR);
+            }
+            break;
+        }
+    }
+    wipe(v, sizeof v);
+    wipe_str(t);
+    if (e.single) e.slots[0].oldv[SK_SYSOP][0] = e.slots[0].oldv[SK_SYSTEM][0] = '\0';
+    for (int i = 0; i < e.nslots; ++i)
+        for (int k = 0; k < SK_COUNT; ++k)
+            str_copy(e.slots[i].newv[k], e.slots[i].oldv[k], CFG_STR);
+    str_copy(e.gsysop_new, e.gsysop_old, CFG_STR);
+    str_copy(e.gsystem_new, e.gsystem_old, CFG_STR);
+    return 1;
+}
+
+int st_add(CfgEdit& e, const char* name) {
+    if (e.single || e.nslots >= MAX_BOSS) return -1;
+    int i = e.nslots++;
+    e.slots[i] = Slot{};
+    str_copy(e.slots[i].name, name, BNAME_MAX);
+    e.slots[i].state = ST_NEW;
+    return i;
+}
+
+void st_wipe(CfgEdit& e) {
+    for (Slot& s : e.slots) {
+        wipe(s.pw.text, sizeof s.pw.text);
+        wipe(s.afpw.text, sizeof s.afpw.text);
+        s.pw.typed = s.afpw.typed = false;
+    }
+}
+
+int cfg_rewrite_text(const CfgEdit& e, const std::string& in, std::string& out) {
+    out.clear();
+    out.reserve(in.size() + 4096);
+    Rewriter rw{e, in, out, eol_style(in), count_headers(in) == 0};
+    rw.run();
+    return out.size() > CFG_OUT_MAX ? 1 : 0;
+}
+
+int gkey_text(const std::string& in, const char* key, const char* value, std::string& out) {
+    const char* eol = eol_style(in);
+    bool del = value[0] == '\0';
+    bool matched = false;
+    bool global = true;  // still before the first section header
+    out.clear();
+    out.reserve(in.size() + str_len(key) + str_len(value) + 3);
+    for (size_t p = 0; p < in.size();) {
+        CLine l = cl_next(in, p);
+        p = l.end;
+        if (global && l.kind == LineKind::Header) {
+            global = false;
+            if (!matched && !del) add_key_line(out, key, value, eol);
+        } else if (global && key_match(in, l, key) != 0) {
+            if (!matched && !del) add_key_line(out, key, value, eol);
+            matched = true;
+            continue;
+        }
+        copy_line(out, in, l, eol);
+    }
+    if (global && !matched && !del) add_key_line(out, key, value, eol);
+    return out.size() > CFG_OUT_MAX ? 1 : 0;
+}
+
+int cfg_write(const CfgEdit& e) {
+    std::string in;
+    if (read_for_write(e.path, in) != 0) return 0;
+    std::string out;
+    int rc = cfg_rewrite_text(e, in, out);
+    if (rc == 0) rc = cf_write(e.path, out);
+    wipe_str(in);
+    wipe_str(out);
+    return rc == 0 ? 1 : 0;
+}
+
+int gkey_write(const char* path, const char* key, const char* value) {
+    std::string in;
+    if (read_for_write(path, in) != 0) return 0;
+    std::string out;
+    int rc = gkey_text(in, key, value, out);
+    if (rc == 0) rc = cf_write(path, out);
+    wipe_str(in);
+    wipe_str(out);
+    return rc == 0 ? 1 : 0;
+}
+
+int glob_write(const CfgEdit& e) {
+    if (!same(e.gsysop_old, e.gsysop_new) && gkey_write(e.path, "sysop", e.gsysop_new) == 0)
+        return 0;
+    if (!same(e.gsystem_old, e.gsystem_new) && gkey_write(e.path, "system", e.gsystem_new) == 0)
+        return 0;
+    return 1;
+}
+
+int lang_write(const char* path, int choice) {
+    static const char* const values[] = {"auto", "de", "en"};
+    if (choice < 0 || choice > 2) return 0;
+    return gkey_write(path, "language", values[choice]);
+}

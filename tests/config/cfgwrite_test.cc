@@ -1,0 +1,480 @@
+#include "config/cfgwrite.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "config/config.h"
+#include "core/log.h"
+#include "platform/platform.h"
+#include "support/test_support.h"
+
+using wptest::read_file;
+using wptest::write_file;
+
+namespace {
+
+struct CfgFile {
+    wptest::TempDir d;
+    std::string path = d.file("wrenpost.cfg");
+    std::unique_ptr<CfgEdit> e = std::make_unique<CfgEdit>();
+    explicit CfgFile(const std::string& text) { write_file(path, text); }
+    std::string text() const { return read_file(path); }
+    int scan() { return st_scan(*e, path.c_str()); }
+    size_t files() const {
+        std::vector<PfDirEntry> list;
+        pf_list_dir(d.path().c_str(), list);
+        return list.size();
+    }
+};
+
+// `text` with each (old, new) pair replaced; every old part must occur once.
+std::string edited(std::string text, const std::vector<std::pair<std::string, std::string>>& r) {
+    for (const auto& [from, to] : r) {
+        size_t at = text.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        EXPECT_EQ(text.find(from, at + 1), std::string::npos) << from;
+        if (at != std::string::npos) text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
+void set(Slot& s, int k, const char* v) {
+    str_copy(s.newv[k], v, CFG_STR);
+}
+
+void type_secret(SlotSecret& sec, const char* v) {
+    sec.typed = true;
+    str_copy(sec.text, v, CFG_STR);
+}
+
+const std::string kBosses =
+    "# main\n"
+    "sysop = Global Name\n"
+    "\n"
+    "[boss fido]\n"
+    "address = 2:240/1.5\n"
+    "  boss_host = fido.example.org\n"
+    "boss_port = 24554\n"
+    "# second port\n"
+    "boss_port = 24555\n"
+    "password = secretfido\n"
+    "netname = FidoNet\n"
+    "echoarea = FIDO.TEST /m/fido\n"
+    "# end of fido\n"
+    "\n"
+    "[boss fsx]\n"
+    "\tBoss_Host = old.fsx.example  \n"
+    "# between keys\n"
+    "boss_address = 21:3/210\n"
+    "areafix_password = afsecret\n"
+    "; fsx end\n"
+    "\n"
+    "[link tqm]\n"
+    "address = 1:1/1.1\n";
+
+}  // namespace
+
+TEST(CfgWrite, ScanReadsSlotsGlobalsAndOnlyTheFactOfAStoredPassword) {
+    CfgFile f(kBosses);
+    ASSERT_EQ(f.scan(), 1);
+    const CfgEdit& e = *f.e;
+    EXPECT_FALSE(e.single);
+    ASSERT_EQ(e.nslots, 3);
+    EXPECT_STREQ(e.slots[0].name, "fido");
+    EXPECT_STREQ(e.slots[1].name, "fsx");
+    EXPECT_STREQ(e.slots[2].name, "tqm");
+    EXPECT_STREQ(e.gsysop_old, "Global Name");
+    EXPECT_STREQ(e.gsysop_new, "Global Name");
+    EXPECT_STREQ(e.gsystem_old, "");
+    EXPECT_STREQ(e.slots[0].oldv[SK_PORT], "24555");  // the later line wins
+    EXPECT_STREQ(e.slots[0].newv[SK_HOST], "fido.example.org");
+    EXPECT_STREQ(e.slots[1].oldv[SK_HOST], "old.fsx.example");  // any case, trimmed
+    EXPECT_STREQ(e.slots[0].oldv[SK_SYSOP], "");  // the global sysop is not the section's
+    EXPECT_TRUE(e.slots[0].pw.stored);
+    EXPECT_FALSE(e.slots[0].afpw.stored);
+    EXPECT_TRUE(e.slots[1].afpw.stored);
+    EXPECT_STREQ(e.slots[0].oldv[SK_PASSWORD], "");
+    // No byte of a stored password is anywhere in the dialog state.
+    const char* raw = reinterpret_cast<const char*>(&e);
+    for (const char* secret : {"secretfido", "afsecret"})
+        EXPECT_EQ(memmem(raw, sizeof e, secret, strlen(secret)), nullptr) << secret;
+    for (int k = 0; k < SK_COUNT; ++k) EXPECT_FALSE(field_dirty(e.slots[0], k)) << st_keys[k];
+}
+
+TEST(CfgWrite, SectionRewrite) {
+    struct Case {
+        const char* name;
+        std::function<void(CfgEdit&)> change;
+        std::vector<std::pair<std::string, std::string>> expect;  // edits of kBosses
+    } cases[] = {
+        {"nothing changed", [](CfgEdit&) {}, {}},
+        {"changed host keeps indentation, key case folds to the table's",
+         [](CfgEdit& e) { set(e.slots[1], SK_HOST, "new.fsx.example"); },
+         {{"\tBoss_Host = old.fsx.example  \n", "\tboss_host=new.fsx.example\n"}}},
+        {"emptied netname loses its line",
+         [](CfgEdit& e) { set(e.slots[0], SK_NETNAME, ""); },
+         {{"netname = FidoNet\n", ""}}},
+        {"missing key after the last key line, before trailing comment and empty line",
+         [](CfgEdit& e) { set(e.slots[0], SK_OUTBOUND, "/out/fido"); },
+         {{"/m/fido\n# end of fido\n", "/m/fido\noutbound=/out/fido\n# end of fido\n"}}},
+        {"doubled port: first line rewritten, second dropped",
+         [](CfgEdit& e) { set(e.slots[0], SK_PORT, "24560"); },
+         {{"boss_port = 24554\n", "boss_port=24560\n"}, {"boss_port = 24555\n", ""}}},
+        {"deleted boss loses header, keys and comments up to the next header",
+         [](CfgEdit& e) { e.slots[1].state = ST_DELETED; },
+         {{"[boss fsx]\n\tBoss_Host = old.fsx.example  \n# between keys\n"
+           "boss_address = 21:3/210\nareafix_password = afsecret\n; fsx end\n\n",
+           ""}}},
+        {"deleted last boss",
+         [](CfgEdit& e) { e.slots[2].state = ST_DELETED; },
+         {{"[link tqm]\naddress = 1:1/1.1\n", ""}}},
+        {"new bosses after one empty line, keys in table order, empty and untyped left out",
+         [](CfgEdit& e) {
+             int i = st_add(e, "new1");
+             ASSERT_EQ(i, 3);
+             Slot& s = e.slots[i];
+             set(s, SK_SYSTEM, "Node One");
+             set(s, SK_HOST, "h.example");
+             set(s, SK_ADDRESS, "3:3/3.3");
+             set(s, SK_PORT, "24554");
+             set(s, SK_NETNAME, "");
+             s.ap_on = true;
+             s.ap_min = 120;
+             type_secret(s.pw, "pw one");
+             Slot& t = e.slots[st_add(e, "new2")];
+             set(t, SK_ADDRESS, "4:4/4.4");  // auto-poll off with 0 minutes: no line
+             set(t, SK_AUTOCREATE, "no");
+         },
+         {{"address = 1:1/1.1\n",
+           "address = 1:1/1.1\n\n[boss new1]\naddress=3:3/3.3\nboss_host=h.example\n"
+           "boss_port=24554\nautopoll=2h\npassword=pw one\nsystem=Node One\n"
+           "\n[boss new2]\naddress=4:4/4.4\nautocreate=no\n"}}},
+        {"stored password untouched until a new one is typed, then replaced in place",
+         [](CfgEdit& e) {
+             set(e.slots[0], SK_HOST, "h2");
+             type_secret(e.slots[1].afpw, "af new");
+         },
+         {{"  boss_host = fido.example.org\n", "  boss_host=h2\n"},
+          {"areafix_password = afsecret\n", "areafix_password=af new\n"}}},
+        {"auto-poll and own name go into the section, not the global part",
+         [](CfgEdit& e) {
+             e.slots[0].ap_on = true;
+             e.slots[0].ap_min = 90;
+             set(e.slots[0], SK_SYSOP, "Fido Name");
+             e.slots[2].ap_min0 = e.slots[2].ap_min = 30;  // off with minutes, unchanged
+             e.slots[1].ap_min0 = 30;                      // off 30m -> off
+         },
+         {{"/m/fido\n", "/m/fido\nautopoll=90m\nsysop=Fido Name\n"},
+          {"afsecret\n", "afsecret\nautopoll=off\n"}}},
+        {"keys of a slot are handled per section",
+         [](CfgEdit& e) {
+             set(e.slots[0], SK_ADDRESS, "2:240/1.6");
+             set(e.slots[2], SK_ADDRESS, "1:1/1.2");
+         },
+         {{"address = 2:240/1.5\n", "address=2:240/1.6\n"},
+          {"address = 1:1/1.1\n", "address=1:1/1.2\n"}}},
+    };
+    for (const auto& c : cases) {
+        CfgFile f(kBosses);
+        ASSERT_EQ(f.scan(), 1);
+        c.change(*f.e);
+        EXPECT_EQ(cfg_write(*f.e), 1) << c.name;
+        EXPECT_EQ(f.text(), edited(kBosses, c.expect)) << c.name;
+        EXPECT_EQ(f.files(), 1u) << c.name;
+    }
+}
+
+TEST(CfgWrite, LineEndsEmptySectionsAndSingleBossFormat) {
+    struct Case {
+        const char* name;
+        std::string before;
+        std::function<void(CfgEdit&)> change;
+        std::string after;
+    } cases[] = {
+        {"CR LF kept in every new line", "[boss a]\r\n  boss_host = x\r\n\r\n",
+         [](CfgEdit& e) {
+             set(e.slots[0], SK_HOST, "y");
+             set(e.slots[0], SK_INBOUND, "/in");
+             int b = st_add(e, "b");
+             ASSERT_EQ(b, 1);
+             set(e.slots[b], SK_ADDRESS, "1:2/3.4");
+         },
+         "[boss a]\r\n  boss_host=y\r\ninbound=/in\r\n\r\n\r\n[boss b]\r\naddress=1:2/3.4\r\n"},
+        {"last line without line end gets one", "[boss a]\naddress=1:1/1.1",
+         [](CfgEdit& e) { set(e.slots[0], SK_NETNAME, "Net"); },
+         "[boss a]\naddress=1:1/1.1\nnetname=Net\n"},
+        {"last line without line end, nothing changed", "[boss a]\r\n# c", [](CfgEdit&) {},
+         "[boss a]\r\n# c\r\n"},
+        {"section without keys: right after its header", "[boss a]\n# only a comment\n\n[b]\n",
+         [](CfgEdit& e) { set(e.slots[0], SK_ADDRESS, "1:1/1.1"); },
+         "[boss a]\naddress=1:1/1.1\n# only a comment\n\n[b]\n"},
+        {"single-boss format: the whole file is the slot",
+         "sysop = Me\n  address = 2:240/1.1\nboss_host = a\n# tail\n",
+         [](CfgEdit& e) {
+             set(e.slots[0], SK_HOST, "b");
+             set(e.slots[0], SK_OUTBOUND, "/out");
+         },
+         "sysop = Me\n  address = 2:240/1.1\nboss_host=b\noutbound=/out\n# tail\n"},
+        {"global part of a file with sections is never touched",
+         "boss_host = g\n[boss a]\nboss_host = a\n",
+         [](CfgEdit& e) { set(e.slots[0], SK_HOST, "b"); },
+         "boss_host = g\n[boss a]\nboss_host=b\n"},
+    };
+    for (const auto& c : cases) {
+        CfgFile f(c.before);
+        ASSERT_EQ(f.scan(), 1) << c.name;
+        c.change(*f.e);
+        EXPECT_EQ(cfg_write(*f.e), 1) << c.name;
+        EXPECT_EQ(f.text(), c.after) << c.name;
+    }
+}
+
+TEST(CfgWrite, SingleBossFormatKeepsSysopAndSystemGlobal) {
+    CfgFile f("sysop = Me\nsystem = Home\naddress = 2:240/1.1\n");
+    ASSERT_EQ(f.scan(), 1);
+    EXPECT_TRUE(f.e->single);
+    EXPECT_EQ(f.e->nslots, 1);
+    EXPECT_STREQ(f.e->gsysop_old, "Me");
+    EXPECT_STREQ(f.e->gsystem_old, "Home");
+    EXPECT_STREQ(f.e->slots[0].oldv[SK_SYSOP], "");
+    EXPECT_STREQ(f.e->slots[0].oldv[SK_SYSTEM], "");
+    EXPECT_STREQ(f.e->slots[0].oldv[SK_ADDRESS], "2:240/1.1");
+    EXPECT_EQ(st_add(*f.e, "x"), -1);
+    str_copy(f.e->gsysop_new, "You", CFG_STR);
+    EXPECT_EQ(cfg_write(*f.e), 1);
+    EXPECT_EQ(glob_write(*f.e), 1);
+    EXPECT_EQ(f.text(), "sysop=You\nsystem = Home\naddress = 2:240/1.1\n");
+}
+
+TEST(CfgWrite, SectionsBeyondTheSixteenthAreKept) {
+    std::string text;
+    for (int i = 0; i < 17; ++i) text += "[boss b" + std::to_string(i) + "]\nboss_host = h\n";
+    CfgFile f(text);
+    ASSERT_EQ(f.scan(), 1);
+    EXPECT_EQ(f.e->nslots, MAX_BOSS);
+    EXPECT_EQ(st_add(*f.e, "more"), -1);
+    set(f.e->slots[15], SK_HOST, "x");
+    ASSERT_EQ(cfg_write(*f.e), 1);
+    EXPECT_EQ(f.text(),
+              edited(text, {{"[boss b15]\nboss_host = h\n", "[boss b15]\nboss_host=x\n"}}));
+}
+
+TEST(CfgWrite, FieldValueOfAutoPollAndSecrets) {
+    struct Case {
+        bool on;
+        int minutes;
+        const char* want;
+    } cases[] = {
+        {true, 90, "90m"},      {true, 120, "2h"},      {true, 1, "1m"},       {false, 0, "off"},
+        {false, 30, "off 30m"}, {false, 120, "off 2h"}, {true, 10080, "168h"},
+    };
+    for (const auto& c : cases) {
+        Slot s;
+        s.ap_on = c.on;
+        s.ap_min = c.minutes;
+        char v[CFG_STR];
+        field_val(s, SK_AUTOPOLL, v);
+        EXPECT_STREQ(v, c.want) << c.on << " " << c.minutes;
+        EXPECT_EQ(field_dirty(s, SK_AUTOPOLL), c.on || c.minutes != 0);
+        s.ap_on0 = c.on;
+        s.ap_min0 = c.minutes;
+        EXPECT_FALSE(field_dirty(s, SK_AUTOPOLL));
+    }
+    Slot s;
+    s.pw.stored = true;
+    char v[CFG_STR];
+    EXPECT_FALSE(field_dirty(s, SK_PASSWORD));
+    type_secret(s.pw, "new one");
+    EXPECT_TRUE(field_dirty(s, SK_PASSWORD));
+    field_val(s, SK_PASSWORD, v);
+    EXPECT_STREQ(v, "new one");
+    // Other keys: any byte, case included.
+    str_copy(s.oldv[SK_HOST], "Host", CFG_STR);
+    str_copy(s.newv[SK_HOST], "host", CFG_STR);
+    EXPECT_TRUE(field_dirty(s, SK_HOST));
+    str_copy(s.newv[SK_HOST], "Host", CFG_STR);
+    EXPECT_FALSE(field_dirty(s, SK_HOST));
+    auto e = std::make_unique<CfgEdit>();
+    e->slots[0] = s;
+    st_wipe(*e);
+    EXPECT_FALSE(e->slots[0].pw.typed);
+    EXPECT_STREQ(e->slots[0].pw.text, "");
+}
+
+TEST(CfgWrite, GlobalKeyPass) {
+    struct Case {
+        const char* name;
+        std::string before;
+        const char* key;
+        const char* value;
+        std::string after;
+    } cases[] = {
+        {"missing sysop goes right before the first header",
+         "# top\naddress = 1:1/1\n\n[boss a]\nsysop = Section\n", "sysop", "New Name",
+         "# top\naddress = 1:1/1\n\nsysop=New Name\n[boss a]\nsysop = Section\n"},
+        {"first line replaced, further ones dropped, sections untouched",
+         "  Sysop = Old\nsysop=Older\n[a]\nsysop = S\n", "sysop", "New",
+         "sysop=New\n[a]\nsysop = S\n"},
+        {"empty value deletes", "system = X\nsystem= Y\n[a]\nsystem = S\n", "system", "",
+         "[a]\nsystem = S\n"},
+        {"file without sections: appended, line end added first", "address = 1:1/1", "system",
+         "Home", "address = 1:1/1\nsystem=Home\n"},
+        {"CR LF style", "a = 1\r\n[x]\r\n", "sysop", "N", "a = 1\r\nsysop=N\r\n[x]\r\n"},
+        {"deleting what is not there", "a = 1\n", "sysop", "", "a = 1\n"},
+        {"empty file", "", "sysop", "N", "sysop=N\n"},
+        {"key needs its own word", "sysops = 1\nsysop_x = 2\n", "sysop", "N",
+         "sysops = 1\nsysop_x = 2\nsysop=N\n"},
+    };
+    for (const auto& c : cases) {
+        CfgFile f(c.before);
+        EXPECT_EQ(gkey_write(f.path.c_str(), c.key, c.value), 1) << c.name;
+        EXPECT_EQ(f.text(), c.after) << c.name;
+    }
+}
+
+TEST(CfgWrite, GlobWriteOnlyWhatChanged) {
+    CfgFile f("sysop = A\nsystem = B\n[boss x]\n");
+    ASSERT_EQ(f.scan(), 1);
+    EXPECT_EQ(glob_write(*f.e), 1);
+    EXPECT_EQ(f.text(), "sysop = A\nsystem = B\n[boss x]\n");
+    str_copy(f.e->gsystem_new, "b", CFG_STR);  // case counts as a change
+    EXPECT_EQ(glob_write(*f.e), 1);
+    EXPECT_EQ(f.text(), "sysop = A\nsystem=b\n[boss x]\n");
+    str_copy(f.e->gsysop_new, "", CFG_STR);
+    EXPECT_EQ(glob_write(*f.e), 1);
+    EXPECT_EQ(f.text(), "system=b\n[boss x]\n");
+}
+
+TEST(CfgWrite, LanguageChoice) {
+    CfgFile f("Language = de\n# x\nlanguage=en\n[boss a]\nlanguage = de\n");
+    EXPECT_EQ(lang_write(f.path.c_str(), 2), 1);
+    EXPECT_EQ(f.text(), "language=en\n# x\n[boss a]\nlanguage = de\n");
+    EXPECT_EQ(lang_write(f.path.c_str(), 1), 1);
+    EXPECT_EQ(f.text(), "language=de\n# x\n[boss a]\nlanguage = de\n");
+    EXPECT_EQ(lang_write(f.path.c_str(), 0), 1);
+    EXPECT_EQ(f.text(), "language=auto\n# x\n[boss a]\nlanguage = de\n");
+    EXPECT_EQ(lang_write(f.path.c_str(), 3), 0);
+    EXPECT_EQ(f.text(), "language=auto\n# x\n[boss a]\nlanguage = de\n");
+    CfgFile g("[boss a]\n");
+    EXPECT_EQ(lang_write(g.path.c_str(), 1), 1);
+    EXPECT_EQ(g.text(), "language=de\n[boss a]\n");
+}
+
+// A file of exactly n bytes: one section with an address and a long comment.
+std::string sized(size_t n) {
+    std::string t = "[boss a]\naddress = 1:1/1.1\n# ";
+    return t + std::string(n - t.size() - 1, 'x') + "\n";
+}
+
+TEST(CfgWrite, SizeLimits) {
+    // 16383 bytes: never rewritten, by any pass; the file stays as it was.
+    std::string big = sized(16383);
+    CfgFile f(big);
+    ASSERT_EQ(f.scan(), 1);  // the dialog still opens
+    EXPECT_STREQ(f.e->slots[0].oldv[SK_ADDRESS], "1:1/1.1");
+    set(f.e->slots[0], SK_ADDRESS, "1:1/1.2");
+    EXPECT_EQ(cfg_write(*f.e), 0);
+    EXPECT_EQ(gkey_write(f.path.c_str(), "sysop", "x"), 0);
+    EXPECT_EQ(lang_write(f.path.c_str(), 1), 0);
+    EXPECT_EQ(f.text(), big);
+
+    // 16382 bytes can be rewritten ("address=1:1/1.2" is two bytes shorter).
+    CfgFile g(sized(16382));
+    ASSERT_EQ(g.scan(), 1);
+    set(g.e->slots[0], SK_ADDRESS, "1:1/1.2");
+    EXPECT_EQ(cfg_write(*g.e), 1);
+    EXPECT_EQ(g.text().size(), 16380u);
+
+    // A result of 16382 bytes is written, one of 16383 is not.
+    CfgFile h(sized(16372));
+    EXPECT_EQ(gkey_write(h.path.c_str(), "sysop", "abc"), 1);  // + "sysop=abc\n"
+    std::string full = h.text();
+    EXPECT_EQ(full.size(), 16382u);
+    EXPECT_EQ(gkey_write(h.path.c_str(), "sysop", "abcd"), 0);
+    ASSERT_EQ(h.scan(), 1);
+    set(h.e->slots[0], SK_NETNAME, "N");
+    EXPECT_EQ(cfg_write(*h.e), 0);
+    EXPECT_EQ(h.text(), full);
+    EXPECT_EQ(h.files(), 1u);
+}
+
+TEST(CfgWrite, FailuresLeaveTheFileWhole) {
+    CfgFile f(kBosses);
+    ASSERT_EQ(f.scan(), 1);
+    set(f.e->slots[0], SK_HOST, "changed");
+    // The write of the new text fails: the old file stays byte for byte and
+    // no temporary file is left behind; the same for the global pass.
+    pf_fault_write_after(1);
+    EXPECT_EQ(cfg_write(*f.e), 0);
+    pf_fault_write_after(1);
+    EXPECT_EQ(lang_write(f.path.c_str(), 2), 0);
+    pf_fault_write_after(0);
+    EXPECT_EQ(f.text(), kBosses);
+    EXPECT_EQ(f.files(), 1u);
+
+    // Read-only: refused (also for a user who could write it anyway).
+    chmod(f.path.c_str(), 0444);
+    EXPECT_EQ(cfg_write(*f.e), 0);
+    EXPECT_EQ(gkey_write(f.path.c_str(), "sysop", "x"), 0);
+    EXPECT_EQ(f.text(), kBosses);
+    chmod(f.path.c_str(), 0640);
+    EXPECT_EQ(cfg_write(*f.e), 1);
+    struct stat st;
+    ASSERT_EQ(stat(f.path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);  // permissions survive the rename
+
+    // A vanished file is not created again.
+    std::string gone = f.d.file("gone.cfg");
+    std::unique_ptr<CfgEdit> e = std::make_unique<CfgEdit>();
+    EXPECT_EQ(st_scan(*e, gone.c_str()), 0);
+    EXPECT_EQ(cfg_write(*e), 0);
+    EXPECT_EQ(gkey_write(gone.c_str(), "sysop", "x"), 0);
+    EXPECT_FALSE(wptest::file_exists(gone));
+}
+
+TEST(CfgWrite, SaveInDialogOrderIsReadBackByTheLoader) {
+    CfgFile f(kBosses);
+    ASSERT_EQ(f.scan(), 1);
+    CfgEdit& e = *f.e;
+    set(e.slots[1], SK_HOST, "new.fsx.example");
+    set(e.slots[1], SK_INBOUND, "/in/fsx");
+    set(e.slots[0], SK_NETNAME, "");
+    e.slots[2].state = ST_DELETED;
+    int n = st_add(e, "amiga");
+    set(e.slots[n], SK_ADDRESS, "39:1/1.1");
+    set(e.slots[n], SK_SYSOP, "Amiga Name");
+    str_copy(e.gsystem_new, "Point Home", CFG_STR);
+    ASSERT_EQ(cfg_write(e), 1);
+    ASSERT_EQ(glob_write(e), 1);
+    ASSERT_EQ(lang_write(f.path.c_str(), 2), 1);
+
+    auto cp = std::make_unique<Config>();
+    Config& c = *cp;
+    std::string log;
+    con_capture(&log);
+    ASSERT_EQ(load_config(c, f.path.c_str()), 0);
+    con_capture(nullptr);
+    ASSERT_EQ(c.boss_count, 3);
+    EXPECT_STREQ(c.bnames[2], "amiga");
+    EXPECT_STREQ(c.bosses[1].f[F_HOST], "new.fsx.example");
+    EXPECT_STREQ(c.bosses[1].f[F_INBOUND], "/in/fsx");
+    EXPECT_STREQ(c.bosses[0].f[F_NETNAME], "");
+    EXPECT_STREQ(c.bosses[0].f[F_PORT], "24555");
+    EXPECT_STREQ(c.bosses[2].f[F_SYSOP], "Amiga Name");
+    EXPECT_STREQ(c.gdef.f[F_SYSTEM], "Point Home");
+    EXPECT_EQ(c.area_count, 1);
+
+    // A second scan sees exactly what was saved.
+    ASSERT_EQ(f.scan(), 1);
+    EXPECT_EQ(e.nslots, 3);
+    EXPECT_STREQ(e.slots[2].name, "amiga");
+    EXPECT_STREQ(e.gsystem_old, "Point Home");
+    EXPECT_TRUE(e.slots[0].pw.stored);
+}
