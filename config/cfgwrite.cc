@@ -342,32 +342,36 @@ void field_val(const Slot& s, int k, char* out) {
 }
 
 int st_scan(CfgEdit& e, const char* path) {
+    st_scan_text(e, std::string());
+    e.nslots = e.nfile = 0;
+    str_copy(e.path, path, sizeof e.path);
+    pf_file h = f_open_read(path);
+    if (h == PF_INVALID) return 0;
+    std::string t(CFGBUF_MAX, '\0');
+    size_t n = 0;
+    bool failed = false;
+    while (n < t.size()) {
+        int64_t r = pf_read(h, &t[n], t.size() - n);
+        if (r <= 0) {
+            failed = r < 0;
+            break;
+        }
+        n += static_cast<size_t>(r);
+    }
+    f_close(h);
+    t.resize(n);
+    if (!failed) st_scan_text(e, t);
+    wipe_str(t);
+    return failed ? 0 : 1;
+}
+
+void st_scan_text(CfgEdit& e, const std::string& t) {
     st_wipe(e);
     e.single = false;
     e.nslots = 0;
     e.nfile = 0;
     for (Slot& s : e.slots) s = Slot{};
     e.gsysop_old[0] = e.gsysop_new[0] = e.gsystem_old[0] = e.gsystem_new[0] = '\0';
-    str_copy(e.path, path, sizeof e.path);
-
-    pf_file h = f_open_read(path);
-    if (h == PF_INVALID) return 0;
-    std::string t(CFGBUF_MAX, '\0');
-    size_t n = 0;
-    while (n < t.size()) {
-        int64_t r = pf_read(h, &t[n], t.size() - n);
-        if (r <= 0) {
-            if (r < 0) n = SIZE_MAX;
-            break;
-        }
-        n += static_cast<size_t>(r);
-    }
-    f_close(h);
-    if (n == SIZE_MAX) {
-        wipe_str(t);
-        return 0;
-    }
-    t.resize(n);
 
     int headers = count_headers(t);
     e.single = headers == 0;
@@ -406,14 +410,12 @@ int st_scan(CfgEdit& e, const char* path) {
         }
     }
     wipe(v, sizeof v);
-    wipe_str(t);
     if (e.single) e.slots[0].oldv[SK_SYSOP][0] = e.slots[0].oldv[SK_SYSTEM][0] = '\0';
     for (int i = 0; i < e.nslots; ++i)
         for (int k = 0; k < SK_COUNT; ++k)
             str_copy(e.slots[i].newv[k], e.slots[i].oldv[k], CFG_STR);
     str_copy(e.gsysop_new, e.gsysop_old, CFG_STR);
     str_copy(e.gsystem_new, e.gsystem_old, CFG_STR);
-    return 1;
 }
 
 int st_add(CfgEdit& e, const char* name) {

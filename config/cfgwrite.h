@@ -103,6 +103,8 @@ struct CfgEdit {
 // state and typed passwords start empty. Returns 1, or 0 when the file cannot
 // be opened or read (e is then cleared with the path set).
 int st_scan(CfgEdit& e, const char* path);
+// The scan of a text already in memory (e.path is left as it is).
+void st_scan_text(CfgEdit& e, const std::string& text);
 // Adds a new boss slot named `name` (all values empty, state new). The index,
 // or -1 when 16 slots are in use or the file is in single-boss format.
 int st_add(CfgEdit& e, const char* name);
