@@ -170,6 +170,32 @@ int read_for_write(const char* path, std::string& text) {
     return cf_read(path, text);
 }
 
+bool has_any(const char* s, const char* set) {
+    for (; *s != '\0'; ++s)
+        if (str_chr(set, *s) != nullptr) return true;
+    return false;
+}
+
+// A value holding a line break would write lines of its own, and a new
+// section name must read back as the same name: such a state is refused
+// rather than written.
+bool values_fit(const CfgEdit& e) {
+    char v[CFG_STR];
+    bool fit = true;
+    for (int i = 0; i < e.nslots && i < MAX_BOSS && fit; ++i) {
+        const Slot& s = e.slots[i];
+        if (s.state == ST_DELETED) continue;
+        if (s.state == ST_NEW && (s.name[0] == '\0' || has_any(s.name, " \t]\r\n"))) fit = false;
+        for (int k = 0; k < SK_COUNT && fit; ++k) {
+            if (s.state != ST_NEW && !field_dirty(s, k)) continue;
+            field_val(s, k, v);
+            fit = !has_any(v, "\r\n");
+        }
+    }
+    wipe(v, sizeof v);
+    return fit;
+}
+
 // Section walk of cfg_rewrite_text.
 struct Rewriter {
     const CfgEdit& e;
@@ -437,6 +463,7 @@ void st_wipe(CfgEdit& e) {
 
 int cfg_rewrite_text(const CfgEdit& e, const std::string& in, std::string& out) {
     out.clear();
+    if (!values_fit(e)) return 1;
     out.reserve(in.size() + 4096);
     Rewriter rw{e, in, out, eol_style(in), count_headers(in) == 0};
     rw.run();
@@ -444,6 +471,8 @@ int cfg_rewrite_text(const CfgEdit& e, const std::string& in, std::string& out) 
 }
 
 int gkey_text(const std::string& in, const char* key, const char* value, std::string& out) {
+    out.clear();
+    if (key[0] == '\0' || has_any(key, " \t=\r\n") || has_any(value, "\r\n")) return 1;
     const char* eol = eol_style(in);
     bool del = value[0] == '\0';
     bool matched = false;

@@ -122,18 +122,22 @@ bool field_dirty(const Slot& s, int k);
 void field_val(const Slot& s, int k, char* out);
 
 // The rewrite of the sections of `in` into `out`. 0, or 1 when the result
-// would be longer than CFG_OUT_MAX bytes.
+// would be longer than CFG_OUT_MAX bytes or cannot be written faithfully (a
+// value to write holds CR or LF; a new section name is empty or holds a
+// blank, a tab, "]", CR or LF).
 int cfg_rewrite_text(const CfgEdit& e, const std::string& in, std::string& out);
 // The global key pass on text: the first line of `key` in the global part is
 // replaced by key=value (dropped when value is empty), further ones dropped,
 // a missing one inserted before the first section header (or appended to a
-// file without sections). 0, or 1 when the result would be too long.
+// file without sections). 0, or 1 when the result would be too long, the
+// value holds CR or LF, or the key is empty or holds a blank, tab, "=", CR or
+// LF.
 int gkey_text(const std::string& in, const char* key, const char* value, std::string& out);
 
 // Writes the changes of all slots of e into e.path. 1 on success, 0 on
 // failure: the file is missing, read-only, 16383 bytes or longer, the result
-// would be longer than 16382 bytes, or writing failed. On failure the file is
-// unchanged.
+// would be longer than 16382 bytes or is refused by cfg_rewrite_text, or
+// writing failed. On failure the file is unchanged.
 int cfg_write(const CfgEdit& e);
 // The global key pass on a file. 1 or 0 as cfg_write.
 int gkey_write(const char* path, const char* key, const char* value);

@@ -439,6 +439,42 @@ TEST(CfgWrite, FailuresLeaveTheFileWhole) {
     EXPECT_FALSE(wptest::file_exists(gone));
 }
 
+TEST(CfgWrite, LineBreaksInValuesAreRefusedNotWritten) {
+    // A value with a line break would add lines (here a whole section) that
+    // nobody asked for; the pass fails and the file stays as it was.
+    struct Case {
+        const char* name;
+        std::function<void(CfgEdit&)> change;
+    } cases[] = {
+        {"changed value", [](CfgEdit& e) { set(e.slots[0], SK_NETNAME, "x\n[boss evil]"); }},
+        {"typed password", [](CfgEdit& e) { type_secret(e.slots[1].pw, "a\rb"); }},
+        {"value of a new boss",
+         [](CfgEdit& e) { set(e.slots[st_add(e, "n")], SK_INBOUND, "/in\n"); }},
+        {"name of a new boss with a blank", [](CfgEdit& e) { st_add(e, "two words"); }},
+        {"name of a new boss with a bracket", [](CfgEdit& e) { st_add(e, "a]b"); }},
+        {"empty name of a new boss", [](CfgEdit& e) { st_add(e, ""); }},
+    };
+    for (const auto& c : cases) {
+        CfgFile f(kBosses);
+        ASSERT_EQ(f.scan(), 1);
+        c.change(*f.e);
+        EXPECT_EQ(cfg_write(*f.e), 0) << c.name;
+        EXPECT_EQ(f.text(), kBosses) << c.name;
+    }
+    // A deleted new boss, or a section left alone, is not looked at.
+    CfgFile f(kBosses);
+    ASSERT_EQ(f.scan(), 1);
+    int n = st_add(*f.e, "bad name");
+    set(f.e->slots[n], SK_INBOUND, "/in\n");
+    f.e->slots[n].state = ST_DELETED;
+    EXPECT_EQ(cfg_write(*f.e), 1);
+    EXPECT_EQ(f.text(), kBosses);
+
+    EXPECT_EQ(gkey_write(f.path.c_str(), "sysop", "a\nsysop=b"), 0);
+    EXPECT_EQ(gkey_write(f.path.c_str(), "sy sop", "a"), 0);
+    EXPECT_EQ(f.text(), kBosses);
+}
+
 TEST(CfgWrite, SaveInDialogOrderIsReadBackByTheLoader) {
     CfgFile f(kBosses);
     ASSERT_EQ(f.scan(), 1);
