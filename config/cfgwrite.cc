@@ -322,18 +322,22 @@ int cf_read(const char* cfg_path, std::string& text) {
 }
 
 int cf_write(const char* cfg_path, const std::string& text) {
-    PfStat st = pf_stat(cfg_path);
-    if (!st.exists || st.is_dir) return 1;  // never create a vanished file
+    // A configuration kept as a symbolic link is written where the link
+    // points, so the link stays a link.
+    char real[WP_PATH_MAX];
+    if (pf_real_path(cfg_path, real, sizeof real) != 0) return 1;  // never create a vanished file
+    PfStat st = pf_stat(real);
+    if (!st.exists || st.is_dir) return 1;
     char tmp[WP_PATH_MAX];
-    str_copy(tmp, cfg_path, sizeof tmp);
+    str_copy(tmp, real, sizeof tmp);
     str_cat(tmp, ".wptmp", sizeof tmp);
-    if (str_len(tmp) != str_len(cfg_path) + 6) return 1;  // path too long for the suffix
+    if (str_len(tmp) != str_len(real) + 6) return 1;  // path too long for the suffix
     pf_file h = pf_open(tmp, PfAccess::ReadWrite, PfCreate::CreateAlways);
     if (h == PF_INVALID) return 1;
     bool ok = f_write(h, text.data(), text.size()) == 0 && pf_sync(h) == 0;
     f_close(h);
     if (ok) ok = pf_chmod(tmp, st.mode) == 0;
-    if (ok) ok = pf_rename(tmp, cfg_path, true) == 0;
+    if (ok) ok = pf_rename(tmp, real, true) == 0;
     if (!ok) pf_delete(tmp);
     return ok ? 0 : 1;
 }

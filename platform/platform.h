@@ -116,6 +116,10 @@ int pf_list_dir(const char* path, std::vector<PfDirEntry>& out);
 // Absolute, lexically normalised form of `path` ("." and ".." resolved
 // without following links). Returns 0, or 1 when it does not fit in cap.
 int pf_full_path(const char* path, char* out, size_t cap);
+// Absolute path of an existing file with every symbolic link resolved (the
+// file a write through `path` would reach). 0, or 1 when it does not exist or
+// the result does not fit in cap.
+int pf_real_path(const char* path, char* out, size_t cap);
 
 // ---- Exclusive lock file --------------------------------------------------
 

@@ -268,6 +268,16 @@ int pf_full_path(const char* path, char* out, size_t cap) {
     return 0;
 }
 
+int pf_real_path(const char* path, char* out, size_t cap) {
+    char* r = realpath(path, nullptr);
+    if (r == nullptr) return 1;
+    size_t n = strlen(r);
+    bool fits = n + 1 <= cap;
+    if (fits) memcpy(out, r, n + 1);
+    free(r);
+    return fits ? 0 : 1;
+}
+
 // ---- Exclusive lock file --------------------------------------------------
 
 int pf_lockfile_try(const char* path, const char* content, PfLockFile& lf) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <functional>
@@ -473,6 +474,29 @@ TEST(CfgWrite, LineBreaksInValuesAreRefusedNotWritten) {
     EXPECT_EQ(gkey_write(f.path.c_str(), "sysop", "a\nsysop=b"), 0);
     EXPECT_EQ(gkey_write(f.path.c_str(), "sy sop", "a"), 0);
     EXPECT_EQ(f.text(), kBosses);
+}
+
+TEST(CfgWrite, SymbolicLinkStaysALink) {
+    // The file is replaced where the link points; the link itself survives.
+    CfgFile f(kBosses);
+    wptest::TempDir other;
+    std::string target = other.file("real.cfg");
+    ASSERT_EQ(rename(f.path.c_str(), target.c_str()), 0);
+    ASSERT_EQ(symlink(target.c_str(), f.path.c_str()), 0);
+    ASSERT_EQ(f.scan(), 1);
+    set(f.e->slots[0], SK_NETNAME, "");
+    ASSERT_EQ(cfg_write(*f.e), 1);
+    ASSERT_EQ(lang_write(f.path.c_str(), 2), 1);
+    struct stat st;
+    ASSERT_EQ(lstat(f.path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(read_file(target),
+              edited(kBosses, {{"netname = FidoNet\n", ""},
+                               {"[boss fido]\n", "language=en\n[boss fido]\n"}}));
+    EXPECT_EQ(f.files(), 1u);
+    std::vector<PfDirEntry> list;
+    pf_list_dir(other.path().c_str(), list);
+    EXPECT_EQ(list.size(), 1u);
 }
 
 TEST(CfgWrite, SaveInDialogOrderIsReadBackByTheLoader) {
