@@ -46,18 +46,11 @@ struct Point {
     }
 };
 
-std::vector<std::string> texts(const std::string& out) {
-    return wptest::log_texts(out);
-}
-
-bool has_line(const std::string& out, const std::string& line) {
-    return wptest::has_log_line(out, line);
-}
+using wptest::has_log_line;
+using wptest::log_texts;
 
 std::string summary(const std::string& out) {
-    for (const auto& t : texts(out))
-        if (t.rfind("Export done.", 0) == 0) return t;
-    return "";
+    return wptest::first_log_line(out, "Export done.");
 }
 
 // Attributes of every message of a base, in order.
@@ -90,11 +83,12 @@ TEST(Export, SingleBossFormExportsEverythingOnceAndMarksIt) {
     ASSERT_EQ(add_local(pt.msg + "/fsxgen", LocalMsg{}), 0);
     auto r = pt.scan();
     EXPECT_EQ(r.code, 0) << r.out;
-    EXPECT_TRUE(has_line(r.out, "--- Export boss [default]: 21:3/210.7 -> 21:3/210"));
-    EXPECT_TRUE(has_line(r.out, "  Area NETMAIL: exported 1"));
-    EXPECT_TRUE(has_line(r.out, "  Area FSX_GEN: exported 2"));
-    EXPECT_TRUE(has_line(r.out, "  Netmail packet: " + pt.out + "/000300d2.out (1 message(s))"));
-    EXPECT_TRUE(has_line(r.out, "  SENT set: " + pt.msg + "/fsxgen (2 message(s))"));
+    EXPECT_TRUE(has_log_line(r.out, "--- Export boss [default]: 21:3/210.7 -> 21:3/210"));
+    EXPECT_TRUE(has_log_line(r.out, "  Area NETMAIL: exported 1"));
+    EXPECT_TRUE(has_log_line(r.out, "  Area FSX_GEN: exported 2"));
+    EXPECT_TRUE(
+        has_log_line(r.out, "  Netmail packet: " + pt.out + "/000300d2.out (1 message(s))"));
+    EXPECT_TRUE(has_log_line(r.out, "  SENT set: " + pt.msg + "/fsxgen (2 message(s))"));
     EXPECT_EQ(summary(r.out),
               "Export done. Echomail: 2, netmail: 1, files: 2, errors: 0, boss busy: 0");
     auto names = pt.outbound();
@@ -111,7 +105,7 @@ TEST(Export, SingleBossFormExportsEverythingOnceAndMarksIt) {
 
     auto again = pt.scan();
     EXPECT_EQ(again.code, 0);
-    EXPECT_TRUE(has_line(again.out, "  nothing to export"));
+    EXPECT_TRUE(has_log_line(again.out, "  nothing to export"));
     EXPECT_EQ(pt.outbound().size(), 3u);
 
     // A second netmail while the .out file still waits goes into a loose
@@ -143,7 +137,7 @@ TEST(Export, OnlyNewLocalMessagesAreTaken) {
     add_local(n, echo_in_net);
     auto r = pt.scan();
     EXPECT_EQ(r.code, 0) << r.out;
-    EXPECT_TRUE(has_line(r.out, "  nothing to export"));
+    EXPECT_TRUE(has_log_line(r.out, "  nothing to export"));
     EXPECT_FALSE(pf_stat(pt.out.c_str()).exists);  // the outbound is not touched
 }
 
@@ -160,7 +154,7 @@ TEST(Export, AreasBeforeTheFirstSectionGoThroughTheFirstBoss) {
         ASSERT_EQ(add_local(pt.msg + "/" + b, LocalMsg{}), 0);
     auto r = pt.scan();
     EXPECT_EQ(r.code, 0) << r.out;
-    auto t = texts(r.out);
+    auto t = log_texts(r.out);
     auto fsx = std::find(t.begin(), t.end(), "--- Export boss [fsx]: 21:3/210.7 -> 21:3/210");
     ASSERT_NE(fsx, t.end());
     EXPECT_NE(std::find(t.begin(), fsx, "  Area EARLY: exported 1"), fsx);
@@ -188,8 +182,8 @@ TEST(Export, BusyOutboundLeavesEverythingUnsent) {
     write_file(bsy, "other pid " + std::to_string(pf_getpid()) + "\n");  // a live holder
     auto r = pt.scan();
     EXPECT_EQ(r.code, 4) << r.out;
-    EXPECT_TRUE(
-        has_line(r.out, "Outbound for this boss busy (.bsy) - nothing exported, SENT stays off"));
+    EXPECT_TRUE(has_log_line(
+        r.out, "Outbound for this boss busy (.bsy) - nothing exported, SENT stays off"));
     EXPECT_EQ(summary(r.out),
               "Export done. Echomail: 0, netmail: 0, files: 0, errors: 0, boss busy: 1");
     EXPECT_EQ(attrs(pt.msg + "/netmail"), std::vector<uint32_t>{JA_LOCAL});
@@ -215,7 +209,8 @@ TEST(Export, FailedBundleWriteMarksOnlyTheNetmail) {
         write_file(pt.out + "/00000007." + std::string(days + 2 * wd, 2) + seq[i], "unsent");
     auto r = pt.scan();
     EXPECT_EQ(r.code, 5) << r.out;
-    EXPECT_TRUE(has_line(r.out, "ERROR: no free bundle extension left (36 per day): " + pt.out));
+    EXPECT_TRUE(
+        has_log_line(r.out, "ERROR: no free bundle extension left (36 per day): " + pt.out));
     EXPECT_TRUE(attrs(pt.msg + "/netmail")[0] & JA_SENT);
     EXPECT_EQ(attrs(pt.msg + "/a"), std::vector<uint32_t>{JA_LOCAL});
     EXPECT_EQ(summary(r.out),
@@ -247,14 +242,29 @@ TEST(Export, LockedBaseEndsWithSixAndIsExportedLater) {
     auto r = pt.scan();
     pf_close(a);
     EXPECT_EQ(r.code, 6) << r.out;
-    EXPECT_TRUE(has_line(
+    EXPECT_TRUE(has_log_line(
         r.out, "Warning: JAM base locked (another program is writing) - area skipped this time: " +
                    pt.msg + "/a"));
-    EXPECT_TRUE(has_line(r.out, "ERROR: JAM base damaged, area skipped: " + pt.msg + "/b"));
-    EXPECT_TRUE(has_line(r.out, "  Area B: exported 1"));  // packed before the damage
+    EXPECT_TRUE(has_log_line(r.out, "ERROR: JAM base damaged, area skipped: " + pt.msg + "/b"));
+    EXPECT_TRUE(has_log_line(r.out, "  Area B: exported 1"));  // packed before the damage
     EXPECT_EQ(attrs(pt.msg + "/a"), std::vector<uint32_t>{JA_LOCAL});
     r = pt.scan();
-    EXPECT_TRUE(has_line(r.out, "  Area A: exported 1"));
+    EXPECT_TRUE(has_log_line(r.out, "  Area A: exported 1"));
+}
+
+TEST(Export, TornLastHeaderOfAKilledAppendIsNoDamage) {
+    Point pt;
+    pt.config(pt.single("echoarea=A " + pt.msg + "/a\n"));
+    add_local(pt.msg + "/a", LocalMsg{});
+    // What an append killed in the middle of its header write leaves behind:
+    // a complete fixed header whose subfields are cut off by the end of file.
+    std::string jhr = read_file(pt.msg + "/a.jhr");
+    std::string torn = jhr.substr(1024, 76 + 5);
+    write_file(pt.msg + "/a.jhr", jhr + torn);
+    auto r = pt.scan();
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_TRUE(has_log_line(r.out, "  Area A: exported 1"));
+    EXPECT_TRUE(attrs(pt.msg + "/a")[0] & JA_SENT);
 }
 
 TEST(Export, MissingAddressesOrOutbound) {
@@ -262,10 +272,10 @@ TEST(Export, MissingAddressesOrOutbound) {
     pt.config("address=21:3/210.7\nboss_address=nonsense\noutbound=" + pt.out + "\n");
     auto r = pt.scan();
     EXPECT_EQ(r.code, 5);
-    EXPECT_TRUE(has_line(
+    EXPECT_TRUE(has_log_line(
         r.out, "ERROR: address/boss_address missing or invalid - no export for this section"));
     pt.config("address=21:3/210.7\nboss_address=21:3/210\n");
     r = pt.scan();
     EXPECT_EQ(r.code, 5);
-    EXPECT_TRUE(has_line(r.out, "ERROR: outbound missing - no export for this section"));
+    EXPECT_TRUE(has_log_line(r.out, "ERROR: outbound missing - no export for this section"));
 }

@@ -106,4 +106,10 @@ bool has_log_line(const std::string& out, const std::string& text) {
     return false;
 }
 
+std::string first_log_line(const std::string& out, const std::string& prefix) {
+    for (const auto& l : log_lines(out))
+        if (log_text(l).rfind(prefix, 0) == 0) return log_text(l);
+    return "";
+}
+
 }  // namespace wptest

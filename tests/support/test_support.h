@@ -43,5 +43,7 @@ std::string log_text(const std::string& line);
 std::vector<std::string> log_texts(const std::string& out);
 // True when one line of the log has exactly this text.
 bool has_log_line(const std::string& out, const std::string& text);
+// The text of the first line that begins with prefix, or "".
+std::string first_log_line(const std::string& out, const std::string& prefix);
 
 }  // namespace wptest

@@ -154,18 +154,11 @@ std::vector<Stored> read_base(const std::string& base) {
     return out;
 }
 
-std::vector<std::string> texts(const std::string& out) {
-    return wptest::log_texts(out);
-}
-
-bool has_line(const std::string& out, const std::string& line) {
-    return wptest::has_log_line(out, line);
-}
+using wptest::has_log_line;
+using wptest::log_texts;
 
 std::string summary(const std::string& out) {
-    for (const auto& t : texts(out))
-        if (t.rfind("Done. Packets ok: ", 0) == 0) return t;
-    return "";
+    return wptest::first_log_line(out, "Done. Packets ok: ");
 }
 
 void make_zip(const std::string& zip, const std::vector<std::pair<std::string, std::string>>& files,
@@ -202,11 +195,11 @@ TEST(Toss, MixedInboundIsHandledFileByFile) {
     EXPECT_EQ(pt.inbound("/tossed"), (std::vector<std::string>{"a.pkt", "b.su0", "c.mo1"}));
     EXPECT_TRUE(pt.inbound("/wptmp").empty());
     EXPECT_TRUE(
-        has_line(r.out, "Bundle NOT unpacked (format not supported), left unchanged: d.we2"));
-    EXPECT_TRUE(has_line(r.out, "  detected format: ARJ"));
-    EXPECT_TRUE(
-        has_line(r.out, "Bundle with 0 bytes (empty, common with BSO) - nothing to toss: c.mo1"));
-    EXPECT_TRUE(has_line(r.out, "  FIDO.TEST | Jo Sender -> All | Hello"));
+        has_log_line(r.out, "Bundle NOT unpacked (format not supported), left unchanged: d.we2"));
+    EXPECT_TRUE(has_log_line(r.out, "  detected format: ARJ"));
+    EXPECT_TRUE(has_log_line(
+        r.out, "Bundle with 0 bytes (empty, common with BSO) - nothing to toss: c.mo1"));
+    EXPECT_TRUE(has_log_line(r.out, "  FIDO.TEST | Jo Sender -> All | Hello"));
     EXPECT_EQ(summary(r.out),
               "Done. Packets ok: 2, bad: 0, messages: 2 (echo 2, netmail 0, bad 0, dupes 0, "
               "discarded 0), bundles unpacked: 1, broken: 0, unsupported: 1, empty: 1");
@@ -218,7 +211,7 @@ TEST(Toss, MixedInboundIsHandledFileByFile) {
     EXPECT_NE(base[0].text.find("Some text\r"), std::string::npos);
     // The unsupported bundle is reported again, nothing else is touched.
     auto again = pt.toss();
-    EXPECT_TRUE(has_line(again.out, "  detected format: ARJ"));
+    EXPECT_TRUE(has_log_line(again.out, "  detected format: ARJ"));
     EXPECT_EQ(read_base(pt.msg + "/fidotest").size(), 2u);
 }
 
@@ -231,7 +224,7 @@ TEST(Toss, NameCollisionsInTossedGetNumbers) {
         auto r = pt.toss();
         EXPECT_EQ(r.code, 0) << r.out;
         std::string want = pt.in + "/tossed/a.pkt" + (i == 0 ? "" : "." + std::to_string(i));
-        EXPECT_TRUE(has_line(r.out, "Packet saved to: " + want)) << r.out;
+        EXPECT_TRUE(has_log_line(r.out, "Packet saved to: " + want)) << r.out;
     }
     EXPECT_EQ(pt.inbound("/tossed"), (std::vector<std::string>{"a.pkt", "a.pkt.1", "a.pkt.2"}));
     EXPECT_EQ(read_base(pt.msg + "/fidotest").size(), 3u);
@@ -243,9 +236,9 @@ TEST(Toss, SharedInboundIsTossedOnce) {
     pt.put("a.pkt", make_pkt(kBoss, kPoint, "PW", {echo("FIDO.TEST", "")}));
     auto r = pt.toss();
     EXPECT_EQ(r.code, 0) << r.out;
-    auto t = texts(r.out);
+    auto t = log_texts(r.out);
     EXPECT_EQ(std::count(t.begin(), t.end(), "Inbound: " + pt.in), 1);
-    EXPECT_TRUE(has_line(r.out, "Networks: 2, echo areas: 1"));
+    EXPECT_TRUE(has_log_line(r.out, "Networks: 2, echo areas: 1"));
 }
 
 TEST(Toss, WrongPasswordSetsThePacketAsideBeforeFiling) {
@@ -255,8 +248,8 @@ TEST(Toss, WrongPasswordSetsThePacketAsideBeforeFiling) {
     pt.put("x.pkt", pkt);
     auto r = pt.toss();
     EXPECT_EQ(r.code, 5);
-    EXPECT_TRUE(has_line(r.out, "ERROR: packet renamed to .bad: " + pt.in + "/x.pkt"));
-    EXPECT_TRUE(has_line(r.out, "  Reason: wrong packet password"));
+    EXPECT_TRUE(has_log_line(r.out, "ERROR: packet renamed to .bad: " + pt.in + "/x.pkt"));
+    EXPECT_TRUE(has_log_line(r.out, "  Reason: wrong packet password"));
     EXPECT_TRUE(read_base(pt.msg + "/fidotest").empty());
     pt.put("x.pkt", pkt);
     pt.toss();
@@ -270,8 +263,8 @@ TEST(Toss, UnknownAreasGoToTheBadAreaOrAreCreated) {
     pt.put("1.pkt", make_pkt(kBoss, kPoint, "PW", {echo("FSX_NEW", "21:1/1 1", "first")}));
     auto r = pt.toss();
     EXPECT_EQ(r.code, 0) << r.out;
-    EXPECT_TRUE(has_line(r.out, "Unknown area -> bad area: FSX_NEW"));
-    EXPECT_TRUE(has_line(r.out, "  FSX_NEW | Jo Sender -> All | first  [BAD]"));
+    EXPECT_TRUE(has_log_line(r.out, "Unknown area -> bad area: FSX_NEW"));
+    EXPECT_TRUE(has_log_line(r.out, "  FSX_NEW | Jo Sender -> All | first  [BAD]"));
     auto bad = read_base(pt.msg + "/bad");
     ASSERT_EQ(bad.size(), 1u);
     EXPECT_EQ(bad[0].area_kludge, "AREA:FSX_NEW");
@@ -283,8 +276,8 @@ TEST(Toss, UnknownAreasGoToTheBadAreaOrAreCreated) {
     r = pt.toss();
     EXPECT_EQ(r.code, 0) << r.out;
     std::string base = pt.msg + "/auto/fsx_new";
-    EXPECT_TRUE(has_line(r.out, "New area created automatically: fsx_new -> " + base));
-    EXPECT_TRUE(has_line(r.out, "Taken over from the bad area: 1 message(s) -> fsx_new"));
+    EXPECT_TRUE(has_log_line(r.out, "New area created automatically: fsx_new -> " + base));
+    EXPECT_TRUE(has_log_line(r.out, "Taken over from the bad area: 1 message(s) -> fsx_new"));
     EXPECT_NE(read_file(pt.cfg).find("echoarea=fsx_new " + base + "\n"), std::string::npos);
     auto created = read_base(base);
     ASSERT_EQ(created.size(), 2u);
@@ -300,8 +293,8 @@ TEST(Toss, UnknownAreasGoToTheBadAreaOrAreCreated) {
     // A sender that is no configured boss never creates areas.
     pt.put("3.pkt", make_pkt(Addr{2, 240, 7, 0}, kPoint, "", {echo("OTHER.NEW", "")}));
     r = pt.toss();
-    EXPECT_TRUE(has_line(r.out, "Note: sender is not a configured boss (no password check)"));
-    EXPECT_TRUE(has_line(r.out, "Unknown area -> bad area: OTHER.NEW"));
+    EXPECT_TRUE(has_log_line(r.out, "Note: sender is not a configured boss (no password check)"));
+    EXPECT_TRUE(has_log_line(r.out, "Unknown area -> bad area: OTHER.NEW"));
 }
 
 TEST(Toss, NetmailIsRoutedByZone) {
@@ -326,7 +319,7 @@ TEST(Toss, NetmailIsRoutedByZone) {
     auto bad = read_base(msg + "/bad");
     ASSERT_EQ(bad.size(), 1u);
     EXPECT_EQ(bad[0].subject, "zone 21");
-    EXPECT_TRUE(has_line(r.out, "  NETMAIL | Jo Sender -> All | zone 21  [BAD]"));
+    EXPECT_TRUE(has_log_line(r.out, "  NETMAIL | Jo Sender -> All | zone 21  [BAD]"));
 }
 
 TEST(Toss, DupesAreDiscardedOrFiledInTheDupeArea) {
@@ -340,14 +333,14 @@ TEST(Toss, DupesAreDiscardedOrFiledInTheDupeArea) {
         EXPECT_EQ(r.code, 0) << r.out;
         EXPECT_EQ(read_base(pt.msg + "/fidotest").size(), 2u);  // the MSGID's case counts
         if (drop) {
-            EXPECT_TRUE(has_line(r.out, "Dupe discarded (dupemode=drop), MSGID: 2:240/1 abc"));
+            EXPECT_TRUE(has_log_line(r.out, "Dupe discarded (dupemode=drop), MSGID: 2:240/1 abc"));
             EXPECT_TRUE(read_base(pt.msg + "/dupes").empty());
             EXPECT_NE(summary(r.out).find("dupes 0, discarded 1"), std::string::npos);
         } else {
             auto d = read_base(pt.msg + "/dupes");
             ASSERT_EQ(d.size(), 1u);
             EXPECT_EQ(d[0].area_kludge, "AREA:FIDO.TEST");
-            EXPECT_TRUE(has_line(r.out, "  FIDO.TEST | Jo Sender -> All | Hello  [DUPE]"));
+            EXPECT_TRUE(has_log_line(r.out, "  FIDO.TEST | Jo Sender -> All | Hello  [DUPE]"));
         }
         // Remembered across runs.
         pt.put("b.pkt", make_pkt(kBoss, kPoint, "PW", {echo("FIDO.TEST", "2:240/1 ABC")}));
@@ -374,7 +367,7 @@ TEST(Toss, BrokenThirdPacketOfABundle) {
     EXPECT_EQ(pt.inbound(), (std::vector<std::string>{"p3.pkt.bad", "tossed", "wptmp"}));
     EXPECT_EQ(pt.inbound("/tossed"), std::vector<std::string>{"0000abcd.th1"});
     EXPECT_TRUE(pt.inbound("/wptmp").empty());
-    EXPECT_TRUE(has_line(r.out, "  Reason: truncated/broken (message incomplete)"));
+    EXPECT_TRUE(has_log_line(r.out, "  Reason: truncated/broken (message incomplete)"));
     EXPECT_EQ(read_file(pt.in + "/p3.pkt.bad"), broken);
 }
 
@@ -390,7 +383,7 @@ TEST(Toss, BrokenBundleIsSetAsideWhole) {
     write_file(pt.in + "/b.fr0", zip);
     auto r = pt.toss();
     EXPECT_EQ(r.code, 5);
-    EXPECT_TRUE(has_line(
+    EXPECT_TRUE(has_log_line(
         r.out, "ERROR: bundle broken, renamed to .bad - nothing tossed: " + pt.in + "/b.fr0"));
     EXPECT_EQ(read_file(pt.in + "/b.fr0.bad"), zip);
     EXPECT_TRUE(read_base(pt.msg + "/fidotest").empty());
@@ -409,8 +402,8 @@ TEST(Toss, AreafixSubjectsAreMasked) {
     auto r = pt.toss();
     EXPECT_EQ(r.code, 0) << r.out;
     EXPECT_EQ(r.out.find("s3cret"), std::string::npos);
-    EXPECT_TRUE(has_line(r.out, "  NETMAIL | AreaFix -> Point User | ********"));
-    EXPECT_TRUE(has_line(r.out, "  NETMAIL | allfix -> Point User | ********"));
+    EXPECT_TRUE(has_log_line(r.out, "  NETMAIL | AreaFix -> Point User | ********"));
+    EXPECT_TRUE(has_log_line(r.out, "  NETMAIL | allfix -> Point User | ********"));
     EXPECT_EQ(read_base(pt.msg + "/netmail")[0].subject, "s3cret");
 }
 
@@ -427,7 +420,7 @@ TEST(Toss, FailedFilingDoesNotTurnTheRestIntoDupes) {
     pt.put("a.pkt", pkt);
     auto r = pt.toss();
     EXPECT_EQ(r.code, 5) << r.out;
-    EXPECT_TRUE(has_line(r.out, "  Reason: error writing to JAM"));
+    EXPECT_TRUE(has_log_line(r.out, "  Reason: error writing to JAM"));
     ASSERT_TRUE(file_exists(pt.in + "/a.pkt.bad"));
     pf_mkdir(pt.d.file("later").c_str());
     pf_rename((pt.in + "/a.pkt.bad").c_str(), (pt.in + "/a.pkt").c_str(), false);
@@ -443,11 +436,11 @@ TEST(Toss, SetupErrorsAndLock) {
     write_file(pt.cfg, "inbound=" + pt.in + "\n");
     auto r = pt.toss();
     EXPECT_EQ(r.code, 1);
-    EXPECT_TRUE(has_line(r.out, "ERROR: \"badarea\" must be set in the configuration"));
+    EXPECT_TRUE(has_log_line(r.out, "ERROR: \"badarea\" must be set in the configuration"));
     write_file(pt.cfg, "inbound=" + pt.in + "\nbadarea=" + pt.msg + "/bad\n");
     r = pt.toss();
     EXPECT_EQ(r.code, 1);
-    EXPECT_TRUE(has_line(r.out, "ERROR: \"dupearea\" missing (or set dupemode=drop)"));
+    EXPECT_TRUE(has_log_line(r.out, "ERROR: \"dupearea\" missing (or set dupemode=drop)"));
     EXPECT_FALSE(file_exists(pt.d.file("wpjam.lck")));  // released after a failed setup
 
     // A held JAM lock: exit 6 after the wait, nothing touched.
@@ -458,7 +451,7 @@ TEST(Toss, SetupErrorsAndLock) {
     r = pt.toss();
     pf_lockfile_release(lf);
     EXPECT_EQ(r.code, 6);
-    EXPECT_TRUE(has_line(
+    EXPECT_TRUE(has_log_line(
         r.out, "ERROR: JAM bases locked (editor writing?) - lock file: " + pt.d.file("wpjam.lck")));
     EXPECT_TRUE(file_exists(pt.in + "/a.pkt"));
 }
