@@ -88,10 +88,14 @@ void scan_area(ScanState& st, const char* path, const char* tag, int kind) {
     while (!damaged && off + JMH_SIZE <= copy.B_LEN) {
         const uint8_t* h = copy.B_PTR + off;
         uint32_t subflen = get_le32(h + JMH_SUBFIELDLEN);
-        if (get_le32(h) != JAM_SIGNATURE || off + JMH_SIZE + subflen > copy.B_LEN) {
+        if (get_le32(h) != JAM_SIGNATURE) {
             damaged = true;
             break;
         }
+        // A last header whose subfields run past the end of the file is the
+        // trace of an append that was killed in the middle of its write (the
+        // next append cuts it off): the end of the messages, not damage.
+        if (off + JMH_SIZE + subflen > copy.B_LEN) break;
         if (is_new(get_le32(h + JMH_ATTRIBUTE), kind)) {
             if (st.marks.size() >= MAX_MARK) {
                 if (!st.mark_warned) log_msg(scan_m_full);
