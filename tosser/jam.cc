@@ -1,5 +1,7 @@
 #include "tosser/jam.h"
 
+#include <cstring>
+
 #include "core/bytes.h"
 #include "core/catalog.h"
 #include "core/fileio.h"
@@ -392,11 +394,28 @@ void jam_hdr_walk_start(JamHdrWalk& w, const JamImage& img) {
     w.base_msg_num = img.base.BaseMsgNum;
 }
 
+namespace {
+bool torn_tail(const JamHdrWalk& w) {
+    static const uint8_t sig[4] = {'J', 'A', 'M', 0};
+    uint64_t left = w.n - w.pos;
+    const uint8_t* p = w.jhr + w.pos;
+    if (left < JMH_SIZE) return std::memcmp(p, sig, left < 4 ? left : 4) == 0;
+    if (get_le32(p) != JAM_SIGNATURE) return false;
+    uint64_t end = w.pos + JMH_SIZE + get_le32(p + JMH_SUBFIELDLEN);
+    uint32_t num = get_le32(p + JMH_MESSAGENUMBER);
+    return end > w.n && num >= w.base_msg_num && num - w.base_msg_num >= w.idx_records;
+}
+}  // namespace
+
 bool jam_hdr_walk_next(JamHdrWalk& w, JamHeader& h) {
     while (true) {
         if (w.jhr == nullptr || w.pos >= w.n) return false;
         if (jam_parse_header(w.jhr, w.n, w.pos, h) != 0 || h.subf_len < h.SubfieldLen) {
-            w.damaged = true;
+            // With the index known, a header cut off by the end of the file
+            // after every indexed message is what an append killed in the
+            // middle of its write leaves (the next append cuts it off): the
+            // messages end here, nothing is damaged.
+            if (!(w.check_index && torn_tail(w))) w.damaged = true;
             return false;
         }
         w.pos += JMH_SIZE + static_cast<uint64_t>(h.SubfieldLen);
