@@ -60,6 +60,29 @@ def messages(base):
     return sorted(out)
 
 
+def wrenpost_toss(wp, root, address, boss, areas):
+    """Writes a point configuration under root (inbound root/in) and tosses."""
+    os.makedirs(os.path.join(root, "msg"), exist_ok=True)
+    cfg = os.path.join(root, "wrenpost.cfg")
+    with open(cfg, "w") as f:
+        f.write("address=%s\nboss_host=127.0.0.1\nboss_address=%s\ninbound=in\n"
+                "outbound=out\nnetmail=msg/netmail\nbadarea=msg/bad\ndupearea=msg/dupes\n"
+                "autocreate=no\n" % (address, boss))
+        for a in areas:
+            f.write("echoarea=%s msg/%s\n" % (a, a.lower()))
+    return subprocess.run([wp, "-lang", "en", "-c", cfg, "toss"], capture_output=True, text=True,
+                          cwd=root)
+
+
+def deliver(files, inbound):
+    """Copies outbound files into an inbound as a mailer would (.out as a .pkt)."""
+    for f in files:
+        dst = os.path.basename(f)
+        if dst.endswith(".out"):
+            dst = "00000001.pkt"
+        shutil.copy(f, os.path.join(inbound, dst))
+
+
 def toss_part(wp, tmp):
     areas = ["TESTAREA", "OTHER.AREA"]
     corpus = os.path.join(tmp, "corpus")
@@ -87,16 +110,8 @@ def toss_part(wp, tmp):
 
     # wrenpost
     w = os.path.join(tmp, "wp")
-    os.makedirs(os.path.join(w, "msg"))
     shutil.copytree(inbound, os.path.join(w, "in"))
-    cfg = os.path.join(w, "wrenpost.cfg")
-    with open(cfg, "w") as f:
-        f.write("address=2:200/108.7\nboss_host=127.0.0.1\nboss_address=2:200/100\ninbound=in\n"
-                "outbound=out\nnetmail=msg/netmail\nbadarea=msg/bad\ndupearea=msg/dupes\n"
-                "autocreate=no\n")
-        for a in areas:
-            f.write("echoarea=%s msg/%s\n" % (a, a.lower()))
-    r = subprocess.run([wp, "-lang", "en", "-c", cfg, "toss"], capture_output=True, text=True, cwd=w)
+    r = wrenpost_toss(wp, w, "2:200/108.7", "2:200/100", areas)
     if r.returncode != 0:
         fail("wrenpost toss ended with %d:\n%s" % (r.returncode, r.stdout))
     if "bundles unpacked: 2, broken: 0" not in r.stdout:
@@ -154,11 +169,7 @@ def export_part(wp, build, tmp):
     # crashmail as the boss.
     c = os.path.join(tmp, "boss")
     prefs = crashmail_prefs(c, "21:3/210", "21:3/210.7", areas)
-    for f in files:
-        dst = os.path.basename(f)
-        if dst.endswith(".out"):
-            dst = "00000001.pkt"
-        shutil.copy(f, os.path.join(c, "in", dst))
+    deliver(files, os.path.join(c, "in"))
     crashmail_toss(prefs, c)
     for base, prefix in (("fsx_gen", "GEN"), ("fsx_bot", "BOT")):
         ref = jamread.read_base(os.path.join(c, "msg", base))
@@ -186,20 +197,8 @@ def export_part(wp, build, tmp):
     # Our own toss reads the same files back.
     q = os.path.join(tmp, "reader")
     os.makedirs(os.path.join(q, "in"))
-    os.makedirs(os.path.join(q, "msg"))
-    for f in files:
-        dst = os.path.basename(f)
-        if dst.endswith(".out"):
-            dst = "00000001.pkt"
-        shutil.copy(f, os.path.join(q, "in", dst))
-    qcfg = os.path.join(q, "wrenpost.cfg")
-    with open(qcfg, "w") as f:
-        f.write("address=21:3/210\nboss_host=127.0.0.1\nboss_address=21:3/210.7\ninbound=in\n"
-                "outbound=out\nnetmail=msg/netmail\nbadarea=msg/bad\ndupearea=msg/dupes\n"
-                "autocreate=no\n")
-        for a in areas:
-            f.write("echoarea=%s msg/%s\n" % (a, a.lower()))
-    r = subprocess.run([wp, "-lang", "en", "-c", qcfg, "toss"], capture_output=True, text=True, cwd=q)
+    deliver(files, os.path.join(q, "in"))
+    r = wrenpost_toss(wp, q, "21:3/210", "21:3/210.7", areas)
     if r.returncode != 0:
         fail("reading our export back ended with %d:\n%s" % (r.returncode, r.stdout))
     for base, orig in originals.items():
