@@ -5,6 +5,8 @@
 // can be read from the kernel.
 //
 //   export_bench [messages] [areas]
+//   WP_BENCH_FIXTURE_ONLY=1 export_bench ...   only builds the bases, prints
+//                                               their directory, keeps it
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -100,6 +102,11 @@ int main(int argc, char** argv) {
         if (jam_append(base.c_str(), m) != 0) return 1;
     }
     uint64_t base_bytes = dir_bytes(root / "msg");
+    if (getenv("WP_BENCH_FIXTURE_ONLY")) {
+        // Leaves the unsent fixture behind for profiling `wrenpost -c ... scan`.
+        printf("%s\n", root.c_str());
+        return 0;
+    }
 
     // The export: runs of the real driver until nothing is left (a run takes
     // at most 8192 messages per boss).
