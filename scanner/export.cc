@@ -162,7 +162,13 @@ void mark_sent(ScanState& st, int kind) {
             uint64_t off = st.marks[k].MK_OFF;
             uint8_t* h = span.data() + (off - lo);
             ok = get_le32(h) == JAM_SIGNATURE && (get_le32(h + JMH_ATTRIBUTE) & JA_LOCAL);
-            if (!ok) break;
+            if (!ok) {
+                // The headers before this one are in the outbound: their
+                // attributes are written all the same.
+                if (run_hi != 0)
+                    pf_pwrite(jhr, span.data() + (run_lo - lo), run_hi - run_lo, run_lo);
+                break;
+            }
             uint64_t a = off + JMH_ATTRIBUTE;
             if (run_hi != 0 && (a < run_hi || a - run_hi > MARK_GAP)) {
                 ok = pf_pwrite(jhr, span.data() + (run_lo - lo), run_hi - run_lo, run_lo) == 0;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "core/catalog.h"
+#include "core/log.h"
 #include "platform/platform.h"
 #include "scanner/scanner_util.h"
 #include "support/test_support.h"
@@ -265,6 +267,51 @@ TEST(Export, TornLastHeaderOfAKilledAppendIsNoDamage) {
     EXPECT_EQ(r.code, 0) << r.out;
     EXPECT_TRUE(has_log_line(r.out, "  Area A: exported 1"));
     EXPECT_TRUE(attrs(pt.msg + "/a")[0] & JA_SENT);
+}
+
+// Marking checks every header afresh: one changed since the snapshot ends its
+// base with an error, the headers before it stay marked, and the next base is
+// marked as usual.
+TEST(Export, HeaderChangedBeforeMarkingEndsOnlyItsBase) {
+    wptest::TempDir d;
+    std::string a = d.file("a"), b = d.file("b");
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(add_local(a, LocalMsg{}), 0);
+    ASSERT_EQ(add_local(b, LocalMsg{}), 0);
+    auto offsets = [](const std::string& base) {
+        std::vector<uint32_t> o;
+        JamImage img;
+        jam_load(base.c_str(), img);
+        JamHdrWalk w;
+        jam_hdr_walk_start(w, img);
+        JamHeader h;
+        for (uint64_t at = w.pos; jam_hdr_walk_next(w, h); at = w.pos)
+            o.push_back(static_cast<uint32_t>(at));
+        return o;
+    };
+    auto oa = offsets(a), ob = offsets(b);
+    ASSERT_EQ(oa.size(), 3u);
+    ScanState st;
+    st.marks = {{&a, oa[0], 1}, {&a, oa[1], 1}, {&a, oa[2], 1}, {&b, ob[0], 1}};
+    // Another program took the second message's LOCAL flag away meanwhile.
+    std::string jhr = read_file(a + ".jhr");
+    jhr[oa[1] + 52] = 0;
+    write_file(a + ".jhr", jhr);
+
+    lang_apply(LANG_EN);
+    std::string log;
+    con_capture(&log);
+    mark_sent(st, 1);
+    con_capture(nullptr);
+    EXPECT_TRUE(has_log_line(
+        log, "ERROR: could not set SENT (will be exported again on the next run): " + a))
+        << log;
+    EXPECT_TRUE(has_log_line(log, "  SENT set: " + b + " (1 message(s))"));
+    EXPECT_EQ(st.c.sc_err, 1u);
+    EXPECT_EQ(attrs(a), (std::vector<uint32_t>{JA_LOCAL | JA_SENT, 0, JA_LOCAL}));
+    EXPECT_EQ(attrs(b), std::vector<uint32_t>{JA_LOCAL | JA_SENT});
+    JamImage img;
+    jam_load(a.c_str(), img);
+    EXPECT_EQ(img.base.ModCounter, 3u);  // three appends, no marking
 }
 
 TEST(Export, MissingAddressesOrOutbound) {
