@@ -178,6 +178,12 @@ void pf_console_write(pf_file h, const char* buf, size_t n);
 // "de", else 2 (English).
 int pf_ui_language();
 
+// Compares two NUL-terminated UTF-16 texts as the user's locale orders names
+// and subjects for display, without regard to case: first by letters with
+// their accents taken off (so "Ärger" sorts among the A), then by the
+// accents. Returns <0, 0 or >0. Texts that differ only in case compare equal.
+int pf_wcsicmp(const char16_t* a, const char16_t* b);
+
 // ---- TCP sockets ----------------------------------------------------------
 
 // One connected stream socket. Sends never raise SIGPIPE: a broken connection

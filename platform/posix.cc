@@ -417,6 +417,44 @@ int pf_ui_language() {
     return 2;
 }
 
+// ---- Display order of texts ------------------------------------------------
+
+namespace {
+
+// Lower case of the letters that code page 437 can hold: ASCII, Latin-1 and
+// the basic Greek and Cyrillic capitals. Anything else stays as it is.
+char16_t fold_case(char16_t c) {
+    if (c >= 'A' && c <= 'Z') return static_cast<char16_t>(c + 32);
+    if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<char16_t>(c + 32);
+    if (c >= 0x391 && c <= 0x3A9 && c != 0x3A2) return static_cast<char16_t>(c + 32);
+    if (c >= 0x410 && c <= 0x42F) return static_cast<char16_t>(c + 32);
+    if (c >= 0x400 && c <= 0x40F) return static_cast<char16_t>(c + 80);
+    return c;
+}
+
+// The base letter of a lower-case Latin-1 letter with an accent.
+char16_t base_letter(char16_t c) {
+    static const char base[] = "aaaaaaaceeeeiiiidnooooo/ouuuuyty";  // U+00E0..U+00FF
+    if (c >= 0xE0 && c <= 0xFF && c != 0xF7) return static_cast<char16_t>(base[c - 0xE0]);
+    if (c == 0xDF) return 's';  // sharp s
+    return c;
+}
+
+}  // namespace
+
+int pf_wcsicmp(const char16_t* a, const char16_t* b) {
+    for (size_t i = 0;; ++i) {
+        char16_t x = base_letter(fold_case(a[i])), y = base_letter(fold_case(b[i]));
+        if (x != y) return x < y ? -1 : 1;
+        if (x == 0) break;
+    }
+    for (size_t i = 0;; ++i) {
+        char16_t x = fold_case(a[i]), y = fold_case(b[i]);
+        if (x != y) return x < y ? -1 : 1;
+        if (x == 0) return 0;
+    }
+}
+
 // ---- TCP sockets ----------------------------------------------------------
 
 int pf_net_startup() {
