@@ -129,7 +129,11 @@ int af_cfg_add_area(const char* cfg_path, const char* section, const char* tag, 
     out += path;
     out += eol;
     out += t.substr(ins);
-    if (out.size() >= CF_MAX - 8) return 1;
+    // The loader reads only the first 16383 bytes and every editor of the file
+    // refuses files that long: a longer result would cut off the lines at its
+    // end (a value cut in the middle reads as a different value) and lock the
+    // file against all further edits.
+    if (out.size() > CFG_OUT_MAX) return 1;
     return cf_write(cfg_path, out) == 0 ? 0 : 1;
 }
 

@@ -3,7 +3,8 @@
 // Adds one `echoarea` line for a new area (the toss run's automatic area
 // creation) or removes every `echoarea` line of a tag (the areas window),
 // changing nothing else in the user's hand-written file. The file must be
-// shorter than 16383 bytes and the result shorter than 18424 bytes.
+// shorter than 16383 bytes, and so must the result: the loader reads no more,
+// and an edit never pushes the file's last lines out of its reach.
 //
 // The new text is written to a temporary file beside the configuration and
 // renamed over it (keeping its permissions), so a crash or a full disk never
@@ -16,13 +17,11 @@
 
 #include "config/cfgwrite.h"  // cf_read, cf_write
 
-constexpr size_t CF_MAX = 18432;
-
 // Adds "echoarea=TAG path" to the named section (nullptr or "" = the global
 // part; also when the file has no sections), after the last setting of that
 // region. 0 added, 2 an echoarea line of this tag exists anywhere (nothing
-// changed), 1 failure (unreadable or too large, section not found, result too
-// large, write failed).
+// changed), 1 failure (unreadable or too large, section not found, result
+// longer than 16382 bytes, write failed).
 int af_cfg_add_area(const char* cfg_path, const char* section, const char* tag, const char* path);
 // Removes every echoarea line of the tag (any case), in all sections. Returns
 // the number removed (0: file unchanged), or -1 when it cannot be read or

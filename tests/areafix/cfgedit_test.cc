@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "config/config.h"
+#include "core/log.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
 
@@ -71,11 +73,38 @@ TEST(CfgEdit, SizeLimits) {
     EXPECT_EQ(af_cfg_add_area(f.path.c_str(), nullptr, "A", "/a"), 1);
     EXPECT_EQ(af_cfg_del_area(f.path.c_str(), "A"), -1);
     EXPECT_EQ(f.text(), big);
-    std::string ok = big.substr(1);  // 16382 bytes can be edited
+    // 16382 bytes can be edited: a removal shrinks the file.
+    std::string ok = "echoarea=A /a\n" + big.substr(15);
+    ASSERT_EQ(ok.size(), 16382u);
     CfgFile g(ok);
-    EXPECT_EQ(af_cfg_add_area(g.path.c_str(), nullptr, "A", "/a"), 0);
-    // ... but not grown to 18424 bytes or more.
-    EXPECT_EQ(af_cfg_add_area(g.path.c_str(), nullptr, "B", std::string(2100, 'p').c_str()), 1);
+    EXPECT_EQ(af_cfg_del_area(g.path.c_str(), "A"), 1);
+    EXPECT_EQ(g.text(), big.substr(15));
+    // A new line may fill the file up to 16382 bytes, not one byte more.
+    EXPECT_EQ(af_cfg_add_area(g.path.c_str(), nullptr, "B", "/bb"), 1);
+    EXPECT_EQ(g.text(), big.substr(15));
+    EXPECT_EQ(af_cfg_add_area(g.path.c_str(), nullptr, "B", "/b"), 0);
+    EXPECT_EQ(g.text().size(), 16382u);
+}
+
+TEST(CfgEdit, AddNeverPushesLinesBeyondWhatTheLoaderReads) {
+    // A new area in the global part moves the last section down. Had the file
+    // grown past 16383 bytes, the loader would read the section's password
+    // cut short and lose the lines after it.
+    std::string head = "address=1:2/3.4\n# ";
+    std::string tail = "\n[boss fsx]\npassword=secret123\necho_path=boss\n";
+    std::string text = head + std::string(16370 - head.size() - tail.size(), '-') + tail;
+    CfgFile f(text);
+    EXPECT_EQ(af_cfg_add_area(f.path.c_str(), nullptr, "FSX_NEW", "/m/fsx_new"), 1);
+    EXPECT_EQ(f.text(), text);
+    Config c;
+    std::string log;
+    con_capture(&log);
+    ASSERT_EQ(load_config(c, f.path.c_str()), 0);
+    con_capture(nullptr);
+    ASSERT_EQ(c.boss_count, 1);
+    EXPECT_STREQ(c.bosses[0].f[F_PASSWORD], "secret123");
+    EXPECT_STREQ(c.bosses[0].f[F_ECHOPATH], "boss");
+    EXPECT_EQ(log.find("Warning"), std::string::npos) << log;
 }
 
 TEST(CfgEdit, DeleteRemovesEveryLineOfTheTagOnly) {
