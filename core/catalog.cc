@@ -30,10 +30,23 @@ const CatalogRow catalog_rows[] = {
 };
 const size_t catalog_count = sizeof catalog_rows / sizeof catalog_rows[0];
 
+#define WMSG(name, de, en) const char16_t* name = u"";
+#include "editor/messages.def"
+#undef WMSG
+
+const CatalogWideRow catalog_wrows[] = {
+#define WMSG(name, de, en) {&name, de, en},
+#include "editor/messages.def"
+#undef WMSG
+};
+const size_t catalog_wcount = sizeof catalog_wrows / sizeof catalog_wrows[0];
+
 void lang_apply(int lang) {
     g_lang = lang;
     for (size_t i = 0; i < catalog_count; ++i)
         *catalog_rows[i].dest = lang == LANG_EN ? catalog_rows[i].en : catalog_rows[i].de;
+    for (size_t i = 0; i < catalog_wcount; ++i)
+        *catalog_wrows[i].dest = lang == LANG_EN ? catalog_wrows[i].en : catalog_wrows[i].de;
 }
 
 namespace {

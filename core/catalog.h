@@ -6,7 +6,8 @@
 // which language is active. Before lang_apply every buffer is empty.
 //
 // The rows live in one messages.def file per subsystem, as
-// MSG(buffer, German, English); console texts are 8-bit ASCII.
+// MSG(buffer, German, English); console texts are 8-bit ASCII. Window texts
+// are UTF-16 rows WMSG(buffer, German, English) with real umlauts.
 #pragma once
 
 #include <cstddef>
@@ -27,15 +28,25 @@ extern int g_lang;
 #include "tosser/messages_pkt.def"
 #include "tosser/messages_toss.def"
 #undef MSG
+#define WMSG(name, de, en) extern const char16_t* name;
+#include "editor/messages.def"
+#undef WMSG
 
 struct CatalogRow {
     const char** dest;
     const char* de;
     const char* en;
 };
+struct CatalogWideRow {
+    const char16_t** dest;
+    const char16_t* de;
+    const char16_t* en;
+};
 // The whole table, in one array, and its length.
 extern const CatalogRow catalog_rows[];
 extern const size_t catalog_count;
+extern const CatalogWideRow catalog_wrows[];
+extern const size_t catalog_wcount;
 
 // Sets g_lang and fills every buffer: English for 2, German for any other value.
 void lang_apply(int lang);

@@ -41,6 +41,23 @@ TEST(Catalog, RowsAreWellFormed) {
     }
 }
 
+TEST(Catalog, WindowTextsFollowTheLanguage) {
+    lang_apply(LANG_EN);
+    EXPECT_EQ(std::u16string(w_flags_l), u"   [local, not sent]");
+    lang_apply(LANG_DE);
+    EXPECT_EQ(std::u16string(w_flags_l), u"   [lokal, nicht versandt]");
+    lang_apply(LANG_EN);
+    std::set<const char16_t**> seen;
+    for (size_t i = 0; i < catalog_wcount; ++i) {
+        const CatalogWideRow& r = catalog_wrows[i];
+        EXPECT_TRUE(seen.insert(r.dest).second) << "window row " << i << " listed twice";
+        std::u16string de = r.de, en = r.en;
+        ASSERT_FALSE(en.empty() || de.empty()) << i;
+        EXPECT_EQ(en.back() == u' ', de.back() == u' ') << i;
+        EXPECT_EQ(en.front() == u' ', de.front() == u' ') << i;
+    }
+}
+
 TEST(Catalog, LanguageKeyOfGlobalPart) {
     struct Case {
         const char* text;
