@@ -328,10 +328,15 @@ int cf_write(const char* cfg_path, const std::string& text) {
     if (pf_real_path(cfg_path, real, sizeof real) != 0) return 1;  // never create a vanished file
     PfStat st = pf_stat(real);
     if (!st.exists || st.is_dir) return 1;
+    // The temporary name carries the writer's pid: the toss run and the
+    // editor may write at the same time, and a shared name would let one
+    // truncate, fill or rename away the other's half-written file.
+    char suffix[24] = ".wptmp";
+    u64_to_dec(pf_getpid(), suffix + 6);
     char tmp[WP_PATH_MAX];
     str_copy(tmp, real, sizeof tmp);
-    str_cat(tmp, ".wptmp", sizeof tmp);
-    if (str_len(tmp) != str_len(real) + 6) return 1;  // path too long for the suffix
+    str_cat(tmp, suffix, sizeof tmp);
+    if (str_len(tmp) != str_len(real) + str_len(suffix)) return 1;  // path too long
     pf_file h = pf_open(tmp, PfAccess::ReadWrite, PfCreate::CreateAlways);
     if (h == PF_INVALID) return 1;
     bool ok = f_write(h, text.data(), text.size()) == 0 && pf_sync(h) == 0;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -537,4 +538,35 @@ TEST(CfgWrite, SaveInDialogOrderIsReadBackByTheLoader) {
     EXPECT_STREQ(e.slots[2].name, "amiga");
     EXPECT_STREQ(e.gsystem_old, "Point Home");
     EXPECT_TRUE(e.slots[0].pw.stored);
+}
+
+TEST(CfgWrite, WritersInTwoProcessesNeverTearTheFile) {
+    // The toss run may add an area while the editor saves its settings: each
+    // write must land whole, and no writer may take over the other's half
+    // written temporary file (or report failure when its own vanished).
+    CfgFile f("sysop=start\n");
+    std::string a = "sysop=A\n" + std::string(4000, ';') + "\n";
+    std::string b = "sysop=B\n" + std::string(9000, '#') + "\n";
+    constexpr int kRounds = 300;
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        int failed = 0;
+        for (int i = 0; i < kRounds; ++i) failed += cf_write(f.path.c_str(), b);
+        _exit(failed == 0 ? 0 : 1);
+    }
+    int failed = 0, torn = 0;
+    for (int i = 0; i < kRounds; ++i) {
+        failed += cf_write(f.path.c_str(), a);
+        std::string t = f.text();
+        if (t != a && t != b) ++torn;
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the other writer failed";
+    EXPECT_EQ(failed, 0);
+    EXPECT_EQ(torn, 0);
+    std::string t = f.text();
+    EXPECT_TRUE(t == a || t == b);
+    EXPECT_EQ(f.files(), 1u);
 }
