@@ -357,8 +357,15 @@ int af_load_cache(AfTable& t, const char* path) {
 }
 
 int af_save_cache(const AfTable& t, const char* path) {
-    pf_file h = pf_open(path, PfAccess::ReadWrite, PfCreate::CreateAlways);
-    if (h == PF_INVALID) return 1;
+    // Written aside and renamed over the old file: the cache keeps what
+    // replies long deleted told, so a full disk must not cut it short, and
+    // the editor and an `areas` run may save the same boss's cache at once.
+    char suffix[24] = ".wptmp";
+    u64_to_dec(pf_getpid(), suffix + 6);
+    char tmp[WP_PATH_MAX];
+    str_copy(tmp, path, sizeof tmp);
+    str_cat(tmp, suffix, sizeof tmp);
+    if (str_len(tmp) != str_len(path) + str_len(suffix)) return 1;
     std::string out = "# wrenpost AreaFix cache: TAG\tlinked|unlinked|unknown\tdescription\r\n";
     for (const AfArea& a : t.areas) {
         out += a.AF_TAG;
@@ -368,9 +375,13 @@ int af_save_cache(const AfTable& t, const char* path) {
         out += a.AF_DESC;
         out += "\r\n";
     }
-    f_write(h, out.data(), out.size());
+    pf_file h = pf_open(tmp, PfAccess::ReadWrite, PfCreate::CreateAlways);
+    if (h == PF_INVALID) return 1;
+    bool ok = f_write(h, out.data(), out.size()) == 0;
     f_close(h);
-    return 0;
+    if (ok) ok = pf_rename(tmp, path, true) == 0;
+    if (!ok) pf_delete(tmp);
+    return ok ? 0 : 1;
 }
 
 unsigned af_cli_list(int boss) {

@@ -49,6 +49,9 @@ int af_scan_base(AfTable& t, const char* base_path);
 // configuration file. boss -1: the name "default".
 std::string af_cache_path(const char* cfg_path, const char* boss_name);
 int af_load_cache(AfTable& t, const char* path);
+// Writes the header line and one line per entry through a temporary file
+// renamed over the old cache: 0, or 1 when it cannot be written (the old
+// cache then stays as it was).
 int af_save_cache(const AfTable& t, const char* path);
 // The `areas` command. Returns the exit code.
 unsigned af_cli_list(int boss);

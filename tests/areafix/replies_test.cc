@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/catalog.h"
+#include "platform/platform.h"
 #include "support/test_support.h"
 #include "tosser/crc32.h"
 #include "tosser/jam.h"
@@ -154,6 +155,30 @@ TEST(AreafixReplies, CacheRoundTripAndNaming) {
     AfTable again;
     EXPECT_EQ(af_load_cache(again, path.c_str()), 4);
     EXPECT_EQ(af_load_cache(again, d.file("missing.lst").c_str()), 0);
+}
+
+TEST(AreafixReplies, FailedCacheWriteKeepsTheOldCache) {
+    // The cache holds what replies deleted long ago told: a write that fails
+    // (a full disk) is reported and leaves the old file whole.
+    wptest::TempDir d;
+    std::string path = d.file("areas_fsx.lst");
+    AfTable t;
+    af_get(t, "FSX_GEN")->AF_STATE = AFS_LINKED;
+    str_copy(af_get(t, "FSX_BOT")->AF_DESC, "Bots", sizeof(AfArea::AF_DESC));
+    ASSERT_EQ(af_save_cache(t, path.c_str()), 0);
+    std::string saved = wptest::read_file(path);
+    af_get(t, "FSX_NEW");
+    pf_fault_write_after(1);
+    EXPECT_EQ(af_save_cache(t, path.c_str()), 1);
+    pf_fault_write_after(0);
+    EXPECT_EQ(wptest::read_file(path), saved);
+    std::vector<PfDirEntry> list;
+    pf_list_dir(d.path().c_str(), list);
+    EXPECT_EQ(list.size(), 1u);  // no temporary file left
+    AfTable back;
+    EXPECT_EQ(af_load_cache(back, path.c_str()), 2);
+    EXPECT_EQ(state(back, "FSX_GEN"), AFS_LINKED);
+    EXPECT_EQ(desc(back, "FSX_BOT"), "Bots");
 }
 
 TEST(AreafixReplies, AreasCommandReadsRobotRepliesFromTheNetmailBase) {
