@@ -159,8 +159,8 @@ struct Parser {
         }
     }
     // Returns false at a tear or origin line: the evaluation ends there.
+    // l is no kludge line (af_parse skips those).
     bool line(char* l) {
-        if (std::strchr(l, 0x01) != nullptr) return true;
         for (char* c = l; *c != '\0'; ++c)
             if (*c == '\t') *c = ' ';
         size_t n = str_len(l);
@@ -278,8 +278,10 @@ void af_parse(AfTable& t, const char* text, size_t len) {
         size_t n = e - i < LINE_MAX_LEN ? e - i : LINE_MAX_LEN;
         std::memcpy(line, text + i, n);
         line[n] = '\0';
-        // A zero byte inside the line ends it; a kludge byte is still seen.
-        if (!ps.line(line)) break;
+        // A zero byte inside the line ends it, and only 255 characters count,
+        // but a kludge byte anywhere in the line still makes it a kludge line.
+        bool kludge = std::memchr(text + i, 0x01, e - i) != nullptr;
+        if (!kludge && !ps.line(line)) break;
         if (e < len && text[e] == '\r' && e + 1 < len && text[e + 1] == '\n') ++e;
         i = e + 1;
     }

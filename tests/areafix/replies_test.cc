@@ -99,6 +99,14 @@ TEST(AreafixReplies, HeaderLinesAndKludges) {
     EXPECT_EQ(state(t, "FSX_TST"), AFS_UNKNOWN);
     EXPECT_EQ(state(t, "FSX_OLD"), AFS_UNLINKED);
     EXPECT_EQ(af_find(t, "FSX_KLUDGE"), -1);
+    // The kludge byte counts wherever it stands: past the 255 characters that
+    // are read, or behind a zero byte.
+    std::string late = "Command: %LIST\rFSX_LONG " + std::string(300, '.') + "\x01x\r";
+    late += std::string("FSX_ZERO x\0\x01y\rFSX_PLAIN\r", 24);
+    t = parse(late);
+    EXPECT_EQ(af_find(t, "FSX_LONG"), -1);
+    EXPECT_EQ(af_find(t, "FSX_ZERO"), -1);
+    EXPECT_EQ(af_find(t, "FSX_PLAIN"), 0);
     EXPECT_EQ(hdr_mode("Areas you are linked to:"), 1);
     EXPECT_EQ(hdr_mode("Unlinked areas:"), 2);
     EXPECT_EQ(hdr_mode("Available areas:"), 3);
