@@ -1,0 +1,118 @@
+#include "areafix/badmove.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/bytes.h"
+#include "support/test_support.h"
+#include "tosser/crc32.h"
+#include "tosser/jam.h"
+
+namespace {
+
+using Subfields = std::vector<std::pair<uint16_t, std::string>>;
+
+void post(const std::string& base, const Subfields& sfs, const std::string& text,
+          uint32_t attr = JA_ECHO, uint32_t date = 1000) {
+    std::string sf;
+    for (const auto& [id, v] : sfs) jam_subf_add(sf, id, v.c_str());
+    JamMsg m;
+    m.jm_subf = sf.data();
+    m.jm_subflen = static_cast<uint32_t>(sf.size());
+    m.jm_text = text.data();
+    m.jm_textlen = static_cast<uint32_t>(text.size());
+    m.jm_attr = attr;
+    m.jm_date = date;
+    m.jm_now = date + 1;
+    m.jm_msgidcrc = jam_crc(text.c_str());  // any value that must survive the move
+    m.jm_replycrc = 0x12345678;
+    m.jm_replyto = 7;
+    ASSERT_EQ(jam_append(base.c_str(), m), 0);
+}
+
+struct Msg {
+    JamHeader h;
+    Subfields sf;
+    std::string text;
+};
+
+std::vector<Msg> messages(const std::string& base, JamImage& img) {
+    std::vector<Msg> out;
+    EXPECT_EQ(jam_load(base.c_str(), img), 0);
+    JamHdrWalk w;
+    jam_hdr_walk_start(w, img);
+    JamHeader h;
+    while (jam_hdr_walk_next(w, h)) {
+        Msg m{h, {}, {}};
+        JamSubfWalk sw;
+        JamSubfield sf;
+        jam_subf_start(sw, h);
+        while (jam_subf_next(sw, sf))
+            m.sf.emplace_back(sf.LoID,
+                              std::string(reinterpret_cast<const char*>(sf.data), sf.DatLen));
+        jam_read_text(base.c_str(), h, m.text);
+        out.push_back(m);
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(BadMove, TakesOverTheTagsMessagesAndMarksThemDeleted) {
+    wptest::TempDir d;
+    std::string bad = d.file("bad"), fresh = d.file("fsx_new");
+    const Subfields mine = {{SF_SENDER, "Ann"},
+                            {SF_RECEIVER, "All"},
+                            {SF_KLUDGE, "AREA:fsx_new"},  // any case matches
+                            {SF_MSGID, "21:1/1 0001"},
+                            {SF_KLUDGE, "TID: x"}};
+    post(bad, mine, "first\r", JA_ECHO, 1000);
+    post(bad, {{SF_SENDER, "Bob"}, {SF_KLUDGE, "AREA:OTHER"}}, "other area\r");
+    post(bad, {{SF_SENDER, "Cy"}, {SF_KLUDGE, "AREA:FSX_NEWER"}}, "longer tag\r");
+    post(bad, {{SF_SENDER, "Di"}, {SF_KLUDGE, "AREA:FSX_NEW"}}, "deleted\r", JA_ECHO | JA_DELETED);
+    post(bad, {{SF_KLUDGE, "AREA:FSX_NEW"}, {SF_SENDER, "Ed"}}, "second\r", JA_ECHO, 2000);
+
+    JamImage before;
+    messages(bad, before);
+    EXPECT_EQ(af_bad_move("FSX_NEW", fresh.c_str(), bad.c_str(), 5000), 2);
+
+    JamImage img;
+    auto moved = messages(fresh, img);
+    ASSERT_EQ(moved.size(), 2u);
+    Subfields want = mine;
+    want.erase(want.begin() + 2);  // the marker stays behind
+    EXPECT_EQ(moved[0].sf, want);
+    EXPECT_EQ(moved[0].text, "first\r");
+    EXPECT_EQ(moved[0].h.Attribute, JA_ECHO);
+    EXPECT_EQ(moved[0].h.DateWritten, 1000u);
+    EXPECT_EQ(moved[0].h.DateReceived, 5000u);
+    EXPECT_EQ(moved[0].h.DateProcessed, 5000u);
+    EXPECT_EQ(moved[0].h.MSGIDcrc, jam_crc("first\r"));
+    EXPECT_EQ(moved[0].h.REPLYcrc, 0x12345678u);
+    EXPECT_EQ(moved[0].h.ReplyTo, 0u);
+    EXPECT_EQ((Subfields{{SF_SENDER, "Ed"}}), moved[1].sf);
+    EXPECT_EQ(moved[1].text, "second\r");
+    // The index carries the receiver's CRC; none without a receiver.
+    ASSERT_EQ(img.jdx.size(), 16u);
+    EXPECT_EQ(get_le32(img.jdx.data()), jam_crc("all"));
+    EXPECT_EQ(get_le32(img.jdx.data() + 8), 0xFFFFFFFFu);
+
+    JamImage after;
+    auto left = messages(bad, after);
+    ASSERT_EQ(left.size(), 5u);
+    std::vector<bool> deleted;
+    for (const auto& m : left) deleted.push_back((m.h.Attribute & JA_DELETED) != 0);
+    EXPECT_EQ(deleted, (std::vector<bool>{true, false, false, true, true}));
+    EXPECT_EQ(after.base.ModCounter, before.base.ModCounter + 1);
+    EXPECT_EQ(after.base.ActiveMsgs, before.base.ActiveMsgs - 2);
+
+    // Nothing left to take over: nothing changes.
+    EXPECT_EQ(af_bad_move("FSX_NEW", fresh.c_str(), bad.c_str(), 6000), 0);
+    JamImage again;
+    messages(bad, again);
+    EXPECT_EQ(again.base.ModCounter, after.base.ModCounter);
+    EXPECT_EQ(af_bad_move("FSX_NEW", fresh.c_str(), d.file("none").c_str(), 6000), 0);
+}
