@@ -29,6 +29,11 @@ bool ends_with_ci(const char* s, const char* suffix) {
     return n >= k && str_icmp(s + n - k, suffix) == 0;
 }
 
+// A loose packet: a name of at least 4 characters ending in ".pkt".
+bool is_packet_name(const char* name) {
+    return str_len(name) >= 4 && ends_with_ci(name, ".pkt");
+}
+
 void join(char* out, const char* dir, const char* name) {
     path_join(out, dir, name);
 }
@@ -442,17 +447,21 @@ void toss_dir(TossRun& r, const char* dir) {
         return;
     }
     // Names are collected once: files arriving meanwhile wait for the next run.
+    // Only packets and bundles take one of the places, so that other files
+    // lying in the inbound (received files, ".bad" leftovers) can never keep
+    // the mail out for good.
     std::vector<std::string> names;
     for (const auto& e : list) {
         if (!e.is_file || e.name.size() > NAME_MAX_LEN) continue;
+        if (!is_packet_name(e.name.c_str()) && !is_bundle(e.name.c_str())) continue;
         if (names.size() >= static_cast<size_t>(MAX_NAMES)) break;
         names.push_back(e.name);
     }
     for (const auto& name : names) {
         const char* n = name.c_str();
-        if (name.size() >= 4 && ends_with_ci(n, ".pkt"))
+        if (is_packet_name(n))
             toss_packet(r, dir, n, dir, false);
-        else if (is_bundle(n))
+        else
             toss_bundle(r, dir, n);
     }
 }

@@ -215,6 +215,31 @@ TEST(Toss, MixedInboundIsHandledFileByFile) {
     EXPECT_EQ(read_base(pt.msg + "/fidotest").size(), 2u);
 }
 
+TEST(Toss, OtherFilesInTheInboundDoNotCrowdOutThePackets) {
+    // Files of a file echo and ".bad" leftovers pile up in an inbound. Only
+    // packets and bundles count against the names taken per run, so the
+    // packets are tossed however many other files lie around them (half of
+    // the files are made before the packets and half after, so neither the
+    // order of creation nor its reverse lists the packets first).
+    Point pt;
+    pt.config("");
+    const int other = 3 * MAX_NAMES;
+    auto put_other = [&](int from, int to) {
+        for (int i = from; i < to; ++i)
+            pt.put("f" + std::to_string(i) + (i % 4 == 0 ? ".pkt.bad" : ".tic"), "x");
+    };
+    put_other(0, other / 2);
+    for (int i = 0; i < 8; ++i)
+        pt.put("p" + std::to_string(i) + ".pkt",
+               make_pkt(kBoss, kPoint, "PW", {echo("FIDO.TEST", "2:240/1 " + std::to_string(i))}));
+    put_other(other / 2, other);
+    auto r = pt.toss();
+    EXPECT_EQ(r.code, 0) << summary(r.out);
+    EXPECT_EQ(read_base(pt.msg + "/fidotest").size(), 8u);
+    EXPECT_EQ(pt.inbound("/tossed").size(), 8u);
+    EXPECT_EQ(pt.inbound().size(), static_cast<size_t>(other) + 1);  // and "tossed"
+}
+
 TEST(Toss, NameCollisionsInTossedGetNumbers) {
     Point pt;
     pt.config("");
