@@ -1,0 +1,89 @@
+// Writing messages: what the compose window does with its fields. A new
+// echomail, a new netmail or a reply becomes a local, unsent JAM message in
+// the right base, from where the export run sends it: the network and own
+// address come from the area (echomail) or the destination zone (netmail),
+// a reply gets its quote, and the message its kludges (MSGID, REPLYID, PID,
+// TZUTC, CHRS) as subfields and its tear and origin lines.
+//
+// No window-system calls: the window passes its fields in (UTF-16) and shows
+// the text that belongs to the result code. One ComposeState per process.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "editor/areas.h"
+#include "mailer/bso.h"
+#include "tosser/jam.h"
+#include "tosser/jamlock.h"
+
+constexpr int CM_ECHO = 0;
+constexpr int CM_NETMAIL = 1;
+constexpr int CM_REPLY = 2;
+constexpr size_t CP_TO_MAX = 35;          // characters of To
+constexpr size_t CP_SUBJ_MAX = 71;        // characters of Subject
+constexpr size_t CP_ADDR_MAX = 99;        // bytes of the Address field read
+constexpr size_t CP_BODY_MAX = 1572864;   // characters of the body
+constexpr size_t CP_QUOTE_MAX = 2097152;  // UTF-16 units of a quote (4 MB)
+constexpr uint32_t CP_LOCK_MS = 3000;
+
+// Results of cp_build and cp_save.
+enum {
+    CP_SAVED = 0,
+    CP_E_NOTO,    // netmail without a recipient
+    CP_E_ADDR,    // destination address not understood
+    CP_E_ZONE,    // no network with a netmail area for that zone
+    CP_E_NOECHO,  // echomail into an area that is not an echo area
+    CP_E_LOCKED,  // the JAM lock file stayed busy
+    CP_E_WRITE,   // the append failed
+};
+
+struct ComposeState {
+    uint32_t last_serial = 0;  // last MSGID serial of this process
+};
+
+// The window's fields and what it knows of the message replied to.
+struct ComposeInput {
+    int mode = CM_ECHO;  // CM_ECHO or CM_NETMAIL
+    bool reply = false;
+    int area = -1;  // echomail: the target area
+    std::u16string to, subject, address, body;
+    std::string orig_msgid;  // the parent message's MSGID (at most 120 bytes)
+    int orig_area = -1;      // the parent message's area and number
+    uint32_t orig_num = 0;
+};
+
+// A message ready to append.
+struct CpMessage {
+    int area = -1;  // target area
+    std::string subf, text, msgid;
+    JamMsg jm;  // points into subf and text
+};
+
+// "zone:net/node[.point]" as the Address field takes it: zone not 0, net may
+// be empty (0), node begins with a digit, then the end, "@" or a blank. 1 on
+// success, 0 otherwise.
+int parse_ftn(const char* text, ftn_addr& a);
+// The first network whose zone is `zone` and that has a netmail area; for
+// a FidoNet zone (1 to 6) else the first such network in any FidoNet zone;
+// -1 when none.
+int net_for_zone(const EdNets& nets, uint32_t zone);
+// "Re: " + subject unless it begins with "Re:" in any case; cut to 71.
+std::u16string reply_subject(const std::u16string& subject);
+// The greeting and the quoted text of a reply to `from`, CR LF line ends.
+std::u16string build_quote(const std::u16string& from, const char* text, uint32_t len);
+// Fills a reply's fields from a loaded message (entry of eb's list): To,
+// Subject, the parent's MSGID, number and area, and for a netmail area the
+// mode and the Address from OADDRESS. The body is left to the caller.
+void cp_reply_fields(const EdBase& eb, uint32_t entry, ComposeInput& in);
+
+// Builds the message at local time `now` with the UTC offset `tz_minutes`.
+// CP_SAVED or the reason why not.
+int cp_build(const EdBase& eb, const EdNets& nets, const ComposeInput& in, ComposeState& st,
+             uint32_t now, int tz_minutes, CpMessage& out);
+// Builds the message now, takes the JAM lock file (3 s), appends it to its
+// base, refreshes the area's counters and releases the lock. CP_SAVED with
+// the new message's number and area, or the reason why not; nothing is
+// written unless the whole message was built and the lock taken.
+int cp_save(EdBase& eb, const EdNets& nets, JamLock& lk, const ComposeInput& in, ComposeState& st,
+            uint32_t& msgnum, int& area);
