@@ -46,6 +46,15 @@ uint32_t recorded_pid(const char* text) {
 enum class Stale { No, Old, Dead };
 
 Stale stale_kind(const char* path) {
+    // A holder keeps the byte lock on its busy file for as long as it holds
+    // the outbound (the Win32 original cannot delete a file that is still
+    // open): a live lock is never stale, however old.
+    pf_file probe = pf_open(path, PfAccess::ReadWrite, PfCreate::OpenExisting);
+    if (probe != PF_INVALID) {
+        int r = pf_lock_range(probe, 0, 1);
+        pf_close(probe);
+        if (r == 1) return Stale::No;
+    }
     pf_file h = f_open_read(path);
     if (h != PF_INVALID) {
         char buf[128];
@@ -165,9 +174,11 @@ int bso_lock(BsoLock& lk, const char* base, const char* owner) {
     str_copy(tmp, path, sizeof tmp);
     str_cat(tmp, ".", sizeof tmp);
     str_cat(tmp, d, sizeof tmp);
-    pf_file t = pf_open(tmp, PfAccess::ReadWrite, PfCreate::CreateAlways);
-    bool written = t != PF_INVALID && f_write(t, line, str_len(line)) == 0;
-    pf_close(t);
+    // The byte lock is taken before the file gets its name, so a busy file
+    // of a live holder is locked from its first instant (see stale_kind).
+    pf_file h = pf_open(tmp, PfAccess::ReadWrite, PfCreate::CreateAlways);
+    bool written = h != PF_INVALID && pf_lock_range(h, 0, 1) == 0 &&
+                   f_write(h, line, str_len(line)) == 0;
     bool taken = written && pf_rename(tmp, path, false) == 0;
     if (written && !taken) {
         Stale s = stale_kind(path);
@@ -176,10 +187,9 @@ int bso_lock(BsoLock& lk, const char* base, const char* owner) {
             taken = pf_rename(tmp, path, false) == 0;
         }
     }
-    if (!taken) pf_delete(tmp);
-    pf_file h = taken ? pf_open(path, PfAccess::ReadWrite, PfCreate::OpenExisting) : PF_INVALID;
-    if (h == PF_INVALID) {
-        if (taken) pf_delete(path);
+    if (!taken) {
+        pf_delete(tmp);
+        pf_close(h);
         log_msg2(m_busy, path);
         return 1;
     }

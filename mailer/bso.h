@@ -50,10 +50,13 @@ struct BsoLock {
     char path[WP_PATH_MAX] = "";
 };
 // Takes base + ".bsy" by exclusive creation and writes "owner pid N" into
-// it. An existing busy file is stale, removed and taken over, when it is at
-// least 3 hours old or when the process it names no longer exists; otherwise
-// (or when its time cannot be read or lies in the future) the outbound is
-// busy. 0 when held, 1 when busy (m_busy logged).
+// it; the holder keeps a byte lock on the open file while it holds it. An
+// existing busy file whose byte lock is held is busy, however old (as the
+// Win32 original cannot delete a busy file that is still open). Otherwise it
+// is stale, removed and taken over, when it is at least 3 hours old or when
+// the process it names no longer exists; else (or when its time cannot be
+// read or lies in the future) the outbound is busy. 0 when held, 1 when busy
+// (m_busy logged).
 int bso_lock(BsoLock& lk, const char* base, const char* owner);
 // Removes the busy file of a held lock; nothing when none is held.
 void bso_unlock(BsoLock& lk);

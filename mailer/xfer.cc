@@ -366,7 +366,10 @@ unsigned send_file(Session& s, int i) {
             code = EXIT_NET;
         }
         uint8_t* block = s.fr.tx_frame + 2;
-        while (code == 0 && left > 0 && !e.get_req) {
+        // The boss may answer (M_GOT, M_SKIP) before the file is through:
+        // it has or does not want the file, and sending ends there. Going on
+        // would read a file that M_GOT has just truncated or deleted.
+        while (code == 0 && left > 0 && !e.get_req && e.state == TS_SENT) {
             size_t want = left < TX_CHUNK ? static_cast<size_t>(left) : TX_CHUNK;
             size_t got = 0;
             while (got < want) {
@@ -442,6 +445,7 @@ void flo_mark(Session& s, int i) {
     if (len < 0) return;
     size_t n = static_cast<size_t>(len);
     size_t off = e.loff;
+    bool inserted = false;
     if (off < n && s.flo_buf[off] != '~') {
         uint8_t c = s.flo_buf[off];
         if (c == '#' || c == '^' || c == '-' || c == '@') {
@@ -450,10 +454,14 @@ void flo_mark(Session& s, int i) {
             for (size_t k = n; k > off; --k) s.flo_buf[k] = s.flo_buf[k - 1];
             s.flo_buf[off] = '~';
             ++n;
-            for (int j = 0; j < s.tx_count; ++j)
-                if (s.tx[j].flo == e.flo && s.tx[j].loff > off) ++s.tx[j].loff;
+            inserted = true;
         }
         if (flo_write(path, s.flo_buf, n) != 0) return;
+        // Later lines moved only when the file on disk has the inserted byte;
+        // after a failed write they are where they were.
+        if (inserted)
+            for (int j = 0; j < s.tx_count; ++j)
+                if (s.tx[j].flo == e.flo && s.tx[j].loff > off) ++s.tx[j].loff;
     }
     if (flo_all_done(s.flo_buf, n) && pf_delete(path) == 0) log_msg2(m_flodone, path);
 }
@@ -471,9 +479,10 @@ void flo_finish(Session& s) {
 
 void rx_abort(Session& s) {
     if (!s.rx_active) return;
+    // Deleted while still held, so no other receiver can have taken the name.
+    pf_delete(s.rx_tmp);
     f_close(s.rx_h);
     s.rx_h = PF_INVALID;
-    pf_delete(s.rx_tmp);
     s.rx_active = false;
     log_msg2(m_rx_abort, s.rx_name);
 }
@@ -510,7 +519,16 @@ unsigned rx_start(Session& s) {
     path_join(s.rx_final, s.cfg->get(F_INBOUND), s.rx_name);
     str_copy(s.rx_tmp, s.rx_final, sizeof s.rx_tmp);
     str_cat(s.rx_tmp, ".wpt", sizeof s.rx_tmp);
-    s.rx_h = pf_open(s.rx_tmp, PfAccess::ReadWrite, PfCreate::CreateAlways);
+    // The temporary file is not shared: another wrenpost receiving the same
+    // name into this inbound (a poll of another boss) holds the byte lock on
+    // it, and the file is not touched then. A leftover of a broken session
+    // is taken over and emptied.
+    s.rx_h = pf_open(s.rx_tmp, PfAccess::ReadWrite, PfCreate::OpenAlways);
+    if (s.rx_h != PF_INVALID &&
+        (pf_lock_range(s.rx_h, 0, 1) != 0 || pf_set_end(s.rx_h) != 0)) {
+        f_close(s.rx_h);
+        s.rx_h = PF_INVALID;
+    }
     if (s.rx_h == PF_INVALID) {
         log_msg2(m_rx_cant, s.rx_tmp);
         return EXIT_PROTO;
@@ -540,27 +558,40 @@ unsigned rx_data(Session& s) {
     return 0;
 }
 
-unsigned rx_finish(Session& s) {
-    f_close(s.rx_h);
-    s.rx_h = PF_INVALID;
-    s.rx_active = false;
-    if (pf_rename(s.rx_tmp, s.rx_final, false) != 0) {
-        char alt[WP_PATH_MAX + 8];
-        bool moved = false;
-        for (char k = '1'; k <= '9' && !moved; ++k) {
-            str_copy(alt, s.rx_final, sizeof alt);
-            char suffix[6] = {'.', 'd', 'u', 'p', k, '\0'};
-            str_cat(alt, suffix, sizeof alt);
-            if (pf_rename(s.rx_tmp, alt, false) == 0) {
-                moved = true;
-                log_msg2(m_rx_dup, alt);
-            }
-        }
-        if (!moved) {
-            log_msg2(m_rx_mv, s.rx_tmp);
-            return EXIT_PROTO;
+namespace {
+
+// Moves the finished temporary file to its final name without replacing,
+// else to the first free of name.dup1 to name.dup9. 0 or EXIT_PROTO.
+unsigned rx_place(Session& s) {
+    if (pf_rename(s.rx_tmp, s.rx_final, false) == 0) return 0;
+    char alt[WP_PATH_MAX + 8];
+    for (char k = '1'; k <= '9'; ++k) {
+        str_copy(alt, s.rx_final, sizeof alt);
+        char suffix[6] = {'.', 'd', 'u', 'p', k, '\0'};
+        str_cat(alt, suffix, sizeof alt);
+        if (pf_rename(s.rx_tmp, alt, false) == 0) {
+            log_msg2(m_rx_dup, alt);
+            return 0;
         }
     }
+    log_msg2(m_rx_mv, s.rx_tmp);
+    return EXIT_PROTO;
+}
+
+}  // namespace
+
+unsigned rx_finish(Session& s) {
+    // The boss deletes its copy on M_GOT: the file must be on the disk first.
+    if (pf_sync(s.rx_h) != 0) {
+        log_msg2(m_rx_wr, s.rx_tmp);
+        return EXIT_PROTO;
+    }
+    // Renamed while still held (and locked), closed afterwards.
+    s.rx_active = false;
+    unsigned code = rx_place(s);
+    f_close(s.rx_h);
+    s.rx_h = PF_INVALID;
+    if (code != 0) return code;
     char text[WIRE_MAX + 80];
     str_copy(text, s.rx_raw, sizeof text);
     add_num(text, sizeof text, s.rx_size);

@@ -196,6 +196,35 @@ TEST_F(Bso, StaleRules) {
     EXPECT_EQ(bso_lock(lk, base.c_str(), "wrenpost"), 1);
 }
 
+// A session that runs longer than 3 hours keeps its lock: the holder's
+// byte lock on the busy file says it is alive, whatever the file's age (the
+// export must not take over an outbound the session is still settling). A
+// holder that dies leaves the lock to the pid and age rules.
+TEST_F(Bso, LiveLockIsNeverStale) {
+    TempDir d;
+    std::string base = d.file("00f01690");
+    std::string bsy = base + ".bsy";
+    BsoLock held;
+    ASSERT_EQ(bso_lock(held, base.c_str(), "wrenpost"), 0);
+    set_age(bsy, 4 * 3600);
+    log.clear();
+    BsoLock other;
+    EXPECT_EQ(bso_lock(other, base.c_str(), "wrenpost"), 1);
+    EXPECT_EQ(log.find("Removed stale BSO lock"), std::string::npos);
+    EXPECT_NE(log.find("BSO lock busy"), std::string::npos);
+    EXPECT_TRUE(wptest::file_exists(bsy));
+    bso_unlock(held);
+    EXPECT_FALSE(wptest::file_exists(bsy));
+
+    // The same 4-hour-old file without a living holder is stale.
+    wptest::write_file(bsy, "wrenpost pid " + std::to_string(getpid()) + "\r\n");
+    set_age(bsy, 4 * 3600);
+    log.clear();
+    EXPECT_EQ(bso_lock(other, base.c_str(), "wrenpost"), 0);
+    EXPECT_NE(log.find("Removed stale BSO lock (older than 3 hours): " + bsy), std::string::npos);
+    bso_unlock(other);
+}
+
 TEST_F(Bso, FlowRewriteGoesThroughTemporaryFile) {
     TempDir d;
     std::string flo = d.file("00f01690.flo");

@@ -755,6 +755,96 @@ TEST_F(SessionTest, CutInTheMiddleOfAFileKeepsNothingAndResendsLater) {
     EXPECT_FALSE(file_exists(flo()));
 }
 
+// A boss that already has a file (binkd after a call broke before its M_GOT
+// came through) answers M_GOT right after M_FILE. Sending stops there: the
+// echomail bundle ("#" line) is truncated at once, and reading on would end
+// the session with a read error and send everything else again next time.
+TEST_F(SessionTest, AnAnswerWhileSendingEndsTheFile) {
+    sndbuf = 4096;
+    std::string big = file("00010002.mo0", std::string(4 << 20, 'b'));
+    std::string small = file("small.pkt", "s");
+    write_file(flo(), "#" + big + "\n^" + small + "\n");
+    size_t data_after_got = 0;
+    Transfer t;
+    ASSERT_EQ(run([&](BossPeer& p) {
+                  p.login();
+                  BFrame f;
+                  ASSERT_TRUE(p.wait_cmd(M_FILE, &f));
+                  ASSERT_EQ(f.data.rfind("00010002.mo0 ", 0), 0u);
+                  p.send_cmd(M_GOT, "00010002.mo0 4194304 0");
+                  while (p.recv(f) && !(f.cmd && f.code == M_FILE)) data_after_got += f.data.size();
+                  // small.pkt follows: answered as usual.
+                  t.received["small.pkt"] = "";
+                  ASSERT_TRUE(p.recv(f));
+                  p.send_cmd(M_GOT, "small.pkt 1 0");
+                  t.run(p);
+              }),
+              0u)
+        << log;
+    EXPECT_LT(data_after_got, size_t{4} << 20);
+    EXPECT_FALSE(logged("ERROR: read error"));
+    EXPECT_TRUE(logged("  -> file truncated to 0 bytes: " + big));
+    EXPECT_EQ(pf_stat(big.c_str()).size, 0);
+    EXPECT_FALSE(file_exists(small));
+    EXPECT_FALSE(file_exists(flo()));
+    EXPECT_TRUE(logged("Session finished. Files received: 0, sent: 2"));
+}
+
+// A flow file that cannot be rewritten keeps its old content; the lines
+// after an unmarked one must still be marked where they are, not one byte
+// further on (which would put "~" into the middle of a path).
+TEST_F(SessionTest, AFailedFlowRewriteMovesNoLaterLine) {
+    std::string a = file("a.txt", "A"), b = file("b.txt", "B");
+    write_file(flo(), a + "\n^" + b + "\n");
+    Transfer t;
+    t.answer = [](const std::string& w) {
+        if (w == "a.txt") pf_fault_write_after(1);  // the rewrite for a.txt fails
+        return uint8_t{6};
+    };
+    ASSERT_EQ(run([&](BossPeer& p) {
+                  p.login();
+                  t.run(p);
+              }),
+              0u)
+        << log;
+    pf_fault_write_after(0);
+    EXPECT_TRUE(logged("ERROR: flow file not writable: " + flo()));
+    EXPECT_EQ(read_file(flo()), a + "\n~" + b + "\n");
+    EXPECT_EQ(read_file(a), "A");
+    EXPECT_FALSE(file_exists(b));
+}
+
+// Another wrenpost receiving the same name into this inbound (a poll of
+// another boss) holds the temporary file: it is left alone and this session
+// fails instead of writing into it. A leftover nobody holds is taken over.
+TEST_F(SessionTest, ATemporaryFileInUseIsNotTouched) {
+    std::string tmp = dir.file("in") + "/x.bin.wpt";
+    write_file(tmp, "other");
+    pf_file h = pf_open(tmp.c_str(), PfAccess::ReadWrite, PfCreate::OpenExisting);
+    ASSERT_EQ(pf_lock_range(h, 0, 1), 0);
+    EXPECT_EQ(run([&](BossPeer& p) {
+                  p.login();
+                  p.send_file("x.bin", "new");
+                  p.drain();
+              }),
+              5u);
+    EXPECT_TRUE(logged("ERROR: cannot create file: " + tmp));
+    EXPECT_EQ(read_file(tmp), "other");
+    EXPECT_FALSE(file_exists(dir.file("in") + "/x.bin"));
+    pf_close(h);
+
+    Transfer t;
+    t.to_point = {{"x.bin", "new"}};
+    ASSERT_EQ(run([&](BossPeer& p) {
+                  p.login();
+                  t.run(p);
+              }),
+              0u)
+        << log;
+    EXPECT_EQ(dir_names(dir.file("in")), std::set<std::string>{"x.bin"});
+    EXPECT_EQ(read_file(dir.file("in") + "/x.bin"), "new");
+}
+
 TEST_F(SessionTest, ANewOfferDiscardsTheUnfinishedFile) {
     Transfer t;
     ASSERT_EQ(run([&](BossPeer& p) {
