@@ -326,8 +326,13 @@ int cf_write(const char* cfg_path, const std::string& text) {
     // points, so the link stays a link.
     char real[WP_PATH_MAX];
     if (pf_real_path(cfg_path, real, sizeof real) != 0) return 1;  // never create a vanished file
+    // The file itself must be writable: replacing it through the directory
+    // would otherwise change a configuration its owner made read-only.
     PfStat st = pf_stat(real);
-    if (!st.exists || st.is_dir) return 1;
+    if (!st.exists || st.is_dir || st.read_only) return 1;
+    pf_file probe = pf_open(real, PfAccess::ReadWrite, PfCreate::OpenExisting);
+    if (probe == PF_INVALID) return 1;
+    f_close(probe);
     // The temporary name carries the writer's pid: the toss run and the
     // editor may write at the same time, and a shared name would let one
     // truncate, fill or rename away the other's half-written file.

@@ -155,5 +155,5 @@ int cf_read(const char* cfg_path, std::string& text);
 // Replaces the file's contents by text through a temporary file beside it,
 // renamed over it with the old file's permissions; 0 on success, 1 on failure
 // (the old file then stays as it was and no temporary file is left). The file
-// must still exist.
+// must still exist and be writable (a read-only file is refused).
 int cf_write(const char* cfg_path, const std::string& text);

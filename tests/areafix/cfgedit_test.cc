@@ -133,6 +133,22 @@ TEST(CfgEdit, RewriteKeepsPermissionsAndLeavesNoTemporaryFile) {
     EXPECT_EQ(list.size(), 1u);
 }
 
+TEST(CfgEdit, ReadOnlyFileIsNotEdited) {
+    // A configuration its owner made read-only stays as it is, although the
+    // directory would allow replacing it.
+    std::string text = "address=1:2/3.4\nechoarea=FSX_GEN /m/fsx_gen\n";
+    CfgFile f(text);
+    chmod(f.path.c_str(), 0444);
+    EXPECT_EQ(af_cfg_add_area(f.path.c_str(), nullptr, "FSX_NEW", "/m/fsx_new"), 1);
+    EXPECT_EQ(af_cfg_del_area(f.path.c_str(), "FSX_GEN"), -1);
+    EXPECT_EQ(f.text(), text);
+    struct stat st;
+    ASSERT_EQ(stat(f.path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
+    chmod(f.path.c_str(), 0644);
+    EXPECT_EQ(af_cfg_del_area(f.path.c_str(), "FSX_GEN"), 1);
+}
+
 TEST(CfgEdit, FailedWriteLeavesTheFileWhole) {
     // The fault hook fails the write of the new text: the old file stays as it
     // was, byte for byte, and no temporary file is left behind.
