@@ -1,5 +1,6 @@
 #include "tosser/toss.h"
 
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -471,7 +472,9 @@ unsigned toss_all(TossRun& r) {
         const char* in = r.net_tab[i].N_INBOUND;
         if (in[0] == '\0') continue;
         bool seen = false;
-        for (int k = 0; k < i && !seen; ++k) seen = str_icmp(r.net_tab[k].N_INBOUND, in) == 0;
+        // File names here tell letter case apart: "In" and "in" are two
+        // directories, and each must be tossed.
+        for (int k = 0; k < i && !seen; ++k) seen = std::strcmp(r.net_tab[k].N_INBOUND, in) == 0;
         if (!seen) toss_dir(r, in);
     }
     dupe_save(r.dupes);

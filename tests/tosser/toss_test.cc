@@ -266,6 +266,20 @@ TEST(Toss, SharedInboundIsTossedOnce) {
     EXPECT_TRUE(has_log_line(r.out, "Networks: 2, echo areas: 1"));
 }
 
+TEST(Toss, InboundsDifferingInLetterCaseAreBothTossed) {
+    Point pt;
+    std::string upper = pt.d.file("In");
+    pf_mkdir(upper.c_str());
+    pt.config("", "[boss fido]\n[boss other]\ninbound=" + upper + "\n");
+    pt.put("a.pkt", make_pkt(kBoss, kPoint, "PW", {echo("FIDO.TEST", "2:240/1 a")}));
+    write_file(upper + "/b.pkt", make_pkt(kBoss, kPoint, "PW", {echo("FIDO.TEST", "2:240/1 b")}));
+    auto r = pt.toss();
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_TRUE(has_log_line(r.out, "Inbound: " + upper));
+    EXPECT_EQ(read_base(pt.msg + "/fidotest").size(), 2u);
+    EXPECT_TRUE(file_exists(upper + "/tossed/b.pkt"));
+}
+
 TEST(Toss, WrongPasswordSetsThePacketAsideBeforeFiling) {
     Point pt;
     pt.config("");
