@@ -46,15 +46,6 @@ uint32_t recorded_pid(const char* text) {
 enum class Stale { No, Old, Dead };
 
 Stale stale_kind(const char* path) {
-    // A holder keeps the byte lock on its busy file for as long as it holds
-    // the outbound (the Win32 original cannot delete a file that is still
-    // open): a live lock is never stale, however old.
-    pf_file probe = pf_open(path, PfAccess::ReadWrite, PfCreate::OpenExisting);
-    if (probe != PF_INVALID) {
-        int r = pf_lock_range(probe, 0, 1);
-        pf_close(probe);
-        if (r == 1) return Stale::No;
-    }
     pf_file h = f_open_read(path);
     if (h != PF_INVALID) {
         char buf[128];
@@ -181,11 +172,19 @@ int bso_lock(BsoLock& lk, const char* base, const char* owner) {
                    f_write(h, line, str_len(line)) == 0;
     bool taken = written && pf_rename(tmp, path, false) == 0;
     if (written && !taken) {
-        Stale s = stale_kind(path);
+        // A holder keeps the byte lock on its busy file for as long as it
+        // holds the outbound (the Win32 original cannot delete a file that
+        // is still open): a locked busy file is never stale, however old.
+        // The lock on a stale one is held from the judgement to the take-over,
+        // so two callers cannot both remove it and both hold the outbound.
+        pf_file probe = pf_open(path, PfAccess::ReadWrite, PfCreate::OpenExisting);
+        int held = probe != PF_INVALID ? pf_lock_range(probe, 0, 1) : -1;
+        Stale s = held == 1 ? Stale::No : stale_kind(path);
         if (s != Stale::No && pf_delete(path) == 0) {
             log_msg2(s == Stale::Dead ? m_stale_pid : m_stale, path);
             taken = pf_rename(tmp, path, false) == 0;
         }
+        pf_close(probe);
     }
     if (!taken) {
         pf_delete(tmp);

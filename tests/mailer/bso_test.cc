@@ -216,6 +216,19 @@ TEST_F(Bso, LiveLockIsNeverStale) {
     bso_unlock(held);
     EXPECT_FALSE(wptest::file_exists(bsy));
 
+    // A stale foreign lock that another caller is taking over (it holds the
+    // byte lock from its judgement to its own rename) is busy for us, not
+    // removed a second time.
+    wptest::write_file(bsy, "foreign lock\n");
+    set_age(bsy, 4 * 3600);
+    pf_file taker = pf_open(bsy.c_str(), PfAccess::ReadWrite, PfCreate::OpenExisting);
+    ASSERT_EQ(pf_lock_range(taker, 0, 1), 0);
+    log.clear();
+    EXPECT_EQ(bso_lock(other, base.c_str(), "wrenpost"), 1);
+    EXPECT_EQ(log.find("Removed stale BSO lock"), std::string::npos);
+    EXPECT_EQ(wptest::read_file(bsy), "foreign lock\n");
+    pf_close(taker);
+
     // The same 4-hour-old file without a living holder is stale.
     wptest::write_file(bsy, "wrenpost pid " + std::to_string(getpid()) + "\r\n");
     set_age(bsy, 4 * 3600);
