@@ -60,6 +60,9 @@ int write_new(const char* path, std::initializer_list<Piece> pieces) {
     bool ok = true;
     for (const Piece& p : pieces)
         ok = ok && (p.len == 0 || f_write(h, p.data, static_cast<size_t>(p.len)) == 0);
+    // On the disk before it gets its final name: the messages in it are marked
+    // sent right after, and a crash must not leave an empty packet behind them.
+    ok = ok && pf_sync(h) == 0;
     f_close(h);
     if (!ok) {
         pf_delete(path);
@@ -100,7 +103,8 @@ int flo_add(ScanState& st, char prefix, const char* path) {
         if (ok && last != '\n') out = "\r\n";
     }
     out += line + "\r\n";
-    ok = ok && f_seek(h, 0, PfSeek::End) >= 0 && f_write(h, out.data(), out.size()) == 0;
+    ok = ok && f_seek(h, 0, PfSeek::End) >= 0 && f_write(h, out.data(), out.size()) == 0 &&
+         pf_sync(h) == 0;  // the line must outlast a crash as the packet does
     f_close(h);
     if (!ok) {
         log_msg2(m_werr, flo.c_str());
