@@ -30,6 +30,7 @@ def main():
         session_cram(root, sys.argv[1], c)
         session_plain(root, sys.argv[1], c)
         session_resumed(root, sys.argv[1], c)
+        session_skipped(root, sys.argv[1], c)
     finally:
         shutil.rmtree(root, ignore_errors=True)
     return 1 if c.failures else 0
@@ -173,6 +174,44 @@ def session_resumed(root, wrenpost, c):
     got = os.path.join(boss.inbound, "cut.bin")
     c.check(os.path.exists(got) and read(got) == data, "the resumed file arrives intact")
     c.check(not os.path.exists(src) and not os.path.exists(pt.flo()), "and is settled")
+
+
+def session_skipped(root, wrenpost, c):
+    """binkd's skip rules answer M_FILE at once, before the data: a
+    destructive skip with M_GOT (the echomail bundle's "#" line is settled and
+    the bundle truncated while the point was sending it), a plain one with
+    M_SKIP (file and line stay). Sending stops there and the session ends
+    with 0; the files after them go as usual."""
+    top = os.path.join(root, "skipped")
+    boss = Boss(top)
+    with open(boss.cfg, "a") as f:
+        f.write("skip all !0 *.mo0\nskip all 0 *.tu0\n")
+    pt = Point(top, wrenpost)
+    pt.configure(pt.section(boss.port))
+    bundle = os.path.join(pt.files, "00010002.mo0")
+    held = os.path.join(pt.files, "00010002.tu0")
+    after = os.path.join(pt.files, "after.pkt")
+    write(bundle, big_payload(3))
+    write(held, big_payload(13))
+    write(after, b"after")
+    write(pt.flo(), ("#%s\n^%s\n^%s\n" % (bundle, held, after)).encode())
+    boss.start()
+    try:
+        code, out = pt.poll()
+    finally:
+        boss.stop()
+    c.check(code == 0, "session with skipped files ends with 0", out + boss.log())
+    c.check("Acknowledged (M_GOT): 00010002.mo0" in out and os.path.getsize(bundle) == 0,
+            "destructive skip: bundle confirmed and truncated", out)
+    c.check("Remote skips file (M_SKIP): 00010002.tu0" in out
+            and os.path.getsize(held) == len(big_payload(13)), "plain skip: file kept", out)
+    c.check("ERROR" not in out, "no error reported", out)
+    got = os.path.join(boss.inbound, "after.pkt")
+    c.check(os.path.exists(got) and read(got) == b"after" and not os.path.exists(after),
+            "the file after them is delivered and settled")
+    flow = read(pt.flo()) if os.path.exists(pt.flo()) else b""
+    c.check(flow == ("~%s\n^%s\n~%s\n" % (bundle, held, after)).encode(),
+            "only the skipped line stays open", flow.decode(errors="replace"))
 
 
 if __name__ == "__main__":
