@@ -204,6 +204,10 @@ struct Rewriter {
     const char* eol;
     bool single;
     int cur = -1;  // slot of the current part: -1 the global part
+    // The sections of the text are no longer those the dialog scanned (a
+    // section gone or renamed, the format changed): writing by position
+    // would put values into the wrong section or drop them.
+    bool stale = false;
     bool handled[SK_COUNT] = {};
     size_t ins = 0;  // where keys missing in the current slot go
 
@@ -277,6 +281,11 @@ struct Rewriter {
             if (l.kind == LineKind::Header && !single) {
                 finish();
                 cur = ++header;
+                if (known(cur)) {
+                    char name[BNAME_MAX];
+                    header_name(in, l, name);
+                    if (!same(name, e.slots[cur].name)) stale = true;
+                }
                 for (bool& h : handled) h = false;
                 dropping = known(cur) && e.slots[cur].state == ST_DELETED;
                 if (!dropping) {
@@ -294,6 +303,7 @@ struct Rewriter {
             ins = out.size();
         }
         finish();
+        if (e.single != single || (!single && header + 1 < e.nfile)) stale = true;
         for (int i = 0; i < e.nslots && i < MAX_BOSS; ++i)
             if (e.slots[i].state == ST_NEW) new_slot(e.slots[i]);
     }
@@ -481,7 +491,7 @@ int cfg_rewrite_text(const CfgEdit& e, const std::string& in, std::string& out) 
     out.reserve(in.size() + 4096);
     Rewriter rw{e, in, out, eol_style(in), count_headers(in) == 0};
     rw.run();
-    return out.size() > CFG_OUT_MAX ? 1 : 0;
+    return rw.stale || out.size() > CFG_OUT_MAX ? 1 : 0;
 }
 
 int gkey_text(const std::string& in, const char* key, const char* value, std::string& out) {

@@ -124,7 +124,8 @@ void field_val(const Slot& s, int k, char* out);
 // The rewrite of the sections of `in` into `out`. 0, or 1 when the result
 // would be longer than CFG_OUT_MAX bytes or cannot be written faithfully (a
 // value to write holds CR or LF; a new section name is empty or holds a
-// blank, a tab, "]", CR or LF).
+// blank, a tab, "]", CR or LF; the sections of `in` are not those scanned:
+// one of them missing or named differently, or the format changed).
 int cfg_rewrite_text(const CfgEdit& e, const std::string& in, std::string& out);
 // The global key pass on text: the first line of `key` in the global part is
 // replaced by key=value (dropped when value is empty), further ones dropped,

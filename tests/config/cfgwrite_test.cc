@@ -441,6 +441,45 @@ TEST(CfgWrite, FailuresLeaveTheFileWhole) {
     EXPECT_FALSE(wptest::file_exists(gone));
 }
 
+TEST(CfgWrite, SectionsChangedSinceTheScanAreNotWrittenBlindly) {
+    // Another editor saved in between: a section is gone, or the file lost
+    // its sections. The changes of this dialog would land in the wrong
+    // section (fsx's password in tqm's) or nowhere while the save reported
+    // success; the pass fails instead and the file stays as the other left it.
+    std::string no_fido = kBosses;
+    size_t fido = no_fido.find("[boss fido]");
+    no_fido.erase(fido, no_fido.find("[boss fsx]") - fido);
+    struct Case {
+        const char* name;
+        std::string now;
+    } cases[] = {
+        {"first section deleted", no_fido},
+        {"section renamed", edited(kBosses, {{"[boss fido]\n", "[boss fido2]\n"}})},
+        {"last section deleted", edited(kBosses, {{"[link tqm]\naddress = 1:1/1.1\n", ""}})},
+        {"no sections any more", "sysop = x\naddress = 1:1/1.1\n"},
+    };
+    for (const auto& c : cases) {
+        CfgFile f(kBosses);
+        ASSERT_EQ(f.scan(), 1);
+        type_secret(f.e->slots[1].pw, "fsx only");
+        set(f.e->slots[2], SK_HOST, "tqm.example");
+        write_file(f.path, c.now);
+        EXPECT_EQ(cfg_write(*f.e), 0) << c.name;
+        EXPECT_EQ(f.text(), c.now) << c.name;
+        EXPECT_EQ(f.files(), 1u) << c.name;
+    }
+    // Sections added after the known ones, and a changed letter case of the
+    // "boss" word, do not disturb the mapping.
+    CfgFile f(kBosses);
+    ASSERT_EQ(f.scan(), 1);
+    set(f.e->slots[2], SK_HOST, "tqm.example");
+    std::string now = edited(kBosses, {{"[link tqm]", "[LINK tqm]"}}) + "[boss later]\nx = 1\n";
+    write_file(f.path, now);
+    EXPECT_EQ(cfg_write(*f.e), 1);
+    EXPECT_EQ(f.text(),
+              edited(now, {{"address = 1:1/1.1\n", "address = 1:1/1.1\nboss_host=tqm.example\n"}}));
+}
+
 TEST(CfgWrite, LineBreaksInValuesAreRefusedNotWritten) {
     // A value with a line break would add lines (here a whole section) that
     // nobody asked for; the pass fails and the file stays as it was.
