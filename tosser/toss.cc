@@ -35,6 +35,22 @@ bool is_packet_name(const char* name) {
     return str_len(name) >= 4 && ends_with_ci(name, ".pkt");
 }
 
+enum InboundKind { IK_NONE, IK_PACKET, IK_BUNDLE };
+
+// What an inbound file is by its name. A file received while one of its name
+// was still waiting was saved by the mailer with ".dup1" to ".dup9" appended;
+// it is taken by the name before that suffix, or it would never be tossed.
+InboundKind inbound_kind(const std::string& name) {
+    std::string base = name;
+    size_t n = base.size();
+    if (n > 5 && base[n - 1] >= '1' && base[n - 1] <= '9' &&
+        str_icmp(base.substr(n - 5, 4).c_str(), ".dup") == 0)
+        base.resize(n - 5);
+    if (is_packet_name(base.c_str())) return IK_PACKET;
+    if (is_bundle(base.c_str())) return IK_BUNDLE;
+    return IK_NONE;
+}
+
 void join(char* out, const char* dir, const char* name) {
     path_join(out, dir, name);
 }
@@ -454,16 +470,15 @@ void toss_dir(TossRun& r, const char* dir) {
     std::vector<std::string> names;
     for (const auto& e : list) {
         if (!e.is_file || e.name.size() > NAME_MAX_LEN) continue;
-        if (!is_packet_name(e.name.c_str()) && !is_bundle(e.name.c_str())) continue;
+        if (inbound_kind(e.name) == IK_NONE) continue;
         if (names.size() >= static_cast<size_t>(MAX_NAMES)) break;
         names.push_back(e.name);
     }
     for (const auto& name : names) {
-        const char* n = name.c_str();
-        if (is_packet_name(n))
-            toss_packet(r, dir, n, dir, false);
+        if (inbound_kind(name) == IK_PACKET)
+            toss_packet(r, dir, name.c_str(), dir, false);
         else
-            toss_bundle(r, dir, n);
+            toss_bundle(r, dir, name.c_str());
     }
 }
 

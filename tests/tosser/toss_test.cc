@@ -240,6 +240,32 @@ TEST(Toss, OtherFilesInTheInboundDoNotCrowdOutThePackets) {
     EXPECT_EQ(pt.inbound().size(), static_cast<size_t>(other) + 1);  // and "tossed"
 }
 
+TEST(Toss, FilesSavedUnderDupNamesByTheMailerAreTossed) {
+    // Two polls without a toss between them: the second packet and bundle of
+    // the same names were saved by the mailer as name.dup1 ... name.dup9.
+    Point pt;
+    pt.config("");
+    std::string scratch = pt.d.file("zipwork");
+    pf_mkdir(scratch.c_str());
+    pt.put("a.pkt", make_pkt(kBoss, kPoint, "PW", {echo("FIDO.TEST", "2:240/1 1")}));
+    pt.put("a.pkt.dup1", make_pkt(kBoss, kPoint, "PW", {echo("FIDO.TEST", "2:240/1 2")}));
+    make_zip(pt.in + "/b.su0",
+             {{"x1.pkt", make_pkt(kBoss, kPoint, "PW", {echo("FIDO.TEST", "2:240/1 3")})}},
+             scratch);
+    make_zip(pt.in + "/b.SU0.DUP9",
+             {{"x1.pkt", make_pkt(kBoss, kPoint, "PW", {echo("FIDO.TEST", "2:240/1 4")})}},
+             scratch);
+    for (const char* other : {"notes.txt.dup1", "a.pkt.dup0", "a.pkt.dup10", "a.pkt.bad.dup1"})
+        pt.put(other, "x");
+    auto r = pt.toss();
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(read_base(pt.msg + "/fidotest").size(), 4u);
+    EXPECT_EQ(pt.inbound("/tossed"),
+              (std::vector<std::string>{"a.pkt", "a.pkt.dup1", "b.SU0.DUP9", "b.su0"}));
+    EXPECT_EQ(pt.inbound(), (std::vector<std::string>{"a.pkt.bad.dup1", "a.pkt.dup0", "a.pkt.dup10",
+                                                      "notes.txt.dup1", "tossed", "wptmp"}));
+}
+
 TEST(Toss, NameCollisionsInTossedGetNumbers) {
     Point pt;
     pt.config("");
