@@ -168,13 +168,13 @@ int bso_lock(BsoLock& lk, const char* base, const char* owner) {
     // The byte lock is taken before the file gets its name, so a busy file
     // of a live holder is locked from its first instant (see stale_kind).
     pf_file h = pf_open(tmp, PfAccess::ReadWrite, PfCreate::CreateAlways);
-    bool written = h != PF_INVALID && pf_lock_range(h, 0, 1) == 0 &&
-                   f_write(h, line, str_len(line)) == 0;
+    bool written =
+        h != PF_INVALID && pf_lock_range(h, 0, 1) == 0 && f_write(h, line, str_len(line)) == 0;
     bool taken = written && pf_rename(tmp, path, false) == 0;
     if (written && !taken) {
         // A holder keeps the byte lock on its busy file for as long as it
-        // holds the outbound (the Win32 original cannot delete a file that
-        // is still open): a locked busy file is never stale, however old.
+        // holds the outbound (as on Windows, where a file that is still open
+        // cannot be deleted): a locked busy file is never stale, however old.
         // The lock on a stale one is held from the judgement to the take-over,
         // so two callers cannot both remove it and both hold the outbound.
         pf_file probe = pf_open(path, PfAccess::ReadWrite, PfCreate::OpenExisting);

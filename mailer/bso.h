@@ -51,8 +51,8 @@ struct BsoLock {
 };
 // Takes base + ".bsy" by exclusive creation and writes "owner pid N" into
 // it; the holder keeps a byte lock on the open file while it holds it. An
-// existing busy file whose byte lock is held is busy, however old (as the
-// Win32 original cannot delete a busy file that is still open). Otherwise it
+// existing busy file whose byte lock is held is busy, however old (as on
+// Windows, where a busy file that is still open cannot be deleted). Otherwise it
 // is stale, removed and taken over, when it is at least 3 hours old or when
 // the process it names no longer exists; else (or when its time cannot be
 // read or lies in the future) the outbound is busy. 0 when held, 1 when busy
