@@ -5,6 +5,7 @@
 
 #include "core/bytes.h"
 #include "core/cp437.h"
+#include "editor/links.h"
 #include "tosser/jam_format.h"
 
 const uint32_t rd_palette[16] = {0x181818, 0xAA0000, 0x00AA00, 0xAA5500, 0x0000AA, 0xAA00AA,
@@ -365,6 +366,7 @@ void rd_render(Reader& r, const char* t, uint32_t len, const uint8_t* sf, uint32
         put_kludges(r, sf, sflen, AFTER, sizeof AFTER / sizeof AFTER[0]);
     }
     r.r_klg = false;
+    mark_links(r);
     r.top = 0;
 }
 
