@@ -1,5 +1,7 @@
 #include "core/fileio.h"
 
+#include <new>
+
 int f_read_whole(const char* path, std::string& out, uint64_t limit) {
     out.clear();
     pf_file h = f_open_read(path);
@@ -9,7 +11,15 @@ int f_read_whole(const char* path, std::string& out, uint64_t limit) {
         f_close(h);
         return 2;
     }
-    out.resize(static_cast<size_t>(size));
+    // No memory for the file is a read failure, not an exception that would
+    // end the run at the same file every time.
+    try {
+        out.resize(static_cast<size_t>(size));
+    } catch (const std::bad_alloc&) {
+        f_close(h);
+        out.clear();
+        return 2;
+    }
     int64_t got = size > 0 ? pf_pread(h, &out[0], out.size(), 0) : 0;
     f_close(h);
     if (got != size) return 2;

@@ -38,7 +38,8 @@ inline void f_close(pf_file h) {
     pf_close(h);
 }
 // Reads a whole file into out. 0 on success; 1 when it cannot be opened;
-// 2 when it is larger than `limit` or a read fails (out is then unspecified).
+// 2 when it is larger than `limit`, there is no memory for it or a read
+// fails (out is then unspecified).
 int f_read_whole(const char* path, std::string& out, uint64_t limit = UINT64_MAX);
 // The local wall-clock time as seconds since 1970, counted as if it were UTC.
 inline uint64_t unix_now_local() {
