@@ -162,6 +162,23 @@ uint32_t pf_getpid();
 // user).
 bool pf_pid_alive(uint32_t pid);
 
+// The running executable's full path; 0, or 1 when it is unknown or does not
+// fit in cap.
+int pf_self_exe(char* out, size_t cap);
+
+// A child process whose standard output and standard error are one pipe.
+struct PfChild {
+    int64_t pid = -1;
+    pf_file out = PF_INVALID;  // read end of the pipe, owned by the caller
+};
+// Starts argv[0] (a path) with the arguments argv[1..]; standard input stays
+// the caller's. The read end is not inherited by later children. 0 on
+// success, 1 when the child could not be started (nothing is left open).
+int pf_spawn(const std::vector<std::string>& argv, PfChild& child);
+// Waits for the child's end, without a time limit: its exit code, or 255
+// when it did not exit normally or its code cannot be read.
+int pf_wait_child(PfChild& child);
+
 // ---- Console --------------------------------------------------------------
 
 // The descriptor for command-run output: standard output when it is open,

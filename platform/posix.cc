@@ -18,6 +18,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -371,6 +372,81 @@ bool pf_pid_alive(uint32_t pid) {
     if (kill(static_cast<pid_t>(pid), 0) == 0) return true;
     if (errno == ESRCH) return false;
     return true;  // EPERM: it exists but is not ours
+}
+
+int pf_self_exe(char* out, size_t cap) {
+    if (cap == 0) return 1;
+    ssize_t n = readlink("/proc/self/exe", out, cap - 1);
+    if (n <= 0 || static_cast<size_t>(n) >= cap - 1) {
+        out[0] = '\0';
+        return 1;
+    }
+    out[n] = '\0';
+    return 0;
+}
+
+int pf_spawn(const std::vector<std::string>& argv, PfChild& child) {
+    child = PfChild{};
+    if (argv.empty()) return 1;
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return 1;
+    // Everything the child needs is prepared before fork: after it only
+    // async-signal-safe calls are allowed.
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    // A pipe that reports whether exec failed: closed by a successful exec.
+    int errp[2];
+    if (pipe2(errp, O_CLOEXEC) != 0) {
+        ::close(fds[0]);
+        ::close(fds[1]);
+        return 1;
+    }
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], 1);
+        dup2(fds[1], 2);
+        execv(args[0], args.data());
+        int e = errno;
+        ssize_t ignored = write(errp[1], &e, sizeof e);
+        (void)ignored;
+        _exit(127);
+    }
+    ::close(fds[1]);
+    ::close(errp[1]);
+    if (pid < 0) {
+        ::close(fds[0]);
+        ::close(errp[0]);
+        return 1;
+    }
+    int e = 0;
+    ssize_t n;
+    do {
+        n = read(errp[0], &e, sizeof e);
+    } while (n < 0 && errno == EINTR);
+    ::close(errp[0]);
+    if (n > 0) {  // exec failed: reap the child
+        ::close(fds[0]);
+        int status;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        return 1;
+    }
+    child.pid = pid;
+    child.out = fds[0];
+    return 0;
+}
+
+int pf_wait_child(PfChild& child) {
+    if (child.pid <= 0) return 255;
+    int status = 0;
+    pid_t r;
+    do {
+        r = waitpid(static_cast<pid_t>(child.pid), &status, 0);
+    } while (r < 0 && errno == EINTR);
+    child.pid = -1;
+    if (r < 0 || !WIFEXITED(status)) return 255;
+    return WEXITSTATUS(status);
 }
 
 // ---- Console --------------------------------------------------------------
