@@ -1,4 +1,4 @@
-// Entry point: the console commands and (later) the editor.
+// Entry point: the console commands and the editor.
 #include "areafix/replies.h"
 #include "areafix/request.h"
 #include "core/cmdline.h"
@@ -6,6 +6,9 @@
 #include "scanner/export.h"
 #include "tosser/jamlock.h"
 #include "tosser/toss.h"
+#ifdef WP_GUI
+#include "editor/gui/gui_main.h"
+#endif
 
 int main(int argc, char** argv) {
     Drivers drivers;
@@ -15,5 +18,8 @@ int main(int argc, char** argv) {
     drivers.scan = scan_command;
     drivers.areafix = af_cli_request;
     drivers.areas = af_cli_list;
+#ifdef WP_GUI
+    drivers.gui = gui_main;
+#endif
     return start(argc, argv, drivers);
 }

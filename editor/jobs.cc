@@ -62,7 +62,7 @@ ApValue parse_ap(const char* t) {
 }
 
 void po_init(Jobs& j, Config& c, uint64_t now) {
-    j.slots.clear();
+    j.ap_slots.clear();
     j.sections = cfg_boss_count(c) > 0;
     int n = j.sections ? cfg_boss_count(c) : 1;
     for (int i = 0; i < n; ++i) {
@@ -73,14 +73,14 @@ void po_init(Jobs& j, Config& c, uint64_t now) {
         s.ap_on = v.on;
         s.ap_min = v.minutes;
         s.ap_next = now + static_cast<uint64_t>(s.ap_min) * 60;
-        j.slots.push_back(s);
+        j.ap_slots.push_back(s);
     }
     cfg_select(c, -1, 1);
 }
 
 void po_apply_slot(Jobs& j, int slot, bool on, int minutes, uint64_t now) {
-    if (slot < 0 || slot >= static_cast<int>(j.slots.size())) return;
-    ApSlot& s = j.slots[slot];
+    if (slot < 0 || slot >= static_cast<int>(j.ap_slots.size())) return;
+    ApSlot& s = j.ap_slots[slot];
     if (s.ap_on != on || s.ap_min != minutes) s.ap_next = now + static_cast<uint64_t>(minutes) * 60;
     s.ap_on = on;
     s.ap_min = minutes;
@@ -88,8 +88,8 @@ void po_apply_slot(Jobs& j, int slot, bool on, int minutes, uint64_t now) {
 
 std::string po_what(const Jobs& j, int kind, int slot) {
     std::string what = kind == K_ALL ? "all" : kind == K_TOSS ? "toss" : "scan";
-    if (kind != K_TOSS && slot >= 0 && j.sections && slot < static_cast<int>(j.slots.size()))
-        what += " " + j.slots[slot].name;
+    if (kind != K_TOSS && slot >= 0 && j.sections && slot < static_cast<int>(j.ap_slots.size()))
+        what += " " + j.ap_slots[slot].name;
     return what;
 }
 
@@ -97,8 +97,8 @@ std::vector<std::string> po_argv(const Jobs& j, const char* exe, const char* cfg
                                  int kind, int slot) {
     std::vector<std::string> a = {exe, "-lang", lang == LANG_EN ? "en" : "de", "-c", cfg_path};
     a.push_back(kind == K_ALL ? "all" : kind == K_TOSS ? "toss" : "scan");
-    if (kind != K_TOSS && slot >= 0 && j.sections && slot < static_cast<int>(j.slots.size()))
-        a.push_back(j.slots[slot].name);
+    if (kind != K_TOSS && slot >= 0 && j.sections && slot < static_cast<int>(j.ap_slots.size()))
+        a.push_back(j.ap_slots[slot].name);
     return a;
 }
 
@@ -113,9 +113,9 @@ void po_started(Jobs& j, int kind, int slot, bool autostart, uint64_t now) {
 void po_done(Jobs& j, int code, uint64_t now) {
     j.po_running = false;
     if (j.run_kind != K_ALL) return;
-    for (int i = 0; i < static_cast<int>(j.slots.size()); ++i) {
+    for (int i = 0; i < static_cast<int>(j.ap_slots.size()); ++i) {
         if (j.run_slot >= 0 && i != j.run_slot) continue;
-        ApSlot& s = j.slots[i];
+        ApSlot& s = j.ap_slots[i];
         s.last_t = now;
         s.last_code = code;
         s.ap_next = now + static_cast<uint64_t>(interval(s)) * 60;
@@ -124,16 +124,16 @@ void po_done(Jobs& j, int code, uint64_t now) {
 
 int po_due(const Jobs& j, uint64_t now) {
     if (j.po_running) return -1;
-    for (int i = 0; i < static_cast<int>(j.slots.size()); ++i) {
-        const ApSlot& s = j.slots[i];
+    for (int i = 0; i < static_cast<int>(j.ap_slots.size()); ++i) {
+        const ApSlot& s = j.ap_slots[i];
         if (s.ap_on && s.ap_min > 0 && now >= s.ap_next) return i;
     }
     return -1;
 }
 
 void po_auto_started(Jobs& j, int slot, uint64_t now) {
-    if (slot < 0 || slot >= static_cast<int>(j.slots.size())) return;
-    j.slots[slot].ap_next = now + static_cast<uint64_t>(interval(j.slots[slot])) * 60;
+    if (slot < 0 || slot >= static_cast<int>(j.ap_slots.size())) return;
+    j.ap_slots[slot].ap_next = now + static_cast<uint64_t>(interval(j.ap_slots[slot])) * 60;
 }
 
 std::u16string res_text(int code) {
@@ -164,14 +164,14 @@ std::u16string po_status(const Jobs& j) {
     if (j.po_running) {
         s += w_run + kind_text(j.run_kind);
         if (j.run_kind == K_ALL)
-            s += j.run_slot >= 0 && j.run_slot < static_cast<int>(j.slots.size())
-                     ? wide(j.slots[j.run_slot].name)
+            s += j.run_slot >= 0 && j.run_slot < static_cast<int>(j.ap_slots.size())
+                     ? wide(j.ap_slots[j.run_slot].name)
                      : std::u16string(w_allb);
         s += w_since + hms(j.run_since) + u"   |   ";
     }
     s += w_ap;
-    for (size_t i = 0; i < j.slots.size(); ++i) {
-        const ApSlot& a = j.slots[i];
+    for (size_t i = 0; i < j.ap_slots.size(); ++i) {
+        const ApSlot& a = j.ap_slots[i];
         if (i > 0) s += u"   |   ";
         s += wide(a.name) + u": ";
         if (a.ap_on && a.ap_min > 0) {

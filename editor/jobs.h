@@ -49,7 +49,7 @@ struct Jobs {
     bool run_auto = false;
     uint64_t run_since = 0;
     bool sections = false;  // the configuration has [boss] sections
-    std::vector<ApSlot> slots;
+    std::vector<ApSlot> ap_slots;
 };
 
 // One slot per section (or one for the global settings), from its autopoll

@@ -1,7 +1,8 @@
 # Installs the Debian packages wrenpost needs to build and test, only those
 # that are missing. Sourced by demo.sh and test.sh; needs root for apt-get.
 WP_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev python3 libgtest-dev
-             libbenchmark-dev zlib1g-dev binkd crashmail zip unzip)
+             libbenchmark-dev zlib1g-dev binkd crashmail zip unzip qt6-base-dev
+             fonts-dejavu-core strace)
 
 wp_install_deps() {
     local missing=()

@@ -1,4 +1,4 @@
-// The editor's mail jobs: auto-poll values and slots, the child's command
+// The editor's mail jobs: auto-poll values and ap_slots, the child's command
 // line, the status text, the log pane, and real child processes.
 #include "editor/jobs.h"
 
@@ -56,8 +56,8 @@ TEST(Jobs, SlotsCommandLinesAndStatus) {
     Cfg one("address=21:3/210.7\nautopoll=2h\n");
     Jobs j;
     po_init(j, *one.c, 36000);  // 10:00:00
-    ASSERT_EQ(j.slots.size(), 1u);
-    EXPECT_EQ(j.slots[0].name, "Boss");
+    ASSERT_EQ(j.ap_slots.size(), 1u);
+    EXPECT_EQ(j.ap_slots[0].name, "Boss");
     EXPECT_EQ(po_argv(j, "/usr/bin/wrenpost", "/home/jo/wrenpost.cfg", LANG_EN, K_ALL, 0),
               (std::vector<std::string>{"/usr/bin/wrenpost", "-lang", "en", "-c",
                                         "/home/jo/wrenpost.cfg", "all"}));
@@ -67,7 +67,7 @@ TEST(Jobs, SlotsCommandLinesAndStatus) {
         "autopoll=90\n[fido]\naddress=2:240/5832.7\nautopoll=off 1h\n"
         "[fsx]\naddress=21:3/210.7\n[other]\nautopoll=10x\n");
     po_init(j, *two.c, 36000);
-    ASSERT_EQ(j.slots.size(), 3u);
+    ASSERT_EQ(j.ap_slots.size(), 3u);
     EXPECT_EQ(po_argv(j, "w", "c", LANG_DE, K_ALL, 1),
               (std::vector<std::string>{"w", "-lang", "de", "-c", "c", "all", "fsx"}));
     EXPECT_EQ(po_argv(j, "w", "c", LANG_DE, K_TOSS, 1).back(), "toss");
@@ -83,9 +83,9 @@ TEST(Jobs, SlotsCommandLinesAndStatus) {
               "  ~ running: Poll (export ~ poll ~ toss) fsx since 10:16:40   ");
     po_done(j, 9, 37200);
     EXPECT_FALSE(j.po_running);
-    EXPECT_EQ(j.slots[1].last_code, 9);
-    EXPECT_EQ(j.slots[1].ap_next, 37200u + 90 * 60);
-    EXPECT_EQ(j.slots[0].last_t, 0u);
+    EXPECT_EQ(j.ap_slots[1].last_code, 9);
+    EXPECT_EQ(j.ap_slots[1].ap_next, 37200u + 90 * 60);
+    EXPECT_EQ(j.ap_slots[0].last_t, 0u);
     EXPECT_NE(ascii(po_status(j)).find("fsx: 90 min, next 11:50:00 ~ last 10:20:00 Exit 9"),
               std::string::npos);
     EXPECT_EQ(ascii(res_text(4)), "busy (M_BSY/.bsy)");
@@ -105,7 +105,7 @@ TEST(Jobs, OnlyTheFirstDueSlotStartsPerTick) {
     po_apply_slot(j, 1, false, 10, 1701);
     EXPECT_EQ(po_due(j, 1702), -1);
     po_apply_slot(j, 1, true, 5, 1702);
-    EXPECT_EQ(j.slots[1].ap_next, 1702u + 300);
+    EXPECT_EQ(j.ap_slots[1].ap_next, 1702u + 300);
 }
 
 TEST(Jobs, LogPaneKeepsItsNewestPart) {

@@ -1,0 +1,870 @@
+#include "editor/gui/main_window.h"
+
+#include <QAbstractTableModel>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTimer>
+#include <QToolBar>
+#include <QTreeWidget>
+
+#include "core/catalog.h"
+#include "core/fileio.h"
+#include "core/strutil.h"
+#include "editor/gui/compose_window.h"
+#include "editor/gui/gui_util.h"
+#include "editor/gui/reader_view.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr int PSTAT_H = 22;
+constexpr int LOG_H = 150;
+constexpr uint32_t ED_LOCK_MS = 2000;
+
+QColor rgb(uint32_t v) {
+    return QColor((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
+}
+
+uint64_t now_local() {
+    return unix_now_local();
+}
+
+}  // namespace
+
+// The message list over the loaded area: rows in display order, cell texts
+// straight from the message entries.
+class MsgModel : public QAbstractTableModel {
+  public:
+    explicit MsgModel(EdBase& eb) : eb_(eb) {}
+    int rowCount(const QModelIndex& = QModelIndex()) const override {
+        return static_cast<int>(eb_.ej_count);
+    }
+    int columnCount(const QModelIndex& = QModelIndex()) const override { return 5; }
+    QVariant data(const QModelIndex& ix, int role) const override {
+        if (!ix.isValid() || ix.row() >= static_cast<int>(eb_.ej_count)) return {};
+        const EdMsg& m = eb_.ej_msgs[eb_.ej_order[ix.row()]];
+        if (role == Qt::DisplayRole) {
+            switch (ix.column()) {
+                case 0:
+                    return qs(m.MS_NUMS);
+                case 1:
+                    return qs(m.MS_FROM);
+                case 2:
+                    return qs(m.MS_TO);
+                case 3:
+                    return qs(m.MS_SUBJ);
+                default:
+                    return qs(m.MS_DATES);
+            }
+        }
+        if (role == Qt::ForegroundRole) {
+            uint32_t last = eb_.ej_area >= 0 ? eb_.ed_areas[eb_.ej_area].AR_LAST : 0;
+            if ((m.MS_ATTR & JA_LOCAL) && !(m.MS_ATTR & JA_SENT)) return rgb(0xFFDD66);
+            return m.MS_NUM > last ? rgb(0xFFFFFF) : rgb(0x9A9A9A);
+        }
+        if (role == Qt::TextAlignmentRole && ix.column() == 0)
+            return int(Qt::AlignRight | Qt::AlignVCenter);
+        return {};
+    }
+    QVariant headerData(int section, Qt::Orientation o, int role) const override {
+        if (o != Qt::Horizontal || role != Qt::DisplayRole) return {};
+        const char16_t* h[5] = {h_nr, h_from, h_to, h_subj, h_date};
+        return qs(h[section]);
+    }
+    void reset() {
+        beginResetModel();
+        endResetModel();
+    }
+    void repaint_all() {
+        if (eb_.ej_count > 0) emit dataChanged(index(0, 0), index(int(eb_.ej_count) - 1, 4));
+    }
+
+  private:
+    EdBase& eb_;
+};
+
+// The client area: tree, list and reader placed by the layout arithmetic,
+// with the two splitters between them dragged by the mouse.
+class Central : public QWidget {
+  public:
+    explicit Central(MainWindow* w) : QWidget(w), w_(w) { setMouseTracking(true); }
+
+  protected:
+    void resizeEvent(QResizeEvent*) override { w_->layout_panes(); }
+    void mousePressEvent(QMouseEvent* e) override {
+        if (e->button() != Qt::LeftButton) return;
+        QPoint p = e->position().toPoint();
+        WinState& s = w_->ws_;
+        if (p.x() >= s.split_x && p.x() < s.split_x + SPLW)
+            drag_ = 1;
+        else if (p.x() >= s.split_x + SPLW && p.y() >= s.split_y && p.y() < s.split_y + SPLW)
+            drag_ = 2;
+    }
+    void mouseMoveEvent(QMouseEvent* e) override {
+        QPoint p = e->position().toPoint();
+        WinState& s = w_->ws_;
+        if (drag_ == 1) {
+            s.split_x = p.x() - 2;
+            w_->layout_panes();
+        } else if (drag_ == 2) {
+            s.split_y = p.y() - 2;
+            w_->layout_panes();
+        } else if (p.x() >= s.split_x && p.x() < s.split_x + SPLW) {
+            setCursor(Qt::SizeHorCursor);
+        } else if (p.x() >= s.split_x + SPLW && p.y() >= s.split_y && p.y() < s.split_y + SPLW) {
+            setCursor(Qt::SizeVerCursor);
+        } else {
+            setCursor(Qt::ArrowCursor);
+        }
+    }
+    void mouseReleaseEvent(QMouseEvent*) override { drag_ = 0; }
+
+  private:
+    MainWindow* w_;
+    int drag_ = 0;
+};
+
+// ---- Construction -----------------------------------------------------------------
+
+MainWindow::MainWindow(const CmdLine& cl) : eb_(std::make_unique<EdBase>()) {
+    cfg_path_ = cl.cfg_path;
+    lock_set_cfg(lk_, cl.cfg_path);
+    ini_init(ini_, cl.cfg_path);
+    ws_load(ini_, ws_);
+    eb_->cfg = &g_cfg;
+    build_tables(g_cfg, *eb_, nets_);
+    area_sum_ = area_list_sum(g_cfg);
+    po_init(jobs_, g_cfg, now_local());
+
+    setWindowTitle(qs(t_title));
+    setMinimumSize(760, 600);
+    central_ = new Central(this);
+    central_->setStyleSheet(qa("background: #202020;"));
+    setCentralWidget(central_);
+
+    tree_ = new QTreeWidget(central_);
+    tree_->setHeaderHidden(true);
+    tree_->setRootIsDecorated(true);
+    tree_->setStyleSheet(
+        qa("QTreeWidget { color: #E6E6E6; background: #252526; }"
+           " QTreeWidget::item { height: 24px; }"
+           " QTreeWidget::item:selected { color: #FFFFFF; background: #0078D4; }"));
+    list_ = new QTableView(central_);
+    model_ = new MsgModel(*eb_);
+    list_->setModel(model_);
+    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list_->setShowGrid(false);
+    list_->verticalHeader()->hide();
+    list_->verticalHeader()->setDefaultSectionSize(20);
+    list_->setSortingEnabled(false);
+    list_->setStyleSheet(
+        qa("QTableView { color: #E6E6E6; background: #1E1E1E; }"
+           " QTableView::item:selected { color: #FFFFFF; background: #0078D4; }"));
+    list_->horizontalHeader()->setSectionsClickable(true);
+    list_->horizontalHeader()->setSortIndicatorShown(true);
+    list_->horizontalHeader()->setSortIndicator(
+        ws_.sort_col, ws_.sort_desc ? Qt::DescendingOrder : Qt::AscendingOrder);
+    for (int c = 0; c < 5; ++c) list_->setColumnWidth(c, ws_.col_w[c]);
+    reader_ = new ReaderView(central_);
+    reader_->set_zoom_value(ws_.zoom);
+    jobstat_ = new QLabel(central_);
+    jobstat_->setStyleSheet(qa("color: rgb(240,240,240); background: rgb(48,48,48);"));
+    log_ = new QPlainTextEdit(central_);
+    log_->setReadOnly(true);
+    log_->setMaximumBlockCount(0);
+    log_->setStyleSheet(qa("color: rgb(200,216,200); background: rgb(22,22,22);"));
+    log_->setVisible(ws_.log != 0);
+
+    for (auto*& l : st_) {
+        l = new QLabel(this);
+        statusBar()->addWidget(l);
+    }
+    st_[0]->setFixedWidth(260);
+    st_[1]->setFixedWidth(380);
+
+    build_menus();
+    connect(tree_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* it) {
+        if (it == nullptr || tree_rebuild_) return;
+        int v = it->data(0, Qt::UserRole).toInt();
+        if (v >= 0 && static_cast<uint32_t>(v) < NET_PARAM) open_area(v);
+    });
+    connect(list_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& now) {
+                if (now.isValid()) show_msg(now.row());
+            });
+    connect(list_->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int col) {
+        if (col == ws_.sort_col)
+            ws_.sort_desc = !ws_.sort_desc;
+        else {
+            ws_.sort_col = col;
+            ws_.sort_desc = 0;
+        }
+        list_->horizontalHeader()->setSortIndicator(
+            col, ws_.sort_desc ? Qt::DescendingOrder : Qt::AscendingOrder);
+        uint32_t num = cur_msg_ >= 0 ? eb_->ej_msgs[cur_msg_].MS_NUM : 0;
+        ej_sort(*eb_, ws_.sort_col, ws_.sort_desc);
+        model_->reset();
+        for (uint32_t r = 0; num != 0 && r < eb_->ej_count; ++r)
+            if (eb_->ej_msgs[eb_->ej_order[r]].MS_NUM == num) {
+                QSignalBlocker b(list_->selectionModel());
+                list_->selectRow(static_cast<int>(r));
+            }
+    });
+    connect(list_, &QTableView::doubleClicked, this, [this] { reader_->setFocus(); });
+    list_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        if (cur_area_ < 0) return;
+        QMenu m(this);
+        QAction* reply = m.addAction(qs(mi_reply));
+        m.addSeparator();
+        QAction* del = m.addAction(qs(mi_del));
+        QAction* chosen = m.exec(list_->viewport()->mapToGlobal(at));
+        if (chosen == reply) do_command(CMD_REPLY);
+        if (chosen == del) do_command(CMD_DELETE);
+    });
+    connect(reader_, &ReaderView::status, this, &MainWindow::set_info);
+    connect(reader_, &ReaderView::next_unread, this, [this] { do_command(CMD_NEXTUNREAD); });
+
+    QRect work = QGuiApplication::primaryScreen()
+                     ? QGuiApplication::primaryScreen()->availableGeometry()
+                     : QRect(0, 0, 1280, 840);
+    std::vector<Monitor> mons;
+    for (QScreen* s : QGuiApplication::screens()) {
+        QRect a = s->geometry(), w = s->availableGeometry();
+        mons.push_back({{a.left(), a.top(), a.right() + 1, a.bottom() + 1},
+                        {w.left(), w.top(), w.right() + 1, w.bottom() + 1}});
+    }
+    Rect place = ws_place(ws_, mons.data(), static_cast<int>(mons.size()),
+                          Rect{work.left(), work.top(), work.right() + 1, work.bottom() + 1});
+    setGeometry(place.left, place.top, place.width(), place.height());
+    if (ws_.ws_smax) setWindowState(Qt::WindowMaximized);
+
+    fill_tree();
+    count_all();
+    update_status();
+    glog(qa(m_ready) + QString::fromLocal8Bit(cfg_path_.c_str()));
+    auto* timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, &MainWindow::po_tick);
+    timer->start(1000);
+    po_tick();
+}
+
+MainWindow::~MainWindow() {
+    if (worker_.joinable()) worker_.join();
+}
+
+void MainWindow::build_menus() {
+    struct Item {
+        int id;
+        const char16_t* text;
+        QKeySequence key;
+    };
+    auto add = [this](QMenu* m, const Item& it) {
+        QString t = qs(it.text);
+        int tab = t.indexOf(QLatin1Char('\t'));
+        QAction* a = m->addAction(tab >= 0 ? t.left(tab) : t);
+        if (!it.key.isEmpty()) a->setShortcut(it.key);
+        int id = it.id;
+        connect(a, &QAction::triggered, this, [this, id] { do_command(id); });
+        return a;
+    };
+    QMenu* file = menuBar()->addMenu(qs(mn_file));
+    add(file, {CMD_RELOAD, mi_reload, QKeySequence(Qt::Key_F5)});
+    file->addSeparator();
+    add(file, {CMD_EXIT, mi_exit, QKeySequence(Qt::CTRL | Qt::Key_Q)});
+    QMenu* msg = menuBar()->addMenu(qs(mn_msg));
+    add(msg, {CMD_NEW, mi_new, QKeySequence(Qt::CTRL | Qt::Key_N)});
+    add(msg, {CMD_NETMAIL, mi_net, QKeySequence(Qt::CTRL | Qt::Key_M)});
+    add(msg, {CMD_REPLY, mi_reply, QKeySequence(Qt::CTRL | Qt::Key_R)});
+    msg->addSeparator();
+    add(msg, {CMD_MARKREAD, mi_mark, QKeySequence(Qt::CTRL | Qt::Key_G)});
+    add(msg, {CMD_NEXTUNREAD, mi_next, QKeySequence(Qt::CTRL | Qt::Key_U)});
+    msg->addSeparator();
+    add(msg, {CMD_DELETE, mi_del, QKeySequence()});
+    QMenu* mail = menuBar()->addMenu(qs(mn_mail));
+    add(mail, {CMD_POLL, mi_poll, QKeySequence(Qt::Key_F6)});
+    add(mail, {CMD_POLLALL, mi_pollall, QKeySequence(Qt::SHIFT | Qt::Key_F6)});
+    add(mail, {CMD_TOSS, mi_toss, QKeySequence(Qt::Key_F7)});
+    add(mail, {CMD_SCAN, mi_scan, QKeySequence(Qt::Key_F8)});
+    mail->addSeparator();
+    add(mail, {CMD_AREAS, mi_areas, QKeySequence(Qt::CTRL | Qt::Key_E)});
+    add(mail, {CMD_SETTINGS, mi_set, QKeySequence(Qt::Key_F9)});
+    QMenu* view = menuBar()->addMenu(qs(mn_view));
+    act_kludges_ = add(view, {CMD_KLUDGES, mi_kl, QKeySequence(Qt::CTRL | Qt::Key_K)});
+    act_kludges_->setCheckable(true);
+    act_log_ = add(view, {CMD_LOG, mi_log, QKeySequence(Qt::CTRL | Qt::Key_L)});
+    act_log_->setCheckable(true);
+    act_log_->setChecked(ws_.log != 0);
+    QMenu* help = menuBar()->addMenu(qs(mn_help));
+    add(help, {CMD_ABOUT, mi_about, QKeySequence()});
+
+    // Zoom keys without menu items.
+    struct Key {
+        QKeySequence key;
+        int id;
+    } keys[] = {{QKeySequence(Qt::CTRL | Qt::Key_Plus), CMD_ZOOMIN},
+                {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Plus), CMD_ZOOMIN},
+                {QKeySequence(Qt::CTRL | Qt::Key_Equal), CMD_ZOOMIN},
+                {QKeySequence(Qt::CTRL | Qt::Key_Minus), CMD_ZOOMOUT},
+                {QKeySequence(Qt::CTRL | Qt::Key_0), CMD_ZOOMFIT}};
+    for (auto& k : keys) {
+        auto* a = new QAction(this);
+        a->setShortcut(k.key);
+        int id = k.id;
+        connect(a, &QAction::triggered, this, [this, id] { do_command(id); });
+        addAction(a);
+    }
+    auto* del = new QAction(list_);
+    del->setShortcut(QKeySequence(Qt::Key_Delete));
+    del->setShortcutContext(Qt::WidgetShortcut);
+    connect(del, &QAction::triggered, this, [this] { do_command(CMD_DELETE); });
+    list_->addAction(del);
+
+    QToolBar* tb = addToolBar(qa("main"));
+    tb->setMovable(false);
+    tb->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    tb->setStyleSheet(
+        qa("QToolBar { background: #2B2B2B; } QToolButton { color: #E8E8E8; }"
+           " QToolButton:hover { background: #505050; }"
+           " QToolButton:checked { color: #70C0FF; background: none; }"));
+    struct Btn {
+        int id;
+        const char16_t* text;
+    } btns[] = {{CMD_RELOAD, tb_reload},
+                {0, nullptr},
+                {CMD_NEW, tb_new},
+                {CMD_NETMAIL, tb_net},
+                {CMD_REPLY, tb_reply},
+                {0, nullptr},
+                {CMD_MARKREAD, tb_mark},
+                {CMD_NEXTUNREAD, tb_next},
+                {0, nullptr},
+                {CMD_KLUDGES, tb_kl},
+                {0, nullptr},
+                {CMD_POLL, tb_poll},
+                {CMD_TOSS, tb_toss},
+                {CMD_SCAN, tb_scan},
+                {CMD_AREAS, tb_areas},
+                {CMD_SETTINGS, tb_set}};
+    for (auto& b : btns) {
+        if (b.text == nullptr) {
+            tb->addSeparator();
+            continue;
+        }
+        if (b.id == CMD_KLUDGES) {
+            tb->addAction(act_kludges_);
+            continue;
+        }
+        QAction* a = tb->addAction(qs(b.text));
+        int id = b.id;
+        connect(a, &QAction::triggered, this, [this, id] { do_command(id); });
+    }
+}
+
+// ---- Layout and state ---------------------------------------------------------------
+
+void MainWindow::layout_panes() {
+    int w = central_->width(), h = central_->height();
+    int log_h = PSTAT_H + (log_->isVisible() ? LOG_H : 0);
+    int list_w = list_->viewport()->width();
+    Layout l = lay_compute(ws_, w, h, 0, 0, log_h, list_w > 0 ? list_w : w - ws_.split_x - 5);
+    auto place = [](QWidget* wd, const Rect& r) {
+        wd->setGeometry(r.left, r.top, std::max(0, r.width()), std::max(0, r.height()));
+    };
+    place(tree_, l.tree);
+    place(list_, l.list);
+    place(reader_, l.reader);
+    jobstat_->setGeometry(0, l.log_top, w, PSTAT_H);
+    log_->setGeometry(0, l.log_top + PSTAT_H, w, LOG_H);
+    list_->setColumnWidth(3, l.subject_width);
+}
+
+void MainWindow::track_norm() {
+    if (isMaximized() || isMinimized()) return;
+    QRect g = geometry();
+    ws_.rc_norm = Rect{g.left(), g.top(), g.right() + 1, g.bottom() + 1};
+}
+
+void MainWindow::resizeEvent(QResizeEvent* e) {
+    QMainWindow::resizeEvent(e);
+    track_norm();
+}
+
+void MainWindow::moveEvent(QMoveEvent* e) {
+    QMainWindow::moveEvent(e);
+    track_norm();
+}
+
+void MainWindow::changeEvent(QEvent* e) {
+    if (e->type() == QEvent::WindowStateChange) ws_.ws_max = isMaximized();
+    QMainWindow::changeEvent(e);
+}
+
+void MainWindow::closeEvent(QCloseEvent* e) {
+    for (int c = 0; c < 5; ++c) ws_.col_w[c] = list_->columnWidth(c);
+    ws_.zoom = reader_->zoom_value();
+    ws_.log = log_->isVisible();
+    ws_save(ini_, ws_);
+    e->accept();
+}
+
+QString MainWindow::status_text(int part) const {
+    return st_[part]->text();
+}
+
+void MainWindow::set_info(const QString& text) {
+    info_ = text.left(255);
+    update_status();
+}
+
+void MainWindow::update_status() {
+    int net = 0;
+    if (cur_area_ >= 0 && eb_->ed_areas[cur_area_].AR_NET != AR_NONET)
+        net = static_cast<int>(eb_->ed_areas[cur_area_].AR_NET);
+    st_[0]->setText(qa("AKA ") +
+                    (net < nets_.ed_net_count ? qa(nets_.ed_nets[net].NT_ADDR) : QString()));
+    if (cur_area_ >= 0) {
+        const EdArea& a = eb_->ed_areas[cur_area_];
+        st_[1]->setText(qs(a.AR_TITLE) + QString::fromUtf16(u"  \u2013  ") +
+                        QString::number(a.AR_TOTAL) + qs(w_nmsgs) + QString::number(a.AR_UNREAD) +
+                        qs(w_unread));
+    } else {
+        st_[1]->setText(qs(w_noarea));
+    }
+    st_[2]->setText(info_);
+}
+
+bool MainWindow::lock() {
+    if (lock_acquire(lk_, ED_LOCK_MS, "wrenpost") == 0) return true;
+    set_info(qs(w_locked));
+    return false;
+}
+
+void MainWindow::unlock() {
+    lock_release(lk_);
+}
+
+// ---- Tree ---------------------------------------------------------------------------
+
+void MainWindow::fill_tree() {
+    tree_rebuild_ = true;
+    tree_->clear();
+    auto item_for = [this](QTreeWidgetItem* parent, int a) {
+        auto* it = new QTreeWidgetItem(parent);
+        it->setData(0, Qt::UserRole, a);
+        eb_->ed_areas[a].AR_HITEM = it;
+        return it;
+    };
+    auto root = [this](const QString& text, int value) {
+        auto* it = new QTreeWidgetItem(tree_);
+        it->setText(0, text);
+        it->setData(0, Qt::UserRole, value);
+        QFont f = it->font(0);
+        f.setBold(true);
+        it->setFont(0, f);
+        return it;
+    };
+    for (int n = 0; n < nets_.ed_net_count; ++n) {
+        char16_t t[160];
+        net_root_text(nets_.ed_nets[n], t, 160);
+        QTreeWidgetItem* r = root(qs(t), static_cast<int>(NET_PARAM) + n);
+        nets_.ed_nets[n].NT_HITEM = r;
+        for (int a = 0; a < eb_->ed_nareas; ++a)
+            if (eb_->ed_areas[a].AR_NET == static_cast<uint32_t>(n)) item_for(r, a);
+        r->setExpanded(true);
+    }
+    const uint32_t types[2] = {AT_ECHO, AT_LOCAL};
+    const char16_t* titles[2] = {w_other, w_local};
+    for (int g = 0; g < 2; ++g) {
+        QTreeWidgetItem* r = nullptr;
+        for (int a = 0; a < eb_->ed_nareas; ++a) {
+            const EdArea& ar = eb_->ed_areas[a];
+            if (ar.AR_NET != AR_NONET || ar.AR_TYPE != types[g]) continue;
+            if (r == nullptr) r = root(qs(titles[g]), static_cast<int>(GROUP_PARAM));
+            item_for(r, a);
+        }
+        if (r) r->setExpanded(true);
+    }
+    for (int a = 0; a < eb_->ed_nareas; ++a) refresh_area_item(a);
+    tree_rebuild_ = false;
+}
+
+void MainWindow::refresh_area_item(int a) {
+    auto* it = static_cast<QTreeWidgetItem*>(eb_->ed_areas[a].AR_HITEM);
+    if (it == nullptr) return;
+    char16_t t[160];
+    area_item_text(eb_->ed_areas[a], t, 160);
+    it->setText(0, qs(t));
+    QFont f = it->font(0);
+    f.setBold(eb_->ed_areas[a].AR_UNREAD > 0);
+    it->setFont(0, f);
+}
+
+bool MainWindow::count_all() {
+    if (!lock()) return false;
+    count_areas(*eb_);
+    unlock();
+    for (int a = 0; a < eb_->ed_nareas; ++a) refresh_area_item(a);
+    update_status();
+    return true;
+}
+
+bool MainWindow::reload_cfg() {
+    auto fresh = std::make_unique<Config>();
+    if (load_config(*fresh, cfg_path_.c_str()) != 0) return false;
+    g_cfg = *fresh;
+    po_init(jobs_, g_cfg, now_local());
+    uint32_t sum = area_list_sum(g_cfg);
+    if (sum == area_sum_) return false;
+    area_sum_ = sum;
+    std::string path = cur_area_ >= 0 ? eb_->ed_areas[cur_area_].AR_PATH : "";
+    uint32_t num = cur_msg_ >= 0 ? eb_->ej_msgs[cur_msg_].MS_NUM : 0;
+    build_tables(g_cfg, *eb_, nets_);
+    fill_tree();
+    cur_area_ = -1;
+    for (int a = 0; a < eb_->ed_nareas; ++a)
+        if (str_icmp(eb_->ed_areas[a].AR_PATH, path.c_str()) == 0) {
+            want_num_ = num;
+            tree_->setCurrentItem(static_cast<QTreeWidgetItem*>(eb_->ed_areas[a].AR_HITEM));
+            return true;
+        }
+    if (eb_->ed_nareas > 0) {
+        want_num_ = 0;
+        tree_->setCurrentItem(static_cast<QTreeWidgetItem*>(eb_->ed_areas[0].AR_HITEM));
+    }
+    return true;
+}
+
+void MainWindow::reload_current() {
+    if (cur_area_ < 0) return;
+    want_num_ = cur_msg_ >= 0 ? eb_->ej_msgs[cur_msg_].MS_NUM : 0;
+    open_area(cur_area_);
+}
+
+// ---- Areas and messages ---------------------------------------------------------------
+
+void MainWindow::open_start(const char* tag, uint32_t number) {
+    int area = 0;
+    for (int a = 0; tag != nullptr && tag[0] && a < eb_->ed_nareas; ++a)
+        if (str_icmp(eb_->ed_areas[a].AR_TAG, tag) == 0) {
+            area = a;
+            break;
+        }
+    if (area >= eb_->ed_nareas) return;
+    want_num_ = number;
+    tree_->setCurrentItem(static_cast<QTreeWidgetItem*>(eb_->ed_areas[area].AR_HITEM));
+    want_num_ = 0;
+}
+
+void MainWindow::open_area(int area) {
+    cur_area_ = area;
+    cur_msg_ = -1;
+    reader_->clear();
+    if (!lock()) {
+        eb_->ej_count = 0;
+        model_->reset();
+        return;
+    }
+    int r = ej_load_area(*eb_, area);
+    unlock();
+    set_info(qs(r == 0 ? w_ready : w_badbase));
+    ej_sort(*eb_, ws_.sort_col, ws_.sort_desc);
+    model_->reset();
+    refresh_area_item(area);
+    update_status();
+    int row = pick_row(*eb_, want_num_);
+    want_num_ = 0;
+    if (row >= 0) select_row(row);
+}
+
+void MainWindow::select_row(int row) {
+    list_->clearSelection();
+    list_->setCurrentIndex(model_->index(row, 0));
+    list_->selectRow(row);
+    list_->scrollTo(model_->index(row, 0));
+}
+
+void MainWindow::show_msg(int row) {
+    if (row < 0 || row >= static_cast<int>(eb_->ej_count)) return;
+    cur_msg_ = static_cast<int>(eb_->ej_order[row]);
+    if (!lock()) return;
+    Reader& r = reader_->model();
+    header_lines(*eb_, static_cast<uint32_t>(row), r.rd_hdr);
+    uint32_t len = 0;
+    const char* text = ej_get_text(*eb_, static_cast<uint32_t>(cur_msg_), len);
+    const EdMsg& m = eb_->ej_msgs[cur_msg_];
+    reader_->render(text ? text : "", len, eb_->ej_jhr + m.MS_SFOFF, m.MS_SFLEN, show_kludges_);
+    ej_set_lastread(*eb_, cur_area_, m.MS_NUM);
+    eb_->ed_areas[cur_area_].AR_UNREAD = recount_unread(*eb_);
+    unlock();
+    refresh_area_item(cur_area_);
+    model_->repaint_all();
+    update_status();
+}
+
+void MainWindow::mark_read() {
+    if (!lock()) return;
+    EdArea& a = eb_->ed_areas[cur_area_];
+    uint32_t mark = a.AR_HIGH;
+    for (uint32_t i = 0; i < eb_->ej_count; ++i) mark = std::max(mark, eb_->ej_msgs[i].MS_NUM);
+    ej_set_lastread(*eb_, cur_area_, mark);
+    unlock();
+    a.AR_UNREAD = recount_unread(*eb_);
+    refresh_area_item(cur_area_);
+    model_->repaint_all();
+    set_info(qs(w_marked));
+}
+
+void MainWindow::next_unread() {
+    int from = -1;
+    for (uint32_t r = 0; cur_msg_ >= 0 && r < eb_->ej_count; ++r)
+        if (static_cast<int>(eb_->ej_order[r]) == cur_msg_) from = static_cast<int>(r);
+    int row = next_unread_row(*eb_, from);
+    if (row < 0) {
+        set_info(qs(w_nonext));
+        return;
+    }
+    select_row(row);
+}
+
+void MainWindow::del_selected() {
+    QModelIndexList rows = list_->selectionModel()->selectedRows();
+    int n = rows.size();
+    if (n == 0 || n > static_cast<int>(eb_->ej_count)) {
+        set_info(qs(w_needmsg));
+        return;
+    }
+    std::vector<bool> sel(eb_->ej_count, false);
+    for (const QModelIndex& ix : rows) sel[ix.row()] = true;
+    std::vector<uint32_t> entries;
+    for (uint32_t r = 0; r < eb_->ej_count; ++r)
+        if (sel[r]) entries.push_back(eb_->ej_order[r]);
+    std::unique_ptr<bool[]> s(new bool[eb_->ej_count]);
+    for (uint32_t r = 0; r < eb_->ej_count; ++r) s[r] = sel[r];
+    uint32_t after = number_after_delete(*eb_, s.get());
+    QString q =
+        qs(w_delq_a) + QString::number(n) + qs(n == 1 ? w_delq_1 : w_delq_n) + qs(w_delq_info);
+    if (!question(this, qs(w_del_title), q)) return;
+    if (!lock()) return;
+    int r = ej_delete(*eb_, cur_area_, entries.data(), static_cast<int>(entries.size()));
+    unlock();
+    if (r < 0) {
+        set_info(qs(w_delfail));
+        return;
+    }
+    want_num_ = after;
+    open_area(cur_area_);
+    set_info(QString::number(r) + qs(r == 1 ? w_deld_1 : w_deld_n));
+}
+
+void MainWindow::do_command(int id) {
+    switch (id) {
+        case CMD_EXIT:
+            close();
+            return;
+        case CMD_RELOAD:
+            if (!count_all()) return;
+            reload_current();
+            set_info(qs(w_reloaded));
+            return;
+        case CMD_KLUDGES:
+            show_kludges_ = !show_kludges_;
+            act_kludges_->setChecked(show_kludges_);
+            if (cur_msg_ >= 0) {
+                for (uint32_t r = 0; r < eb_->ej_count; ++r)
+                    if (static_cast<int>(eb_->ej_order[r]) == cur_msg_)
+                        show_msg(static_cast<int>(r));
+            }
+            return;
+        case CMD_ABOUT:
+            QMessageBox::about(this, qa("wrenpost"), qs(w_about));
+            return;
+        case CMD_NETMAIL: {
+            if (compose_) {
+                compose_->raise();
+                return;
+            }
+            compose_ = new ComposeWindow(this, *eb_, nets_, lk_, cst_, CM_NETMAIL, cur_area_, -1);
+            break;
+        }
+        case CMD_SETTINGS:
+        case CMD_AREAS:
+            return;  // these windows are not part of this editor yet
+        case CMD_LOG:
+            log_->setVisible(!log_->isVisible());
+            act_log_->setChecked(log_->isVisible());
+            layout_panes();
+            return;
+        case CMD_ZOOMIN:
+            reader_->zoom(1);
+            return;
+        case CMD_ZOOMOUT:
+            reader_->zoom(-1);
+            return;
+        case CMD_ZOOMFIT:
+            reader_->zoom(0);
+            return;
+        case CMD_POLL:
+            po_start(K_ALL, area_slot(cur_area_), false);
+            return;
+        case CMD_POLLALL:
+            po_start(K_ALL, -1, false);
+            return;
+        case CMD_TOSS:
+            po_start(K_TOSS, -1, false);
+            return;
+        case CMD_SCAN:
+            po_start(K_SCAN, -1, false);
+            return;
+        default:
+            break;
+    }
+    if (compose_ == nullptr) {
+        if (cur_area_ < 0) {
+            set_info(qs(w_needarea));
+            return;
+        }
+        switch (id) {
+            case CMD_NEW: {
+                uint32_t type = eb_->ed_areas[cur_area_].AR_TYPE;
+                int mode = type == AT_NET ? CM_NETMAIL : CM_ECHO;
+                if (mode == CM_ECHO && type != AT_ECHO) {
+                    warning(this, qa("wrenpost"), qs(e_noecho));
+                    return;
+                }
+                compose_ = new ComposeWindow(this, *eb_, nets_, lk_, cst_, mode, cur_area_, -1);
+                break;
+            }
+            case CMD_REPLY: {
+                if (cur_msg_ < 0) {
+                    set_info(qs(w_needmsg));
+                    return;
+                }
+                uint32_t type = eb_->ed_areas[cur_area_].AR_TYPE;
+                if (type == AT_LOCAL) {
+                    warning(this, qa("wrenpost"), qs(e_noecho));
+                    return;
+                }
+                compose_ =
+                    new ComposeWindow(this, *eb_, nets_, lk_, cst_, CM_REPLY, cur_area_, cur_msg_);
+                break;
+            }
+            case CMD_MARKREAD:
+                mark_read();
+                return;
+            case CMD_NEXTUNREAD:
+                next_unread();
+                return;
+            case CMD_DELETE:
+                del_selected();
+                return;
+            default:
+                return;
+        }
+    }
+    if (compose_ == nullptr) return;
+    connect(compose_, &QObject::destroyed, this, [this] { compose_ = nullptr; });
+    connect(compose_, &ComposeWindow::saved, this, [this](uint32_t num, int area) {
+        refresh_area_item(area);
+        if (area == cur_area_) reload_current();
+        set_info(qs(w_saved1) + QString::number(num) + qs(ecompose_w_saved2) +
+                 qs(eb_->ed_areas[area].AR_TITLE) + qs(w_saved3));
+    });
+    compose_->show();
+}
+
+// ---- Jobs ---------------------------------------------------------------------------
+
+int MainWindow::area_slot(int area) const {
+    if (area < 0 || !jobs_.sections) return -1;
+    uint32_t net = eb_->ed_areas[area].AR_NET;
+    if (net == AR_NONET || static_cast<int>(net) >= nets_.ed_net_count) return -1;
+    for (size_t s = 0; s < jobs_.ap_slots.size(); ++s)
+        if (jobs_.ap_slots[s].name == nets_.ed_nets[net].NT_SECT) return static_cast<int>(s);
+    return -1;
+}
+
+void MainWindow::glog(const QString& text) {
+    po_logline(qs(glog_line(now_local(), text.toStdU16String())));
+}
+
+void MainWindow::po_logline(const QString& line) {
+    log_append(log_text_, line.toStdU16String());
+    if (log_->document()->characterCount() >= static_cast<int>(LOG_TRIM)) {
+        log_->setPlainText(qs(log_text_.substr(0, log_text_.size() - 2)));
+    } else {
+        log_->appendPlainText(line);
+    }
+    log_->verticalScrollBar()->setValue(log_->verticalScrollBar()->maximum());
+}
+
+bool MainWindow::po_start(int kind, int slot, bool autostart) {
+    if (jobs_.po_running) {
+        set_info(qs(w_busy));
+        return false;
+    }
+    char exe[WP_PATH_MAX];
+    if (pf_self_exe(exe, sizeof exe) != 0) str_copy(exe, "wrenpost", sizeof exe);
+    const char* env_exe = getenv("WRENPOST_EXE");  // tests run the editor in another binary
+    if (env_exe != nullptr && env_exe[0] != '\0') str_copy(exe, env_exe, sizeof exe);
+    std::vector<std::string> argv = po_argv(jobs_, exe, cfg_path_.c_str(), g_lang, kind, slot);
+    glog(qa(m_start) + QString::fromLatin1(po_what(jobs_, kind, slot).c_str()) +
+         (autostart ? qa(m_auto) : QString()));
+    PfChild child;
+    if (pf_spawn(argv, child) != 0) {
+        set_info(qs(w_spawnerr));
+        return false;
+    }
+    po_started(jobs_, kind, slot, autostart, now_local());
+    if (worker_.joinable()) worker_.join();
+    worker_ = std::thread([this, child]() mutable {
+        int code = job_pump(child, [this](const std::string& line) {
+            QString l = qs(child_line(line));
+            QMetaObject::invokeMethod(
+                this, [this, l] { po_logline(l); }, Qt::BlockingQueuedConnection);
+        });
+        QMetaObject::invokeMethod(
+            this, [this, code] { po_done(code); }, Qt::QueuedConnection);
+    });
+    set_info(qs(w_started));
+    jobstat_->setText(qs(po_status(jobs_)));
+    return true;
+}
+
+void MainWindow::po_done(int code) {
+    if (worker_.joinable()) worker_.join();
+    int kind = jobs_.run_kind;
+    ::po_done(jobs_, code, now_local());
+    glog(qa(m_end) + QString::number(code));
+    reload_cfg();
+    if (count_all()) reload_current();
+    set_info(qs(kind_text(kind)) + qs(w_fin) + qs(res_text(code)));
+    jobstat_->setText(qs(po_status(jobs_)));
+    emit job_finished(code);
+}
+
+void MainWindow::po_tick() {
+    int due = po_due(jobs_, now_local());
+    if (due >= 0 && po_start(K_ALL, jobs_.sections ? due : -1, true))
+        po_auto_started(jobs_, due, now_local());
+    QString s = qs(po_status(jobs_));
+    if (jobstat_->text() != s) {
+        jobstat_->setText(s);
+        jobstat_->setStyleSheet(jobs_.po_running
+                                    ? qa("color: rgb(255,221,102); background: rgb(48,48,48);")
+                                    : qa("color: rgb(240,240,240); background: rgb(48,48,48);"));
+    }
+}

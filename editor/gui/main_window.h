@@ -1,0 +1,145 @@
+// The editor's main window: toolbar, areas tree, message list, reader pane,
+// job status line and log pane, status bar, menus and shortcuts. It owns the
+// editor's state (area tables, loaded list, jobs, window state) and takes the
+// JAM lock file around every use of the bases; mail jobs run as child
+// processes. GUI thread only, apart from the job's reader thread, which hands
+// its lines over through queued calls.
+#pragma once
+
+#include <QMainWindow>
+#include <memory>
+#include <thread>
+
+#include "core/cmdline.h"
+#include "editor/areas.h"
+#include "editor/compose.h"
+#include "editor/jobs.h"
+#include "editor/winstate.h"
+
+class QAction;
+class QLabel;
+class QPlainTextEdit;
+class QTableView;
+class QTreeWidget;
+class QTreeWidgetItem;
+class MsgModel;
+class ReaderView;
+class ComposeWindow;
+
+// Command ids of the menus, toolbar and shortcuts.
+enum {
+    CMD_RELOAD = 101,
+    CMD_EXIT = 102,
+    CMD_NEW = 201,
+    CMD_NETMAIL = 202,
+    CMD_REPLY = 203,
+    CMD_MARKREAD = 204,
+    CMD_NEXTUNREAD = 205,
+    CMD_DELETE = 206,
+    CMD_KLUDGES = 301,
+    CMD_ZOOMIN = 302,
+    CMD_ZOOMOUT = 303,
+    CMD_ZOOMFIT = 304,
+    CMD_ABOUT = 401,
+    CMD_POLL = 601,
+    CMD_POLLALL = 602,
+    CMD_TOSS = 603,
+    CMD_SCAN = 604,
+    CMD_SETTINGS = 605,
+    CMD_LOG = 606,
+    CMD_AREAS = 607,
+};
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+  public:
+    explicit MainWindow(const CmdLine& cl);
+    ~MainWindow() override;
+
+    void do_command(int id);
+    void set_info(const QString& text);
+    // Opens the start area ("-a" tag, else the first) and selects "-m".
+    void open_start(const char* tag, uint32_t number);
+
+    // For the tests and the other windows.
+    EdBase& base() { return *eb_; }
+    const EdNets& nets() const { return nets_; }
+    Jobs& jobs() { return jobs_; }
+    WinState& winstate() { return ws_; }
+    QTreeWidget* tree() { return tree_; }
+    QTableView* list() { return list_; }
+    ReaderView* reader() { return reader_; }
+    QPlainTextEdit* log_pane() { return log_; }
+    ComposeWindow* compose() { return compose_; }
+    QString status_text(int part) const;
+    int cur_area() const { return cur_area_; }
+    int cur_msg() const { return cur_msg_; }
+    bool show_kludges() const { return show_kludges_; }
+    // Starts a job (kind K_ALL, K_TOSS, K_SCAN) for a boss slot (-1 all).
+    bool po_start(int kind, int slot, bool autostart);
+    void po_tick();
+    void select_row(int row);
+
+  signals:
+    void job_finished(int code);
+
+  protected:
+    void closeEvent(QCloseEvent*) override;
+    void resizeEvent(QResizeEvent*) override;
+    void moveEvent(QMoveEvent*) override;
+    void changeEvent(QEvent*) override;
+
+  private:
+    friend class Central;
+    void build_menus();
+    void fill_tree();
+    void refresh_area_item(int area);
+    bool count_all();
+    void reload_current();
+    bool reload_cfg();
+    void open_area(int area);
+    void show_msg(int row);
+    void del_selected();
+    void mark_read();
+    void next_unread();
+    void update_status();
+    void layout_panes();
+    void track_norm();
+    bool lock();
+    void unlock();
+    void po_logline(const QString& line);
+    void po_done(int code);
+    void glog(const QString& text);
+    int area_slot(int area) const;
+
+    std::string cfg_path_;
+    std::unique_ptr<EdBase> eb_;
+    EdNets nets_;
+    Jobs jobs_;
+    WinState ws_;
+    IniFile ini_;
+    JamLock lk_;
+    ComposeState cst_;
+    uint32_t area_sum_ = 0;
+
+    int cur_area_ = -1;
+    int cur_msg_ = -1;
+    uint32_t want_num_ = 0;
+    bool show_kludges_ = false;
+    bool tree_rebuild_ = false;
+    QString info_;
+
+    QWidget* central_;
+    QTreeWidget* tree_;
+    QTableView* list_;
+    MsgModel* model_;
+    ReaderView* reader_;
+    QLabel* jobstat_;
+    QPlainTextEdit* log_;
+    QLabel* st_[3];
+    QAction* act_kludges_ = nullptr;
+    QAction* act_log_ = nullptr;
+    ComposeWindow* compose_ = nullptr;
+    std::thread worker_;
+    std::u16string log_text_;
+};

@@ -1,0 +1,272 @@
+// The editor's windows, headless: the tree and list over real bases, reading,
+// sorting, deleting, writing and replying, mail jobs as child processes, and
+// the window state on disk.
+#include "editor/gui/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTableView>
+#include <QTreeWidget>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/catalog.h"
+#include "core/log.h"
+#include "editor/gui/compose_window.h"
+#include "editor/gui/gui_util.h"
+#include "editor/gui/reader_view.h"
+#include "scanner/scanner_util.h"
+#include "support/test_support.h"
+#include "tosser/crc32.h"
+
+using wptest::add_local;
+using wptest::LocalMsg;
+
+namespace {
+
+std::string str(const QString& s) {
+    return s.toStdString();
+}
+
+// A point with an echo area of three tossed messages, a netmail base and the
+// bad area, and the editor's main window over it.
+struct Editor {
+    wptest::TempDir d;
+    std::string cfg = d.file("wrenpost.cfg");
+    std::vector<std::string> boxes;  // message boxes shown, "title|text"
+    bool answer = true;
+    std::unique_ptr<MainWindow> w;
+
+    Editor() {
+        std::string m = d.path();
+        wptest::write_file(cfg, "sysop=Jo Point\nbadarea=" + m + "/bad\ninbound=" + m +
+                                    "/in\noutbound=" + m +
+                                    "/out\n[fsx]\naddress=21:3/210.7\n"
+                                    "boss_address=21:3/210\nboss_host=127.0.0.1\nsystem=Home\n"
+                                    "netmail=" +
+                                    m + "/netmail\nechoarea=FSX_GEN " + m + "/fsxgen\n");
+        const char* froms[] = {"Carol", "alice", "Bob"};
+        for (int i = 0; i < 3; ++i) {
+            LocalMsg msg;
+            msg.from = froms[i];
+            msg.subject = "Topic " + std::to_string(i + 1);
+            msg.text = "Line of message " + std::to_string(i + 1) + "\rSee www.example.org.\r";
+            msg.msgid = "21:1/100 0000000" + std::to_string(i + 1);
+            msg.attr = 0;  // tossed, not local
+            msg.date = 1796444632 + i * 60;
+            EXPECT_EQ(add_local(m + "/fsxgen", msg), 0);
+        }
+        lang_apply(LANG_EN);
+        EXPECT_EQ(load_config(g_cfg, cfg.c_str()), 0);
+        gui_boxes = [this](const QString& title, const QString& text, bool) {
+            boxes.push_back(str(title) + "|" + str(text));
+            return answer;
+        };
+        CmdLine cl;
+        str_copy(cl.cfg_path, cfg.c_str(), sizeof cl.cfg_path);
+        w = std::make_unique<MainWindow>(cl);
+        w->resize(1100, 800);
+        w->show();
+        QApplication::processEvents();
+    }
+    ~Editor() {
+        if (w) w->close();
+        gui_boxes = nullptr;
+    }
+    std::vector<std::string> tree_texts() {
+        std::vector<std::string> t;
+        QTreeWidget* tr = w->tree();
+        for (int i = 0; i < tr->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* r = tr->topLevelItem(i);
+            t.push_back(str(r->text(0)));
+            for (int k = 0; k < r->childCount(); ++k) t.push_back("  " + str(r->child(k)->text(0)));
+        }
+        return t;
+    }
+    std::string cell(int row, int col) {
+        return str(w->list()->model()->index(row, col).data().toString());
+    }
+    int current_row() { return w->list()->currentIndex().row(); }
+    std::string header(int line) { return str(qs(w->reader()->model().rd_hdr[line])); }
+};
+
+}  // namespace
+
+TEST(EditorWindow, TreeListReaderAndReading) {
+    Editor e;
+    EXPECT_EQ(e.tree_texts(), (std::vector<std::string>{"fsx  \u203921:3/210.7\u203a",
+                                                        "  Netmail  (0/0)", "  FSX_GEN  (3/3)",
+                                                        "Local", "  Bad (unknown areas)  (0/0)"}));
+    EXPECT_EQ(str(e.w->status_text(1)), "No area selected");
+
+    e.w->open_start("fsx_gen", 0);
+    ASSERT_EQ(e.w->list()->model()->rowCount(), 3);
+    EXPECT_EQ(e.cell(0, 1), "Carol");
+    EXPECT_EQ(e.current_row(), 0);  // the first unread
+    EXPECT_EQ(e.header(0), "Carol");
+    EXPECT_EQ(e.header(2), "Topic 1");
+    EXPECT_EQ(e.header(4), "No. 1  (1/3)");
+    const Reader& r = e.w->reader()->model();
+    ASSERT_GE(r.rows, 2);
+    EXPECT_TRUE(r.cell(1, 6) & CELL_LINK);  // www.example.org
+    EXPECT_EQ(e.tree_texts()[2], "  FSX_GEN  (2/3)");
+    EXPECT_EQ(str(e.w->status_text(0)), "AKA 21:3/210.7");
+    EXPECT_EQ(str(e.w->status_text(1)), "FSX_GEN  \u2013  3 messages, 2 unread");
+
+    e.w->do_command(CMD_NEXTUNREAD);
+    EXPECT_EQ(e.current_row(), 1);
+    e.w->do_command(CMD_NEXTUNREAD);
+    e.w->do_command(CMD_NEXTUNREAD);
+    EXPECT_EQ(str(e.w->status_text(2)), "No more unread messages in this area.");
+    EXPECT_EQ(e.tree_texts()[2], "  FSX_GEN  (0/3)");
+
+    // Kludges on: the MSGID subfield shows above the text.
+    e.w->do_command(CMD_KLUDGES);
+    EXPECT_TRUE(e.w->show_kludges());
+    EXPECT_EQ(r.cell(0, 0) & 0xFFFF, u'@');
+
+    // Sorting by From (case-insensitive), then descending.
+    e.w->list()->horizontalHeader()->sectionClicked(1);
+    EXPECT_EQ(e.cell(0, 1), "alice");
+    EXPECT_EQ(e.cell(2, 1), "Carol");
+    e.w->list()->horizontalHeader()->sectionClicked(1);
+    EXPECT_EQ(e.cell(0, 1), "Carol");
+    EXPECT_EQ(e.w->winstate().sort_desc, 1);
+
+    // Reopening an area whose messages are all read selects the last row.
+    e.w->do_command(CMD_RELOAD);
+    EXPECT_EQ(str(e.w->status_text(2)), "Reloaded.");
+}
+
+TEST(EditorWindow, DeleteAsksAndKeepsTheNeighbour) {
+    Editor e;
+    e.w->open_start("FSX_GEN", 3);
+    EXPECT_EQ(e.current_row(), 2);  // -m 3
+    e.answer = false;
+    e.w->do_command(CMD_DELETE);
+    ASSERT_EQ(e.boxes.size(), 1u);
+    EXPECT_EQ(e.boxes[0].substr(0, 32), "Delete messages|Delete 1 message");
+    EXPECT_EQ(e.w->list()->model()->rowCount(), 3);
+    e.answer = true;
+    e.w->do_command(CMD_DELETE);
+    ASSERT_EQ(e.w->list()->model()->rowCount(), 2);
+    EXPECT_EQ(str(e.w->status_text(2)), "1 message deleted");
+    EXPECT_EQ(e.current_row(), 1);  // the nearest remaining row above
+    EXPECT_EQ(e.cell(1, 0), "2");
+}
+
+TEST(EditorWindow, WritingAndReplying) {
+    Editor e;
+    e.w->do_command(CMD_NEW);
+    EXPECT_EQ(str(e.w->status_text(2)), "Please select an area on the left first.");
+    e.w->open_start("FSX_GEN", 2);
+    e.w->do_command(CMD_NEW);
+    ComposeWindow* c = e.w->compose();
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(str(c->to_field()->text()), "All");
+    EXPECT_EQ(str(c->info_text()), "Echomail in FSX_GEN   \u00b7   From: Jo Point (21:3/210.7)");
+    c->subject_field()->setText("Hello");
+    c->body_field()->setPlainText("First words.");
+    ASSERT_TRUE(c->save());
+    QApplication::processEvents();
+    EXPECT_EQ(e.w->compose(), nullptr);
+    EXPECT_EQ(str(e.w->status_text(2)), "Message no. 4 saved in FSX_GEN (local, not sent).");
+    EXPECT_EQ(e.w->list()->model()->rowCount(), 4);
+
+    // A reply to alice's message: her name, the subject, the quote.
+    e.w->select_row(1);
+    e.w->do_command(CMD_REPLY);
+    c = e.w->compose();
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(str(c->to_field()->text()), "alice");
+    EXPECT_EQ(str(c->subject_field()->text()), "Re: Topic 2");
+    EXPECT_EQ(str(c->body_field()->toPlainText()).substr(0, 40),
+              "Hello alice,\n\n a> Line of message 2\n a> ");
+    // Netmail from the reply window's owner: refused without an address.
+    c->close();  // unchanged body: no question
+    QApplication::processEvents();
+    EXPECT_EQ(e.w->compose(), nullptr);
+    e.w->do_command(CMD_NETMAIL);
+    c = e.w->compose();
+    ASSERT_NE(c, nullptr);
+    c->to_field()->setText("Boss");
+    c->address_field()->setText("9:9/9");
+    EXPECT_FALSE(c->save());
+    EXPECT_NE(e.boxes.back().find("No network with a netmail area"), std::string::npos);
+    c->address_field()->setText("21:3/210");
+    EXPECT_EQ(str(c->info_text()).substr(0, 16), "Netmail via fsx ");
+    c->body_field()->setPlainText("Hi");
+    ASSERT_TRUE(c->save());
+    QApplication::processEvents();
+    EXPECT_EQ(e.tree_texts()[1], "  Netmail  (1/1)");
+}
+
+TEST(EditorWindow, JobsRunAsChildren) {
+    Editor e;
+    setenv("WRENPOST_EXE", WP_BINARY, 1);
+    e.w->open_start("FSX_GEN", 0);
+    e.w->do_command(CMD_NEW);
+    ComposeWindow* c = e.w->compose();
+    ASSERT_NE(c, nullptr);
+    c->subject_field()->setText("To the boss");
+    ASSERT_TRUE(c->save());
+    QApplication::processEvents();
+
+    int code = -1;
+    QObject::connect(e.w.get(), &MainWindow::job_finished, [&](int k) { code = k; });
+    e.w->do_command(CMD_SCAN);
+    e.w->do_command(CMD_TOSS);  // refused while the export runs
+    EXPECT_EQ(str(e.w->status_text(2)),
+              "A poll/toss/export is already running \u2013 please wait (see log).");
+    QElapsedTimer t;
+    t.start();
+    while (code < 0 && t.elapsed() < 20000) QApplication::processEvents(QEventLoop::AllEvents, 50);
+    ASSERT_EQ(code, 0);
+    std::string log = str(e.w->log_pane()->toPlainText());
+    EXPECT_NE(log.find("[GUI] Starting: wrenpost scan"), std::string::npos) << log;
+    EXPECT_NE(log.find("  Area FSX_GEN: exported 1"), std::string::npos) << log;
+    EXPECT_NE(log.find("[GUI] Child process finished, exit code 0"), std::string::npos) << log;
+    EXPECT_EQ(str(e.w->status_text(2)), "Export finished: OK");
+    unsetenv("WRENPOST_EXE");
+}
+
+TEST(EditorWindow, LockedBasesAndWindowState) {
+    Editor e;
+    JamLock other;
+    lock_set_cfg(other, e.cfg.c_str());
+    pid_t pid = fork();
+    if (pid == 0) {
+        lock_acquire(other, 0, "other");
+        pf_sleep_ms(6000);
+        _exit(0);
+    }
+    pf_sleep_ms(300);
+    e.w->open_start("FSX_GEN", 0);
+    EXPECT_EQ(e.w->list()->model()->rowCount(), 0);
+    EXPECT_EQ(str(e.w->status_text(2)),
+              "JAM bases locked: toss/export is running. Try again later (F5).");
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    e.w->do_command(CMD_RELOAD);
+    EXPECT_EQ(e.w->list()->model()->rowCount(), 3);
+
+    e.w->winstate().split_x = 300;
+    e.w->close();
+    std::string ini = wptest::read_file(e.d.file("wrenpost.ini"));
+    EXPECT_NE(ini.find("[window]\r\n"), std::string::npos);
+    EXPECT_NE(ini.find("split_x=300\r\n"), std::string::npos) << ini;
+}
+
+int main(int argc, char** argv) {
+    if (getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    crc_init();
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
