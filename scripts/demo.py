@@ -269,6 +269,8 @@ echoarea = FSX_GEN msg/fsx_gen
 
     say("Done: wrenpost all ended with exit code %d" % code)
     print("Everything is in %s (boss/ and point/) for you to explore." % root)
+    print("Read and write the point's mail in the editor (needs a display):")
+    print("  %s -c %s" % (wp, cfg))
     return code
 
 
