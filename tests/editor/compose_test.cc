@@ -3,9 +3,6 @@
 #include "editor/compose.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <memory>
 #include <string>
@@ -327,18 +324,10 @@ TEST(Compose, ReplySavedIntoTheBaseAndExported) {
     EXPECT_TRUE(wptest::has_log_line(r.out, "  Area NETMAIL: exported 1")) << r.out;
 
     // While another process holds the JAM lock, nothing is written.
-    JamLock other;
-    lock_set_cfg(other, pt.cfg_path.c_str());
-    pid_t pid = fork();
-    if (pid == 0) {
-        lock_acquire(other, 0, "other");
-        pf_sleep_ms(5000);
-        _exit(0);
+    {
+        wptest::JamLockHolder other(pt.cfg_path);
+        EXPECT_EQ(cp_save(*pt.eb, pt.nets, lk, in, st, num, area), CP_E_LOCKED);
     }
-    for (int i = 0; i < 100 && !wptest::file_exists(lk.lock_path); ++i) pf_sleep_ms(20);
-    EXPECT_EQ(cp_save(*pt.eb, pt.nets, lk, in, st, num, area), CP_E_LOCKED);
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
     ASSERT_EQ(ej_load_area(*pt.eb, nm), 0);
     EXPECT_EQ(pt.eb->ej_count, 2u);
 }

@@ -7,7 +7,10 @@
 #include <memory>
 #include <string>
 
+#include "editor/reader_util.h"
 #include "tosser/jam.h"
+
+using wptest::render;
 
 namespace {
 
@@ -26,14 +29,6 @@ std::string links(const std::string& text) {
         out += text.substr(size_t(p), size_t(len));
     }
     return out;
-}
-
-std::unique_ptr<Reader> render(const std::string& text, const std::string& sf = "",
-                               bool kludges = false) {
-    auto r = std::make_unique<Reader>();
-    rd_render(*r, text.data(), uint32_t(text.size()), reinterpret_cast<const uint8_t*>(sf.data()),
-              uint32_t(sf.size()), kludges);
-    return r;
 }
 
 }  // namespace

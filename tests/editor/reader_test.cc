@@ -7,18 +7,12 @@
 #include <memory>
 #include <string>
 
+#include "editor/reader_util.h"
 #include "tosser/jam.h"
 
-namespace {
+using wptest::render;
 
-// Each reader holds a full grid; one per test.
-std::unique_ptr<Reader> render(const std::string& text, const std::string& sf = "",
-                               bool kludges = false) {
-    auto r = std::make_unique<Reader>();
-    rd_render(*r, text.data(), uint32_t(text.size()), reinterpret_cast<const uint8_t*>(sf.data()),
-              uint32_t(sf.size()), kludges);
-    return r;
-}
+namespace {
 
 std::string row_text(const Reader& r, int row) {
     std::string s;
@@ -172,8 +166,8 @@ TEST(Reader, SelectionWordsAndHitTests) {
     // Words: letters, digits, "_" and everything from 0x80 but box drawing.
     EXPECT_TRUE(select_word(*r, 8));
     EXPECT_EQ(sel_text(*r), u"w\u00f6rld_1");
-    EXPECT_FALSE(select_word(*r, 5));           // the blank
-    EXPECT_FALSE(select_word(*r, 15));          // box drawing
+    EXPECT_FALSE(select_word(*r, 5));   // the blank
+    EXPECT_FALSE(select_word(*r, 15));  // box drawing
     EXPECT_FALSE(word_char(0xA0));
 
     rd_apply_font(*r, 16, 8, 16);

@@ -238,21 +238,13 @@ TEST(EditorWindow, JobsRunAsChildren) {
 
 TEST(EditorWindow, LockedBasesAndWindowState) {
     Editor e;
-    JamLock other;
-    lock_set_cfg(other, e.cfg.c_str());
-    pid_t pid = fork();
-    if (pid == 0) {
-        lock_acquire(other, 0, "other");
-        pf_sleep_ms(6000);
-        _exit(0);
+    {
+        wptest::JamLockHolder other(e.cfg);
+        e.w->open_start("FSX_GEN", 0);
+        EXPECT_EQ(e.w->list()->model()->rowCount(), 0);
+        EXPECT_EQ(str(e.w->status_text(2)),
+                  "JAM bases locked: toss/export is running. Try again later (F5).");
     }
-    pf_sleep_ms(300);
-    e.w->open_start("FSX_GEN", 0);
-    EXPECT_EQ(e.w->list()->model()->rowCount(), 0);
-    EXPECT_EQ(str(e.w->status_text(2)),
-              "JAM bases locked: toss/export is running. Try again later (F5).");
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
     e.w->do_command(CMD_RELOAD);
     EXPECT_EQ(e.w->list()->model()->rowCount(), 3);
 

@@ -1,6 +1,7 @@
 #include "support/test_support.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +11,9 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "platform/platform.h"
+#include "tosser/jamlock.h"
 
 namespace wptest {
 
@@ -110,6 +114,26 @@ std::string first_log_line(const std::string& out, const std::string& prefix) {
     for (const auto& l : log_lines(out))
         if (log_text(l).rfind(prefix, 0) == 0) return log_text(l);
     return "";
+}
+
+JamLockHolder::JamLockHolder(const std::string& cfg_path) {
+    char path[WP_PATH_MAX];
+    lock_make_path(cfg_path.c_str(), path);
+    pid_ = fork();
+    if (pid_ == 0) {
+        JamLock lk;
+        lock_set_cfg(lk, cfg_path.c_str());
+        if (lock_acquire(lk, 0, "test holder") != 0) _exit(1);
+        pf_sleep_ms(60000);
+        _exit(0);
+    }
+    for (int i = 0; i < 200 && !file_exists(path); ++i) pf_sleep_ms(10);
+}
+
+JamLockHolder::~JamLockHolder() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
 }
 
 }  // namespace wptest

@@ -46,4 +46,17 @@ bool has_log_line(const std::string& out, const std::string& text);
 // The text of the first line that begins with prefix, or "".
 std::string first_log_line(const std::string& out, const std::string& prefix);
 
+// Another process that holds the JAM lock file of a configuration from the
+// constructor (which waits until it is taken) until the object dies.
+class JamLockHolder {
+  public:
+    explicit JamLockHolder(const std::string& cfg_path);
+    ~JamLockHolder();
+    JamLockHolder(const JamLockHolder&) = delete;
+    JamLockHolder& operator=(const JamLockHolder&) = delete;
+
+  private:
+    int pid_ = -1;
+};
+
 }  // namespace wptest
