@@ -339,7 +339,7 @@ void MainWindow::build_menus() {
     tb->setStyleSheet(
         qa("QToolBar { background: #2B2B2B; } QToolButton { color: #E8E8E8; }"
            " QToolButton:hover { background: #505050; }"
-           " QToolButton:checked { color: #70C0FF; background: none; }"));
+           " QToolButton:checked { color: #70C0FF; background: transparent; border: none; }"));
     struct Btn {
         int id;
         const char16_t* text;
@@ -364,13 +364,13 @@ void MainWindow::build_menus() {
             tb->addSeparator();
             continue;
         }
-        if (b.id == CMD_KLUDGES) {
-            tb->addAction(act_kludges_);
-            continue;
-        }
         QAction* a = tb->addAction(qs(b.text));
         int id = b.id;
         connect(a, &QAction::triggered, this, [this, id] { do_command(id); });
+        if (id == CMD_KLUDGES) {
+            tb_kludges_ = a;
+            a->setCheckable(true);
+        }
     }
 }
 
@@ -379,8 +379,11 @@ void MainWindow::build_menus() {
 void MainWindow::layout_panes() {
     int w = central_->width(), h = central_->height();
     int log_h = PSTAT_H + (log_->isVisible() ? LOG_H : 0);
-    int list_w = list_->viewport()->width();
-    Layout l = lay_compute(ws_, w, h, 0, 0, log_h, list_w > 0 ? list_w : w - ws_.split_x - 5);
+    // The list's client width once placed: its width less the frame and the
+    // vertical scroll bar.
+    int chrome = 2 * list_->frameWidth() + list_->verticalScrollBar()->sizeHint().width();
+    int split_x = std::max(std::min(ws_.split_x, w - 320), 140);
+    Layout l = lay_compute(ws_, w, h, 0, 0, log_h, w - split_x - SPLW - chrome);
     auto place = [](QWidget* wd, const Rect& r) {
         wd->setGeometry(r.left, r.top, std::max(0, r.width()), std::max(0, r.height()));
     };
@@ -683,6 +686,7 @@ void MainWindow::do_command(int id) {
         case CMD_KLUDGES:
             show_kludges_ = !show_kludges_;
             act_kludges_->setChecked(show_kludges_);
+            tb_kludges_->setChecked(show_kludges_);
             if (cur_msg_ >= 0) {
                 for (uint32_t r = 0; r < eb_->ej_count; ++r)
                     if (static_cast<int>(eb_->ej_order[r]) == cur_msg_)

@@ -138,6 +138,7 @@ class MainWindow : public QMainWindow {
     QPlainTextEdit* log_;
     QLabel* st_[3];
     QAction* act_kludges_ = nullptr;
+    QAction* tb_kludges_ = nullptr;
     QAction* act_log_ = nullptr;
     ComposeWindow* compose_ = nullptr;
     std::thread worker_;
