@@ -171,7 +171,7 @@ bool ComposeWindow::save() {
         warning(this, qa("wrenpost"), qs(why));
         return false;
     }
-    emit saved(num, area);
+    Q_EMIT saved(num, area);
     closing_ok_ = true;
     close();
     return true;

@@ -26,7 +26,7 @@ class ComposeWindow : public QWidget {
     QPlainTextEdit* body_field() { return body_; }
     QString info_text() const;
 
-  signals:
+  Q_SIGNALS:
     // A message was saved: its number and area.
     void saved(uint32_t number, int area);
 

@@ -22,6 +22,7 @@
 #include "core/catalog.h"
 #include "core/fileio.h"
 #include "core/strutil.h"
+#include "editor/gui/areas_window.h"
 #include "editor/gui/compose_window.h"
 #include "editor/gui/gui_util.h"
 #include "editor/gui/reader_view.h"
@@ -88,7 +89,7 @@ class MsgModel : public QAbstractTableModel {
         endResetModel();
     }
     void repaint_all() {
-        if (eb_.ej_count > 0) emit dataChanged(index(0, 0), index(int(eb_.ej_count) - 1, 4));
+        if (eb_.ej_count > 0) Q_EMIT dataChanged(index(0, 0), index(int(eb_.ej_count) - 1, 4));
     }
 
   private:
@@ -551,6 +552,11 @@ bool MainWindow::reload_cfg() {
     return true;
 }
 
+void MainWindow::reload_areas() {
+    reload_cfg();
+    if (count_all()) reload_current();
+}
+
 void MainWindow::reload_current() {
     if (cur_area_ < 0) return;
     want_num_ = cur_msg_ >= 0 ? eb_->ej_msgs[cur_msg_].MS_NUM : 0;
@@ -705,8 +711,15 @@ void MainWindow::do_command(int id) {
             break;
         }
         case CMD_SETTINGS:
+            return;  // the settings window is not part of this editor yet
         case CMD_AREAS:
-            return;  // these windows are not part of this editor yet
+            if (areas_ == nullptr) {
+                areas_ = new AreasWindow(this);
+                connect(areas_, &QObject::destroyed, this, [this] { areas_ = nullptr; });
+            }
+            areas_->show();
+            areas_->raise();
+            return;
         case CMD_LOG:
             log_->setVisible(!log_->isVisible());
             act_log_->setChecked(log_->isVisible());
@@ -855,9 +868,10 @@ void MainWindow::po_done(int code) {
     glog(qa(m_end) + QString::number(code));
     reload_cfg();
     if (count_all()) reload_current();
+    if (areas_ != nullptr) areas_->am_load();
     set_info(qs(kind_text(kind)) + qs(w_fin) + qs(res_text(code)));
     jobstat_->setText(qs(po_status(jobs_)));
-    emit job_finished(code);
+    Q_EMIT job_finished(code);
 }
 
 void MainWindow::po_tick() {

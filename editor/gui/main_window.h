@@ -25,6 +25,7 @@ class QTreeWidgetItem;
 class MsgModel;
 class ReaderView;
 class ComposeWindow;
+class AreasWindow;
 
 // Command ids of the menus, toolbar and shortcuts.
 enum {
@@ -71,6 +72,7 @@ class MainWindow : public QMainWindow {
     ReaderView* reader() { return reader_; }
     QPlainTextEdit* log_pane() { return log_; }
     ComposeWindow* compose() { return compose_; }
+    AreasWindow* areas_window() { return areas_; }
     QString status_text(int part) const;
     int cur_area() const { return cur_area_; }
     int cur_msg() const { return cur_msg_; }
@@ -79,8 +81,11 @@ class MainWindow : public QMainWindow {
     bool po_start(int kind, int slot, bool autostart);
     void po_tick();
     void select_row(int row);
+    // After configuration lines or requests were written elsewhere: the
+    // configuration, the tree and the open area again.
+    void reload_areas();
 
-  signals:
+  Q_SIGNALS:
     void job_finished(int code);
 
   protected:
@@ -141,6 +146,7 @@ class MainWindow : public QMainWindow {
     QAction* tb_kludges_ = nullptr;
     QAction* act_log_ = nullptr;
     ComposeWindow* compose_ = nullptr;
+    AreasWindow* areas_ = nullptr;
     std::thread worker_;
     std::u16string log_text_;
 };

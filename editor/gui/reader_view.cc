@@ -102,7 +102,7 @@ void ReaderView::set_zoom_value(int z) {
 
 void ReaderView::zoom(int step) {
     rd_zoom_cmd(*r_, step);
-    emit status(qs(step == 0 ? w_zfit : w_zman));
+    Q_EMIT status(qs(step == 0 ? w_zfit : w_zman));
     fit();
 }
 
@@ -189,7 +189,7 @@ void ReaderView::keyPressEvent(QKeyEvent* e) {
             rd_scroll_to(r, r.rows);
             break;
         case Qt::Key_Space:
-            if (rd_space(r)) emit next_unread();
+            if (rd_space(r)) Q_EMIT next_unread();
             break;
         case Qt::Key_A:
             if (!ctrl) return QWidget::keyPressEvent(e);
@@ -288,7 +288,7 @@ void ReaderView::copy_selection() {
     std::u16string t = sel_text(*r_);
     if (t.empty()) return;
     QApplication::clipboard()->setText(qs(t));
-    emit status(qs(w_copied));
+    Q_EMIT status(qs(w_copied));
 }
 
 void ReaderView::contextMenuEvent(QContextMenuEvent* e) {
@@ -325,7 +325,7 @@ void ReaderView::contextMenuEvent(QContextMenuEvent* e) {
         std::u16string raw, url;
         if (link_at(*r_, link, raw, url)) {
             QApplication::clipboard()->setText(qs(raw));
-            emit status(qs(w_copied));
+            Q_EMIT status(qs(w_copied));
         }
     }
 }

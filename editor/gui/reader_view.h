@@ -27,7 +27,7 @@ class ReaderView : public QWidget {
     void set_zoom_value(int z);
     void copy_selection();
 
-  signals:
+  Q_SIGNALS:
     void status(const QString& text);  // a text for the main window's info line
     void next_unread();                // Space on the last page
 
