@@ -109,6 +109,7 @@ TEST(Jobs, OnlyTheFirstDueSlotStartsPerTick) {
 }
 
 TEST(Jobs, LogPaneKeepsItsNewestPart) {
+    lang_apply(LANG_EN);
     std::u16string pane;
     std::u16string line(998, u'x');
     for (int i = 0; i < 300; ++i) log_append(pane, line);  // 300 000 characters
