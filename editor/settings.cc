@@ -256,15 +256,18 @@ StError save_slot(CfgEdit& e, int i, const SlotForm& form, const SlotForm& shown
     return err;
 }
 
-int global_origin_limit(const CfgEdit& e, const std::string& system, const char* global_address) {
+int global_origin_limit(const CfgEdit& e, const std::string& system, const char* global_address,
+                        int* slot) {
     std::string text = system.empty() ? "wrenpost" : system;
-    int worst = 0;
     for (int i = 0; i < e.nslots; ++i) {
         const Slot& s = e.slots[i];
         if (s.state == ST_DELETED || s.newv[SK_SYSTEM][0] != '\0') continue;
         const char* addr = s.newv[SK_ADDRESS][0] ? s.newv[SK_ADDRESS] : global_address;
         int max = origin_max(addr);
-        if (static_cast<int>(text.size()) > max && (worst == 0 || max < worst)) worst = max;
+        if (static_cast<int>(text.size()) > max) {
+            if (slot) *slot = i;
+            return max;
+        }
     }
-    return worst;
+    return 0;
 }

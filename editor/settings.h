@@ -73,5 +73,7 @@ struct StError {
 StError save_slot(CfgEdit& e, int i, const SlotForm& form, const SlotForm& shown,
                   const char* global_address);
 // The global origin text (or "wrenpost" when empty) against every live boss
-// without an origin of its own: 0 when it fits, else the smallest limit.
-int global_origin_limit(const CfgEdit& e, const std::string& system, const char* global_address);
+// without an origin of its own: 0 when it fits, else the limit of the first
+// boss it is too long for (its slot in *slot).
+int global_origin_limit(const CfgEdit& e, const std::string& system, const char* global_address,
+                        int* slot = nullptr);

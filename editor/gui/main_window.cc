@@ -26,6 +26,7 @@
 #include "editor/gui/compose_window.h"
 #include "editor/gui/gui_util.h"
 #include "editor/gui/reader_view.h"
+#include "editor/gui/settings_window.h"
 #include "platform/platform.h"
 
 namespace {
@@ -711,7 +712,20 @@ void MainWindow::do_command(int id) {
             break;
         }
         case CMD_SETTINGS:
-            return;  // the settings window is not part of this editor yet
+            if (settings_ == nullptr) {
+                bool ok = false;
+                settings_ = new SettingsWindow(this, ok);
+                if (!ok) {
+                    delete settings_;
+                    settings_ = nullptr;
+                    warning(this, qa("wrenpost"), qs(e_read));
+                    return;
+                }
+                connect(settings_, &QObject::destroyed, this, [this] { settings_ = nullptr; });
+            }
+            settings_->show();
+            settings_->raise();
+            return;
         case CMD_AREAS:
             if (areas_ == nullptr) {
                 areas_ = new AreasWindow(this);

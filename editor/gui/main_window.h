@@ -26,6 +26,7 @@ class MsgModel;
 class ReaderView;
 class ComposeWindow;
 class AreasWindow;
+class SettingsWindow;
 
 // Command ids of the menus, toolbar and shortcuts.
 enum {
@@ -73,6 +74,7 @@ class MainWindow : public QMainWindow {
     QPlainTextEdit* log_pane() { return log_; }
     ComposeWindow* compose() { return compose_; }
     AreasWindow* areas_window() { return areas_; }
+    SettingsWindow* settings_window() { return settings_; }
     QString status_text(int part) const;
     int cur_area() const { return cur_area_; }
     int cur_msg() const { return cur_msg_; }
@@ -147,6 +149,7 @@ class MainWindow : public QMainWindow {
     QAction* act_log_ = nullptr;
     ComposeWindow* compose_ = nullptr;
     AreasWindow* areas_ = nullptr;
+    SettingsWindow* settings_ = nullptr;
     std::thread worker_;
     std::u16string log_text_;
 };
