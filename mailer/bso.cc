@@ -1,5 +1,9 @@
 #include "mailer/bso.h"
 
+#include <cstring>
+#include <string>
+#include <vector>
+
 #include "core/catalog.h"
 #include "core/fileio.h"
 #include "core/log.h"
@@ -144,6 +148,32 @@ int bso_path(const Config& c, char* out, const ftn_addr& addr, bool create_dirs)
     return 0;
 }
 
+namespace {
+
+// Busy files written aside ("name.bsy.<pid>") by holders killed before the
+// rename: removed once their process is gone. Only bso_lock makes them, and
+// only under its own pid, so a dead pid's file is nobody's.
+void sweep_aside(const char* bsy) {
+    const char* slash = std::strrchr(bsy, '/');
+    std::string dir = slash ? std::string(bsy, static_cast<size_t>(slash - bsy)) : ".";
+    std::string prefix = std::string(slash ? slash + 1 : bsy) + ".";
+    std::vector<PfDirEntry> list;
+    if (pf_list_dir(dir.c_str(), list) != 0) return;
+    for (const PfDirEntry& e : list) {
+        if (!e.is_file || e.name.size() <= prefix.size() ||
+            e.name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        const char* digits = e.name.c_str() + prefix.size();
+        const char* end = nullptr;
+        uint64_t pid = parse_u64(digits, &end);
+        if (end == digits || *end != '\0' || pid > 0x7fffffffu) continue;
+        if (pid == pf_getpid() || pf_pid_alive(static_cast<uint32_t>(pid))) continue;
+        pf_delete((dir + "/" + e.name).c_str());
+    }
+}
+
+}  // namespace
+
 int bso_lock(BsoLock& lk, const char* base, const char* owner) {
     char path[WP_PATH_MAX];
     str_copy(path, base, 512);
@@ -194,6 +224,7 @@ int bso_lock(BsoLock& lk, const char* base, const char* owner) {
     }
     lk.h = h;
     str_copy(lk.path, path, sizeof lk.path);
+    sweep_aside(path);
     return 0;
 }
 

@@ -261,10 +261,12 @@ unsigned scan_boss(ScanState& st, int boss) {
             return EXIT_BUSY;
         }
         held = true;
+        sweep_scratch(st.outdir.c_str());
     } else {
         st.basename.clear();
         st.outdir = c.get(F_OUTBOUND);
         pf_mkdir(st.outdir.c_str());
+        sweep_scratch(st.outdir.c_str());
     }
     bool net_ok = st.n_net == 0 || out_netmail(st) == 0;
     bool echo_ok = st.n_echo == 0 || out_echo(st) == 0;

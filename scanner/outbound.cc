@@ -1,5 +1,7 @@
 #include "scanner/outbound.h"
 
+#include <vector>
+
 #include "core/catalog.h"
 #include "core/fileio.h"
 #include "core/log.h"
@@ -194,4 +196,20 @@ int out_echo(ScanState& st) {
         return 1;
     log_written(m_wbnd, path, st.n_echo);
     return st.bso ? flo_add(st, '#', path.c_str()) : 0;
+}
+
+int sweep_scratch(const char* dir) {
+    std::vector<PfDirEntry> list;
+    if (pf_list_dir(dir, list) != 0) return 0;
+    int64_t now = pf_unix_now_utc();
+    int removed = 0;
+    for (const PfDirEntry& e : list) {
+        size_t n = e.name.size();
+        if (!e.is_file || n <= 4 || e.name.compare(n - 4, 4, ".wp$") != 0) continue;
+        if (now - e.mtime < 3600) continue;
+        char path[WP_PATH_MAX];
+        path_join(path, dir, e.name.c_str());
+        if (pf_delete(path) == 0) ++removed;
+    }
+    return removed;
 }

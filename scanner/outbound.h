@@ -44,3 +44,10 @@ int out_echo(ScanState& st);
 // The first eight characters of a bundle name ("00000007" for a point .7
 // under its boss); out needs 9 bytes.
 void bundle_digits(char* out, const ftn_addr& own, const ftn_addr& boss);
+
+// Removes the scratch files that an export killed while writing left in an
+// output directory: "*.wp$" files not written to for an hour (the messages in
+// them were never marked sent and go out again). The caller holds the JAM lock
+// file, so no other export of this installation writes there meanwhile.
+// Returns the number removed.
+int sweep_scratch(const char* dir);

@@ -152,6 +152,28 @@ TEST_F(Bso, LockIsExclusiveAndRemovedOnRelease) {
     bso_unlock(b);
 }
 
+// Busy files written aside by holders killed before the rename are removed
+// once their process is gone; those of live processes and other names stay.
+TEST_F(Bso, AsideFilesOfDeadHoldersAreSwept) {
+    TempDir d;
+    std::string base = d.file("00f01690");
+    pid_t dead = fork();
+    if (dead == 0) _exit(0);
+    waitpid(dead, nullptr, 0);
+    std::string gone = base + ".bsy." + std::to_string(dead);
+    std::string live = base + ".bsy.1";  // init is always there
+    std::string other = base + ".bsy.x1";
+    std::string foreign = d.file("00f01691.bsy." + std::to_string(dead));
+    for (const auto& f : {gone, live, other, foreign}) wptest::write_file(f, "x pid 1\r\n");
+    BsoLock a;
+    ASSERT_EQ(bso_lock(a, base.c_str(), "wrenpost"), 0);
+    EXPECT_FALSE(wptest::file_exists(gone));
+    EXPECT_TRUE(wptest::file_exists(live));
+    EXPECT_TRUE(wptest::file_exists(other));
+    EXPECT_TRUE(wptest::file_exists(foreign));  // another boss's outbound
+    bso_unlock(a);
+}
+
 TEST_F(Bso, StaleRules) {
     TempDir d;
     std::string base = d.file("00f01690");

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <regex>
 #include <string>
@@ -397,6 +399,24 @@ TEST(Export, HeaderChangedBeforeMarkingEndsOnlyItsBase) {
     JamImage img;
     jam_load(a.c_str(), img);
     EXPECT_EQ(img.base.ModCounter, 3u);  // three appends, no marking
+}
+
+// Scratch files of an export killed while writing are removed by the next
+// export once an hour old; a fresh one (another writer at work) stays.
+TEST(Export, ScratchFilesOfAKilledExportAreSwept) {
+    Point pt;
+    pt.config(pt.single("echoarea=A " + pt.msg + "/a\n"));
+    add_local(pt.msg + "/a", LocalMsg{});
+    pf_mkdir(pt.out.c_str());
+    std::string old_one = pt.out + "/6b000001.pkt.wp$", fresh = pt.out + "/6b000002.pkt.wp$";
+    write_file(old_one, "half a packet");
+    write_file(fresh, "half a packet");
+    std::filesystem::last_write_time(
+        old_one, std::filesystem::file_time_type::clock::now() - std::chrono::hours(2));
+    auto r = pt.scan();
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_FALSE(file_exists(old_one));
+    EXPECT_TRUE(file_exists(fresh));
 }
 
 TEST(Export, MissingAddressesOrOutbound) {
