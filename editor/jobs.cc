@@ -78,6 +78,18 @@ void po_init(Jobs& j, Config& c, uint64_t now) {
     cfg_select(c, -1, 1);
 }
 
+void po_reinit(Jobs& j, Config& c, uint64_t now) {
+    std::vector<ApSlot> old = j.ap_slots;
+    po_init(j, c, now);
+    for (ApSlot& s : j.ap_slots)
+        for (const ApSlot& o : old) {
+            if (o.name != s.name) continue;
+            s.last_t = o.last_t;
+            s.last_code = o.last_code;
+            if (o.ap_on == s.ap_on && o.ap_min == s.ap_min) s.ap_next = o.ap_next;
+        }
+}
+
 void po_apply_slot(Jobs& j, int slot, bool on, int minutes, uint64_t now) {
     if (slot < 0 || slot >= static_cast<int>(j.ap_slots.size())) return;
     ApSlot& s = j.ap_slots[slot];

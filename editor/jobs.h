@@ -55,6 +55,10 @@ struct Jobs {
 // One slot per section (or one for the global settings), from its autopoll
 // value (the global one when the section's is empty).
 void po_init(Jobs& j, Config& c, uint64_t now);
+// After a later configuration load: po_init, but a slot whose section is
+// still there keeps its last poll and, unless its auto-poll value changed,
+// its next time (a reload after every job must not forget them).
+void po_reinit(Jobs& j, Config& c, uint64_t now);
 // The settings dialog changed a slot: a new state or interval restarts it.
 void po_apply_slot(Jobs& j, int slot, bool on, int minutes, uint64_t now);
 // The child's arguments: exe -lang de|en -c cfg verb [section]. The section

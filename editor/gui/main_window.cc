@@ -531,7 +531,7 @@ bool MainWindow::reload_cfg() {
     auto fresh = std::make_unique<Config>();
     if (load_config(*fresh, cfg_path_.c_str()) != 0) return false;
     g_cfg = *fresh;
-    po_init(jobs_, g_cfg, now_local());
+    po_reinit(jobs_, g_cfg, now_local());
     uint32_t sum = area_list_sum(g_cfg);
     if (sum == area_sum_) return false;
     area_sum_ = sum;

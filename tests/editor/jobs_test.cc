@@ -108,6 +108,23 @@ TEST(Jobs, OnlyTheFirstDueSlotStartsPerTick) {
     EXPECT_EQ(j.ap_slots[1].ap_next, 1702u + 300);
 }
 
+TEST(Jobs, AReloadKeepsWhatTheSlotsKnow) {
+    Cfg two("autopoll=10\n[a]\naddress=1:2/3.4\n[b]\naddress=1:2/3.5\n");
+    Jobs j;
+    po_init(j, *two.c, 1000);
+    po_started(j, K_ALL, 0, false, 1100);
+    po_done(j, 3, 1200);
+    // The configuration is loaded again after every job; b's interval changed.
+    Cfg again("autopoll=10\n[a]\naddress=1:2/3.4\n[b]\naddress=1:2/3.5\nautopoll=20\n");
+    po_reinit(j, *again.c, 1300);
+    EXPECT_EQ(j.ap_slots[0].last_t, 1200u);
+    EXPECT_EQ(j.ap_slots[0].last_code, 3);
+    EXPECT_EQ(j.ap_slots[0].ap_next, 1200u + 600);
+    EXPECT_EQ(j.ap_slots[1].ap_min, 20);
+    EXPECT_EQ(j.ap_slots[1].ap_next, 1300u + 1200);
+    EXPECT_EQ(j.ap_slots[1].last_t, 0u);
+}
+
 TEST(Jobs, LogPaneKeepsItsNewestPart) {
     lang_apply(LANG_EN);
     std::u16string pane;

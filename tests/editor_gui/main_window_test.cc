@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTableView>
@@ -233,6 +235,57 @@ TEST(EditorWindow, JobsRunAsChildren) {
     EXPECT_NE(log.find("  Area FSX_GEN: exported 1"), std::string::npos) << log;
     EXPECT_NE(log.find("[GUI] Child process finished, exit code 0"), std::string::npos) << log;
     EXPECT_EQ(str(e.w->status_text(2)), "Export finished: OK");
+    unsetenv("WRENPOST_EXE");
+}
+
+TEST(EditorWindow, ReaderKeysZoomAndCopy) {
+    Editor e;
+    e.w->open_start("FSX_GEN", 0);
+    ReaderView* rv = e.w->reader();
+    int fitted = rv->model().rd_fh;
+    e.w->do_command(CMD_ZOOMIN);
+    EXPECT_EQ(rv->zoom_value(), fitted + 2);
+    EXPECT_EQ(rv->model().rd_fh, fitted + 2);
+    EXPECT_EQ(str(e.w->status_text(2)).substr(0, 24), "Reader font set manually");
+    e.w->do_command(CMD_ZOOMFIT);
+    EXPECT_EQ(rv->zoom_value(), 0);
+
+    // Ctrl+A, Ctrl+C: the message's text on the clipboard.
+    QKeyEvent all(QEvent::KeyPress, Qt::Key_A, Qt::ControlModifier);
+    QApplication::sendEvent(rv, &all);
+    QKeyEvent copy(QEvent::KeyPress, Qt::Key_C, Qt::ControlModifier);
+    QApplication::sendEvent(rv, &copy);
+    EXPECT_EQ(str(QApplication::clipboard()->text()), "Line of message 1\r\nSee www.example.org.");
+    EXPECT_EQ(str(e.w->status_text(2)), "Copied to the clipboard.");
+
+    // Space on the last page goes on to the next unread message.
+    QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier);
+    QApplication::sendEvent(rv, &space);
+    EXPECT_EQ(e.current_row(), 1);
+    EXPECT_EQ(e.header(2), "Topic 2");
+}
+
+TEST(EditorWindow, AutoPollStartsTheBossPoll) {
+    Editor e;
+    setenv("WRENPOST_EXE", WP_BINARY, 1);
+    int code = -1;
+    QObject::connect(e.w.get(), &MainWindow::job_finished, [&](int k) { code = k; });
+    ApSlot& slot = e.w->jobs().ap_slots[0];
+    slot.ap_on = true;
+    slot.ap_min = 5;
+    slot.ap_next = 0;  // due
+    e.w->po_tick();
+    EXPECT_TRUE(e.w->jobs().po_running);
+    EXPECT_GT(slot.ap_next, 0u);
+    QElapsedTimer t;
+    t.start();
+    while (code < 0 && t.elapsed() < 30000) QApplication::processEvents(QEventLoop::AllEvents, 50);
+    std::string log = str(e.w->log_pane()->toPlainText());
+    EXPECT_NE(log.find("[GUI] Starting: wrenpost all fsx  (auto-poll)"), std::string::npos) << log;
+    // Nobody listens at the boss's port here: the poll fails, and the slot says so.
+    EXPECT_NE(code, 0);
+    EXPECT_EQ(slot.last_code, code);
+    EXPECT_NE(str(e.w->status_text(2)).find("Poll (export"), std::string::npos);
     unsetenv("WRENPOST_EXE");
 }
 
