@@ -861,11 +861,14 @@ bool MainWindow::po_start(int kind, int slot, bool autostart) {
     }
     po_started(jobs_, kind, slot, autostart, now_local());
     if (worker_.joinable()) worker_.join();
+    // Each line goes to the window as a copy through the event queue: the
+    // worker never waits for the window, so a window closing while a job
+    // runs only waits for the child to end.
     worker_ = std::thread([this, child]() mutable {
         int code = job_pump(child, [this](const std::string& line) {
             QString l = qs(child_line(line));
             QMetaObject::invokeMethod(
-                this, [this, l] { po_logline(l); }, Qt::BlockingQueuedConnection);
+                this, [this, l] { po_logline(l); }, Qt::QueuedConnection);
         });
         QMetaObject::invokeMethod(
             this, [this, code] { po_done(code); }, Qt::QueuedConnection);

@@ -4,6 +4,7 @@
 #include "editor/gui/main_window.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QClipboard>
@@ -286,6 +287,21 @@ TEST(EditorWindow, AutoPollStartsTheBossPoll) {
     EXPECT_NE(code, 0);
     EXPECT_EQ(slot.last_code, code);
     EXPECT_NE(str(e.w->status_text(2)).find("Poll (export"), std::string::npos);
+    unsetenv("WRENPOST_EXE");
+}
+
+TEST(EditorWindow, ClosingWhileAJobRunsWaitsOnlyForTheChild) {
+    Editor e;
+    std::string script = e.d.file("slow-job");
+    wptest::write_file(script, "#!/bin/sh\nfor i in 1 2 3 4 5; do echo line $i; sleep 0.2; done\n");
+    chmod(script.c_str(), 0755);
+    setenv("WRENPOST_EXE", script.c_str(), 1);
+    ASSERT_TRUE(e.w->po_start(K_TOSS, -1, false));
+    QApplication::processEvents();
+    QElapsedTimer t;
+    t.start();
+    e.w.reset();  // the window goes while the child still writes
+    EXPECT_LT(t.elapsed(), 10000);
     unsetenv("WRENPOST_EXE");
 }
 
