@@ -195,6 +195,10 @@ void pf_console_write(pf_file h, const char* buf, size_t n);
 // "de", else 2 (English).
 int pf_ui_language();
 
+// True when a graphical session is there for the editor's windows (an X or
+// Wayland display, or a Qt platform chosen explicitly).
+bool pf_has_display();
+
 // Compares two NUL-terminated UTF-16 texts as the user's locale orders names
 // and subjects for display, without regard to case: first by letters with
 // their accents taken off (so "Ärger" sorts among the A), then by the

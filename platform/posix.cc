@@ -531,6 +531,14 @@ int pf_wcsicmp(const char16_t* a, const char16_t* b) {
     }
 }
 
+bool pf_has_display() {
+    for (const char* n : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* v = getenv(n);
+        if (v != nullptr && v[0] != '\0') return true;
+    }
+    return false;
+}
+
 // ---- TCP sockets ----------------------------------------------------------
 
 int pf_net_startup() {

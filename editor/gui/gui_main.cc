@@ -7,9 +7,17 @@
 #include "core/log.h"
 #include "editor/gui/gui_util.h"
 #include "editor/gui/main_window.h"
+#include "platform/platform.h"
 #include "tosser/crc32.h"
 
 int gui_main(const CmdLine& cl) {
+    if (!pf_has_display()) {
+        // Without a display the windowing library would end the process
+        // with its own message; say it in ours.
+        con_cli();
+        log_msg(m_nodisplay);
+        return 1;
+    }
     static int argc = 1;
     static char name[] = "wrenpost";
     static char* argv[] = {name, nullptr};

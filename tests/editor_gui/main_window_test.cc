@@ -324,6 +324,20 @@ TEST(EditorWindow, LockedBasesAndWindowState) {
     EXPECT_NE(ini.find("split_x=300\r\n"), std::string::npos) << ini;
 }
 
+TEST(EditorStart, WithoutADisplaySaysSo) {
+    wptest::TempDir d;
+    wptest::write_file(d.file("wrenpost.cfg"), "address=21:3/210.7\n");
+    std::string out = d.file("out.txt");
+    std::string cmd = std::string("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ") +
+                      WP_BINARY + " -lang en -c " + d.file("wrenpost.cfg") + " > " + out + " 2>&1";
+    int status = std::system(cmd.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_NE(wptest::read_file(out).find("ERROR: no graphical session for the editor"),
+              std::string::npos)
+        << wptest::read_file(out);
+}
+
 int main(int argc, char** argv) {
     if (getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
