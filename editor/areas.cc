@@ -168,22 +168,19 @@ int next_unread_row(const EdBase& eb, int from) {
 void header_lines(const EdBase& eb, uint32_t row, char16_t lines[5][HDR_LINE]) {
     uint32_t entry = eb.ej_order[row];
     const EdMsg& m = eb.ej_msgs[entry];
-    char addr[121];
     for (int i = 0; i < 5; ++i) lines[i][0] = 0;
-    put(lines[0], HDR_LINE, m.MS_FROM);
-    sf_ascii(eb, entry, SF_OADDR, addr);
-    if (addr[0] != 0) {
-        put(lines[0], HDR_LINE, u"  \u2039");
-        put(lines[0], HDR_LINE, addr);
-        put(lines[0], HDR_LINE, u"\u203a");
-    }
-    put(lines[1], HDR_LINE, m.MS_TO);
-    sf_ascii(eb, entry, SF_DADDR, addr);
-    if (addr[0] != 0) {
-        put(lines[1], HDR_LINE, u"  \u2039");
-        put(lines[1], HDR_LINE, addr);
-        put(lines[1], HDR_LINE, u"\u203a");
-    }
+    // A name, then its address subfield in angle quotes when there is one.
+    auto name_line = [&](char16_t* line, const char16_t* name, uint16_t id) {
+        char addr[121];
+        put(line, HDR_LINE, name);
+        sf_ascii(eb, entry, id, addr);
+        if (addr[0] == 0) return;
+        put(line, HDR_LINE, u"  \u2039");
+        put(line, HDR_LINE, addr);
+        put(line, HDR_LINE, u"\u203a");
+    };
+    name_line(lines[0], m.MS_FROM, SF_OADDR);
+    name_line(lines[1], m.MS_TO, SF_DADDR);
     put(lines[2], HDR_LINE, m.MS_SUBJ);
     put(lines[3], HDR_LINE, m.MS_DATES);
     if (m.MS_ATTR & JA_LOCAL)
