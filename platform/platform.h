@@ -63,6 +63,9 @@ int64_t pf_size(pf_file h);
 int pf_set_end(pf_file h);
 // Forces written data to the disk. 0 on success.
 int pf_sync(pf_file h);
+// Forces a directory's entries (names created, renamed or removed in it) to
+// the disk. 0 on success.
+int pf_sync_dir(const char* dir);
 
 // Byte-range lock, taken without waiting: 0 when taken, 1 when another open
 // file holds an overlapping lock, -1 on error. The lock belongs to the open

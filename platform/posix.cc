@@ -158,6 +158,14 @@ int pf_sync(pf_file h) {
     return ::fsync(h) == 0 ? 0 : 1;
 }
 
+int pf_sync_dir(const char* dir) {
+    int fd = ::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return 1;
+    int r = ::fsync(fd) == 0 ? 0 : 1;
+    ::close(fd);
+    return r;
+}
+
 static int ofd_lock(pf_file h, short type, uint64_t offset, uint64_t len) {
     struct flock fl;
     memset(&fl, 0, sizeof fl);

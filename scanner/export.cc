@@ -270,6 +270,12 @@ unsigned scan_boss(ScanState& st, int boss) {
     }
     bool net_ok = st.n_net == 0 || out_netmail(st) == 0;
     bool echo_ok = st.n_echo == 0 || out_echo(st) == 0;
+    // The new names in the outbound must outlast a crash as the files do:
+    // the messages are marked sent next.
+    if (pf_sync_dir(st.outdir.c_str()) != 0) {
+        log_msg2(m_werr, st.outdir.c_str());
+        net_ok = echo_ok = false;
+    }
     if (held) bso_unlock(lock);
 
     uint64_t failures = 0;

@@ -131,8 +131,10 @@ TEST(Export, SingleBossFormExportsEverythingOnceAndMarksIt) {
 // put into the outbound was forced to the disk before it got its final name
 // and that every flow-file append was forced to the disk before its close:
 // the messages are marked sent right after, so after a crash their packet
-// must not turn out empty or unlisted. Empty: all is well; otherwise the
-// faults found. Sets *ran to false when strace cannot be used here.
+// must not turn out empty or unlisted; and that the outbound directory itself
+// was forced to the disk after the last rename, so that the new names
+// survive too. Empty: all is well; otherwise the faults found. Sets *ran to
+// false when strace cannot be used here.
 std::vector<std::string> unsynced_outbound_files(Point& pt, bool* ran) {
     std::string trace = pt.d.file("trace.txt");
     std::string cmd =
@@ -156,6 +158,7 @@ std::vector<std::string> unsynced_outbound_files(Point& pt, bool* ran) {
     std::map<std::string, std::string> fd_path;  // "pid/fd" -> path
     std::map<std::string, bool> synced;          // path -> forced to disk since opened
     int renamed = 0, flo_closed = 0;
+    bool dir_synced = false;  // the outbound directory, since the last rename
     std::string text = read_file(trace);
     size_t pos = 0;
     while (pos < text.size()) {
@@ -170,6 +173,7 @@ std::vector<std::string> unsynced_outbound_files(Point& pt, bool* ran) {
         } else if (std::regex_match(line, m, sync_re)) {
             auto it = fd_path.find(m[1].str() + "/" + m[2].str());
             if (it != fd_path.end()) synced[it->second] = true;
+            if (it != fd_path.end() && it->second == pt.out) dir_synced = true;
         } else if (std::regex_match(line, m, close_re)) {
             auto it = fd_path.find(m[1].str() + "/" + m[2].str());
             if (it == fd_path.end()) continue;
@@ -183,10 +187,12 @@ std::vector<std::string> unsynced_outbound_files(Point& pt, bool* ran) {
             std::string from = m[2];
             if (from.size() < 4 || from.compare(from.size() - 4, 4, ".wp$") != 0) continue;
             ++renamed;
+            dir_synced = false;
             if (!synced[from]) faults.push_back("renamed unsynced: " + from);
         }
     }
     if (renamed == 0 || flo_closed == 0) faults.push_back("no outbound file seen in:\n" + text);
+    if (!dir_synced) faults.push_back("outbound directory not synced after the last rename");
     return faults;
 }
 
