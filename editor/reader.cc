@@ -339,9 +339,10 @@ void rd_render(Reader& r, const char* t, uint32_t len, const uint8_t* sf, uint32
             if (!r.r_ansi) r.r_fg = FG_TEXT;
             ++i;
         } else if (b == '\t') {
+            // Beyond the grid put_ch leaves the column where a cursor move put it.
             do {
                 put_ch(r, u' ');
-            } while (r.r_col % 8 != 0 && r.r_col < COLS);
+            } while (r.r_col % 8 != 0 && r.r_col < COLS && r.r_row < MAX_ROWS);
             ++i;
         } else if (b == 0x1A) {
             break;

@@ -228,6 +228,12 @@ TEST(Reader, RowsBeyondTheGridAreDropped) {
     for (int i = 0; i < MAX_ROWS + 50; ++i) text += "x\r";
     auto r = render(text + std::string(200, 'y'));
     EXPECT_EQ(r->rows, MAX_ROWS);
+    // Below the grid a cursor move still sets the column; a tab there has no
+    // cell to fill and must not wait for the column to move.
+    for (const char* tail : {"\x1b[3C\t", "\x1b[5C\x1b[s\r\x1b[u\tz"}) {
+        auto t = render(text + tail);
+        EXPECT_EQ(t->rows, MAX_ROWS) << tail;
+    }
     rd_clear(*r);
     EXPECT_EQ(r->rows, 0);
     EXPECT_EQ(sel_text(*r), u"");
