@@ -77,6 +77,8 @@ ComposeWindow::ComposeWindow(QWidget* owner, EdBase& eb, const EdNets& nets, Jam
         base_.mode = mode;
         if (mode == CM_ECHO) to_->setText(qa("All"));
     }
+    if (base_.area >= 0) area_path_ = eb_.ed_areas[base_.area].AR_PATH;
+    if (base_.orig_area >= 0) orig_path_ = eb_.ed_areas[base_.orig_area].AR_PATH;
     addr_->setEnabled(base_.mode == CM_NETMAIL);
     update_info();
     resize(860, 640);
@@ -112,7 +114,7 @@ void ComposeWindow::update_info() {
     QString t;
     const EdNet* net = nullptr;
     if (base_.mode == CM_ECHO) {
-        int a = base_.area;
+        int a = area_by_path(area_path_);
         t = qs(w_iecho) + (a >= 0 ? qs(eb_.ed_areas[a].AR_TITLE) : QString());
         uint32_t n = a >= 0 ? eb_.ed_areas[a].AR_NET : AR_NONET;
         net = &nets_.ed_nets[n == AR_NONET || static_cast<int>(n) >= nets_.ed_net_count ? 0 : n];
@@ -131,8 +133,16 @@ void ComposeWindow::update_info() {
     info_->setText(t);
 }
 
+int ComposeWindow::area_by_path(const std::string& path) const {
+    for (int a = 0; !path.empty() && a < eb_.ed_nareas; ++a)
+        if (path == eb_.ed_areas[a].AR_PATH) return a;
+    return -1;
+}
+
 ComposeInput ComposeWindow::input() const {
     ComposeInput in = base_;
+    in.area = area_by_path(area_path_);
+    in.orig_area = area_by_path(orig_path_);
     in.to = u16(to_->text());
     in.subject = u16(subj_->text());
     in.address = u16(addr_->text());

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QWidget>
+#include <string>
 
 #include "editor/compose.h"
 
@@ -37,12 +38,17 @@ class ComposeWindow : public QWidget {
   private:
     void update_info();
     ComposeInput input() const;
+    int area_by_path(const std::string& path) const;
 
     EdBase& eb_;
     const EdNets& nets_;
     JamLock& lk_;
     ComposeState& st_;
     ComposeInput base_;  // mode, reply, area and the parent's data
+    // The target and the parent's area by their bases: the editor's area
+    // table is rebuilt when the configuration changes while this window is
+    // open, and an index would then name another area.
+    std::string area_path_, orig_path_;
     QLabel *l_to_, *l_addr_, *l_subj_, *info_, *hint_;
     QLineEdit *to_, *addr_, *subj_;
     QPlainTextEdit* body_;

@@ -539,7 +539,13 @@ bool MainWindow::reload_cfg() {
     uint32_t num = cur_msg_ >= 0 ? eb_->ej_msgs[cur_msg_].MS_NUM : 0;
     build_tables(g_cfg, *eb_, nets_);
     fill_tree();
+    // The list and the reader belonged to the old table: empty until an area
+    // of the new one is opened.
     cur_area_ = -1;
+    cur_msg_ = -1;
+    eb_->ej_count = 0;
+    model_->reset();
+    reader_->clear();
     for (int a = 0; a < eb_->ed_nareas; ++a)
         if (str_icmp(eb_->ed_areas[a].AR_PATH, path.c_str()) == 0) {
             want_num_ = num;

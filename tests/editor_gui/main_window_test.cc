@@ -210,6 +210,37 @@ TEST(EditorWindow, WritingAndReplying) {
     EXPECT_EQ(e.tree_texts()[1], "  Netmail  (1/1)");
 }
 
+// The configuration changes while a message is being written: the area table
+// is rebuilt, and the message still goes to the area it was begun in.
+TEST(EditorWindow, ComposeKeepsItsAreaAcrossAReload) {
+    Editor e;
+    e.w->open_start("FSX_GEN", 0);
+    e.w->do_command(CMD_NEW);
+    ComposeWindow* c = e.w->compose();
+    ASSERT_NE(c, nullptr);
+    std::string cfg = wptest::read_file(e.cfg);
+    size_t at = cfg.find("echoarea=FSX_GEN");
+    wptest::write_file(
+        e.cfg, cfg.substr(0, at) + "echoarea=AAA " + e.d.file("aaa") + "\n" + cfg.substr(at));
+    e.w->reload_areas();
+    EXPECT_EQ(e.tree_texts()[2], "  AAA  (0/0)");
+    c->subject_field()->setText("Still here");
+    ASSERT_TRUE(c->save());
+    QApplication::processEvents();
+    EXPECT_FALSE(wptest::file_exists(e.d.file("aaa.jhr")));
+    EXPECT_NE(str(e.w->status_text(2)).find("saved in FSX_GEN"), std::string::npos);
+
+    // A configuration without any area: the list and the reader empty, and
+    // the commands that need a message say so.
+    wptest::write_file(e.cfg, "sysop=Jo Point\naddress=21:3/210.7\n");
+    e.w->reload_areas();
+    EXPECT_EQ(e.w->list()->model()->rowCount(), 0);
+    EXPECT_EQ(e.w->cur_msg(), -1);
+    e.w->do_command(CMD_KLUDGES);
+    e.w->do_command(CMD_REPLY);
+    EXPECT_EQ(str(e.w->status_text(2)), "Please select an area on the left first.");
+}
+
 TEST(EditorWindow, JobsRunAsChildren) {
     Editor e;
     setenv("WRENPOST_EXE", WP_BINARY, 1);
