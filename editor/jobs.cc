@@ -187,8 +187,9 @@ std::u16string po_status(const Jobs& j) {
         if (i > 0) s += u"   |   ";
         s += wide(a.name) + u": ";
         if (a.ap_on && a.ap_min > 0) {
+            s += w_every;
             if (a.ap_min % 60 == 0)
-                s += w_every + num(static_cast<uint64_t>(a.ap_min / 60)) + w_hours;
+                s += num(static_cast<uint64_t>(a.ap_min / 60)) + w_hours;
             else
                 s += num(static_cast<uint64_t>(a.ap_min)) + w_min;
             s += hms(a.ap_next);

@@ -73,9 +73,10 @@ TEST(Jobs, SlotsCommandLinesAndStatus) {
     EXPECT_EQ(po_argv(j, "w", "c", LANG_DE, K_TOSS, 1).back(), "toss");
     EXPECT_EQ(po_argv(j, "w", "c", LANG_DE, K_SCAN, -1).back(), "scan");
     EXPECT_EQ(po_what(j, K_SCAN, 0), "scan fido");
-    EXPECT_EQ(ascii(po_status(j)),
-              "  Auto-poll   fido: off ~ last ~   |   fsx: 90 min, next 11:30:00 ~ last ~   |   "
-              "other: off ~ last ~");
+    EXPECT_EQ(
+        ascii(po_status(j)),
+        "  Auto-poll   fido: off ~ last ~   |   fsx: every 90 min, next 11:30:00 ~ last ~   |   "
+        "other: off ~ last ~");
 
     // Running: the job first; when it ends, the slot records time and code.
     po_started(j, K_ALL, 1, false, 37000);
@@ -86,7 +87,7 @@ TEST(Jobs, SlotsCommandLinesAndStatus) {
     EXPECT_EQ(j.ap_slots[1].last_code, 9);
     EXPECT_EQ(j.ap_slots[1].ap_next, 37200u + 90 * 60);
     EXPECT_EQ(j.ap_slots[0].last_t, 0u);
-    EXPECT_NE(ascii(po_status(j)).find("fsx: 90 min, next 11:50:00 ~ last 10:20:00 Exit 9"),
+    EXPECT_NE(ascii(po_status(j)).find("fsx: every 90 min, next 11:50:00 ~ last 10:20:00 Exit 9"),
               std::string::npos);
     EXPECT_EQ(ascii(res_text(4)), "busy (M_BSY/.bsy)");
 }
