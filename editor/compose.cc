@@ -51,6 +51,8 @@ bool digits(const char*& p, uint32_t& v, bool may_be_empty) {
     return p != start || may_be_empty;
 }
 
+// "zone:net/node[.point]" like ftn_fmt, but for numbers of any size: the
+// destination field takes them without a range check.
 std::string addr_text(const ftn_addr& a) {
     char n[21];
     std::string s;

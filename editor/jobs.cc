@@ -10,10 +10,6 @@ bool blank(char c) {
     return c == ' ' || c == '\t';
 }
 
-int interval(const ApSlot& s) {
-    return s.ap_min;
-}
-
 std::u16string wide(const std::string& ascii) {
     return std::u16string(ascii.begin(), ascii.end());
 }
@@ -130,7 +126,7 @@ void po_done(Jobs& j, int code, uint64_t now) {
         ApSlot& s = j.ap_slots[i];
         s.last_t = now;
         s.last_code = code;
-        s.ap_next = now + static_cast<uint64_t>(interval(s)) * 60;
+        s.ap_next = now + static_cast<uint64_t>(s.ap_min) * 60;
     }
 }
 
@@ -145,7 +141,7 @@ int po_due(const Jobs& j, uint64_t now) {
 
 void po_auto_started(Jobs& j, int slot, uint64_t now) {
     if (slot < 0 || slot >= static_cast<int>(j.ap_slots.size())) return;
-    j.ap_slots[slot].ap_next = now + static_cast<uint64_t>(interval(j.ap_slots[slot])) * 60;
+    j.ap_slots[slot].ap_next = now + static_cast<uint64_t>(j.ap_slots[slot].ap_min) * 60;
 }
 
 std::u16string res_text(int code) {

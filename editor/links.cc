@@ -124,8 +124,7 @@ int build_line(const Reader& r, int row, std::u16string& line, std::vector<int>&
     line.clear();
     map.clear();
     auto take = [&](int rw, int from) {
-        int end = COLS;
-        while (end > 0 && cell_char(r.cell(rw, end - 1)) == u' ') --end;
+        int end = rd_row_end(r, rw);
         for (int c = from; c < end && static_cast<int>(line.size()) < LMAX; ++c) {
             line += cell_char(r.cell(rw, c));
             map.push_back(rw * COLS + c);

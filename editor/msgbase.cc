@@ -21,13 +21,17 @@ constexpr uint32_t TEXT_SLACK = 0x10000;     // 64 KiB
 constexpr int EJ_LOCK_TRIES = 20;
 constexpr size_t JBUF = 4096;
 
-void release_area(EdBase& eb) {
-    free_mem(eb.ej_jhr);
+void free_list(EdBase& eb) {
     std::free(eb.ej_msgs);
     std::free(eb.ej_order);
     eb.ej_msgs = nullptr;
     eb.ej_order = nullptr;
     eb.ej_count = 0;
+}
+
+void release_area(EdBase& eb) {
+    free_mem(eb.ej_jhr);
+    free_list(eb);
     eb.ej_jhrlen = 0;
 }
 
@@ -171,20 +175,13 @@ int ej_load_area(EdBase& eb, int area) {
 }
 
 int ej_fill_list(EdBase& eb, const uint8_t* jdx, uint64_t jdxlen) {
-    std::free(eb.ej_msgs);
-    std::free(eb.ej_order);
-    eb.ej_msgs = nullptr;
-    eb.ej_order = nullptr;
-    eb.ej_count = 0;
+    free_list(eb);
     uint64_t slots = jdxlen / JDX_SIZE;
     if (slots == 0 || slots > UINT32_MAX - 4) return 0;
     eb.ej_msgs = static_cast<EdMsg*>(std::malloc(static_cast<size_t>(slots) * sizeof(EdMsg)));
     eb.ej_order = static_cast<uint32_t*>(std::malloc(static_cast<size_t>(slots + 4) * 4));
     if (eb.ej_msgs == nullptr || eb.ej_order == nullptr) {
-        std::free(eb.ej_msgs);
-        std::free(eb.ej_order);
-        eb.ej_msgs = nullptr;
-        eb.ej_order = nullptr;
+        free_list(eb);
         return 1;
     }
     EdArea* a = eb.ej_area >= 0 ? ej_aptr(eb, eb.ej_area) : nullptr;

@@ -262,13 +262,13 @@ uint32_t csi(Reader& r, const char* t, uint32_t i, uint32_t len) {
     return i;
 }
 
-int last_nonspace(const Reader& r, int row) {
+}  // namespace
+
+int rd_row_end(const Reader& r, int row) {
     int end = COLS;
     while (end > 0 && cell_char(r.cell(row, end - 1)) == u' ') --end;
     return end;
 }
-
-}  // namespace
 
 Reader::Reader()
     : grid(static_cast<size_t>(MAX_ROWS) * COLS, BLANK), rflag(MAX_ROWS, 0), rpfx(MAX_ROWS, 0) {}
@@ -388,7 +388,7 @@ std::u16string sel_text(const Reader& r) {
                 out += u' ';
         }
         if (r.rflag[row] & RF_CONT) start = std::max(start, static_cast<int>(r.rpfx[row]));
-        end = std::min(end, last_nonspace(r, row));
+        end = std::min(end, rd_row_end(r, row));
         for (int col = start; col < end; ++col) out += cell_char(r.cell(row, col));
     }
     return out;
@@ -420,7 +420,7 @@ bool select_word(Reader& r, int pos) {
 std::u16string window_text(const Reader& r) {
     std::u16string out;
     for (int row = 0; row < r.rows; ++row) {
-        int end = last_nonspace(r, row);
+        int end = rd_row_end(r, row);
         for (int col = 0; col < end; ++col) out += cell_char(r.cell(row, col));
         out += u"\r\n";
     }

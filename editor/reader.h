@@ -85,6 +85,9 @@ void rd_render(Reader& r, const char* text, uint32_t len, const uint8_t* sf, uin
 // No rows, no selection, top 0, empty header texts.
 void rd_clear(Reader& r);
 
+// The column after a row's last non-blank cell (0 for a blank row).
+int rd_row_end(const Reader& r, int row);
+
 // Selection and copying.
 std::u16string sel_text(const Reader& r);
 void select_all(Reader& r);

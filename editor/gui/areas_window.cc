@@ -29,10 +29,9 @@ constexpr int REQ_MAX = 8176;
 
 // A code page 437 text of the area table.
 QString cp(const char* s) {
-    std::u16string u;
-    for (const char* p = s; *p; ++p)
-        u += static_cast<char16_t>(cp437_uni[static_cast<uint8_t>(*p)]);
-    return qs(u);
+    char16_t w[128];
+    cp_to_wide(s, std::strlen(s), w, 128);
+    return qs(w);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // without a user).
 #pragma once
 
+#include <QColor>
 #include <QString>
 #include <functional>
 #include <string>
@@ -17,6 +18,10 @@ inline QString qs(const std::u16string& s) {
 }
 inline QString qa(const char* ascii) {
     return QString::fromLatin1(ascii);
+}
+// A colour given as 0xRRGGBB.
+inline QColor rgb(uint32_t v) {
+    return QColor((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
 }
 
 // How the windows ask and warn: question() is true for Yes. Tests may set

@@ -35,10 +35,6 @@ constexpr int PSTAT_H = 22;
 constexpr int LOG_H = 150;
 constexpr uint32_t ED_LOCK_MS = 2000;
 
-QColor rgb(uint32_t v) {
-    return QColor((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
-}
-
 uint64_t now_local() {
     return unix_now_local();
 }
@@ -663,14 +659,12 @@ void MainWindow::del_selected() {
         set_info(qs(w_needmsg));
         return;
     }
-    std::vector<bool> sel(eb_->ej_count, false);
+    std::unique_ptr<bool[]> sel(new bool[eb_->ej_count]());
     for (const QModelIndex& ix : rows) sel[ix.row()] = true;
     std::vector<uint32_t> entries;
     for (uint32_t r = 0; r < eb_->ej_count; ++r)
         if (sel[r]) entries.push_back(eb_->ej_order[r]);
-    std::unique_ptr<bool[]> s(new bool[eb_->ej_count]);
-    for (uint32_t r = 0; r < eb_->ej_count; ++r) s[r] = sel[r];
-    uint32_t after = number_after_delete(*eb_, s.get());
+    uint32_t after = number_after_delete(*eb_, sel.get());
     QString q =
         qs(w_delq_a) + QString::number(n) + qs(n == 1 ? w_delq_1 : w_delq_n) + qs(w_delq_info);
     if (!question(this, qs(w_del_title), q)) return;

@@ -18,10 +18,6 @@
 
 namespace {
 
-QColor rgb(uint32_t v) {
-    return QColor((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
-}
-
 // A menu text with its shortcut after a tab, as Qt shows it.
 QString menu_text(const char16_t* s) {
     return qs(s);
