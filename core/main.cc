@@ -10,7 +10,14 @@
 #include "editor/gui/gui_main.h"
 #endif
 
-int main(int argc, char** argv) {
+#ifdef _WIN32
+#include <string>
+#include <vector>
+
+#include "platform/win32_args.h"
+#endif
+
+static int run(int argc, char** argv) {
     Drivers drivers;
     drivers.poll = poll_run;
     drivers.hold_lock = jam_hold_lock;
@@ -23,3 +30,19 @@ int main(int argc, char** argv) {
 #endif
     return start(argc, argv, drivers);
 }
+
+#ifdef _WIN32
+// Windows hands the command line over as UTF-16; the program works with the
+// ANSI code page, as its configuration does.
+int wmain(int argc, wchar_t** wargv) {
+    std::vector<std::string> args = pf_args_from_wide(argc, wargv);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    return run(argc, argv.data());
+}
+#else
+int main(int argc, char** argv) {
+    return run(argc, argv);
+}
+#endif

@@ -3,16 +3,17 @@
 // Every call the rest of wrenpost makes to the operating system goes through
 // this header: files and directories, byte-range locks, the exclusive lock
 // file, clocks, processes, the console and the user-interface language. The
-// POSIX implementation lives in posix.cc; a Windows one can be put beside it
-// without touching any caller.
+// POSIX implementation lives in posix.cc, the Windows one in win32.cc; each
+// compiles to nothing on the other system.
 //
 // Conventions:
-// - Paths are NUL-terminated byte strings; "/" separates directories.
+// - Paths are NUL-terminated byte strings; "/" separates directories (on
+//   Windows "\\" too, and the bytes are in the ANSI code page).
 // - Files are always opened shared: other processes may read and write them
 //   at the same time (POSIX never denies this anyway).
 // - Functions return 0 on success and a non-zero code on failure unless they
 //   say otherwise; errno is never part of the contract.
-// - A pf_file is a plain descriptor; PF_INVALID marks "no file". The caller
+// - A pf_file is a plain descriptor (a HANDLE on Windows); PF_INVALID marks "no file". The caller
 //   owns every handle it gets and closes it with pf_close.
 #pragma once
 
@@ -21,7 +22,11 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+using pf_file = intptr_t;  // a HANDLE; INVALID_HANDLE_VALUE is -1
+#else
 using pf_file = int;
+#endif
 constexpr pf_file PF_INVALID = -1;
 
 // ---- Files ----------------------------------------------------------------
@@ -82,6 +87,14 @@ int pf_unlock_range(pf_file h, uint64_t offset, uint64_t len);
 void pf_fault_write_after(long n);
 
 // ---- Paths and directories ------------------------------------------------
+
+// The separator put between directory and name when a path is built; when
+// one is split, "/", "\\" and ":" are all accepted.
+#ifdef _WIN32
+constexpr char PF_DIR_SEP[] = "\\";
+#else
+constexpr char PF_DIR_SEP[] = "/";
+#endif
 
 // 0 on success, 1 when the file is missing or cannot be deleted.
 int pf_delete(const char* path);
@@ -212,7 +225,11 @@ int pf_wcsicmp(const char16_t* a, const char16_t* b);
 
 // One connected stream socket. Sends never raise SIGPIPE: a broken connection
 // is an ordinary error result.
+#ifdef _WIN32
+using pf_sock = intptr_t;  // a SOCKET; INVALID_SOCKET is -1
+#else
 using pf_sock = int;
+#endif
 constexpr pf_sock PF_NOSOCK = -1;
 
 // Starts and stops the socket library (nothing to do on POSIX). 0 on success.

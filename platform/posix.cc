@@ -5,6 +5,8 @@
 // kernel drops them when the last descriptor of the description closes. The
 // lock file uses flock(LOCK_EX) and checks after locking that the path still
 // names the locked inode, because a releasing holder unlinks it.
+#ifndef _WIN32
+
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -638,3 +640,5 @@ int pf_sock_pair(pf_sock out[2]) {
 const char* pf_getenv(const char* name) {
     return getenv(name);
 }
+
+#endif  // !_WIN32

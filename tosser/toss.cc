@@ -11,6 +11,7 @@
 #include "core/cmdline.h"
 #include "core/fileio.h"
 #include "core/log.h"
+#include "platform/platform.h"
 #include "tosser/crc32.h"
 #include "tosser/jam.h"
 #include "tosser/jamlock.h"
@@ -92,7 +93,7 @@ int autocreate(TossRun& r, const char* tag) {
     size_t len = str_len(path);
     if (len > 0) {
         pf_mkdir(path);
-        if (path[len - 1] != '/' && path[len - 1] != '\\') str_cat(path, "/", sizeof path);
+        if (path[len - 1] != '/' && path[len - 1] != '\\') str_cat(path, PF_DIR_SEP, sizeof path);
     }
     char file[61];
     af_lc_tag(file, tag);

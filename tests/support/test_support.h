@@ -5,6 +5,21 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <stdlib.h>
+#include <time.h>
+// The POSIX environment and time calls the tests use, from the C runtime.
+inline int setenv(const char* name, const char* value, int) {
+    return _putenv_s(name, value);
+}
+inline int unsetenv(const char* name) {
+    return _putenv_s(name, "");
+}
+inline time_t timegm(struct tm* t) {
+    return _mkgmtime(t);
+}
+#endif
+
 namespace wptest {
 
 // A fresh directory under $TMPDIR (or /tmp), removed with its contents when
@@ -57,6 +72,7 @@ class JamLockHolder {
 
   private:
     int pid_ = -1;
+    void* handle_ = nullptr;  // the holder's process (Windows)
 };
 
 }  // namespace wptest
