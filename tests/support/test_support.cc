@@ -30,9 +30,7 @@ TempDir::TempDir() {
         std::wstring dir = std::wstring(base) + L"wptest." + std::to_wstring(i);
         if (CreateDirectoryW(dir.c_str(), nullptr)) {
             path_ = std::filesystem::path(dir).string();
-            for (char& c : path_)
-                if (c == '\\') c = '/';
-            if (!path_.empty() && path_.back() == '/') path_.pop_back();
+            if (!path_.empty() && path_.back() == '\\') path_.pop_back();
             return;
         }
         if (GetLastError() != ERROR_ALREADY_EXISTS) abort();

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
+
 #ifdef _WIN32
 #include <stdlib.h>
 #include <time.h>
@@ -22,7 +24,8 @@ inline time_t timegm(struct tm* t) {
 
 namespace wptest {
 
-// A fresh directory under $TMPDIR (or /tmp), removed with its contents when
+// A fresh directory under $TMPDIR (or /tmp; on Windows the user's temporary
+// directory, with backslashes), removed with its contents when
 // the object dies.
 class TempDir {
   public:
@@ -31,7 +34,7 @@ class TempDir {
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    std::string file(const std::string& name) const { return path_ + PF_DIR_SEP + name; }
 
   private:
     std::string path_;
