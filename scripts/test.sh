@@ -38,4 +38,8 @@ echo "=== unit tests under sanitizers ==="
 (cd build-asan && ctest -L unit -j "$(nproc)" --output-on-failure)
 
 echo "=== all tests ==="
-cd build && ctest -j "$(nproc)" --output-on-failure
+(cd build && ctest -j "$(nproc)" --output-on-failure)
+
+echo "=== Windows build (MinGW-w64) and its unit tests under Wine ==="
+wp_build windows build-windows
+ctest --preset windows
