@@ -56,6 +56,10 @@ struct TossRun {
     uint32_t jm_now = 0;
     DupeDb dupes;
     TossStats st;
+    bool stopped = false;    // a stop was requested: nothing more is filed
+    bool dir_error = false;  // an inbound could not be tossed ("tossed"/"wptmp")
+    // The inbound being tossed: bit i set when boss i delivers into it.
+    uint32_t owners = 0;
     // The packet being filed.
     int sender = -1;  // index into net_tab of the boss that sent it, or -1
     TossMsg msg;
@@ -76,7 +80,11 @@ int move_unique(const char* source, const char* destination, std::string* used =
 // logging a configuration or memory error.
 int toss_setup(TossRun& r);
 // Tosses every inbound once, saves the dupe database. 5 when any packet was
-// bad or any bundle broken, else 0.
+// bad, any bundle broken or an inbound's own directories ("tossed", "wptmp")
+// could not be had; 7 (EXIT_STOPPED) when a stop was requested
+// (pf_stop_requested): the message being converted is abandoned, what was
+// filed is saved with its keys, and the packet or bundle stays in the inbound
+// for the next run; else 0.
 unsigned toss_all(TossRun& r);
 void toss_report(const TossRun& r);
 // One inbound directory.

@@ -355,10 +355,12 @@ TEST(Toss, UnknownAreasGoToTheBadAreaOrAreCreated) {
     EXPECT_EQ(bad_img.base.ActiveMsgs, 0u);
     EXPECT_EQ(bad_img.base.ModCounter, 2u);  // one append, one take-over
 
-    // A sender that is no configured boss never creates areas.
-    pt.put("3.pkt", make_pkt(Addr{2, 240, 7, 0}, kPoint, "", {echo("OTHER.NEW", "")}));
+    // A sender that is no configured boss never creates areas, even with the
+    // boss's password.
+    pt.put("3.pkt", make_pkt(Addr{2, 240, 7, 0}, kPoint, "PW", {echo("OTHER.NEW", "")}));
     r = pt.toss();
-    EXPECT_TRUE(has_log_line(r.out, "Note: sender is not a configured boss (no password check)"));
+    EXPECT_TRUE(has_log_line(
+        r.out, "Note: packet origin is not the boss, accepted with the boss's packet password"));
     EXPECT_TRUE(has_log_line(r.out, "Unknown area -> bad area: OTHER.NEW"));
 }
 
