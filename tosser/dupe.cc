@@ -1,6 +1,7 @@
 #include "tosser/dupe.h"
 
 #include <cstring>
+#include <map>
 #include <new>
 #include <string>
 
@@ -14,10 +15,13 @@
 namespace {
 
 constexpr uint32_t DUPE_REC = 8;
-constexpr size_t JNL_FIXED = 8 + 4 + 2;  // key, index records, path length
-constexpr size_t JNL_CRC = 4;            // CRC-32 behind the path
-constexpr uint32_t VERIFY_RECORDS = 64;  // index records looked at by dupe_verify
-constexpr int SLOT_BITS = 19;            // 2 slots per key: probes stay short when full
+constexpr size_t JNL_FIXED = 8 + 4 + 2;       // key, index records, path length
+constexpr size_t JNL_CRC = 4;                 // CRC-32 behind the path
+constexpr uint32_t VERIFY_RECORDS = 64;       // index records looked at by dupe_verify
+constexpr uint16_t JNL_RESUME_ONLY = 0x8000;  // flag in the path length: not a dupe key
+constexpr uint16_t JNL_LEN_MASK = 0x7FFF;
+constexpr uint64_t JNL_MAX = 256u << 20;  // a longer journal is not replayed
+constexpr int SLOT_BITS = 19;             // 2 slots per key: probes stay short when full
 constexpr uint32_t SLOT_COUNT = 1u << SLOT_BITS;
 constexpr uint32_t SLOT_MASK = SLOT_COUNT - 1;
 
@@ -52,12 +56,35 @@ uint32_t index_records(const char* base_path) {
     return st.exists ? static_cast<uint32_t>(static_cast<uint64_t>(st.size) / JDX_SIZE) : 0;
 }
 
-// Replays the journal left by a run that died: each intent whose message is in
-// its base gives its key back; the file is saved and synced, then the journal
-// emptied. Returns the number of keys recovered.
+// The message with `key` among the index records from `count` on (at most
+// VERIFY_RECORDS) of a loaded base.
+bool image_holds(const JamImage& img, const char* base_path, uint32_t count, uint64_t key) {
+    const size_t records = img.jdx.size() / JDX_SIZE;
+    for (size_t i = count; i < records && i < static_cast<size_t>(count) + VERIFY_RECORDS; ++i) {
+        uint32_t off = get_le32(img.jdx.data() + i * JDX_SIZE + 4);
+        JamHeader h;
+        if (jam_parse_header(img.jhr.data(), img.jhr.size(), off, h) != 0) continue;
+        if ((h.Attribute & JA_DELETED) != 0) continue;
+        JamSubfWalk w;
+        JamSubfield sf;
+        jam_subf_start(w, h);
+        while (jam_subf_next(w, sf))
+            if (sf.LoID == SF_MSGID &&
+                dupe_key(base_path, reinterpret_cast<const char*>(sf.data), sf.DatLen) == key)
+                return true;
+    }
+    return false;
+}
+
+// Replays the journal left by a run that did not finish: each intent whose
+// message is in its base joins the resume set, and gives its key back to the
+// file when it is a dupe key. The file is saved and synced; the journal stays
+// until a run finishes. Returns the number of keys given back.
 uint32_t replay_journal(DupeDb& db) {
     std::string data;
-    if (f_read_whole(db.jnl_path, data, 64u << 20) != 0 || data.empty()) return 0;
+    if (f_read_whole(db.jnl_path, data, JNL_MAX) != 0 || data.empty()) return 0;
+    db.jnl_size = data.size();
+    std::map<std::string, std::unique_ptr<JamImage>> bases;  // each base read once
     uint32_t recovered = 0;
     const auto* p = reinterpret_cast<const uint8_t*>(data.data());
     size_t pos = 0;
@@ -66,15 +93,22 @@ uint32_t replay_journal(DupeDb& db) {
         uint64_t key =
             static_cast<uint64_t>(get_le32(rec)) | (static_cast<uint64_t>(get_le32(rec + 4)) << 32);
         uint32_t count = get_le32(rec + 8);
-        size_t n = get_le16(rec + 12);
+        uint16_t len_flag = get_le16(rec + 12);
+        size_t n = len_flag & JNL_LEN_MASK;
+        bool keep = (len_flag & JNL_RESUME_ONLY) == 0;
         if (n >= WP_PATH_MAX || data.size() - pos < JNL_FIXED + n + JNL_CRC) break;
         if (~crc_update(rec, JNL_FIXED + n, 0xFFFFFFFFu) != get_le32(rec + JNL_FIXED + n)) break;
-        char path[WP_PATH_MAX];
-        std::memcpy(path, rec + JNL_FIXED, n);
-        path[n] = '\0';
+        db.jnl_size = pos + JNL_FIXED + n + JNL_CRC;
+        std::string path(reinterpret_cast<const char*>(rec + JNL_FIXED), n);
         pos += JNL_FIXED + n + JNL_CRC;
-        if (dupe_has_key(db, key) || !dupe_verify(path, count, key)) continue;
-        if (dupe_add_key(db, key) == 0) ++recovered;
+        auto& img = bases[path];
+        if (!img) {
+            img = std::make_unique<JamImage>();
+            if (jam_load(path.c_str(), *img) != 0) *img = JamImage{};
+        }
+        if (!image_holds(*img, path.c_str(), count, key)) continue;
+        ++db.resume[key];
+        if (keep && !dupe_has_key(db, key) && dupe_add_key(db, key) == 0) ++recovered;
     }
     if (dupe_settle(db) == 0 && recovered > 0) log_num(dupe_m_replay, recovered);
     return recovered;
@@ -106,6 +140,8 @@ int dupe_load(DupeDb& db, const char* path) {
     db.jnl = PF_INVALID;
     db.jnl_size = 0;
     db.pending = false;
+    db.resume.clear();
+    db.resume_skipped = 0;
     db.dupe_count = 0;
     db.dupe_saved = 0;
     db.keys.reset();
@@ -221,7 +257,7 @@ int dupe_save(DupeDb& db) {
     return 0;
 }
 
-int dupe_intent(DupeDb& db, uint64_t key, const char* base_path) {
+int dupe_intent(DupeDb& db, uint64_t key, const char* base_path, bool keep) {
     db.pending = false;
     size_t n = str_len(base_path);
     if (n >= WP_PATH_MAX) n = WP_PATH_MAX - 1;
@@ -231,15 +267,17 @@ int dupe_intent(DupeDb& db, uint64_t key, const char* base_path) {
             log_msg2(dupe_m_jnlerr, db.jnl_path);
             return 1;
         }
-        int64_t size = f_size(db.jnl);
-        db.jnl_size = size > 0 ? static_cast<uint64_t>(size) : 0;
+        // Records go behind the part the replay found whole; a torn tail
+        // is cut off.
+        if (f_seek(db.jnl, static_cast<int64_t>(db.jnl_size), PfSeek::Begin) >= 0)
+            pf_set_end(db.jnl);
     }
     uint32_t count = index_records(base_path);
     uint8_t rec[JNL_FIXED + WP_PATH_MAX + JNL_CRC];
     put_le32(rec, static_cast<uint32_t>(key));
     put_le32(rec + 4, static_cast<uint32_t>(key >> 32));
     put_le32(rec + 8, count);
-    put_le16(rec + 12, static_cast<uint16_t>(n));
+    put_le16(rec + 12, static_cast<uint16_t>(n | (keep ? 0 : JNL_RESUME_ONLY)));
     std::memcpy(rec + JNL_FIXED, base_path, n);
     put_le32(rec + JNL_FIXED + n, ~crc_update(rec, JNL_FIXED + n, 0xFFFFFFFFu));
     const size_t len = JNL_FIXED + n + JNL_CRC;
@@ -252,7 +290,7 @@ int dupe_intent(DupeDb& db, uint64_t key, const char* base_path) {
     db.pend_key = key;
     db.pend_count = count;
     str_copy(db.pend_path, base_path, sizeof db.pend_path);
-    db.pending = true;
+    db.pending = keep;
     return 0;
 }
 
@@ -281,6 +319,11 @@ int dupe_settle(DupeDb& db) {
         pf_sync(h);
         f_close(h);
     }
+    return 0;
+}
+
+int dupe_finish(DupeDb& db) {
+    if (dupe_settle(db) != 0) return 1;
     if (db.jnl == PF_INVALID && pf_stat(db.jnl_path).exists)
         db.jnl = pf_open(db.jnl_path, PfAccess::ReadWrite, PfCreate::OpenExisting);
     if (db.jnl != PF_INVALID && (db.jnl_size > 0 || f_size(db.jnl) > 0)) {
@@ -288,25 +331,19 @@ int dupe_settle(DupeDb& db) {
         pf_sync(db.jnl);
     }
     db.jnl_size = 0;
+    db.resume.clear();
     return 0;
+}
+
+bool dupe_resume_take(DupeDb& db, uint64_t key) {
+    auto it = db.resume.find(key);
+    if (it == db.resume.end()) return false;
+    if (--it->second == 0) db.resume.erase(it);
+    ++db.resume_skipped;
+    return true;
 }
 
 bool dupe_verify(const char* base_path, uint32_t count, uint64_t key) {
     JamImage img;
-    if (jam_load(base_path, img) != 0) return false;
-    const size_t records = img.jdx.size() / JDX_SIZE;
-    for (size_t i = count; i < records && i < static_cast<size_t>(count) + VERIFY_RECORDS; ++i) {
-        uint32_t off = get_le32(img.jdx.data() + i * JDX_SIZE + 4);
-        JamHeader h;
-        if (jam_parse_header(img.jhr.data(), img.jhr.size(), off, h) != 0) continue;
-        if ((h.Attribute & JA_DELETED) != 0) continue;
-        JamSubfWalk w;
-        JamSubfield sf;
-        jam_subf_start(w, h);
-        while (jam_subf_next(w, sf))
-            if (sf.LoID == SF_MSGID &&
-                dupe_key(base_path, reinterpret_cast<const char*>(sf.data), sf.DatLen) == key)
-                return true;
-    }
-    return false;
+    return jam_load(base_path, img) == 0 && image_holds(img, base_path, count, key);
 }

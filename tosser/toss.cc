@@ -162,6 +162,9 @@ int toss_msg(void* ctx, const Packet& p, const ParsedMsg& pm) {
     // into dupes.
     const char* dupe_path = target;
     const uint64_t key = m.has_msgid ? dupe_key(dupe_path, m.msgid.data(), m.msgid.size()) : 0;
+    // Filed already by a run that was interrupted before it could move this
+    // packet away: passed over, not filed again.
+    if (m.has_msgid && dupe_resume_take(r.dupes, key)) return 0;
     if (m.has_msgid && dupe_has_key(r.dupes, key)) {
         if (r.drop) {
             ++r.st.st_dropped;
@@ -172,6 +175,9 @@ int toss_msg(void* ctx, const Packet& p, const ParsedMsg& pm) {
         target = r.dupearea;
         dupe = true;
     }
+    // The key of this filing for the resume set when it goes to the dupe area.
+    const uint64_t dupe_area_key = dupe ? dupe_key(target, m.msgid.data(), m.msgid.size()) : 0;
+    if (dupe && dupe_resume_take(r.dupes, dupe_area_key)) return 0;
     if (m.echo && (bad || dupe)) {
         char kludge[AREA_KLUDGE_MAX + 1];
         str_copy(kludge, "AREA:", sizeof kludge);
@@ -182,6 +188,7 @@ int toss_msg(void* ctx, const Packet& p, const ParsedMsg& pm) {
     // message exactly once whenever the run dies.
     const bool new_key = m.has_msgid && !dupe;
     if (new_key && dupe_intent(r.dupes, key, target) != 0) return 1;
+    if (dupe && dupe_intent(r.dupes, dupe_area_key, target, false) != 0) return 1;
     JamMsg jm = m.jam();
     if (jam_append(target, jm) != 0) {
         if (new_key) dupe_resolve(r.dupes);
@@ -558,7 +565,13 @@ unsigned toss_all(TossRun& r) {
         for (int k = 0; k < i && !seen; ++k) seen = std::strcmp(r.net_tab[k].N_INBOUND, in) == 0;
         if (!seen && !r.stopped) toss_dir(r, in);
     }
-    dupe_settle(r.dupes);
+    if (r.dupes.resume_skipped > 0) log_num(m_resumed, r.dupes.resume_skipped);
+    // A stopped run keeps the journal: the next one passes over what this one
+    // filed of the packets it left.
+    if (r.stopped)
+        dupe_settle(r.dupes);
+    else
+        dupe_finish(r.dupes);
     if (r.stopped) return EXIT_STOPPED;
     return (r.st.st_badpkts > 0 || r.st.st_bnd_bad > 0 || r.dir_error) ? EXIT_PROTO : EXIT_OK;
 }
