@@ -3,6 +3,7 @@
 #include <cstring>
 #include <map>
 #include <new>
+#include <set>
 #include <string>
 
 #include "core/bytes.h"
@@ -56,11 +57,14 @@ uint32_t index_records(const char* base_path) {
     return st.exists ? static_cast<uint32_t>(static_cast<uint64_t>(st.size) / JDX_SIZE) : 0;
 }
 
-// The message with `key` among the index records from `count` on (at most
-// VERIFY_RECORDS) of a loaded base.
-bool image_holds(const JamImage& img, const char* base_path, uint32_t count, uint64_t key) {
+// The index position of the message with `key` among the index records from
+// `count` on (at most VERIFY_RECORDS) of a loaded base, skipping positions in
+// `taken`; -1 when there is none.
+int64_t image_find(const JamImage& img, const char* base_path, uint32_t count, uint64_t key,
+                   const std::set<size_t>* taken = nullptr) {
     const size_t records = img.jdx.size() / JDX_SIZE;
     for (size_t i = count; i < records && i < static_cast<size_t>(count) + VERIFY_RECORDS; ++i) {
+        if (taken != nullptr && taken->count(i) != 0) continue;
         uint32_t off = get_le32(img.jdx.data() + i * JDX_SIZE + 4);
         JamHeader h;
         if (jam_parse_header(img.jhr.data(), img.jhr.size(), off, h) != 0) continue;
@@ -71,9 +75,9 @@ bool image_holds(const JamImage& img, const char* base_path, uint32_t count, uin
         while (jam_subf_next(w, sf))
             if (sf.LoID == SF_MSGID &&
                 dupe_key(base_path, reinterpret_cast<const char*>(sf.data), sf.DatLen) == key)
-                return true;
+                return static_cast<int64_t>(i);
     }
-    return false;
+    return -1;
 }
 
 // Replays the journal left by a run that did not finish: each intent whose
@@ -84,7 +88,14 @@ uint32_t replay_journal(DupeDb& db) {
     std::string data;
     if (f_read_whole(db.jnl_path, data, JNL_MAX) != 0 || data.empty()) return 0;
     db.jnl_size = data.size();
-    std::map<std::string, std::unique_ptr<JamImage>> bases;  // each base read once
+    // Each base is read once; each of its messages answers one intent only
+    // (an intent whose append never happened must not count the same message
+    // that a later run filed under the same key).
+    struct Base {
+        JamImage img;
+        std::set<size_t> taken;
+    };
+    std::map<std::string, std::unique_ptr<Base>> bases;
     uint32_t recovered = 0;
     const auto* p = reinterpret_cast<const uint8_t*>(data.data());
     size_t pos = 0;
@@ -101,12 +112,14 @@ uint32_t replay_journal(DupeDb& db) {
         db.jnl_size = pos + JNL_FIXED + n + JNL_CRC;
         std::string path(reinterpret_cast<const char*>(rec + JNL_FIXED), n);
         pos += JNL_FIXED + n + JNL_CRC;
-        auto& img = bases[path];
-        if (!img) {
-            img = std::make_unique<JamImage>();
-            if (jam_load(path.c_str(), *img) != 0) *img = JamImage{};
+        auto& b = bases[path];
+        if (!b) {
+            b = std::make_unique<Base>();
+            if (jam_load(path.c_str(), b->img) != 0) b->img = JamImage{};
         }
-        if (!image_holds(*img, path.c_str(), count, key)) continue;
+        int64_t at = image_find(b->img, path.c_str(), count, key, &b->taken);
+        if (at < 0) continue;
+        b->taken.insert(static_cast<size_t>(at));
         ++db.resume[key];
         if (keep && !dupe_has_key(db, key) && dupe_add_key(db, key) == 0) ++recovered;
     }
@@ -345,5 +358,5 @@ bool dupe_resume_take(DupeDb& db, uint64_t key) {
 
 bool dupe_verify(const char* base_path, uint32_t count, uint64_t key) {
     JamImage img;
-    return jam_load(base_path, img) == 0 && image_holds(img, base_path, count, key);
+    return jam_load(base_path, img) == 0 && image_find(img, base_path, count, key) >= 0;
 }

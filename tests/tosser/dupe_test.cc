@@ -215,6 +215,7 @@ TEST_F(DupeTest, JournalGivesBackOnlyTheKeysOfMessagesInTheirBase) {
         DupeDb db;
         ASSERT_EQ(dupe_load(db, file.c_str()), 0);
         ASSERT_EQ(dupe_intent(db, key("other"), base.c_str()), 0);  // position 1
+        ASSERT_EQ(dupe_intent(db, key("filed"), base.c_str()), 0);  // died before the append
         ASSERT_EQ(dupe_intent(db, key("filed"), base.c_str()), 0);  // position 1
         jamtest::Request r("A", "B", "s", "filed", "y\r");
         ASSERT_EQ(jam_append(base.c_str(), r.m), 0);
@@ -230,7 +231,8 @@ TEST_F(DupeTest, JournalGivesBackOnlyTheKeysOfMessagesInTheirBase) {
     EXPECT_FALSE(dupe_has_key(db, key("other")));
     EXPECT_FALSE(dupe_has_key(db, key("torn")));
     EXPECT_EQ(read_file(file), key_bytes(key("filed")));  // saved
-    // The filing found is passed over once by the next toss.
+    // The filing found is passed over once by the next toss (once, though two
+    // intents of its key lie before its position: one message, one filing).
     EXPECT_TRUE(dupe_resume_take(db, key("filed")));
     EXPECT_FALSE(dupe_resume_take(db, key("filed")));
     EXPECT_FALSE(dupe_resume_take(db, key("lost")));
