@@ -8,6 +8,14 @@
 // tossed files move to "tossed/", broken ones get ".bad", and only the copies
 // extracted into "wptmp/" are deleted. Nothing received is ever lost.
 //
+// Every packet in an inbound is checked against the packet password of the
+// bosses that deliver into it, whatever origin it claims (check_password).
+// An entry named "tossed" or "wptmp" that is no directory is renamed aside
+// (".bad") before the inbound is tossed. Each message is filed exactly once
+// even when the run is killed at any instant or a write fails (the dupe
+// journal, tosser/dupe.h). tt_run turns SIGINT/SIGTERM into a stop request
+// for the toss: it stops before the next message and ends with EXIT_STOPPED.
+//
 // State is one TossRun per run; the configuration is read from the Config it
 // points at (g_cfg for the command).
 #pragma once
