@@ -129,7 +129,7 @@ int autocreate(TossRun& r, const char* tag) {
 
 int toss_msg(void* ctx, const Packet& p, const ParsedMsg& pm) {
     TossRun& r = *static_cast<TossRun*>(ctx);
-    if (pf_stop_requested()) {
+    if (r.stopped || pf_stop_requested()) {
         r.stopped = true;  // the message is left for the next run
         return 1;
     }
@@ -187,8 +187,13 @@ int toss_msg(void* ctx, const Packet& p, const ParsedMsg& pm) {
     // Journal, append, key: see tosser/dupe.h for why this order files each
     // message exactly once whenever the run dies.
     const bool new_key = m.has_msgid && !dupe;
-    if (new_key && dupe_intent(r.dupes, key, target) != 0) return 1;
-    if (dupe && dupe_intent(r.dupes, dupe_area_key, target, false) != 0) return 1;
+    // Without the journal nothing more is filed: the run ends, and the packet
+    // stays where it is for the next one (the error is logged).
+    if ((new_key && dupe_intent(r.dupes, key, target) != 0) ||
+        (dupe && dupe_intent(r.dupes, dupe_area_key, target, false) != 0)) {
+        r.stopped = r.jnl_failed = true;
+        return 1;
+    }
     JamMsg jm = m.jam();
     if (jam_append(target, jm) != 0) {
         if (new_key) dupe_resolve(r.dupes);
@@ -572,7 +577,7 @@ unsigned toss_all(TossRun& r) {
         dupe_settle(r.dupes);
     else
         dupe_finish(r.dupes);
-    if (r.stopped) return EXIT_STOPPED;
+    if (r.stopped) return r.jnl_failed ? EXIT_PROTO : EXIT_STOPPED;
     return (r.st.st_badpkts > 0 || r.st.st_bnd_bad > 0 || r.dir_error) ? EXIT_PROTO : EXIT_OK;
 }
 

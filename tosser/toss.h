@@ -64,8 +64,9 @@ struct TossRun {
     uint32_t jm_now = 0;
     DupeDb dupes;
     TossStats st;
-    bool stopped = false;    // a stop was requested: nothing more is filed
-    bool dir_error = false;  // an inbound could not be tossed ("tossed"/"wptmp")
+    bool stopped = false;     // a stop was requested: nothing more is filed
+    bool jnl_failed = false;  // ... because the dupe journal could not be written
+    bool dir_error = false;   // an inbound could not be tossed ("tossed"/"wptmp")
     // The inbound being tossed: bit i set when boss i delivers into it.
     uint32_t owners = 0;
     // The packet being filed.
@@ -88,11 +89,11 @@ int move_unique(const char* source, const char* destination, std::string* used =
 // logging a configuration or memory error.
 int toss_setup(TossRun& r);
 // Tosses every inbound once, saves the dupe database. 5 when any packet was
-// bad, any bundle broken or an inbound's own directories ("tossed", "wptmp")
-// could not be had; 7 (EXIT_STOPPED) when a stop was requested
-// (pf_stop_requested): the message being converted is abandoned, what was
-// filed is saved with its keys, and the packet or bundle stays in the inbound
-// for the next run; else 0.
+// bad, any bundle broken, an entry in the way of an inbound's own directories
+// ("tossed", "wptmp") could not be moved, or the dupe journal could not be
+// written (the run then ends like a stopped one, the packet left in place); 7 (EXIT_STOPPED) when a
+// stop was requested (pf_stop_requested): the message being converted is abandoned, what was filed
+// is saved with its keys, and the packet or bundle stays in the inbound for the next run; else 0.
 unsigned toss_all(TossRun& r);
 void toss_report(const TossRun& r);
 // One inbound directory.

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -747,4 +748,26 @@ TEST(Toss, FailedWriteAtAnyStepLosesNothingAndFilesNothingTwice) {
     }
     con_capture(nullptr);
     EXPECT_TRUE(ran_through);
+}
+
+TEST(Toss, UnwritableDupeJournalLeavesThePacketInPlace) {
+    // Without the journal a message could be filed twice after a crash: the
+    // toss files nothing, keeps the packet where it is and ends with 5.
+    Point pt;
+    pt.config("");
+    std::string pkt = make_pkt(kBoss, kPoint, "PW", {echo("FIDO.TEST", "2:240/1 1")});
+    pt.put("a.pkt", pkt);
+    std::string jnl = pt.d.file("wptoss.dup.jnl");
+    pf_mkdir(jnl.c_str());  // a directory where the journal belongs
+    auto r = pt.toss();
+    EXPECT_EQ(r.code, 5) << r.out;
+    EXPECT_TRUE(has_log_line(r.out, "ERROR: cannot write the dupe journal: " + jnl));
+    EXPECT_TRUE(has_log_line(
+        r.out, "Toss stopped, left in the inbound for the next run: " + pt.in + "/a.pkt"));
+    EXPECT_EQ(read_file(pt.in + "/a.pkt"), pkt);
+    EXPECT_TRUE(read_base(pt.msg + "/fidotest").empty());
+    rmdir(jnl.c_str());
+    r = pt.toss();
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(read_base(pt.msg + "/fidotest").size(), 1u);
 }
