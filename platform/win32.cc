@@ -682,4 +682,27 @@ const char* pf_getenv(const char* name) {
     return getenv(name);
 }
 
+// ---- Stop requests ----------------------------------------------------------
+
+static volatile LONG g_stop = 0;
+
+// Console control events arrive on a thread of their own: the first one only
+// sets the flag, a later one takes the default path and ends the process.
+static BOOL WINAPI on_console_event(DWORD) {
+    return InterlockedExchange(&g_stop, 1) == 0 ? TRUE : FALSE;
+}
+
+void pf_stop_signals(bool on) {
+    if (on) {
+        InterlockedExchange(&g_stop, 0);
+        SetConsoleCtrlHandler(on_console_event, TRUE);
+    } else {
+        SetConsoleCtrlHandler(on_console_event, FALSE);
+    }
+}
+
+bool pf_stop_requested() {
+    return g_stop != 0;
+}
+
 #endif  // _WIN32
