@@ -74,24 +74,8 @@ void line_value(const std::string& t, const CLine& l, size_t v, char* out) {
     out[n] = '\0';
 }
 
-// Section name of a header line: after "[" and blanks an optional "boss " or
-// "link " (any case) and more blanks, then up to "]", a blank, CR or LF.
 void header_name(const std::string& t, const CLine& l, char* out) {
-    size_t p = l.indent + 1;
-    while (p < l.end && t[p] == ' ') ++p;
-    if (l.end - p >= 5) {
-        char w[5] = {t[p], t[p + 1], t[p + 2], t[p + 3], '\0'};
-        if ((str_icmp(w, "boss") == 0 || str_icmp(w, "link") == 0) && t[p + 4] == ' ') {
-            p += 4;
-            while (p < l.end && t[p] == ' ') ++p;
-        }
-    }
-    size_t n = 0;
-    while (p < l.end && t[p] != ']' && t[p] != ' ' && t[p] != '\r' && t[p] != '\n') {
-        if (n + 1 < BNAME_MAX) out[n++] = t[p];
-        ++p;
-    }
-    out[n] = '\0';
+    cfg_section_name(t.data() + l.indent + 1, t.data() + l.end, out);
 }
 
 int count_headers(const std::string& t) {
