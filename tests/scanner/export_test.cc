@@ -468,3 +468,21 @@ TEST(Export, BaseThatCannotBeWrittenIsReportedWhenItHoldsUnsentMail) {
     EXPECT_EQ(r.code, 0) << r.out;
     EXPECT_TRUE(has_log_line(r.out, "  nothing to export"));
 }
+
+TEST(Export, FileTheFlowFileCannotListIsRemovedAgain) {
+    // The flow file cannot be written (here: a directory stands in its
+    // place, as good as a full disk): the bundle or packet just placed is
+    // listed nowhere and would never be sent, so it is removed again; the
+    // messages stay unsent for the next run.
+    for (const std::string pack : {"pack=zip\n", "pack=none\n"}) {
+        Point pt;
+        pt.config(pt.single(pack + "echoarea=A " + pt.msg + "/a\n"));
+        add_local(pt.msg + "/a", LocalMsg{});
+        pf_mkdir(pt.out.c_str());
+        pf_mkdir((pt.out + "/000300d2.flo").c_str());
+        auto r = pt.scan();
+        EXPECT_EQ(r.code, 5) << pack << r.out;
+        EXPECT_EQ(pt.outbound(), std::vector<std::string>{"000300d2.flo/"}) << pack << r.out;
+        EXPECT_EQ(attrs(pt.msg + "/a"), std::vector<uint32_t>{JA_LOCAL}) << pack;
+    }
+}
