@@ -243,6 +243,18 @@ void pf_sock_close(pf_sock s);
 // A connected pair of local stream sockets (tests). 0 on success.
 int pf_sock_pair(pf_sock out[2]);
 
+// ---- Stop requests ----------------------------------------------------------
+
+// With on = true, an interrupt or termination request (SIGINT, SIGTERM; Ctrl+C,
+// Ctrl+Break and closing the console on Windows) no longer ends the process:
+// the first one sets the flag that pf_stop_requested reports, and a second one
+// ends the process the usual way. The flag is cleared when switched on. With
+// on = false the usual handling is back (the flag keeps its value). A run
+// that can be interrupted between two steps switches this on for its
+// duration and polls pf_stop_requested at safe points. Not thread-safe.
+void pf_stop_signals(bool on);
+bool pf_stop_requested();
+
 // ---- Environment ----------------------------------------------------------
 
 // The value of an environment variable, or nullptr when it is not set.

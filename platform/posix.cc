@@ -642,3 +642,31 @@ int pf_sock_pair(pf_sock out[2]) {
 const char* pf_getenv(const char* name) {
     return getenv(name);
 }
+
+// ---- Stop requests ----------------------------------------------------------
+
+static volatile sig_atomic_t g_stop = 0;
+
+static void on_stop_signal(int) {
+    g_stop = 1;
+}
+
+void pf_stop_signals(bool on) {
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sigemptyset(&sa.sa_mask);
+    if (on) {
+        g_stop = 0;
+        sa.sa_handler = on_stop_signal;
+        // Calls in progress go on; the second signal takes the default path.
+        sa.sa_flags = SA_RESTART | SA_RESETHAND;
+    } else {
+        sa.sa_handler = SIG_DFL;
+    }
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
+
+bool pf_stop_requested() {
+    return g_stop != 0;
+}
