@@ -91,6 +91,10 @@ int load_config(Config& c, const char* path);
 // then the name up to "]", a blank, CR or LF; at most BNAME_MAX - 1 bytes
 // are kept (longer names are cut). out: BNAME_MAX bytes.
 void cfg_section_name(const char* p, const char* end, char* out);
+// Whether two JAM base paths (without extension) name one base as the file
+// system names it: the same header file when it exists (links and "."/".."
+// resolved), else the same absolute path. Empty paths name no base.
+bool cfg_same_base(const char* a, const char* b);
 
 inline int cfg_boss_count(const Config& c) {
     return c.boss_count;

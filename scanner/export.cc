@@ -277,8 +277,14 @@ unsigned scan_boss(ScanState& st, int boss) {
     scan_area(st, c.get(F_NETMAIL), nullptr, 0);
     for (int a = 0; a < c.area_count; ++a) {
         int net = c.area_nets[a];
-        if (net == boss || (net == -1 && boss == 0))
-            scan_area(st, c.area_paths[a], c.area_tags[a], 1);
+        if (net != boss && !(net == -1 && boss == 0)) continue;
+        // An echo area listed on the netmail base would publish private
+        // netmail as echomail: it is never exported.
+        if (cfg_same_base(c.area_paths[a], c.get(F_NETMAIL))) {
+            log_msg2(m_onnet, c.area_tags[a]);
+            continue;
+        }
+        scan_area(st, c.area_paths[a], c.area_tags[a], 1);
     }
     if (st.n_net == 0 && st.n_echo == 0) {
         log_msg(scan_m_nothing);

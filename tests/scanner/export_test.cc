@@ -486,3 +486,24 @@ TEST(Export, FileTheFlowFileCannotListIsRemovedAgain) {
         EXPECT_EQ(attrs(pt.msg + "/a"), std::vector<uint32_t>{JA_LOCAL}) << pack;
     }
 }
+
+TEST(Export, EchoAreaOnTheNetmailBaseIsNeverExported) {
+    // A configuration lists an echo area on the netmail base (also under
+    // another spelling of its path): private netmail must not go out as
+    // echomail.
+    for (const std::string& on : {std::string("/netmail"), std::string("/./x/../netmail")}) {
+        Point pt;
+        pt.config(pt.single("echoarea=NETMAIL " + pt.msg + on + "\n"));
+        LocalMsg m = netmail("private");
+        m.attr = JA_LOCAL | JA_PRIVATE;
+        add_local(pt.msg + "/netmail", m);
+        auto r = pt.scan();
+        EXPECT_EQ(r.code, 0) << r.out;
+        EXPECT_TRUE(
+            has_log_line(r.out, "Warning: echo area on the netmail base - not exported: NETMAIL"))
+            << r.out;
+        EXPECT_EQ(summary(r.out),
+                  "Export done. Echomail: 0, netmail: 1, files: 1, errors: 0, boss busy: 0")
+            << on;
+    }
+}
