@@ -594,8 +594,12 @@ TEST(Toss, PacketsInABossInboundCarryItsPasswordWhateverOriginTheyClaim) {
         EXPECT_EQ(r.code, c.filed ? 0 : 5) << c.name << "\n" << r.out;
         EXPECT_EQ(read_base(pt.msg + "/fidotest").size(), c.filed ? 1u : 0u) << c.name;
         EXPECT_EQ(file_exists(pt.in + "/a.pkt.bad"), !c.filed) << c.name;
-        if (!c.filed) EXPECT_TRUE(has_log_line(r.out, "  Reason: wrong packet password")) << c.name;
-        if (c.note[0] != '\0') EXPECT_TRUE(has_log_line(r.out, c.note)) << c.name;
+        if (!c.filed) {
+            EXPECT_TRUE(has_log_line(r.out, "  Reason: wrong packet password")) << c.name;
+        }
+        if (c.note[0] != '\0') {
+            EXPECT_TRUE(has_log_line(r.out, c.note)) << c.name;
+        }
     }
     // An inbound whose boss has no packet password stays unchecked.
     Point pt;
