@@ -63,8 +63,8 @@ struct BossRec {
 
 struct Config {
     char path[WP_PATH_MAX] = "";  // the file loaded, as given
-    BossRec gdef;              // the global part
-    BossRec bosses[MAX_BOSS];  // raw section records
+    BossRec gdef;                 // the global part
+    BossRec bosses[MAX_BOSS];     // raw section records
     char bnames[MAX_BOSS][BNAME_MAX];
     int boss_count = 0;
 
@@ -85,6 +85,16 @@ extern Config g_cfg;
 // Reads and parses the file. 0 on success, 1 on failure (message logged).
 // Clears everything first, so it can be called again.
 int load_config(Config& c, const char* path);
+// The section name of a header line, read the same way by the loader and by
+// every editor of the file: `p` is just after its "[", `end` the end of the
+// line. Blanks, then an optional "boss " or "link " (any case) and blanks,
+// then the name up to "]", a blank, CR or LF; at most BNAME_MAX - 1 bytes
+// are kept (longer names are cut). out: BNAME_MAX bytes.
+void cfg_section_name(const char* p, const char* end, char* out);
+// Whether two JAM base paths (without extension) name one base as the file
+// system names it: the same header file when it exists (links and "."/".."
+// resolved), else the same absolute path. Empty paths name no base.
+bool cfg_same_base(const char* a, const char* b);
 
 inline int cfg_boss_count(const Config& c) {
     return c.boss_count;

@@ -43,6 +43,10 @@ enum class PfAccess { Read, ReadWrite };
 
 // Opens `path`. Returns PF_INVALID on failure.
 pf_file pf_open(const char* path, PfAccess access, PfCreate disposition);
+// As pf_open; a file it creates gets the permission bits `mode` (as PfStat::mode
+// gives them, narrowed by the process's file-creation mask) from the start, so
+// it is never readable by anyone the mode excludes, not even for an instant.
+pf_file pf_open_mode(const char* path, PfAccess access, PfCreate disposition, uint32_t mode);
 void pf_close(pf_file h);
 
 // Reads up to n bytes at the file position. Returns the count (0 at the end),

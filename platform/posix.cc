@@ -37,6 +37,10 @@ void pf_fault_write_after(long n) {
 }
 
 pf_file pf_open(const char* path, PfAccess access, PfCreate disposition) {
+    return pf_open_mode(path, access, disposition, 0644);
+}
+
+pf_file pf_open_mode(const char* path, PfAccess access, PfCreate disposition, uint32_t mode) {
     if (path == nullptr || path[0] == '\0') return PF_INVALID;
     int flags = O_CLOEXEC | (access == PfAccess::Read ? O_RDONLY : O_RDWR);
     switch (disposition) {
@@ -57,7 +61,7 @@ pf_file pf_open(const char* path, PfAccess access, PfCreate disposition) {
     }
     int fd;
     do {
-        fd = ::open(path, flags, 0644);
+        fd = ::open(path, flags, static_cast<mode_t>(mode & 07777));
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return PF_INVALID;
     struct stat st;

@@ -79,6 +79,20 @@ int find_area(const Config& c, const char* tag) {
     return -1;
 }
 
+// Whether a base path is in use: the netmail, bad or dupe base, any boss's
+// netmail or any echo area.
+bool base_taken(const TossRun& r, const char* path) {
+    if (cfg_same_base(path, r.netmail) || cfg_same_base(path, r.badarea) ||
+        cfg_same_base(path, r.dupearea))
+        return true;
+    for (int i = 0; i < r.net_count; ++i)
+        if (cfg_same_base(path, r.net_tab[i].N_NETMAIL)) return true;
+    const Config& c = *r.cfg;
+    for (int i = 0; i < c.area_count; ++i)
+        if (cfg_same_base(path, c.area_paths[i])) return true;
+    return false;
+}
+
 int autocreate(TossRun& r, const char* tag) {
     if (r.sender < 0 || tag[0] == '\0') return -1;
     const TossNet& n = r.net_tab[r.sender];
@@ -98,6 +112,29 @@ int autocreate(TossRun& r, const char* tag) {
     char file[61];
     af_lc_tag(file, tag);
     str_cat(path, file, sizeof path);
+    // The natural name may be a base in use already (an area tagged like the
+    // netmail, bad or dupe base in their own directory, or two tags with one
+    // file name): sharing it would export private netmail as echomail or one
+    // area's messages into another. A free name gets a number.
+    size_t stem = str_len(path);
+    for (int i = 2; base_taken(r, path); ++i) {
+        if (i > 99 || stem + 3 >= sizeof path) {
+            log_msg2(m_ac_cfgerr, tag);
+            return -1;
+        }
+        char num[24] = "_";
+        u64_to_dec(static_cast<uint64_t>(i), num + 1);
+        path[stem] = '\0';
+        str_cat(path, num, sizeof path);
+    }
+    if (str_len(path) != stem) {
+        lb_start();
+        lb_add(m_ac_taken);
+        lb_add(tag);
+        lb_add(" -> ");
+        lb_add(path);
+        lb_flush();
+    }
     const char* section = n.N_SECT >= 0 ? n.N_NAME : nullptr;
     if (af_cfg_add_area(c.path, section, tag, path) != 0) {
         log_msg2(m_ac_cfgerr, tag);

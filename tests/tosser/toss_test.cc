@@ -594,8 +594,12 @@ TEST(Toss, PacketsInABossInboundCarryItsPasswordWhateverOriginTheyClaim) {
         EXPECT_EQ(r.code, c.filed ? 0 : 5) << c.name << "\n" << r.out;
         EXPECT_EQ(read_base(pt.msg + "/fidotest").size(), c.filed ? 1u : 0u) << c.name;
         EXPECT_EQ(file_exists(pt.in + "/a.pkt.bad"), !c.filed) << c.name;
-        if (!c.filed) EXPECT_TRUE(has_log_line(r.out, "  Reason: wrong packet password")) << c.name;
-        if (c.note[0] != '\0') EXPECT_TRUE(has_log_line(r.out, c.note)) << c.name;
+        if (!c.filed) {
+            EXPECT_TRUE(has_log_line(r.out, "  Reason: wrong packet password")) << c.name;
+        }
+        if (c.note[0] != '\0') {
+            EXPECT_TRUE(has_log_line(r.out, c.note)) << c.name;
+        }
     }
     // An inbound whose boss has no packet password stays unchecked.
     Point pt;
@@ -774,4 +778,40 @@ TEST(Toss, UnwritableDupeJournalLeavesThePacketInPlace) {
     r = pt.toss();
     EXPECT_EQ(r.code, 0) << r.out;
     EXPECT_EQ(read_base(pt.msg + "/fidotest").size(), 1u);
+}
+
+TEST(Toss, CreatedAreasNeverLandOnABaseInUse) {
+    // With areadir the directory of the netmail, bad and dupe bases, areas
+    // tagged like them, and two tags with one file name, each get a base of
+    // their own: nothing is filed into the netmail base.
+    Point pt;
+    pt.config("autocreate=yes\n");
+    pt.put("1.pkt", make_pkt(kBoss, kPoint, "PW",
+                             {echo("NETMAIL", "21:1/1 1", "n"), echo("BAD", "21:1/1 2", "b"),
+                              echo("DUPES", "21:1/1 3", "d"), echo("FOO+BAR", "21:1/1 4", "f1"),
+                              echo("FOO_BAR", "21:1/1 5", "f2")}));
+    auto r = pt.toss();
+    EXPECT_EQ(r.code, 0) << r.out;
+    std::string cfg = read_file(pt.cfg);
+    struct Case {
+        const char* tag;
+        const char* file;
+        const char* subject;
+    };
+    for (const Case& c : {Case{"NETMAIL", "netmail_2", "n"}, Case{"BAD", "bad_2", "b"},
+                          Case{"DUPES", "dupes_2", "d"}, Case{"FOO+BAR", "foo_bar", "f1"},
+                          Case{"FOO_BAR", "foo_bar_2", "f2"}}) {
+        std::string base = pt.msg + "/" + c.file;
+        EXPECT_NE(cfg.find(std::string("echoarea=") + c.tag + " " + base + "\n"), std::string::npos)
+            << c.tag << "\n"
+            << cfg;
+        auto got = read_base(base);
+        ASSERT_EQ(got.size(), 1u) << c.tag;
+        EXPECT_EQ(got[0].subject, c.subject);
+    }
+    EXPECT_TRUE(read_base(pt.msg + "/netmail").empty());
+    EXPECT_TRUE(read_base(pt.msg + "/bad").empty());
+    EXPECT_TRUE(
+        has_log_line(r.out, "  base name already in use, the new area gets its own: NETMAIL -> " +
+                                pt.msg + "/netmail_2"));
 }
