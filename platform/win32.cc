@@ -107,6 +107,13 @@ pf_file pf_open(const char* path, PfAccess access, PfCreate disposition) {
     return F(h);
 }
 
+// A file created here takes the access rules of its directory (inherited
+// ACLs), as the file it may replace there did: the POSIX mode bits have no
+// part in who can read it, so none are applied.
+pf_file pf_open_mode(const char* path, PfAccess access, PfCreate disposition, uint32_t) {
+    return pf_open(path, access, disposition);
+}
+
 void pf_close(pf_file h) {
     if (h != PF_INVALID) CloseHandle(H(h));
 }
