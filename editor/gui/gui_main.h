@@ -4,5 +4,11 @@
 #include "core/cmdline.h"
 
 // Runs the editor until its window closes: 0, or 1 when the configuration
-// cannot be read.
+// cannot be read. Started without -c and without any configuration file, it
+// first offers to create one (gui_first_config) and then opens the settings.
 int gui_main(const CmdLine& cl);
+
+// Asks whether to create a configuration at `path` from the example and
+// writes it (config/example). True when the file is there to be loaded;
+// false when the user declined or it could not be written (said in a box).
+bool gui_first_config(const char* path);
