@@ -13,7 +13,8 @@ extern const char* const cfg_example_text;
 std::string cfg_example_for_new();
 
 // Writes the new configuration to `path`, creating the missing directories
-// above it. Never replaces a file: the text goes to a temporary file beside
+// above it, and then the folders it names (inbound, outbound, the message
+// bases' and the area directory). Never replaces a file: the text goes to a temporary file beside
 // it that is renamed without replace. 0 written; 2 the file exists (nothing
 // changed); 1 failure (nothing left behind but the directories made).
 int cfg_write_example(const char* path);

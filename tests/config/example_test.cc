@@ -34,6 +34,9 @@ TEST(Example, NewConfigurationKeepsTheFilesBesideIt) {
     EXPECT_EQ(std::string(c.get(F_INBOUND)), dir + "in");
     EXPECT_EQ(std::string(c.get(F_NETMAIL)), dir + "msg/netmail");
     EXPECT_EQ(std::string(c.area_paths[0]), dir + "msg/fidotest");
+    // The folders it names are there for the first poll and toss.
+    for (const char* sub : {"in", "out", "msg"})
+        EXPECT_TRUE(pf_stat((dir + sub).c_str()).is_dir) << sub;
 }
 
 TEST(Example, AnExistingFileIsNeverReplaced) {
@@ -42,6 +45,7 @@ TEST(Example, AnExistingFileIsNeverReplaced) {
     wptest::write_file(path, "sysop = mine\n");
     EXPECT_EQ(cfg_write_example(path.c_str()), 2);
     EXPECT_EQ(wptest::read_file(path), "sysop = mine\n");
+    EXPECT_FALSE(wptest::file_exists(d.file("in")));  // nothing made for a file not written
 }
 
 TEST(Example, FailureLeavesNothingBehind) {
