@@ -298,7 +298,10 @@ const char* skip_dot_steps(const char* p) {
 void cfg_dir_of(const char* cfg_path, char* out) {
     size_t cut = 0;  // length of the directory part, separator included
     for (size_t i = 0; cfg_path[i] != '\0'; ++i)
-        if (cfg_path[i] == '/' || cfg_path[i] == '\\' || cfg_path[i] == ':') cut = i + 1;
+        if (cfg_path[i] == '/' || cfg_path[i] == '\\') cut = i + 1;
+    // A drive ("C:wp.cfg"); a ":" elsewhere is part of a name.
+    if (cut == 0 && cfg_path[0] != '\0' && cfg_path[1] == ':' && cfg_path_absolute(cfg_path))
+        cut = 2;
     if (cut >= WP_PATH_MAX) cut = WP_PATH_MAX - 1;
     mem_copy(out, cfg_path, cut);
     out[cut] = '\0';

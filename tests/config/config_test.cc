@@ -271,6 +271,8 @@ TEST(ConfigPaths, DirectoryOfTheFile) {
         {"sub/./wp.cfg", "sub/./"},
         {"C:\\fido\\wp.cfg", "C:\\fido\\"},
         {"C:wp.cfg", "C:"},
+        {"my:point.cfg", ""},  // a ":" in a name is no drive
+        {"/srv/a:b/wp.cfg", "/srv/a:b/"},
     };
     for (const auto& c : cases) {
         char dir[WP_PATH_MAX];
