@@ -5,16 +5,16 @@
 
 namespace {
 
-constexpr size_t CF_NAME = 63;  // names, keys and tokens keep 62 characters
+constexpr size_t CF_NAME = 63;  // keys and tokens keep 62 characters
 
 enum class LineKind { Empty, Header, Setting, Other };
 
 struct Line {
     size_t begin, end;  // end is after the line break
     LineKind kind;
-    char name[CF_NAME];   // section name of a header
-    char key[CF_NAME];    // key of a setting
-    char token[CF_NAME];  // first word of a setting's value
+    char name[BNAME_MAX];  // section name of a header
+    char key[CF_NAME];     // key of a setting
+    char token[CF_NAME];   // first word of a setting's value
 };
 
 bool blank(char c) {
@@ -44,16 +44,7 @@ Line cl_line(const std::string& t, size_t begin) {
     }
     if (t[p] == '[') {
         l.kind = LineKind::Header;
-        ++p;
-        while (p < stop && t[p] == ' ') ++p;
-        if (stop - p >= 5) {
-            char w[5] = {t[p], t[p + 1], t[p + 2], t[p + 3], '\0'};
-            if ((str_icmp(w, "boss") == 0 || str_icmp(w, "link") == 0) && t[p + 4] == ' ') {
-                p += 4;
-                while (p < stop && t[p] == ' ') ++p;
-            }
-        }
-        take_word(t, p, stop, l.name, [](char c) { return c == ']' || c == ' ' || c == '\r'; });
+        cfg_section_name(t.data() + p + 1, t.data() + stop, l.name);
         return l;
     }
     size_t eq = t.find('=', p);

@@ -1,5 +1,7 @@
 #include "config/cfgwrite.h"
 
+#include <vector>
+
 #include "core/fileio.h"
 #include "platform/platform.h"
 
@@ -72,24 +74,8 @@ void line_value(const std::string& t, const CLine& l, size_t v, char* out) {
     out[n] = '\0';
 }
 
-// Section name of a header line: after "[" and blanks an optional "boss " or
-// "link " (any case) and more blanks, then up to "]", a blank, CR or LF.
 void header_name(const std::string& t, const CLine& l, char* out) {
-    size_t p = l.indent + 1;
-    while (p < l.end && t[p] == ' ') ++p;
-    if (l.end - p >= 5) {
-        char w[5] = {t[p], t[p + 1], t[p + 2], t[p + 3], '\0'};
-        if ((str_icmp(w, "boss") == 0 || str_icmp(w, "link") == 0) && t[p + 4] == ' ') {
-            p += 4;
-            while (p < l.end && t[p] == ' ') ++p;
-        }
-    }
-    size_t n = 0;
-    while (p < l.end && t[p] != ']' && t[p] != ' ' && t[p] != '\r' && t[p] != '\n') {
-        if (n + 1 < BNAME_MAX) out[n++] = t[p];
-        ++p;
-    }
-    out[n] = '\0';
+    cfg_section_name(t.data() + l.indent + 1, t.data() + l.end, out);
 }
 
 int count_headers(const std::string& t) {
@@ -343,16 +329,22 @@ int cf_write(const char* cfg_path, const std::string& text) {
     pf_file probe = pf_open(real, PfAccess::ReadWrite, PfCreate::OpenExisting);
     if (probe == PF_INVALID) return 1;
     f_close(probe);
+    cf_drop_stale(real);
     // The temporary name carries the writer's pid: the toss run and the
     // editor may write at the same time, and a shared name would let one
     // truncate, fill or rename away the other's half-written file.
-    char suffix[24] = ".wptmp";
-    u64_to_dec(pf_getpid(), suffix + 6);
+    char suffix[24];
+    str_copy(suffix, CF_SCRATCH, sizeof suffix);
+    u64_to_dec(pf_getpid(), suffix + str_len(CF_SCRATCH));
     char tmp[WP_PATH_MAX];
     str_copy(tmp, real, sizeof tmp);
     str_cat(tmp, suffix, sizeof tmp);
     if (str_len(tmp) != str_len(real) + str_len(suffix)) return 1;  // path too long
-    pf_file h = pf_open(tmp, PfAccess::ReadWrite, PfCreate::CreateAlways);
+    // The file holds session passwords: the scratch copy is created afresh
+    // with the file's own mode, never readable by others for a moment (an
+    // old copy under this pid would keep its own mode when truncated).
+    pf_delete(tmp);
+    pf_file h = pf_open_mode(tmp, PfAccess::ReadWrite, PfCreate::CreateNew, st.mode);
     if (h == PF_INVALID) return 1;
     bool ok = f_write(h, text.data(), text.size()) == 0 && pf_sync(h) == 0;
     f_close(h);
@@ -360,6 +352,49 @@ int cf_write(const char* cfg_path, const std::string& text) {
     if (ok) ok = pf_rename(tmp, real, true) == 0;
     if (!ok) pf_delete(tmp);
     return ok ? 0 : 1;
+}
+
+int cf_drop_stale(const char* real) {
+    const char* slash = nullptr;
+    for (const char* p = real; *p != '\0'; ++p)
+        if (*p == '/') slash = p;
+    char dir[WP_PATH_MAX];
+    const char* base = real;
+    if (slash == nullptr) {
+        str_copy(dir, ".", sizeof dir);
+    } else {
+        size_t n = static_cast<size_t>(slash - real);
+        if (n + 1 > sizeof dir) return 0;
+        for (size_t i = 0; i < n; ++i) dir[i] = real[i];
+        dir[n == 0 ? 1 : n] = '\0';
+        if (n == 0) dir[0] = '/';
+        base = slash + 1;
+    }
+    std::vector<PfDirEntry> list;
+    if (pf_list_dir(dir, list) != 0) return 0;
+    size_t blen = str_len(base);
+    size_t slen = str_len(CF_SCRATCH);
+    int removed = 0;
+    for (const PfDirEntry& d : list) {
+        const char* n = d.name.c_str();
+        if (!d.is_file || d.name.size() <= blen + slen) continue;
+        if (d.name.compare(0, blen, base) != 0 || d.name.compare(blen, slen, CF_SCRATCH) != 0)
+            continue;
+        const char* digits = n + blen + slen;
+        const char* end = nullptr;
+        uint64_t pid = parse_u64(digits, &end);
+        if (*digits < '0' || *digits > '9' || end == nullptr || *end != '\0' || pid > 0xffffffffu)
+            continue;
+        auto p32 = static_cast<uint32_t>(pid);
+        if (p32 == pf_getpid() || pf_pid_alive(p32)) continue;
+        char path[WP_PATH_MAX];
+        str_copy(path, dir, sizeof path);
+        str_cat(path, "/", sizeof path);
+        str_cat(path, n, sizeof path);
+        if (str_len(path) != str_len(dir) + 1 + d.name.size()) continue;
+        if (pf_delete(path) == 0) ++removed;
+    }
+    return removed;
 }
 
 bool field_dirty(const Slot& s, int k) {

@@ -157,4 +157,13 @@ int cf_read(const char* cfg_path, std::string& text);
 // renamed over it with the old file's permissions; 0 on success, 1 on failure
 // (the old file then stays as it was and no temporary file is left). The file
 // must still exist and be writable (a read-only file is refused).
+// The scratch file is created with the old file's permission bits from the
+// start (the file holds session passwords), and scratch copies that writers
+// killed mid-write left behind are removed first (cf_drop_stale).
 int cf_write(const char* cfg_path, const std::string& text);
+// The scratch name of a writer: the file's path + CF_SCRATCH + its pid.
+constexpr const char* CF_SCRATCH = ".wptmp";
+// Deletes the scratch copies of `real` (an absolute file path) whose writer
+// is no longer running; the own one and those of running processes stay.
+// Returns how many were removed.
+int cf_drop_stale(const char* real);

@@ -83,28 +83,12 @@ struct Parser {
 
     // p points after "["; returns the position after the header line's name.
     void new_section(const char* p, const char* end) {
-        while (p < end && *p == ' ') ++p;
-        if (end - p >= 5) {
-            char w[5];
-            for (int i = 0; i < 4; ++i) w[i] = p[i];
-            w[4] = '\0';
-            if ((str_icmp(w, "boss") == 0 || str_icmp(w, "link") == 0) && p[4] == ' ') {
-                p += 4;
-                while (p < end && *p == ' ') ++p;
-            }
-        }
         if (c.boss_count >= MAX_BOSS) {
             log_msg(m_toomany);
             failed = true;
             return;
         }
-        char* name = c.bnames[c.boss_count];
-        size_t n = 0;
-        while (p < end && *p != ']' && *p != ' ' && *p != '\r' && *p != '\n') {
-            if (n + 1 < BNAME_MAX) name[n++] = *p;
-            ++p;
-        }
-        name[n] = '\0';
+        cfg_section_name(p, end, c.bnames[c.boss_count]);
         cur = &c.bosses[c.boss_count];
         ++c.boss_count;
     }
@@ -171,6 +155,41 @@ int area_push(Config& c, const char* tag, const char* path, int net) {
     str_copy(c.area_paths[i], path, CFG_STR);
     c.area_nets[i] = net;
     return i;
+}
+
+void cfg_section_name(const char* p, const char* end, char* out) {
+    while (p < end && *p == ' ') ++p;
+    if (end - p >= 5) {
+        char w[5];
+        for (int i = 0; i < 4; ++i) w[i] = p[i];
+        w[4] = '\0';
+        if ((str_icmp(w, "boss") == 0 || str_icmp(w, "link") == 0) && p[4] == ' ') {
+            p += 4;
+            while (p < end && *p == ' ') ++p;
+        }
+    }
+    size_t n = 0;
+    while (p < end && *p != ']' && *p != ' ' && *p != '\r' && *p != '\n') {
+        if (n + 1 < BNAME_MAX) out[n++] = *p;
+        ++p;
+    }
+    out[n] = '\0';
+}
+
+bool cfg_same_base(const char* a, const char* b) {
+    if (a[0] == '\0' || b[0] == '\0') return false;
+    char ja[WP_PATH_MAX], jb[WP_PATH_MAX];
+    str_copy(ja, a, sizeof ja);
+    str_cat(ja, ".jhr", sizeof ja);
+    str_copy(jb, b, sizeof jb);
+    str_cat(jb, ".jhr", sizeof jb);
+    char fa[WP_PATH_MAX], fb[WP_PATH_MAX];
+    // Both exist: the files the system reaches, links resolved.
+    if (pf_real_path(ja, fa, sizeof fa) == 0 && pf_real_path(jb, fb, sizeof fb) == 0)
+        return std::strcmp(fa, fb) == 0;
+    if (pf_full_path(ja, fa, sizeof fa) != 0 || pf_full_path(jb, fb, sizeof fb) != 0)
+        return std::strcmp(ja, jb) == 0;
+    return std::strcmp(fa, fb) == 0;
 }
 
 int load_config(Config& c, const char* path) {

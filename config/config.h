@@ -97,6 +97,16 @@ extern Config g_cfg;
 // 255 bytes once the file's directory is put before it.
 // Clears everything first, so it can be called again.
 int load_config(Config& c, const char* path);
+// The section name of a header line, read the same way by the loader and by
+// every editor of the file: `p` is just after its "[", `end` the end of the
+// line. Blanks, then an optional "boss " or "link " (any case) and blanks,
+// then the name up to "]", a blank, CR or LF; at most BNAME_MAX - 1 bytes
+// are kept (longer names are cut). out: BNAME_MAX bytes.
+void cfg_section_name(const char* p, const char* end, char* out);
+// Whether two JAM base paths (without extension) name one base as the file
+// system names it: the same header file when it exists (links and "."/".."
+// resolved), else the same absolute path. Empty paths name no base.
+bool cfg_same_base(const char* a, const char* b);
 
 // The configuration file to use when none is named: "wrenpost.cfg" when it
 // exists in the current directory, else the per-user file

@@ -20,6 +20,9 @@ enum ExitCode : unsigned {
     EXIT_BUSY = 4,
     EXIT_PROTO = 5,
     EXIT_LOCK = 6,
+    // The toss was stopped by an interrupt or termination request (Ctrl+C,
+    // SIGTERM) after saving what it had filed; the rest waits in the inbound.
+    EXIT_STOPPED = 7,
 };
 
 // The program's version: "--version" prints "wrenpost " and it.

@@ -145,8 +145,8 @@ void po_auto_started(Jobs& j, int slot, uint64_t now) {
 }
 
 std::u16string res_text(int code) {
-    const char16_t* const tab[] = {w_r0, w_r1, w_r2, w_r3, w_r4, w_r5, w_r6};
-    if (code >= 0 && code <= 6) return tab[code];
+    const char16_t* const tab[] = {w_r0, w_r1, w_r2, w_r3, w_r4, w_r5, w_r6, w_r7};
+    if (code >= 0 && code <= 7) return tab[code];
     return std::u16string(w_rx) +
            (code < 0 ? u"-" + num(static_cast<uint64_t>(-code)) : num(static_cast<uint64_t>(code)));
 }

@@ -89,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bosses[0].boss.point = 0;
     bosses[0].pktpwd = "Secret";
     int sender;
-    check_password(p, bosses, 1, &sender);
+    check_password(p, bosses, 1, 0, &sender);
     uint32_t seen = 0;
     int second = scan_packet(p, 1, sink, &seen);
     if (first != second || p.sum.count != count || seen != count) abort();

@@ -38,6 +38,10 @@ enum class PfAccess { Read, ReadWrite };
 
 // Opens `path`. Returns PF_INVALID on failure.
 pf_file pf_open(const char* path, PfAccess access, PfCreate disposition);
+// As pf_open; a file it creates gets the permission bits `mode` (as PfStat::mode
+// gives them, narrowed by the process's file-creation mask) from the start, so
+// it is never readable by anyone the mode excludes, not even for an instant.
+pf_file pf_open_mode(const char* path, PfAccess access, PfCreate disposition, uint32_t mode);
 void pf_close(pf_file h);
 
 // Reads up to n bytes at the file position. Returns the count (0 at the end),
@@ -238,6 +242,18 @@ int pf_sock_shutdown_send(pf_sock s);
 void pf_sock_close(pf_sock s);
 // A connected pair of local stream sockets (tests). 0 on success.
 int pf_sock_pair(pf_sock out[2]);
+
+// ---- Stop requests ----------------------------------------------------------
+
+// With on = true, an interrupt or termination request (SIGINT, SIGTERM; Ctrl+C,
+// Ctrl+Break and closing the console on Windows) no longer ends the process:
+// the first one sets the flag that pf_stop_requested reports, and a second one
+// ends the process the usual way. The flag is cleared when switched on. With
+// on = false the usual handling is back (the flag keeps its value). A run
+// that can be interrupted between two steps switches this on for its
+// duration and polls pf_stop_requested at safe points. Not thread-safe.
+void pf_stop_signals(bool on);
+bool pf_stop_requested();
 
 // ---- Environment ----------------------------------------------------------
 

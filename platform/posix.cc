@@ -35,6 +35,10 @@ void pf_fault_write_after(long n) {
 }
 
 pf_file pf_open(const char* path, PfAccess access, PfCreate disposition) {
+    return pf_open_mode(path, access, disposition, 0644);
+}
+
+pf_file pf_open_mode(const char* path, PfAccess access, PfCreate disposition, uint32_t mode) {
     if (path == nullptr || path[0] == '\0') return PF_INVALID;
     int flags = O_CLOEXEC | (access == PfAccess::Read ? O_RDONLY : O_RDWR);
     switch (disposition) {
@@ -55,7 +59,7 @@ pf_file pf_open(const char* path, PfAccess access, PfCreate disposition) {
     }
     int fd;
     do {
-        fd = ::open(path, flags, 0644);
+        fd = ::open(path, flags, static_cast<mode_t>(mode & 07777));
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return PF_INVALID;
     struct stat st;
@@ -657,4 +661,32 @@ int pf_config_home(char* out, size_t cap) {
     if (dir.size() + 1 > cap) return 1;
     memcpy(out, dir.c_str(), dir.size() + 1);
     return 0;
+}
+
+// ---- Stop requests ----------------------------------------------------------
+
+static volatile sig_atomic_t g_stop = 0;
+
+static void on_stop_signal(int) {
+    g_stop = 1;
+}
+
+void pf_stop_signals(bool on) {
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sigemptyset(&sa.sa_mask);
+    if (on) {
+        g_stop = 0;
+        sa.sa_handler = on_stop_signal;
+        // Calls in progress go on; the second signal takes the default path.
+        sa.sa_flags = SA_RESTART | SA_RESETHAND;
+    } else {
+        sa.sa_handler = SIG_DFL;
+    }
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
+
+bool pf_stop_requested() {
+    return g_stop != 0;
 }

@@ -26,6 +26,21 @@ bool is_new(uint32_t attr, int kind) {
     return !(kind == 0 && (attr & JA_ECHO));
 }
 
+// Whether the header copy holds a message is_new would take (a damaged
+// chain counts as holding one: nothing can be said about the rest).
+bool unsent_in(const Buf& copy, int kind) {
+    uint64_t off = JHI_SIZE;
+    while (off + JMH_SIZE <= copy.B_LEN) {
+        const uint8_t* h = copy.B_PTR + off;
+        if (get_le32(h) != JAM_SIGNATURE) return true;
+        uint32_t subflen = get_le32(h + JMH_SUBFIELDLEN);
+        if (off + JMH_SIZE + subflen > copy.B_LEN) break;
+        if (is_new(get_le32(h + JMH_ATTRIBUTE), kind)) return true;
+        off += JMH_SIZE + subflen;
+    }
+    return false;
+}
+
 void reset_boss(ScanState& st) {
     st.n_net = st.n_echo = 0;
     st.pkt_net.B_LEN = st.pkt_echo.B_LEN = 0;
@@ -40,19 +55,37 @@ void scan_area(ScanState& st, const char* path, const char* tag, int kind) {
     if (path[0] == '\0') return;
     char name[WP_PATH_MAX];
     mkpath(name, path, ".jhr");
-    pf_file jhr = pf_open(name, PfAccess::ReadWrite, PfCreate::OpenExisting);
-    if (jhr == PF_INVALID) return;
-    if (jam_lock(jhr, JAM_LOCK_TRIES) != 0) {
+    // A base that does not exist yet holds nothing to send. One that cannot
+    // be written (no permission, or its owner made it read-only) could not be
+    // marked: it is read only to learn whether anything waits in it.
+    PfStat jst = pf_stat(name);
+    if (!jst.exists) return;
+    bool read_only = jst.read_only;
+    pf_file jhr = PF_INVALID;
+    if (!read_only) jhr = pf_open(name, PfAccess::ReadWrite, PfCreate::OpenExisting);
+    if (jhr == PF_INVALID) {
+        read_only = true;
+        jhr = pf_open(name, PfAccess::Read, PfCreate::OpenExisting);
+    }
+    if (jhr == PF_INVALID) {
+        log_msg2(m_rdonly, path);
+        ++st.c.sc_err;
+        return;
+    }
+    if (!read_only && jam_lock(jhr, JAM_LOCK_TRIES) != 0) {
         log_msg2(m_arealock, path);
         ++st.c.sc_locked;
         f_close(jhr);
         return;
     }
+    auto release = [&] {
+        if (!read_only) jam_unlock(jhr);
+        f_close(jhr);
+    };
     int64_t size = f_size(jhr);
     bool damaged = false;
     if (size < static_cast<int64_t>(JHI_SIZE)) {
-        jam_unlock(jhr);
-        f_close(jhr);
+        release();
         return;
     }
     Buf& copy = st.jhr;
@@ -60,17 +93,22 @@ void scan_area(ScanState& st, const char* path, const char* tag, int kind) {
     if (static_cast<uint64_t>(size) > JHR_MAX) {
         damaged = true;
     } else if (!buf_need(copy, static_cast<uint64_t>(size))) {
-        jam_unlock(jhr);
-        f_close(jhr);
+        release();
         ++st.c.sc_err;
         return;
     } else {
         copy.B_LEN = static_cast<uint64_t>(size);
         damaged = pf_pread(jhr, copy.B_PTR, static_cast<size_t>(size), 0) != size;
     }
-    jam_unlock(jhr);
-    f_close(jhr);
+    release();
     if (!damaged && get_le32(copy.B_PTR) != JAM_SIGNATURE) damaged = true;
+    if (read_only) {
+        if (damaged || unsent_in(copy, kind)) {
+            log_msg2(m_rdonly, path);
+            ++st.c.sc_err;
+        }
+        return;
+    }
 
     auto owned = std::make_unique<std::string>(path);
     st.base_path = owned.get();
@@ -239,8 +277,14 @@ unsigned scan_boss(ScanState& st, int boss) {
     scan_area(st, c.get(F_NETMAIL), nullptr, 0);
     for (int a = 0; a < c.area_count; ++a) {
         int net = c.area_nets[a];
-        if (net == boss || (net == -1 && boss == 0))
-            scan_area(st, c.area_paths[a], c.area_tags[a], 1);
+        if (net != boss && !(net == -1 && boss == 0)) continue;
+        // An echo area listed on the netmail base would publish private
+        // netmail as echomail: it is never exported.
+        if (cfg_same_base(c.area_paths[a], c.get(F_NETMAIL))) {
+            log_msg2(m_onnet, c.area_tags[a]);
+            continue;
+        }
+        scan_area(st, c.area_paths[a], c.area_tags[a], 1);
     }
     if (st.n_net == 0 && st.n_echo == 0) {
         log_msg(scan_m_nothing);

@@ -121,12 +121,26 @@ int flo_add(ScanState& st, char prefix, const char* path) {
     return 0;
 }
 
+namespace {
+
+// Lists a file just placed in the flow file. When that fails (a full disk),
+// the file is removed again: no flow file lists it, so it would never be
+// sent and stay in the outbound for good, while its messages stay unsent and
+// go out again in the next run's file.
+int flo_add_or_drop(ScanState& st, char prefix, const std::string& path) {
+    if (flo_add(st, prefix, path.c_str()) == 0) return 0;
+    if (pf_delete(path.c_str()) == 0) log_msg2(m_unlisted, path.c_str());
+    return 1;
+}
+
+}  // namespace
+
 int out_loose(ScanState& st, Buf& pkt, uint64_t count) {
     std::string path, name;
     uniq_pkt(st, static_cast<uint32_t>(unix_now_local()), path, name);
     if (place_file(st, path.c_str(), pkt.B_PTR, pkt.B_LEN) != 0) return 1;
     log_written(m_wpkt, path, count);
-    return st.bso ? flo_add(st, '^', path.c_str()) : 0;
+    return st.bso ? flo_add_or_drop(st, '^', path) : 0;
 }
 
 int out_netmail(ScanState& st) {
@@ -195,7 +209,7 @@ int out_echo(ScanState& st) {
                     Piece{tail, tail_len}}) != 0)
         return 1;
     log_written(m_wbnd, path, st.n_echo);
-    return st.bso ? flo_add(st, '#', path.c_str()) : 0;
+    return st.bso ? flo_add_or_drop(st, '#', path) : 0;
 }
 
 int sweep_scratch(const char* dir) {

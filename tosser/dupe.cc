@@ -1,17 +1,28 @@
 #include "tosser/dupe.h"
 
+#include <cstring>
+#include <map>
 #include <new>
+#include <set>
+#include <string>
 
 #include "core/bytes.h"
 #include "core/catalog.h"
 #include "core/fileio.h"
 #include "core/log.h"
 #include "tosser/crc32.h"
+#include "tosser/jam.h"
 
 namespace {
 
 constexpr uint32_t DUPE_REC = 8;
-constexpr int SLOT_BITS = 19;  // 2 slots per key: probes stay short when full
+constexpr size_t JNL_FIXED = 8 + 4 + 2;       // key, index records, path length
+constexpr size_t JNL_CRC = 4;                 // CRC-32 behind the path
+constexpr uint32_t VERIFY_RECORDS = 64;       // index records looked at by dupe_verify
+constexpr uint16_t JNL_RESUME_ONLY = 0x8000;  // flag in the path length: not a dupe key
+constexpr uint16_t JNL_LEN_MASK = 0x7FFF;
+constexpr uint64_t JNL_MAX = 256u << 20;  // a longer journal is not replayed
+constexpr int SLOT_BITS = 19;             // 2 slots per key: probes stay short when full
 constexpr uint32_t SLOT_COUNT = 1u << SLOT_BITS;
 constexpr uint32_t SLOT_MASK = SLOT_COUNT - 1;
 
@@ -37,7 +48,90 @@ bool ensure_table(DupeDb& db) {
     return db.keys && db.slots;
 }
 
+// Index records (whole 8-byte ones) of the base's .jdx: the position the
+// next append gives its message.
+uint32_t index_records(const char* base_path) {
+    char jdx[WP_PATH_MAX];
+    mkpath(jdx, base_path, ".jdx");
+    PfStat st = pf_stat(jdx);
+    return st.exists ? static_cast<uint32_t>(static_cast<uint64_t>(st.size) / JDX_SIZE) : 0;
+}
+
+// The index position of the message with `key` among the index records from
+// `count` on (at most VERIFY_RECORDS) of a loaded base, skipping positions in
+// `taken`; -1 when there is none.
+int64_t image_find(const JamImage& img, const char* base_path, uint32_t count, uint64_t key,
+                   const std::set<size_t>* taken = nullptr) {
+    const size_t records = img.jdx.size() / JDX_SIZE;
+    for (size_t i = count; i < records && i < static_cast<size_t>(count) + VERIFY_RECORDS; ++i) {
+        if (taken != nullptr && taken->count(i) != 0) continue;
+        uint32_t off = get_le32(img.jdx.data() + i * JDX_SIZE + 4);
+        JamHeader h;
+        if (jam_parse_header(img.jhr.data(), img.jhr.size(), off, h) != 0) continue;
+        if ((h.Attribute & JA_DELETED) != 0) continue;
+        JamSubfWalk w;
+        JamSubfield sf;
+        jam_subf_start(w, h);
+        while (jam_subf_next(w, sf))
+            if (sf.LoID == SF_MSGID &&
+                dupe_key(base_path, reinterpret_cast<const char*>(sf.data), sf.DatLen) == key)
+                return static_cast<int64_t>(i);
+    }
+    return -1;
+}
+
+// Replays the journal left by a run that did not finish: each intent whose
+// message is in its base joins the resume set, and gives its key back to the
+// file when it is a dupe key. The file is saved and synced; the journal stays
+// until a run finishes. Returns the number of keys given back.
+uint32_t replay_journal(DupeDb& db) {
+    std::string data;
+    if (f_read_whole(db.jnl_path, data, JNL_MAX) != 0 || data.empty()) return 0;
+    db.jnl_size = data.size();
+    // Each base is read once; each of its messages answers one intent only
+    // (an intent whose append never happened must not count the same message
+    // that a later run filed under the same key).
+    struct Base {
+        JamImage img;
+        std::set<size_t> taken;
+    };
+    std::map<std::string, std::unique_ptr<Base>> bases;
+    uint32_t recovered = 0;
+    const auto* p = reinterpret_cast<const uint8_t*>(data.data());
+    size_t pos = 0;
+    while (data.size() - pos >= JNL_FIXED + JNL_CRC) {
+        const uint8_t* rec = p + pos;
+        uint64_t key =
+            static_cast<uint64_t>(get_le32(rec)) | (static_cast<uint64_t>(get_le32(rec + 4)) << 32);
+        uint32_t count = get_le32(rec + 8);
+        uint16_t len_flag = get_le16(rec + 12);
+        size_t n = len_flag & JNL_LEN_MASK;
+        bool keep = (len_flag & JNL_RESUME_ONLY) == 0;
+        if (n >= WP_PATH_MAX || data.size() - pos < JNL_FIXED + n + JNL_CRC) break;
+        if (~crc_update(rec, JNL_FIXED + n, 0xFFFFFFFFu) != get_le32(rec + JNL_FIXED + n)) break;
+        db.jnl_size = pos + JNL_FIXED + n + JNL_CRC;
+        std::string path(reinterpret_cast<const char*>(rec + JNL_FIXED), n);
+        pos += JNL_FIXED + n + JNL_CRC;
+        auto& b = bases[path];
+        if (!b) {
+            b = std::make_unique<Base>();
+            if (jam_load(path.c_str(), b->img) != 0) b->img = JamImage{};
+        }
+        int64_t at = image_find(b->img, path.c_str(), count, key, &b->taken);
+        if (at < 0) continue;
+        b->taken.insert(static_cast<size_t>(at));
+        ++db.resume[key];
+        if (keep && !dupe_has_key(db, key) && dupe_add_key(db, key) == 0) ++recovered;
+    }
+    if (dupe_settle(db) == 0 && recovered > 0) log_num(dupe_m_replay, recovered);
+    return recovered;
+}
+
 }  // namespace
+
+DupeDb::~DupeDb() {
+    if (jnl != PF_INVALID) pf_close(jnl);
+}
 
 uint64_t dupe_key(const char* base_path, const char* msgid, size_t len) {
     while (len > 0 && is_blank(*msgid)) {
@@ -53,6 +147,14 @@ uint64_t dupe_key(const char* base_path, const char* msgid, size_t len) {
 
 int dupe_load(DupeDb& db, const char* path) {
     str_copy(db.path, path, sizeof db.path);
+    str_copy(db.jnl_path, path, sizeof db.jnl_path);
+    str_cat(db.jnl_path, ".jnl", sizeof db.jnl_path);
+    if (db.jnl != PF_INVALID) pf_close(db.jnl);
+    db.jnl = PF_INVALID;
+    db.jnl_size = 0;
+    db.pending = false;
+    db.resume.clear();
+    db.resume_skipped = 0;
     db.dupe_count = 0;
     db.dupe_saved = 0;
     db.keys.reset();
@@ -90,6 +192,7 @@ int dupe_load(DupeDb& db, const char* path) {
     lb_num(db.dupe_count);
     lb_add(m_entries);
     lb_flush();
+    replay_journal(db);
     return 0;
 }
 
@@ -165,4 +268,95 @@ int dupe_save(DupeDb& db) {
     }
     db.dupe_saved = db.dupe_count;
     return 0;
+}
+
+int dupe_intent(DupeDb& db, uint64_t key, const char* base_path, bool keep) {
+    db.pending = false;
+    size_t n = str_len(base_path);
+    if (n >= WP_PATH_MAX) n = WP_PATH_MAX - 1;
+    if (db.jnl == PF_INVALID) {
+        db.jnl = f_open_always(db.jnl_path);
+        if (db.jnl == PF_INVALID) {
+            log_msg2(dupe_m_jnlerr, db.jnl_path);
+            return 1;
+        }
+        // Records go behind the part the replay found whole; a torn tail
+        // is cut off.
+        if (f_seek(db.jnl, static_cast<int64_t>(db.jnl_size), PfSeek::Begin) >= 0)
+            pf_set_end(db.jnl);
+    }
+    uint32_t count = index_records(base_path);
+    uint8_t rec[JNL_FIXED + WP_PATH_MAX + JNL_CRC];
+    put_le32(rec, static_cast<uint32_t>(key));
+    put_le32(rec + 4, static_cast<uint32_t>(key >> 32));
+    put_le32(rec + 8, count);
+    put_le16(rec + 12, static_cast<uint16_t>(n | (keep ? 0 : JNL_RESUME_ONLY)));
+    std::memcpy(rec + JNL_FIXED, base_path, n);
+    put_le32(rec + JNL_FIXED + n, ~crc_update(rec, JNL_FIXED + n, 0xFFFFFFFFu));
+    const size_t len = JNL_FIXED + n + JNL_CRC;
+    // A failed write may leave a torn record; the next one goes over it.
+    if (pf_pwrite(db.jnl, rec, len, db.jnl_size) != 0) {
+        log_msg2(dupe_m_jnlerr, db.jnl_path);
+        return 1;
+    }
+    db.jnl_size += len;
+    db.pend_key = key;
+    db.pend_count = count;
+    str_copy(db.pend_path, base_path, sizeof db.pend_path);
+    db.pending = keep;
+    return 0;
+}
+
+int dupe_commit(DupeDb& db, uint64_t key) {
+    db.pending = false;
+    if (dupe_add_key(db, key) != 0) return 0;  // table full: nothing to keep
+    return dupe_save(db);
+}
+
+bool dupe_resolve(DupeDb& db) {
+    if (!db.pending) return false;
+    db.pending = false;
+    if (!dupe_verify(db.pend_path, db.pend_count, db.pend_key)) return false;
+    dupe_commit(db, db.pend_key);
+    return true;
+}
+
+int dupe_settle(DupeDb& db) {
+    db.pending = false;
+    if (db.dupe_count > db.dupe_saved && dupe_save(db) != 0) {
+        if (db.jnl != PF_INVALID) pf_sync(db.jnl);
+        return 1;
+    }
+    pf_file h = f_open_read(db.path);
+    if (h != PF_INVALID) {
+        pf_sync(h);
+        f_close(h);
+    }
+    return 0;
+}
+
+int dupe_finish(DupeDb& db) {
+    if (dupe_settle(db) != 0) return 1;
+    if (db.jnl == PF_INVALID && pf_stat(db.jnl_path).exists)
+        db.jnl = pf_open(db.jnl_path, PfAccess::ReadWrite, PfCreate::OpenExisting);
+    if (db.jnl != PF_INVALID && (db.jnl_size > 0 || f_size(db.jnl) > 0)) {
+        if (f_seek(db.jnl, 0, PfSeek::Begin) != 0 || pf_set_end(db.jnl) != 0) return 1;
+        pf_sync(db.jnl);
+    }
+    db.jnl_size = 0;
+    db.resume.clear();
+    return 0;
+}
+
+bool dupe_resume_take(DupeDb& db, uint64_t key) {
+    auto it = db.resume.find(key);
+    if (it == db.resume.end()) return false;
+    if (--it->second == 0) db.resume.erase(it);
+    ++db.resume_skipped;
+    return true;
+}
+
+bool dupe_verify(const char* base_path, uint32_t count, uint64_t key) {
+    JamImage img;
+    return jam_load(base_path, img) == 0 && image_find(img, base_path, count, key) >= 0;
 }

@@ -15,14 +15,50 @@
 // path (ASCII case ignored) and m the MSGID value with leading and trailing
 // blanks and tabs removed (case kept). No final inversion.
 //
+// Crash consistency. A key goes into the file right after its message was
+// appended (dupe_commit), so a run that dies keeps the keys of everything it
+// filed before, and a redelivered packet is a dupe. The one message whose
+// append may have happened without its key reaching the file is covered by
+// the journal "<path>.jnl": before each append that will carry a new key, an
+// intent record names the key, the target base and the number of index
+// records the base had (dupe_intent). Order per message:
+//   1. intent record into the journal,
+//   2. jam_append into the base,
+//   3. key appended to the file (dupe_commit),
+// and before a packet leaves the inbound (moved to "tossed" or deleted from
+// the temporary directory), dupe_settle syncs the file. The journal is
+// emptied only when a run finishes (dupe_finish). The next dupe_load replays a
+// journal left behind: an intent counts only when the base really holds a
+// message with that key at or after the recorded index position
+// (dupe_verify), since the run may have died before the append (the message
+// is then tossed again, not lost) or after it (the key is recovered, and the
+// message is not filed again). So a key is never kept for a message that is
+// not filed, and a filed message never lacks its key, whatever instant the
+// run is killed at. A failed write of the file keeps the journal; a failed
+// intent write means the message is not appended.
+//
+// Resuming: the intents found filed form the resume set. The toss asks
+// dupe_resume_take before filing a message with a MSGID; a message the
+// unfinished run filed already (also one it filed into the dupe area, whose
+// intent is journalled with keep = false) is then passed over silently,
+// once, instead of landing in the dupe area as a copy. Messages without a
+// MSGID cannot be recognised and are filed again.
+//
+// Journal record: u64 key, u32 index records of the base before the append,
+// u16 path length n (bit 15 set: a resume-only intent, not a dupe key), n
+// path bytes, u32 CRC-32 of the preceding bytes; a record that is torn or
+// fails its CRC ends the replay.
+//
 // Caller: the toss run, under the JAM lock file, from one thread.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <unordered_map>
 
 #include "core/strutil.h"
+#include "platform/platform.h"
 
 constexpr uint32_t MAX_DUPES = 262144;
 
@@ -34,6 +70,23 @@ struct DupeDb {
     char path[WP_PATH_MAX] = "";
     // Hash index: open addressing, each slot 0 (empty) or key index + 1.
     std::unique_ptr<uint32_t[]> slots;
+    // Journal: path, open handle (PF_INVALID until the first intent), size.
+    char jnl_path[WP_PATH_MAX] = "";
+    pf_file jnl = PF_INVALID;
+    uint64_t jnl_size = 0;
+    // The intent of the last dupe_intent, for dupe_resolve.
+    uint64_t pend_key = 0;
+    uint32_t pend_count = 0;
+    char pend_path[WP_PATH_MAX] = "";
+    bool pending = false;
+    // Resume set: key -> filings found by the replay, not yet passed over.
+    std::unordered_map<uint64_t, uint32_t> resume;
+    uint64_t resume_skipped = 0;  // messages passed over by dupe_resume_take
+
+    DupeDb() = default;
+    DupeDb(const DupeDb&) = delete;
+    DupeDb& operator=(const DupeDb&) = delete;
+    ~DupeDb();
 };
 
 // The key of a (target base path, MSGID) pair as described above.
@@ -41,7 +94,9 @@ uint64_t dupe_key(const char* base_path, const char* msgid, size_t len);
 
 // Allocates the table and reads up to MAX_DUPES records from `path` (the
 // dupedb setting, or "wptoss.dup" when empty; a missing or unreadable file
-// is an empty database). Logs "Dupe database: N entries". Returns 0, or 1
+// is an empty database). Logs "Dupe database: N entries". Then replays a
+// journal left by a run that did not finish (see above; logs the keys given
+// back when there were any), keeping it until dupe_finish. Returns 0, or 1
 // when the table cannot be allocated (nothing logged).
 int dupe_load(DupeDb& db, const char* path);
 
@@ -60,6 +115,37 @@ int dupe_add_key(DupeDb& db, uint64_t key);
 // The plain scan from the newest key to the oldest (reference for tests and
 // benchmarks; same answers as dupe_has_key).
 bool dupe_find_linear(const DupeDb& db, uint64_t key);
+
+// Step 1 of a filing: the intent record for `key` and the base at base_path
+// (no extension), about to be appended to. keep = true for a new dupe key
+// (committed with dupe_commit after the append); false for a filing whose key
+// (the dupe area's path and the MSGID) serves only the resume set. 0, or 1
+// after logging "ERROR: cannot write the dupe journal: " + path (the caller
+// must then not append).
+int dupe_intent(DupeDb& db, uint64_t key, const char* base_path, bool keep = true);
+// Step 3: remembers the key and writes every unsaved key to the file. 0, or
+// 1 when the file write failed (logged; the key stays remembered and the
+// journal keeps its intent until a later settle).
+int dupe_commit(DupeDb& db, uint64_t key);
+// After a failed append: commits the pending intent's key when the base holds
+// its message anyway (an append that failed after its index record), so that
+// a later copy in the same run is a dupe. True when it did.
+bool dupe_resolve(DupeDb& db);
+// Before the source of the filed messages leaves the inbound: writes unsaved
+// keys and syncs the file. When the keys cannot be saved the journal is
+// synced instead. 0, or 1 in that case.
+int dupe_settle(DupeDb& db);
+// At the end of a run that tossed everything it took: settles, then empties
+// the journal and the resume set. 1 (journal kept) when the file cannot be
+// saved.
+int dupe_finish(DupeDb& db);
+// True (and the filing consumed) when the unfinished run before this one
+// filed the message with this key (target path + MSGID) already.
+bool dupe_resume_take(DupeDb& db, uint64_t key);
+// True when the base at base_path holds, among the index records from
+// `count` on (at most 64 of them), a live message with a MSGID subfield whose
+// key (for this base path) is `key`.
+bool dupe_verify(const char* base_path, uint32_t count, uint64_t key);
 
 // Writes the keys added since the load (or the last save) at offset
 // dupe_saved * 8, over a partial trailing record. Nothing to write: nothing

@@ -138,7 +138,8 @@ struct Files {
 };
 
 // The append once the byte lock is held. 0 or 1 (logged).
-int append_locked(const char* base_path, const char* fidx, const char* ftxt, Files& f, JamMsg& m) {
+int append_locked(const char* base_path, const char* fidx, const char* ftxt, const char* flr,
+                  Files& f, JamMsg& m) {
     int64_t jhr_size = f_size(f.hdr);
     if (jhr_size < 0) {
         log_msg2(jam_m_open, base_path);
@@ -165,6 +166,11 @@ int append_locked(const char* base_path, const char* fidx, const char* ftxt, Fil
         return 1;
     }
     const uint32_t base_num = get_le32(base + JHI_BASEMSGNUM);
+    // The last-read file exists before the first message does: an append
+    // killed right after its message was written must not leave a base
+    // without one.
+    pf_file hlr = f_open_always(flr);
+    if (hlr != PF_INVALID) f_close(hlr);
 
     f.idx = f_open_always(fidx);
     int64_t jdx_size = f.idx == PF_INVALID ? -1 : f_size(f.idx);
@@ -285,11 +291,7 @@ int jam_append(const char* base_path, JamMsg& m) {
         log_msg2(jam_m_locked, base_path);
         return 1;
     }
-    int r = append_locked(base_path, fidx, ftxt, f, m);
-    if (r == 0) {
-        pf_file hlr = f_open_always(flr);
-        if (hlr != PF_INVALID) f_close(hlr);
-    }
+    int r = append_locked(base_path, fidx, ftxt, flr, f, m);
     jam_unlock(f.hdr);
     return r;
 }

@@ -252,28 +252,55 @@ int scan_packet(Packet& p, int toss, PktSink sink, void* ctx) {
     }
 }
 
-int check_password(Packet& p, const PktBoss* bosses, size_t n, int* sender) {
+namespace {
+
+// 0 when the header's 8 password bytes match `pwd` (see check_password).
+int password_matches(const Packet& p, const char* pwd) {
+    const uint8_t* want = reinterpret_cast<const uint8_t*>(pwd);
+    const uint8_t* have = p.data + PH_PASSWORD;
+    for (uint32_t k = 0; k < PH_PASSWORD_LEN; ++k) {
+        uint8_t a = fold(want[k]);
+        if (a != fold(have[k])) return 1;
+        if (a == 0) break;  // both end here
+    }
+    return 0;
+}
+
+}  // namespace
+
+int check_password(Packet& p, const PktBoss* bosses, size_t n, uint32_t owners, int* sender) {
     *sender = -1;
     const PktAddr& o = p.sum.orig;
     for (size_t i = 0; i < n && o.point == 0; ++i) {
         const PktAddr& b = bosses[i].boss;
         if (b.zone != o.zone || b.net != o.net || b.node != o.node) continue;
+        if (owners != 0 && (owners & (1u << i)) == 0) continue;
         *sender = static_cast<int>(i);
-        const uint8_t* want = reinterpret_cast<const uint8_t*>(bosses[i].pktpwd);
-        if (want[0] == 0) return 0;
-        const uint8_t* have = p.data + PH_PASSWORD;
-        for (uint32_t k = 0; k < PH_PASSWORD_LEN; ++k) {
-            uint8_t a = fold(want[k]);
-            if (a != fold(have[k])) {
-                p.reason = m_e_pwd;
-                return 1;
-            }
-            if (a == 0) break;  // both end here
-        }
+        if (bosses[i].pktpwd[0] == '\0' || password_matches(p, bosses[i].pktpwd) == 0) return 0;
+        p.reason = m_e_pwd;
+        return 1;
+    }
+    if (owners == 0) {
+        log_msg(m_nonboss);
         return 0;
     }
-    log_msg(m_nonboss);
-    return 0;
+    // Another origin in a boss's inbound: it came through that boss's session
+    // and must carry that boss's password. An owner without a password
+    // leaves the inbound unchecked.
+    for (size_t i = 0; i < n; ++i) {
+        if ((owners & (1u << i)) == 0) continue;
+        if (bosses[i].pktpwd[0] == '\0') {
+            log_msg(m_nonboss);
+            return 0;
+        }
+    }
+    for (size_t i = 0; i < n; ++i) {
+        if ((owners & (1u << i)) == 0 || password_matches(p, bosses[i].pktpwd) != 0) continue;
+        log_msg(m_otherorig);
+        return 0;
+    }
+    p.reason = m_e_pwd;
+    return 1;
 }
 
 JamMsg TossMsg::jam() const {

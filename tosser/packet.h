@@ -107,14 +107,23 @@ struct PktBoss {
     PktAddr boss;
     const char* pktpwd = "";
 };
-// Finds the first boss whose address has the packet's origin zone, net and
-// node while the packet's origin point is 0. None: logs "Note: sender is not
-// a configured boss (no password check)", *sender = -1, result 0. Found:
-// *sender = its index; an empty password accepts; otherwise the password is
-// compared with the 8 header bytes, ASCII case-insensitive, up to a common
-// zero byte or through 8 positions. 0 accepted, 1 with p.reason "wrong packet
-// password".
-int check_password(Packet& p, const PktBoss* bosses, size_t n, int* sender);
+// `owners` tells which bosses deliver into the inbound the packet lies in
+// (bit i for bosses[i]); 0 when unknown.
+// Finds the first boss among the owners (any boss when owners is 0) whose
+// address has the packet's origin zone, net and node while the packet's origin
+// point is 0. Found: *sender = its index; an empty password accepts;
+// otherwise the password is compared with the 8 header bytes, ASCII
+// case-insensitive, up to a common zero byte or through 8 positions.
+// None found, owners 0: logs "Note: sender is not a configured boss (no
+// password check)", *sender = -1, accepted. None found otherwise (another
+// origin in a boss's inbound, whatever address it claims): when an owner has
+// no packet password the inbound is unchecked (the same note, *sender = -1);
+// else the packet must carry the password of an owner, and is then accepted
+// with "Note: packet origin is not the boss, accepted with the boss's packet
+// password" and *sender = -1 (its origin is still no boss: it creates no
+// areas).
+// 0 accepted, 1 with p.reason "wrong packet password".
+int check_password(Packet& p, const PktBoss* bosses, size_t n, uint32_t owners, int* sender);
 
 // One packed message converted for jam_append. The buffers keep their
 // capacity between messages, so a packet costs no allocation per message

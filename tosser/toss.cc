@@ -78,6 +78,20 @@ int find_area(const Config& c, const char* tag) {
     return -1;
 }
 
+// Whether a base path is in use: the netmail, bad or dupe base, any boss's
+// netmail or any echo area.
+bool base_taken(const TossRun& r, const char* path) {
+    if (cfg_same_base(path, r.netmail) || cfg_same_base(path, r.badarea) ||
+        cfg_same_base(path, r.dupearea))
+        return true;
+    for (int i = 0; i < r.net_count; ++i)
+        if (cfg_same_base(path, r.net_tab[i].N_NETMAIL)) return true;
+    const Config& c = *r.cfg;
+    for (int i = 0; i < c.area_count; ++i)
+        if (cfg_same_base(path, c.area_paths[i])) return true;
+    return false;
+}
+
 int autocreate(TossRun& r, const char* tag) {
     if (r.sender < 0 || tag[0] == '\0') return -1;
     const TossNet& n = r.net_tab[r.sender];
@@ -104,6 +118,33 @@ int autocreate(TossRun& r, const char* tag) {
         char dir[CFG_STR];
         cfg_resolve(c.dir, n.N_AREADIR, dir, sizeof dir);  // shorter than `used`
         pf_mkdir(dir);
+    }
+    // The natural name may be a base in use already (an area tagged like the
+    // netmail, bad or dupe base in their own directory, or two tags with one
+    // file name): sharing it would export private netmail as echomail or one
+    // area's messages into another. A free name gets a number, in the line
+    // written and in the path used alike.
+    size_t stem = str_len(path), used_stem = str_len(used);
+    for (int i = 2; base_taken(r, used); ++i) {
+        if (i > 99 || stem + 3 >= sizeof path || used_stem + 3 >= sizeof used) {
+            log_msg2(m_ac_cfgerr, tag);
+            return -1;
+        }
+        char num[24] = "_";
+        u64_to_dec(static_cast<uint64_t>(i), num + 1);
+        path[stem] = '\0';
+        str_cat(path, num, sizeof path);
+        used[used_stem] = '\0';
+        str_cat(used, num, sizeof used);
+    }
+    if (str_len(used) != used_stem) {
+        lb_start();
+        lb_add(m_ac_taken);
+        lb_add(tag);
+        lb_add(" -> ");
+        lb_add(used);
+        lb_flush();
+    }
     }
     const char* section = n.N_SECT >= 0 ? n.N_NAME : nullptr;
     if (af_cfg_add_area(c.path, section, tag, path) != 0) {
@@ -137,6 +178,10 @@ int autocreate(TossRun& r, const char* tag) {
 
 int toss_msg(void* ctx, const Packet& p, const ParsedMsg& pm) {
     TossRun& r = *static_cast<TossRun*>(ctx);
+    if (r.stopped || pf_stop_requested()) {
+        r.stopped = true;  // the message is left for the next run
+        return 1;
+    }
     TossMsg& m = r.msg;
     pkt_convert(p.sum, pm, r.jm_now, m);
     const Config& c = *r.cfg;
@@ -165,7 +210,11 @@ int toss_msg(void* ctx, const Packet& p, const ParsedMsg& pm) {
     // filing failed can be tossed again later without its messages turning
     // into dupes.
     const char* dupe_path = target;
-    if (m.has_msgid && dupe_known(r.dupes, dupe_path, m.msgid.data(), m.msgid.size())) {
+    const uint64_t key = m.has_msgid ? dupe_key(dupe_path, m.msgid.data(), m.msgid.size()) : 0;
+    // Filed already by a run that was interrupted before it could move this
+    // packet away: passed over, not filed again.
+    if (m.has_msgid && dupe_resume_take(r.dupes, key)) return 0;
+    if (m.has_msgid && dupe_has_key(r.dupes, key)) {
         if (r.drop) {
             ++r.st.st_dropped;
             std::string shown = m.msgid.substr(0, MSGID_LOG_MAX);
@@ -175,15 +224,31 @@ int toss_msg(void* ctx, const Packet& p, const ParsedMsg& pm) {
         target = r.dupearea;
         dupe = true;
     }
+    // The key of this filing for the resume set when it goes to the dupe area.
+    const uint64_t dupe_area_key = dupe ? dupe_key(target, m.msgid.data(), m.msgid.size()) : 0;
+    if (dupe && dupe_resume_take(r.dupes, dupe_area_key)) return 0;
     if (m.echo && (bad || dupe)) {
         char kludge[AREA_KLUDGE_MAX + 1];
         str_copy(kludge, "AREA:", sizeof kludge);
         str_cat(kludge, m.tag, sizeof kludge);
         jam_subf_add(m.subf, SF_KLUDGE, kludge);
     }
+    // Journal, append, key: see tosser/dupe.h for why this order files each
+    // message exactly once whenever the run dies.
+    const bool new_key = m.has_msgid && !dupe;
+    // Without the journal nothing more is filed: the run ends, and the packet
+    // stays where it is for the next one (the error is logged).
+    if ((new_key && dupe_intent(r.dupes, key, target) != 0) ||
+        (dupe && dupe_intent(r.dupes, dupe_area_key, target, false) != 0)) {
+        r.stopped = r.jnl_failed = true;
+        return 1;
+    }
     JamMsg jm = m.jam();
-    if (jam_append(target, jm) != 0) return 1;
-    if (m.has_msgid) dupe_remember(r.dupes, dupe_path, m.msgid.data(), m.msgid.size());
+    if (jam_append(target, jm) != 0) {
+        if (new_key) dupe_resolve(r.dupes);
+        return 1;
+    }
+    if (new_key) dupe_commit(r.dupes, key);
 
     ++r.st.st_msgs;
     if (m.echo)
@@ -215,6 +280,7 @@ int toss_msg(void* ctx, const Packet& p, const ParsedMsg& pm) {
 void bad_packet(TossRun& r, const char* path, const char* name, const char* inbound,
                 bool from_bundle, const char* reason) {
     ++r.st.st_badpkts;
+    dupe_settle(r.dupes);
     log_msg2(m_badpkt, path);
     log_msg2(m_reason, reason);
     char dst[WP_PATH_MAX];
@@ -261,15 +327,24 @@ void toss_packet(TossRun& r, const char* dir, const char* name, const char* inbo
     lb_add(m_msgs);
     lb_num(p.sum.count);
     lb_flush();
-    if (check_password(p, r.bosses, static_cast<size_t>(r.net_count), &r.sender) != 0) {
+    if (check_password(p, r.bosses, static_cast<size_t>(r.net_count), r.owners, &r.sender) != 0) {
         bad_packet(r, path, name, inbound, from_bundle, p.reason);
         return;
     }
     if (scan_packet(p, 1, toss_msg, &r) != 0) {
+        if (r.stopped) {
+            // What was filed keeps its keys; the packet is tossed again next
+            // time, its filed messages then being dupes.
+            dupe_settle(r.dupes);
+            log_msg2(m_stopped, path);
+            return;
+        }
         bad_packet(r, path, name, inbound, from_bundle, p.reason);
         return;
     }
     ++r.st.st_pkts;
+    // The keys of its messages are on disk before the packet leaves.
+    dupe_settle(r.dupes);
     if (from_bundle)
         pf_delete(path);
     else
@@ -346,7 +421,17 @@ void toss_bundle(TossRun& r, const char* dir, const char* name) {
         lb_num(static_cast<uint64_t>(z.zx_skipped));
     }
     lb_flush();
-    for (const auto& pkt : z.zx_names) toss_packet(r, tmp, pkt.c_str(), dir, true);
+    for (const auto& pkt : z.zx_names) {
+        if (pf_stop_requested()) r.stopped = true;
+        if (r.stopped) break;
+        toss_packet(r, tmp, pkt.c_str(), dir, true);
+    }
+    if (r.stopped) {
+        // Unpacked again by the next run; the packets tossed so far are dupes
+        // then.
+        log_msg2(m_stopped, path);
+        return;
+    }
     ++r.st.st_bundles;
     to_tossed(dir, name, m_bnd_done);
 }
@@ -471,11 +556,43 @@ int toss_setup(TossRun& r) {
     return 0;
 }
 
+// Keeps the name dir/sub free for the toss's own directory: an entry of that
+// name that is no directory (a file a boss sent under that name) is renamed
+// aside to sub.bad (sub.bad.1, ...), so that it cannot block the toss. false
+// after logging when it cannot be moved.
+bool clear_own_name(const char* dir, const char* sub) {
+    char path[WP_PATH_MAX];
+    join(path, dir, sub);
+    PfStat st = pf_stat(path);
+    if (!st.exists || st.is_dir) return true;
+    char bad[WP_PATH_MAX];
+    str_copy(bad, path, sizeof bad);
+    str_cat(bad, ".bad", sizeof bad);
+    std::string used;
+    if (!move_unique(path, bad, &used)) {
+        log_msg2(m_own_fail, path);
+        return false;
+    }
+    log_msg2(m_own_moved, used.c_str());
+    return true;
+}
+
 void toss_dir(TossRun& r, const char* dir) {
     log_msg2(m_dir, dir);
     std::vector<PfDirEntry> list;
     if (pf_list_dir(dir, list) != 0) {
         log_msg2(m_nodir, dir);
+        return;
+    }
+    // The bosses whose sessions deliver into this directory: every packet
+    // here is checked against their packet passwords.
+    r.owners = 0;
+    for (int i = 0; i < r.net_count; ++i)
+        if (std::strcmp(r.net_tab[i].N_INBOUND, dir) == 0) r.owners |= 1u << i;
+    // Without "tossed" and "wptmp" nothing could leave the inbound, and every
+    // run would file the same packets again.
+    if (!clear_own_name(dir, "tossed") || !clear_own_name(dir, "wptmp")) {
+        r.dir_error = true;
         return;
     }
     // Names are collected once: files arriving meanwhile wait for the next run.
@@ -490,6 +607,8 @@ void toss_dir(TossRun& r, const char* dir) {
         names.push_back(e.name);
     }
     for (const auto& name : names) {
+        if (pf_stop_requested()) r.stopped = true;
+        if (r.stopped) break;
         if (inbound_kind(name) == IK_PACKET)
             toss_packet(r, dir, name.c_str(), dir, false);
         else
@@ -505,10 +624,17 @@ unsigned toss_all(TossRun& r) {
         // File names here tell letter case apart: "In" and "in" are two
         // directories, and each must be tossed.
         for (int k = 0; k < i && !seen; ++k) seen = std::strcmp(r.net_tab[k].N_INBOUND, in) == 0;
-        if (!seen) toss_dir(r, in);
+        if (!seen && !r.stopped) toss_dir(r, in);
     }
-    dupe_save(r.dupes);
-    return (r.st.st_badpkts > 0 || r.st.st_bnd_bad > 0) ? EXIT_PROTO : EXIT_OK;
+    if (r.dupes.resume_skipped > 0) log_num(m_resumed, r.dupes.resume_skipped);
+    // A stopped run keeps the journal: the next one passes over what this one
+    // filed of the packets it left.
+    if (r.stopped)
+        dupe_settle(r.dupes);
+    else
+        dupe_finish(r.dupes);
+    if (r.stopped) return r.jnl_failed ? EXIT_PROTO : EXIT_STOPPED;
+    return (r.st.st_badpkts > 0 || r.st.st_bnd_bad > 0 || r.dir_error) ? EXIT_PROTO : EXIT_OK;
 }
 
 void toss_report(const TossRun& r) {
@@ -550,13 +676,19 @@ unsigned tt_run(int mode, int scan_only) {
     log_msg2(m_lockok, g_jamlock.lock_path);
     unsigned code;
     if (mode == 1) {
+        // Ctrl+C and SIGTERM stop the toss between two messages; a second one
+        // ends it at once (the dupe journal keeps even that consistent).
+        pf_stop_signals(true);
         auto r = std::make_unique<TossRun>();
         if (toss_setup(*r) != 0) {
             code = EXIT_CONFIG;
         } else {
             code = toss_all(*r);
             toss_report(*r);
+            if (code == EXIT_STOPPED) log_msg(m_stopped_run);
         }
+        r.reset();
+        pf_stop_signals(false);
     } else if (tt_export != nullptr) {
         code = tt_export(scan_only);
     } else {

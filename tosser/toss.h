@@ -8,6 +8,14 @@
 // tossed files move to "tossed/", broken ones get ".bad", and only the copies
 // extracted into "wptmp/" are deleted. Nothing received is ever lost.
 //
+// Every packet in an inbound is checked against the packet password of the
+// bosses that deliver into it, whatever origin it claims (check_password).
+// An entry named "tossed" or "wptmp" that is no directory is renamed aside
+// (".bad") before the inbound is tossed. Each message is filed exactly once
+// even when the run is killed at any instant or a write fails (the dupe
+// journal, tosser/dupe.h). tt_run turns SIGINT/SIGTERM into a stop request
+// for the toss: it stops before the next message and ends with EXIT_STOPPED.
+//
 // State is one TossRun per run; the configuration is read from the Config it
 // points at (g_cfg for the command).
 #pragma once
@@ -56,6 +64,11 @@ struct TossRun {
     uint32_t jm_now = 0;
     DupeDb dupes;
     TossStats st;
+    bool stopped = false;     // a stop was requested: nothing more is filed
+    bool jnl_failed = false;  // ... because the dupe journal could not be written
+    bool dir_error = false;   // an inbound could not be tossed ("tossed"/"wptmp")
+    // The inbound being tossed: bit i set when boss i delivers into it.
+    uint32_t owners = 0;
     // The packet being filed.
     int sender = -1;  // index into net_tab of the boss that sent it, or -1
     TossMsg msg;
@@ -76,7 +89,11 @@ int move_unique(const char* source, const char* destination, std::string* used =
 // logging a configuration or memory error.
 int toss_setup(TossRun& r);
 // Tosses every inbound once, saves the dupe database. 5 when any packet was
-// bad or any bundle broken, else 0.
+// bad, any bundle broken, an entry in the way of an inbound's own directories
+// ("tossed", "wptmp") could not be moved, or the dupe journal could not be
+// written (the run then ends like a stopped one, the packet left in place); 7 (EXIT_STOPPED) when a
+// stop was requested (pf_stop_requested): the message being converted is abandoned, what was filed
+// is saved with its keys, and the packet or bundle stays in the inbound for the next run; else 0.
 unsigned toss_all(TossRun& r);
 void toss_report(const TossRun& r);
 // One inbound directory.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <memory>
 #include <string>
 
 #include "config/config.h"
@@ -175,5 +176,28 @@ TEST(CfgEdit, LcTag) {
         char out[61];
         af_lc_tag(out, c.in.c_str());
         EXPECT_EQ(std::string(out), c.want) << c.in;
+    }
+}
+
+TEST(CfgEdit, SectionNamesReadAsTheLoaderReadsThem) {
+    // The toss names the section by the loader's name of the boss; the
+    // editors must find it under that name at every length, also where the
+    // loader cuts a long name.
+    for (size_t len : {62u, 63u, 64u, 80u}) {
+        std::string name(len, 'b');
+        CfgFile f("sysop=x\n\n[boss " + name + "]\naddress=1:2/3.4\n");
+        std::string out;
+        con_capture(&out);
+        auto c = std::make_unique<Config>();
+        ASSERT_EQ(load_config(*c, f.path.c_str()), 0) << len;
+        con_capture(nullptr);
+        ASSERT_EQ(c->boss_count, 1);
+        const char* loaded = cfg_boss_name(*c, 0);
+        EXPECT_EQ(str_len(loaded), len < BNAME_MAX ? len : BNAME_MAX - 1);
+        EXPECT_EQ(af_cfg_add_area(f.path.c_str(), loaded, "NEW.AREA", "/m/new"), 0) << len;
+        EXPECT_NE(f.text().find("address=1:2/3.4\nechoarea=NEW.AREA /m/new\n"), std::string::npos);
+        auto e = std::make_unique<CfgEdit>();
+        ASSERT_EQ(st_scan(*e, f.path.c_str()), 1);
+        EXPECT_STREQ(e->slots[0].name, loaded) << len;
     }
 }

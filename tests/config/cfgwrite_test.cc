@@ -609,3 +609,85 @@ TEST(CfgWrite, WritersInTwoProcessesNeverTearTheFile) {
     EXPECT_TRUE(t == a || t == b);
     EXPECT_EQ(f.files(), 1u);
 }
+
+TEST(CfgWrite, ScratchCopyIsNeverReadableByOthers) {
+    // The file holds session passwords and is kept 0600: the scratch copy of
+    // a rewrite must never be readable by others, not even before its mode is
+    // set. A writer process rewrites the file while this one watches.
+    CfgFile f("password=secret\n");
+    chmod(f.path.c_str(), 0600);
+    std::string text = "password=secret\n" + std::string(12000, '#') + "\n";
+    constexpr int kRounds = 300;
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        umask(022);
+        int failed = 0;
+        for (int i = 0; i < kRounds; ++i) failed += cf_write(f.path.c_str(), text);
+        _exit(failed == 0 ? 0 : 1);
+    }
+    int seen = 0, open_to_others = 0;
+    for (;;) {
+        std::vector<PfDirEntry> list;
+        pf_list_dir(f.d.path().c_str(), list);
+        for (const PfDirEntry& d : list) {
+            if (d.name == "wrenpost.cfg") continue;
+            struct stat st;
+            if (stat(f.d.file(d.name).c_str(), &st) != 0) continue;
+            ++seen;
+            if ((st.st_mode & 077) != 0) ++open_to_others;
+        }
+        if (waitpid(child, nullptr, WNOHANG) == child) break;
+    }
+    EXPECT_GT(seen, 0) << "no scratch copy was ever seen";
+    EXPECT_EQ(open_to_others, 0) << "of " << seen;
+    struct stat st;
+    ASSERT_EQ(stat(f.path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(f.files(), 1u);
+}
+
+TEST(CfgWrite, ScratchCopiesOfDeadWritersAreRemoved) {
+    // A writer killed mid-write leaves its scratch copy (with the passwords):
+    // the next rewrite removes it. Copies of running writers and other files
+    // stay.
+    CfgFile f("password=secret\n");
+    pid_t dead = fork();
+    ASSERT_GE(dead, 0);
+    if (dead == 0) _exit(0);
+    ASSERT_EQ(waitpid(dead, nullptr, 0), dead);
+    std::string stale = f.path + ".wptmp" + std::to_string(dead);
+    std::string live = f.path + ".wptmp" + std::to_string(getppid());
+    std::string other = f.path + ".wptmpx1";
+    std::string foreign = f.d.file("other.cfg.wptmp") + std::to_string(dead);
+    for (const std::string& p : {stale, live, other, foreign}) write_file(p, "password=secret\n");
+    EXPECT_EQ(cf_write(f.path.c_str(), "password=new\n"), 0);
+    EXPECT_FALSE(wptest::file_exists(stale));
+    EXPECT_TRUE(wptest::file_exists(live));
+    EXPECT_TRUE(wptest::file_exists(other));
+    EXPECT_TRUE(wptest::file_exists(foreign));
+    EXPECT_EQ(f.text(), "password=new\n");
+}
+
+TEST(CfgWrite, EveryInjectedWriteFailureLeavesTheOldOrTheNewFile) {
+    // Fail the n-th write for n = 1, 2, ... until a pass gets through: after
+    // each failure the file is the old one, byte for byte, and no scratch
+    // copy is left; the pass that succeeds leaves the new one.
+    CfgFile f(kBosses);
+    ASSERT_EQ(f.scan(), 1);
+    set(f.e->slots[1], SK_HOST, "new.fsx.example");
+    type_secret(f.e->slots[0].pw, "newsecret");
+    std::string expect;
+    ASSERT_EQ(cfg_rewrite_text(*f.e, kBosses, expect), 0);
+    int n = 1;
+    for (; n < 50; ++n) {
+        pf_fault_write_after(n);
+        int ok = cfg_write(*f.e);
+        pf_fault_write_after(0);
+        EXPECT_EQ(f.files(), 1u) << "n=" << n;
+        if (ok == 1) break;
+        ASSERT_EQ(f.text(), kBosses) << "n=" << n;
+    }
+    EXPECT_LT(n, 50);
+    EXPECT_EQ(f.text(), expect);
+}

@@ -90,6 +90,8 @@ TEST(Jobs, SlotsCommandLinesAndStatus) {
     EXPECT_NE(ascii(po_status(j)).find("fsx: every 90 min, next 11:50:00 ~ last 10:20:00 Exit 9"),
               std::string::npos);
     EXPECT_EQ(ascii(res_text(4)), "busy (M_BSY/.bsy)");
+    EXPECT_EQ(ascii(res_text(7)), "stopped (Ctrl+C/signal)");  // a toss stopped by a signal
+    EXPECT_EQ(ascii(res_text(8)), "Exit 8");
 }
 
 TEST(Jobs, OnlyTheFirstDueSlotStartsPerTick) {

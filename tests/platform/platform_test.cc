@@ -305,3 +305,26 @@ TEST(PlatformProcess, PidLiveness) {
     EXPECT_FALSE(pf_pid_alive(0));
     EXPECT_TRUE(pf_pid_alive(1));  // init: exists even when not ours
 }
+
+TEST(PlatformProcess, StopSignalsBecomeAFlagOnceThenEndTheProcess) {
+    // In a child, so that the second signal can end it.
+    pid_t pid = fork();
+    if (pid == 0) {
+        pf_stop_signals(true);
+        if (pf_stop_requested()) _exit(10);
+        raise(SIGINT);
+        if (!pf_stop_requested()) _exit(11);
+        pf_stop_signals(false);
+        pf_stop_signals(true);  // switched on again: the flag is cleared
+        if (pf_stop_requested()) _exit(12);
+        raise(SIGTERM);
+        if (!pf_stop_requested()) _exit(13);
+        raise(SIGTERM);  // the second one ends the process
+        _exit(14);
+    }
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "exit " << WEXITSTATUS(status);
+    EXPECT_EQ(WTERMSIG(status), SIGTERM);
+}

@@ -2,6 +2,7 @@
 #include "scanner/export.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -436,4 +437,73 @@ TEST(Export, MissingAddressesOrOutbound) {
     r = pt.scan();
     EXPECT_EQ(r.code, 5);
     EXPECT_TRUE(has_log_line(r.out, "ERROR: outbound missing - no export for this section"));
+}
+
+TEST(Export, BaseThatCannotBeWrittenIsReportedWhenItHoldsUnsentMail) {
+    // A base that cannot be marked is no silent "nothing to export": with
+    // unsent messages it is an error naming the base; reading it is enough
+    // to find that nothing waits in it.
+    Point pt;
+    pt.config(pt.single("echoarea=A " + pt.msg + "/a\nechoarea=B " + pt.msg + "/b\n"));
+    add_local(pt.msg + "/a", LocalMsg{});
+    LocalMsg sent;
+    sent.attr = JA_LOCAL | JA_SENT;
+    add_local(pt.msg + "/b", sent);
+    chmod((pt.msg + "/a.jhr").c_str(), 0444);
+    chmod((pt.msg + "/b.jhr").c_str(), 0444);
+    auto r = pt.scan();
+    EXPECT_NE(r.code, 0) << r.out;
+    EXPECT_TRUE(has_log_line(
+        r.out, "ERROR: JAM base not writable, its unsent messages stay behind: " + pt.msg + "/a"))
+        << r.out;
+    EXPECT_EQ(r.out.find(pt.msg + "/b"), std::string::npos) << r.out;
+    EXPECT_EQ(attrs(pt.msg + "/a"), std::vector<uint32_t>{JA_LOCAL});
+
+    chmod((pt.msg + "/a.jhr").c_str(), 0644);
+    r = pt.scan();
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_TRUE(has_log_line(r.out, "  Area A: exported 1"));
+    chmod((pt.msg + "/a.jhr").c_str(), 0444);
+    r = pt.scan();  // all sent now: nothing unsent, fine
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_TRUE(has_log_line(r.out, "  nothing to export"));
+}
+
+TEST(Export, FileTheFlowFileCannotListIsRemovedAgain) {
+    // The flow file cannot be written (here: a directory stands in its
+    // place, as good as a full disk): the bundle or packet just placed is
+    // listed nowhere and would never be sent, so it is removed again; the
+    // messages stay unsent for the next run.
+    for (const std::string pack : {"pack=zip\n", "pack=none\n"}) {
+        Point pt;
+        pt.config(pt.single(pack + "echoarea=A " + pt.msg + "/a\n"));
+        add_local(pt.msg + "/a", LocalMsg{});
+        pf_mkdir(pt.out.c_str());
+        pf_mkdir((pt.out + "/000300d2.flo").c_str());
+        auto r = pt.scan();
+        EXPECT_EQ(r.code, 5) << pack << r.out;
+        EXPECT_EQ(pt.outbound(), std::vector<std::string>{"000300d2.flo/"}) << pack << r.out;
+        EXPECT_EQ(attrs(pt.msg + "/a"), std::vector<uint32_t>{JA_LOCAL}) << pack;
+    }
+}
+
+TEST(Export, EchoAreaOnTheNetmailBaseIsNeverExported) {
+    // A configuration lists an echo area on the netmail base (also under
+    // another spelling of its path): private netmail must not go out as
+    // echomail.
+    for (const std::string& on : {std::string("/netmail"), std::string("/./x/../netmail")}) {
+        Point pt;
+        pt.config(pt.single("echoarea=NETMAIL " + pt.msg + on + "\n"));
+        LocalMsg m = netmail("private");
+        m.attr = JA_LOCAL | JA_PRIVATE;
+        add_local(pt.msg + "/netmail", m);
+        auto r = pt.scan();
+        EXPECT_EQ(r.code, 0) << r.out;
+        EXPECT_TRUE(
+            has_log_line(r.out, "Warning: echo area on the netmail base - not exported: NETMAIL"))
+            << r.out;
+        EXPECT_EQ(summary(r.out),
+                  "Export done. Echomail: 0, netmail: 1, files: 1, errors: 0, boss busy: 0")
+            << on;
+    }
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <random>
 
 #include "support/test_support.h"
@@ -198,3 +199,96 @@ TEST_F(DupeTest, HashIndexGivesTheAnswersOfTheScan) {
 }
 
 }  // namespace
+
+TEST_F(DupeTest, JournalGivesBackOnlyTheKeysOfMessagesInTheirBase) {
+    // A run died with intents in the journal: "filed" was appended (its key
+    // never reached the file), "lost" was not, "torn" is a cut record, and
+    // "other" names a message that lies in the base but before the recorded
+    // position (a message of that MSGID filed long ago, deleted from the
+    // dupe file by hand: not this intent's message).
+    std::string base = dir.file("area");
+    std::string jnl = file + ".jnl";
+    auto key = [&](const std::string& id) { return dupe_key(base.c_str(), id.data(), id.size()); };
+    {
+        jamtest::Request old("A", "B", "s", "other", "x\r");
+        ASSERT_EQ(jam_append(base.c_str(), old.m), 0);
+        DupeDb db;
+        ASSERT_EQ(dupe_load(db, file.c_str()), 0);
+        ASSERT_EQ(dupe_intent(db, key("other"), base.c_str()), 0);  // position 1
+        ASSERT_EQ(dupe_intent(db, key("filed"), base.c_str()), 0);  // died before the append
+        ASSERT_EQ(dupe_intent(db, key("filed"), base.c_str()), 0);  // position 1
+        jamtest::Request r("A", "B", "s", "filed", "y\r");
+        ASSERT_EQ(jam_append(base.c_str(), r.m), 0);
+        ASSERT_EQ(dupe_intent(db, key("lost"), base.c_str()), 0);  // position 2, never appended
+        ASSERT_EQ(dupe_intent(db, key("torn"), base.c_str()), 0);
+    }
+    std::string j = read_file(jnl);
+    write_file(jnl, j.substr(0, j.size() - 3));
+    DupeDb db;
+    ASSERT_EQ(dupe_load(db, file.c_str()), 0);
+    EXPECT_TRUE(dupe_has_key(db, key("filed")));
+    EXPECT_FALSE(dupe_has_key(db, key("lost")));
+    EXPECT_FALSE(dupe_has_key(db, key("other")));
+    EXPECT_FALSE(dupe_has_key(db, key("torn")));
+    EXPECT_EQ(read_file(file), key_bytes(key("filed")));  // saved
+    // The filing found is passed over once by the next toss (once, though two
+    // intents of its key lie before its position: one message, one filing).
+    EXPECT_TRUE(dupe_resume_take(db, key("filed")));
+    EXPECT_FALSE(dupe_resume_take(db, key("filed")));
+    EXPECT_FALSE(dupe_resume_take(db, key("lost")));
+    EXPECT_NE(read_file(jnl), "");  // kept until a run finishes
+    ASSERT_EQ(dupe_finish(db), 0);
+    EXPECT_EQ(read_file(jnl), "");
+    auto t = texts();
+    EXPECT_NE(std::find(t.begin(), t.end(),
+                        "Dupe journal of an interrupted run replayed, keys recovered: 1"),
+              t.end());
+    // A record whose CRC does not match is not replayed.
+    ASSERT_EQ(dupe_intent(db, key("lost"), base.c_str()), 0);
+    std::string rec = read_file(jnl);
+    rec[rec.size() - 1] ^= 1;
+    write_file(jnl, rec);
+    jamtest::Request late("A", "B", "s", "lost", "z\r");
+    ASSERT_EQ(jam_append(base.c_str(), late.m), 0);
+    DupeDb again;
+    ASSERT_EQ(dupe_load(again, file.c_str()), 0);
+    EXPECT_EQ(again.dupe_count, 1u);
+    EXPECT_FALSE(dupe_has_key(again, key("lost")));
+}
+
+TEST_F(DupeTest, CommitAndSettleUnderWriteFaults) {
+    // The key of a commit whose file write fails stays remembered and the
+    // journal keeps its intent; the file is written again by the next settle,
+    // and only a finished run empties the journal.
+    std::string base = dir.file("area");
+    jamtest::Request r("A", "B", "s", "m1", "y\r");
+    DupeDb db;
+    ASSERT_EQ(dupe_load(db, file.c_str()), 0);
+    uint64_t k = dupe_key(base.c_str(), "m1", 2);
+    pf_fault_write_after(1);
+    EXPECT_EQ(dupe_intent(db, k, base.c_str()), 1);  // no intent: no append either
+    pf_fault_write_after(0);
+    auto t = texts();
+    EXPECT_NE(
+        std::find(t.begin(), t.end(), "ERROR: cannot write the dupe journal: " + file + ".jnl"),
+        t.end());
+    ASSERT_EQ(dupe_intent(db, k, base.c_str()), 0);
+    ASSERT_EQ(jam_append(base.c_str(), r.m), 0);
+    pf_fault_write_after(1);
+    EXPECT_EQ(dupe_commit(db, k), 1);
+    EXPECT_TRUE(dupe_has_key(db, k));
+    pf_fault_write_after(1);
+    EXPECT_EQ(dupe_settle(db), 1);
+    pf_fault_write_after(0);
+    EXPECT_NE(read_file(file + ".jnl"), "");
+    {
+        DupeDb crashed;  // a run dying here finds the key through the journal
+        ASSERT_EQ(dupe_load(crashed, file.c_str()), 0);
+        EXPECT_TRUE(dupe_has_key(crashed, k));
+    }
+    EXPECT_EQ(dupe_settle(db), 0);
+    EXPECT_EQ(read_file(file), key_bytes(k));
+    EXPECT_NE(read_file(file + ".jnl"), "");
+    EXPECT_EQ(dupe_finish(db), 0);
+    EXPECT_EQ(read_file(file + ".jnl"), "");
+}

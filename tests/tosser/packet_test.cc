@@ -407,7 +407,7 @@ TEST_F(PacketTest, PasswordCheck) {
         bosses[2].pktpwd = "";
         int sender = 99;
         log_.clear();
-        EXPECT_EQ(check_password(p, bosses, 3, &sender), c.rc) << c.name;
+        EXPECT_EQ(check_password(p, bosses, 3, 0, &sender), c.rc) << c.name;
         EXPECT_EQ(sender, c.sender) << c.name;
         if (c.rc) {
             EXPECT_STREQ(p.reason, "wrong packet password") << c.name;
@@ -664,10 +664,10 @@ TEST_F(PacketTest, CrashwriteNetmailAndEchomail) {
     boss.boss = {2, 240, 1, 0};
     boss.pktpwd = "SECRET1";
     int sender;
-    EXPECT_EQ(check_password(p, &boss, 1, &sender), 0);
+    EXPECT_EQ(check_password(p, &boss, 1, 0, &sender), 0);
     EXPECT_EQ(sender, 0);
     boss.pktpwd = "Secret2";
-    EXPECT_EQ(check_password(p, &boss, 1, &sender), 1);
+    EXPECT_EQ(check_password(p, &boss, 1, 0, &sender), 1);
     Walked w;
     ASSERT_EQ(scan_packet(p, 1, collect, &w), 0);
     ASSERT_EQ(w.msgs.size(), 1u);

@@ -3,13 +3,19 @@
 #include "tosser/toss.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "core/bytes.h"
+#include "core/catalog.h"
+#include "core/cmdline.h"
+#include "core/log.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
 #include "tosser/jam.h"
@@ -355,10 +361,12 @@ TEST(Toss, UnknownAreasGoToTheBadAreaOrAreCreated) {
     EXPECT_EQ(bad_img.base.ActiveMsgs, 0u);
     EXPECT_EQ(bad_img.base.ModCounter, 2u);  // one append, one take-over
 
-    // A sender that is no configured boss never creates areas.
-    pt.put("3.pkt", make_pkt(Addr{2, 240, 7, 0}, kPoint, "", {echo("OTHER.NEW", "")}));
+    // A sender that is no configured boss never creates areas, even with the
+    // boss's password.
+    pt.put("3.pkt", make_pkt(Addr{2, 240, 7, 0}, kPoint, "PW", {echo("OTHER.NEW", "")}));
     r = pt.toss();
-    EXPECT_TRUE(has_log_line(r.out, "Note: sender is not a configured boss (no password check)"));
+    EXPECT_TRUE(has_log_line(
+        r.out, "Note: packet origin is not the boss, accepted with the boss's packet password"));
     EXPECT_TRUE(has_log_line(r.out, "Unknown area -> bad area: OTHER.NEW"));
 }
 
@@ -583,4 +591,255 @@ TEST(Toss, RelativePathsAreTakenFromTheConfigurationsDirectory) {
     EXPECT_TRUE(file_exists(point + "/in/tossed/1.pkt"));
     for (const char* stray : {"msg", "in", "wptoss.dup"})
         EXPECT_FALSE(file_exists(d.file(stray))) << stray;
+}
+
+TEST(Toss, PacketsInABossInboundCarryItsPasswordWhateverOriginTheyClaim) {
+    // A second boss with its own inbound and password: a packet in the first
+    // boss's inbound that claims the second boss must still carry the first
+    // boss's password.
+    struct Case {
+        const char* name;
+        Addr orig;
+        const char* pw;
+        bool filed;
+        const char* note;  // expected note line, or ""
+    } cases[] = {
+        {"boss, right password", kBoss, "pw", true, ""},
+        {"boss, wrong password", kBoss, "XX", false, ""},
+        {"other node, no password", Addr{2, 240, 7, 0}, "", false, ""},
+        {"other node, wrong password", Addr{2, 240, 7, 0}, "XX", false, ""},
+        {"a point, no password", Addr{2, 240, 1, 9}, "", false, ""},
+        {"the other boss with its password", Addr{21, 1, 100, 0}, "FSX", false, ""},
+        {"other node, the boss's password", Addr{2, 240, 7, 0}, "PW", true,
+         "Note: packet origin is not the boss, accepted with the boss's packet password"},
+    };
+    for (const Case& c : cases) {
+        Point pt;
+        std::string fsx_in = pt.d.file("fsxin");
+        pf_mkdir(fsx_in.c_str());
+        pt.config("",
+                  "[boss fido]\n[boss fsx]\naddress=21:1/100.3\nboss_address=21:1/100\n"
+                  "pkt_password=FSX\ninbound=" +
+                      fsx_in + "\n");
+        pt.put("a.pkt", make_pkt(c.orig, kPoint, c.pw, {echo("FIDO.TEST", "2:240/1 1")}));
+        auto r = pt.toss();
+        EXPECT_EQ(r.code, c.filed ? 0 : 5) << c.name << "\n" << r.out;
+        EXPECT_EQ(read_base(pt.msg + "/fidotest").size(), c.filed ? 1u : 0u) << c.name;
+        EXPECT_EQ(file_exists(pt.in + "/a.pkt.bad"), !c.filed) << c.name;
+        if (!c.filed) {
+            EXPECT_TRUE(has_log_line(r.out, "  Reason: wrong packet password")) << c.name;
+        }
+        if (c.note[0] != '\0') {
+            EXPECT_TRUE(has_log_line(r.out, c.note)) << c.name;
+        }
+    }
+    // An inbound whose boss has no packet password stays unchecked.
+    Point pt;
+    write_file(pt.cfg, "address=2:240/1.5\nboss_address=2:240/1\ninbound=" + pt.in + "\nbadarea=" +
+                           pt.msg + "/bad\ndupemode=drop\ndupedb=" + pt.d.file("wptoss.dup") +
+                           "\nechoarea=FIDO.TEST " + pt.msg + "/fidotest\n");
+    pt.put("a.pkt", make_pkt(Addr{2, 240, 7, 0}, kPoint, "", {echo("FIDO.TEST", "2:240/1 1")}));
+    auto r = pt.toss();
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_TRUE(has_log_line(r.out, "Note: sender is not a configured boss (no password check)"));
+    EXPECT_EQ(read_base(pt.msg + "/fidotest").size(), 1u);
+}
+
+TEST(Toss, FilesNamedLikeTheTossDirectoriesAreMovedAside) {
+    // A boss sent files called "tossed" and "wptmp": they are renamed aside,
+    // kept, and the toss goes on; a second run files nothing again.
+    Point pt;
+    pt.config("");
+    std::string scratch = pt.d.file("zipwork");
+    pf_mkdir(scratch.c_str());
+    pt.put("tossed", "not a directory");
+    pt.put("wptmp", "me neither");
+    pt.put("tossed.bad", "an older one");
+    pt.put("a.pkt", make_pkt(kBoss, kPoint, "PW", {echo("FIDO.TEST", "2:240/1 1")}));
+    make_zip(pt.in + "/b.su0",
+             {{"x1.pkt", make_pkt(kBoss, kPoint, "PW", {echo("FIDO.TEST", "2:240/1 2")})}},
+             scratch);
+    for (int run = 0; run < 2; ++run) {
+        auto r = pt.toss();
+        EXPECT_EQ(r.code, 0) << r.out;
+        EXPECT_EQ(read_base(pt.msg + "/fidotest").size(), 2u);
+        EXPECT_TRUE(read_base(pt.msg + "/dupes").empty());
+        if (run == 0) {
+            EXPECT_TRUE(has_log_line(
+                r.out, "Warning: entry in the way of a directory of the toss renamed: " + pt.in +
+                           "/tossed.bad.1"));
+            EXPECT_TRUE(has_log_line(
+                r.out, "Warning: entry in the way of a directory of the toss renamed: " + pt.in +
+                           "/wptmp.bad"));
+        }
+    }
+    EXPECT_EQ(read_file(pt.in + "/tossed.bad.1"), "not a directory");
+    EXPECT_EQ(read_file(pt.in + "/tossed.bad"), "an older one");
+    EXPECT_EQ(read_file(pt.in + "/wptmp.bad"), "me neither");
+    EXPECT_EQ(pt.inbound("/tossed"), (std::vector<std::string>{"a.pkt", "b.su0"}));
+}
+
+namespace {
+
+// MSGID -> how often it is in the base (live messages).
+std::map<std::string, int> msgid_counts(const std::string& base) {
+    std::map<std::string, int> n;
+    for (const auto& m : read_base(base)) ++n[m.msgid];
+    return n;
+}
+
+std::vector<Msg> numbered(int count, const std::string& prefix) {
+    std::vector<Msg> msgs;
+    for (int i = 0; i < count; ++i) msgs.push_back(echo("FIDO.TEST", prefix + std::to_string(i)));
+    return msgs;
+}
+
+}  // namespace
+
+TEST(Toss, StopRequestEndsTheTossCleanlyAndFilesNothingTwice) {
+    Point pt;
+    pt.config("");
+    const int n = 20000;
+    std::string pkt = make_pkt(kBoss, kPoint, "PW", numbered(n, "2:240/1 "));
+    pt.put("a.pkt", pkt);
+    PfChild child;
+    ASSERT_EQ(pf_spawn({WP_BINARY, "-lang", "en", "-c", pt.cfg, "toss"}, child), 0);
+    // SIGTERM once the first messages are filed.
+    std::string jdx = pt.msg + "/fidotest.jdx";
+    for (int i = 0; i < 2000 && pf_stat(jdx.c_str()).size < 800; ++i) pf_sleep_ms(5);
+    kill(static_cast<pid_t>(child.pid), SIGTERM);
+    std::string out;
+    char buf[4096];
+    for (int64_t got; (got = pf_read(child.out, buf, sizeof buf)) > 0;)
+        out.append(buf, static_cast<size_t>(got));
+    pf_close(child.out);
+    int code = pf_wait_child(child);
+    ASSERT_EQ(code, 7) << out.substr(out.size() > 2000 ? out.size() - 2000 : 0);
+    EXPECT_TRUE(has_log_line(
+        out, "Toss stopped, left in the inbound for the next run: " + pt.in + "/a.pkt"));
+    EXPECT_TRUE(has_log_line(out, "Toss stopped on request (signal), everything filed is saved"));
+    EXPECT_TRUE(has_log_line(out, "End, exit code 7"));
+    EXPECT_FALSE(file_exists(pt.d.file("wpjam.lck")));
+    EXPECT_EQ(read_file(pt.in + "/a.pkt"), pkt);
+    size_t filed = read_base(pt.msg + "/fidotest").size();
+    EXPECT_GT(filed, 0u);
+    EXPECT_LT(filed, static_cast<size_t>(n));
+
+    auto r = pt.toss();
+    EXPECT_EQ(r.code, 0) << summary(r.out);
+    auto counts = msgid_counts(pt.msg + "/fidotest");
+    EXPECT_EQ(counts.size(), static_cast<size_t>(n));
+    for (const auto& [id, times] : counts) EXPECT_EQ(times, 1) << id;
+    // What the stopped run filed is passed over, not copied into the dupe area.
+    EXPECT_TRUE(read_base(pt.msg + "/dupes").empty());
+    EXPECT_TRUE(has_log_line(
+        r.out, "Filed before an interruption already, passed over: " + std::to_string(filed)));
+    EXPECT_EQ(read_file(pt.d.file("wptoss.dup.jnl")), "");
+}
+
+TEST(Toss, FailedWriteAtAnyStepLosesNothingAndFilesNothingTwice) {
+    // Fails the N-th write of a toss (JAM files, dupe file, dupe journal) for
+    // N = 1, 2, ... until a toss runs through. After each: the packets set
+    // aside are tossed again (as a user does once the disk has room), then the
+    // boss delivers everything once more. Every message must be in its area
+    // exactly once.
+    lang_apply(LANG_EN);
+    std::string pkt_a = make_pkt(kBoss, kPoint, "PW", numbered(3, "a "));
+    std::string pkt_b = make_pkt(kBoss, kPoint, "PW", numbered(2, "b "));
+    std::string log;
+    con_capture(&log);
+    auto toss_here = [&](Point& pt, long fail_at) {
+        Config c;
+        if (load_config(c, pt.cfg.c_str()) != 0) return -1;
+        auto r = std::make_unique<TossRun>();
+        r->cfg = &c;
+        if (toss_setup(*r) != 0) return -1;
+        pf_fault_write_after(fail_at);
+        unsigned code = toss_all(*r);
+        pf_fault_write_after(0);
+        return static_cast<int>(code);
+    };
+    bool ran_through = false;
+    for (long n = 1; n < 400 && !ran_through; ++n) {
+        Point pt;
+        pt.config("");
+        pt.put("a.pkt", pkt_a);
+        pt.put("b.pkt", pkt_b);
+        ran_through = toss_here(pt, n) == 0 && log.find("ERROR") == std::string::npos;
+        log.clear();
+        for (const char* name : {"a.pkt", "b.pkt"})
+            if (file_exists(pt.in + "/" + name + ".bad"))
+                pf_rename((pt.in + "/" + name + ".bad").c_str(), (pt.in + "/" + name).c_str(),
+                          false);
+        EXPECT_EQ(toss_here(pt, 0), 0) << "fault at write " << n << "\n" << log;
+        pt.put("a.pkt", pkt_a);
+        pt.put("b.pkt", pkt_b);
+        EXPECT_EQ(toss_here(pt, 0), 0) << "fault at write " << n << "\n" << log;
+        auto counts = msgid_counts(pt.msg + "/fidotest");
+        EXPECT_EQ(counts.size(), 5u) << "fault at write " << n;
+        for (const auto& [id, times] : counts)
+            EXPECT_EQ(times, 1) << "fault at write " << n << ": " << id;
+        EXPECT_TRUE(pt.inbound().size() == 1 || pt.inbound().size() == 2) << n;  // tossed, wptmp
+        log.clear();
+    }
+    con_capture(nullptr);
+    EXPECT_TRUE(ran_through);
+}
+
+TEST(Toss, UnwritableDupeJournalLeavesThePacketInPlace) {
+    // Without the journal a message could be filed twice after a crash: the
+    // toss files nothing, keeps the packet where it is and ends with 5.
+    Point pt;
+    pt.config("");
+    std::string pkt = make_pkt(kBoss, kPoint, "PW", {echo("FIDO.TEST", "2:240/1 1")});
+    pt.put("a.pkt", pkt);
+    std::string jnl = pt.d.file("wptoss.dup.jnl");
+    pf_mkdir(jnl.c_str());  // a directory where the journal belongs
+    auto r = pt.toss();
+    EXPECT_EQ(r.code, 5) << r.out;
+    EXPECT_TRUE(has_log_line(r.out, "ERROR: cannot write the dupe journal: " + jnl));
+    EXPECT_TRUE(has_log_line(
+        r.out, "Toss stopped, left in the inbound for the next run: " + pt.in + "/a.pkt"));
+    EXPECT_EQ(read_file(pt.in + "/a.pkt"), pkt);
+    EXPECT_TRUE(read_base(pt.msg + "/fidotest").empty());
+    rmdir(jnl.c_str());
+    r = pt.toss();
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(read_base(pt.msg + "/fidotest").size(), 1u);
+}
+
+TEST(Toss, CreatedAreasNeverLandOnABaseInUse) {
+    // With areadir the directory of the netmail, bad and dupe bases, areas
+    // tagged like them, and two tags with one file name, each get a base of
+    // their own: nothing is filed into the netmail base.
+    Point pt;
+    pt.config("autocreate=yes\n");
+    pt.put("1.pkt", make_pkt(kBoss, kPoint, "PW",
+                             {echo("NETMAIL", "21:1/1 1", "n"), echo("BAD", "21:1/1 2", "b"),
+                              echo("DUPES", "21:1/1 3", "d"), echo("FOO+BAR", "21:1/1 4", "f1"),
+                              echo("FOO_BAR", "21:1/1 5", "f2")}));
+    auto r = pt.toss();
+    EXPECT_EQ(r.code, 0) << r.out;
+    std::string cfg = read_file(pt.cfg);
+    struct Case {
+        const char* tag;
+        const char* file;
+        const char* subject;
+    };
+    for (const Case& c : {Case{"NETMAIL", "netmail_2", "n"}, Case{"BAD", "bad_2", "b"},
+                          Case{"DUPES", "dupes_2", "d"}, Case{"FOO+BAR", "foo_bar", "f1"},
+                          Case{"FOO_BAR", "foo_bar_2", "f2"}}) {
+        std::string base = pt.msg + "/" + c.file;
+        EXPECT_NE(cfg.find(std::string("echoarea=") + c.tag + " " + base + "\n"), std::string::npos)
+            << c.tag << "\n"
+            << cfg;
+        auto got = read_base(base);
+        ASSERT_EQ(got.size(), 1u) << c.tag;
+        EXPECT_EQ(got[0].subject, c.subject);
+    }
+    EXPECT_TRUE(read_base(pt.msg + "/netmail").empty());
+    EXPECT_TRUE(read_base(pt.msg + "/bad").empty());
+    EXPECT_TRUE(
+        has_log_line(r.out, "  base name already in use, the new area gets its own: NETMAIL -> " +
+                                pt.msg + "/netmail_2"));
 }

@@ -213,8 +213,7 @@ std::vector<BadZip> bad_zips() {
                  &e_eocd, ""});
     c.push_back({"garbage after the end record",
                  [] { return damaged([](Zip& z) { z.bytes += "xx"; }); }, &e_eocd, ""});
-    c.push_back(
-        {"not a zip at all", [] { return Zip::raw(std::string(5000, 'q')); }, &e_eocd, ""});
+    c.push_back({"not a zip at all", [] { return Zip::raw(std::string(5000, 'q')); }, &e_eocd, ""});
     c.push_back({"ZIP64 end locator",
                  [] {
                      std::vector<ZEntry> e = two_packets();
@@ -223,8 +222,7 @@ std::vector<BadZip> bad_zips() {
                  },
                  &e_zip64, ""});
     c.push_back({"0xFFFF entries",
-                 [] { return damaged([](Zip& z) { z.p16(z.end + 10, 0xFFFF); }); }, &e_zip64,
-                 ""});
+                 [] { return damaged([](Zip& z) { z.p16(z.end + 10, 0xFFFF); }); }, &e_zip64, ""});
     c.push_back({"directory size 0xFFFFFFFF",
                  [] { return damaged([](Zip& z) { z.p32(z.end + 12, 0xFFFFFFFF); }); }, &e_zip64,
                  ""});
@@ -246,14 +244,11 @@ std::vector<BadZip> bad_zips() {
                  },
                  &e_many, ""});
     c.push_back({"directory past the end record",
-                 [] { return damaged([](Zip& z) { z.p32(z.end + 12, 5000); }); }, &e_cd,
-                 ""});
+                 [] { return damaged([](Zip& z) { z.p32(z.end + 12, 5000); }); }, &e_cd, ""});
     c.push_back({"central signature wrong",
-                 [] { return damaged([](Zip& z) { z.bytes[z.central[1]] = 'Q'; }); },
-                 &e_cd, ""});
+                 [] { return damaged([](Zip& z) { z.bytes[z.central[1]] = 'Q'; }); }, &e_cd, ""});
     c.push_back({"central name past the directory",
-                 [] { return damaged([](Zip& z) { z.p16(z.central[1] + 28, 200); }); },
-                 &e_cd, ""});
+                 [] { return damaged([](Zip& z) { z.p16(z.central[1] + 28, 200); }); }, &e_cd, ""});
     c.push_back({"central extra with id 1",
                  [] {
                      std::vector<ZEntry> e = two_packets();
@@ -295,8 +290,8 @@ std::vector<BadZip> bad_zips() {
                  [] { return damaged([](Zip& z) { z.p32(z.central[1] + 42, 0xFFFFFFFF); }); },
                  &e_zip64, e2});
     c.push_back({"disk start 1",
-                 [] { return damaged([](Zip& z) { z.p16(z.central[1] + 34, 1); }); },
-                 &e_multi, e2});
+                 [] { return damaged([](Zip& z) { z.p16(z.central[1] + 34, 1); }); }, &e_multi,
+                 e2});
     c.push_back({"entry over 64 MiB",
                  [] { return damaged([](Zip& z) { z.p32(z.central[0] + 24, 67108865); }); },
                  &e_size, e1});
@@ -341,14 +336,11 @@ std::vector<BadZip> bad_zips() {
                  [] { return damaged([](Zip& z) { z.bytes[z.local[1] + 1] = 'Q'; }); }, &e_local,
                  e2});
     c.push_back({"local method differs",
-                 [] { return damaged([](Zip& z) { z.p16(z.local[0] + 8, 0); }); }, &e_local,
-                 e1});
+                 [] { return damaged([](Zip& z) { z.p16(z.local[0] + 8, 0); }); }, &e_local, e1});
     c.push_back({"encrypted (local flag)",
-                 [] { return damaged([](Zip& z) { z.p16(z.local[0] + 6, 1); }); }, &e_enc,
-                 e1});
+                 [] { return damaged([](Zip& z) { z.p16(z.local[0] + 6, 1); }); }, &e_enc, e1});
     c.push_back({"local name length differs",
-                 [] { return damaged([](Zip& z) { z.p16(z.local[0] + 26, 11); }); }, &e_local,
-                 e1});
+                 [] { return damaged([](Zip& z) { z.p16(z.local[0] + 26, 11); }); }, &e_local, e1});
     c.push_back({"local extra past the directory",
                  [] { return damaged([](Zip& z) { z.p16(z.local[1] + 28, 60000); }); },
                  &unzip_e_range, e2});
@@ -373,8 +365,8 @@ std::vector<BadZip> bad_zips() {
                  [] { return damaged([](Zip& z) { z.p32(z.central[1] + 20, 500); }); },
                  &unzip_e_range, e2});
     c.push_back({"local name differs",
-                 [] { return damaged([](Zip& z) { z.bytes[z.local[1] + 30] = 'X'; }); },
-                 &e_local, e2});
+                 [] { return damaged([](Zip& z) { z.bytes[z.local[1] + 30] = 'X'; }); }, &e_local,
+                 e2});
     c.push_back({"duplicate name in another case",
                  [] {
                      return build({{"a.pkt", "1"}, {"A.PKT", "2"}});
@@ -384,8 +376,7 @@ std::vector<BadZip> bad_zips() {
                  [] { return damaged([](Zip& z) { z.bytes[z.local[1] + 42] = 0x07; }); },
                  &e_inflate, e2});
     c.push_back({"wrong length after unpacking",
-                 [] { return damaged([](Zip& z) { z.p32(z.central[1] + 24, 14); }); }, &e_len,
-                 e2});
+                 [] { return damaged([](Zip& z) { z.p32(z.central[1] + 24, 14); }); }, &e_len, e2});
     c.push_back({"CRC-32 wrong in the second packet",
                  [] { return damaged([](Zip& z) { z.bytes[z.central[1] + 16] ^= 1; }); }, &e_crc,
                  e2});
