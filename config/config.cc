@@ -5,6 +5,7 @@
 #include "core/catalog.h"
 #include "core/fileio.h"
 #include "core/log.h"
+#include "platform/platform.h"
 
 Config g_cfg;
 
@@ -55,7 +56,14 @@ struct Parser {
             log_msg2(m_areabad, "echoarea");
             return;
         }
-        area_push(c, tag, p, c.boss_count - 1);
+        char written[CFG_STR], path[CFG_STR];
+        str_copy(written, p, sizeof written);
+        if (!cfg_resolve(c.dir, written, path, sizeof path)) {
+            log_msg2(m_pathlong, written);
+            failed = true;
+            return;
+        }
+        area_push(c, tag, path, c.boss_count - 1);
     }
 
     void set(const char* key, const char* value) {
@@ -191,6 +199,7 @@ int load_config(Config& c, const char* path) {
     c.boss_count = 0;
     c.area_count = 0;
     str_copy(c.path, path, sizeof c.path);
+    cfg_dir_of(path, c.dir);
 
     pf_file h = f_open_read(path);
     if (h == PF_INVALID) {
@@ -214,6 +223,18 @@ int load_config(Config& c, const char* path) {
     Parser ps{c, &c.gdef};
     ps.run(buf, n);
     if (ps.failed) return 1;
+    // Every path must still fit once resolved, so cfg_select never cuts one.
+    for (int b = -1; b < c.boss_count; ++b) {
+        const BossRec& r = b < 0 ? c.gdef : c.bosses[b];
+        for (int k = 0; k < NFIELDS; ++k) {
+            char out[CFG_STR];
+            if (cfg_is_path(static_cast<CfgField>(k)) &&
+                !cfg_resolve(c.dir, r.f[k], out, sizeof out)) {
+                log_msg2(m_pathlong, r.f[k]);
+                return 1;
+            }
+        }
+    }
 
     lb_start();
     lb_add(config_m_loaded);
@@ -241,6 +262,12 @@ int cfg_select(Config& c, int i, int no_require) {
     }
     for (const Default& d : kDefaults)
         if (c.eff.f[d.field][0] == '\0') str_copy(c.eff.f[d.field], d.value, CFG_STR);
+    for (int k = 0; k < NFIELDS; ++k) {
+        if (!cfg_is_path(static_cast<CfgField>(k))) continue;
+        char out[CFG_STR];
+        cfg_resolve(c.dir, c.eff.f[k], out, sizeof out);  // fits: checked by the load
+        str_copy(c.eff.f[k], out, CFG_STR);
+    }
     if (no_require) return 0;
     int missing = 0;
     for (CfgField f : kRequired) {
@@ -250,4 +277,85 @@ int cfg_select(Config& c, int i, int no_require) {
         }
     }
     return missing;
+}
+
+bool cfg_is_path(CfgField f) {
+    switch (f) {
+        case F_INBOUND:
+        case F_OUTBOUND:
+        case F_NETMAIL:
+        case F_BADAREA:
+        case F_DUPEAREA:
+        case F_DUPEDB:
+        case F_AREADIR:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool cfg_path_absolute(const char* p) {
+    if (p[0] == '/' || p[0] == '\\') return true;
+    bool letter = (p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z');
+    return letter && p[1] == ':';
+}
+
+namespace {
+
+// Drops leading "./" (or ".\\") steps, and a lone ".".
+const char* skip_dot_steps(const char* p) {
+    while (p[0] == '.' && (p[1] == '/' || p[1] == '\\')) {
+        p += 2;
+        while (*p == '/' || *p == '\\') ++p;
+    }
+    if (p[0] == '.' && p[1] == '\0') ++p;
+    return p;
+}
+
+}  // namespace
+
+void cfg_dir_of(const char* cfg_path, char* out) {
+    size_t cut = 0;  // length of the directory part, separator included
+    for (size_t i = 0; cfg_path[i] != '\0'; ++i)
+        if (cfg_path[i] == '/' || cfg_path[i] == '\\') cut = i + 1;
+    // A drive ("C:wp.cfg"); a ":" elsewhere is part of a name.
+    if (cut == 0 && cfg_path[0] != '\0' && cfg_path[1] == ':' && cfg_path_absolute(cfg_path))
+        cut = 2;
+    if (cut >= WP_PATH_MAX) cut = WP_PATH_MAX - 1;
+    mem_copy(out, cfg_path, cut);
+    out[cut] = '\0';
+    // "./wrenpost.cfg" is the current directory too.
+    const char* rest = skip_dot_steps(out);
+    if (rest != out) {
+        size_t n = str_len(rest);
+        std::memmove(out, rest, n + 1);
+    }
+}
+
+bool cfg_resolve(const char* dir, const char* value, char* out, size_t cap) {
+    if (dir[0] == '\0' || value[0] == '\0' || cfg_path_absolute(value))
+        return str_copy(out, value, cap) == str_len(value);
+    const char* rest = skip_dot_steps(value);
+    size_t dn = str_len(dir), rn = str_len(rest);
+    str_copy(out, dir, cap);
+    str_cat(out, rest, cap);
+    return dn + rn + 1 <= cap;
+}
+
+const char* cfg_raw(const Config& c, int i, CfgField f) {
+    if (i >= 0 && i < c.boss_count && c.bosses[i].f[f][0] != '\0') return c.bosses[i].f[f];
+    return c.gdef.f[f];
+}
+
+bool cfg_default_path(char* out) {
+    str_copy(out, "wrenpost.cfg", WP_PATH_MAX);
+    if (pf_stat(out).exists) return true;
+    char home[WP_PATH_MAX];
+    if (pf_config_home(home, sizeof home) != 0) return false;
+    char user[WP_PATH_MAX];
+    path_join(user, home, "wrenpost");
+    path_join(user, user, "wrenpost.cfg");
+    if (str_len(user) + 1 >= WP_PATH_MAX) return false;
+    str_copy(out, user, WP_PATH_MAX);
+    return pf_stat(out).exists;
 }

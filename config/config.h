@@ -6,6 +6,13 @@
 // file whole (first 16383 bytes) and keeps the raw records; cfg_select builds
 // the effective settings of one boss. Messages go to the log (core/log.h).
 //
+// Relative paths in the file (inbound, outbound, the JAM bases, the dupe
+// database, the area directory, echoarea paths) are taken relative to the
+// file's own directory, so a run works alike from any current directory:
+// cfg_select and the echo-area list give them resolved; the raw records keep
+// the text as written. A file named without a directory (the current one)
+// leaves them as they are.
+//
 // The loaded configuration is process state that every mail-side module
 // reads: g_cfg. Functions take the Config explicitly so tests can hold several.
 #pragma once
@@ -63,17 +70,20 @@ struct BossRec {
 
 struct Config {
     char path[WP_PATH_MAX] = "";  // the file loaded, as given
-    BossRec gdef;                 // the global part
-    BossRec bosses[MAX_BOSS];     // raw section records
+    // Its directory as given, separator included; "" for the current one
+    // (also for "./name").
+    char dir[WP_PATH_MAX] = "";
+    BossRec gdef;              // the global part
+    BossRec bosses[MAX_BOSS];  // raw section records
     char bnames[MAX_BOSS][BNAME_MAX];
     int boss_count = 0;
 
     char area_tags[MAX_AREAS][TAG_MAX];
-    char area_paths[MAX_AREAS][CFG_STR];
-    int area_nets[MAX_AREAS];  // section index, -1 = global part
+    char area_paths[MAX_AREAS][CFG_STR];  // resolved
+    int area_nets[MAX_AREAS];             // section index, -1 = global part
     int area_count = 0;
 
-    // Effective record of the selected boss (cfg_select).
+    // Effective record of the selected boss (cfg_select), paths resolved.
     char cfg_name[BNAME_MAX];
     BossRec eff;
 
@@ -82,7 +92,9 @@ struct Config {
 
 extern Config g_cfg;
 
-// Reads and parses the file. 0 on success, 1 on failure (message logged).
+// Reads and parses the file. 0 on success, 1 on failure (message logged):
+// unreadable, too many sections, or a relative path that no longer fits in
+// 255 bytes once the file's directory is put before it.
 // Clears everything first, so it can be called again.
 int load_config(Config& c, const char* path);
 // The section name of a header line, read the same way by the loader and by
@@ -95,6 +107,26 @@ void cfg_section_name(const char* p, const char* end, char* out);
 // system names it: the same header file when it exists (links and "."/".."
 // resolved), else the same absolute path. Empty paths name no base.
 bool cfg_same_base(const char* a, const char* b);
+
+// The configuration file to use when none is named: "wrenpost.cfg" when it
+// exists in the current directory, else the per-user file
+// <config home>/wrenpost/wrenpost.cfg (pf_config_home; "wrenpost.cfg" when
+// there is no home). out: WP_PATH_MAX bytes. True when the chosen file exists.
+bool cfg_default_path(char* out);
+// The directory part of a configuration path (see Config::dir). out:
+// WP_PATH_MAX bytes.
+void cfg_dir_of(const char* cfg_path, char* out);
+// True for an absolute path: "/" or "\" first, or a drive letter and ":".
+bool cfg_path_absolute(const char* p);
+// Whether field f holds a path that is resolved against the file's directory.
+bool cfg_is_path(CfgField f);
+// A path value as the runs use it: empty and absolute values unchanged,
+// otherwise dir + value with leading "./" dropped (nothing changes when dir
+// is empty). False, with out cut, when the result does not fit in cap.
+bool cfg_resolve(const char* dir, const char* value, char* out, size_t cap);
+// The value of field f for section i as written (the section's, else the
+// global part's; -1 = the global part), no defaults, not resolved.
+const char* cfg_raw(const Config& c, int i, CfgField f);
 
 inline int cfg_boss_count(const Config& c) {
     return c.boss_count;

@@ -18,6 +18,7 @@ void print_usage() {
     log_msg(m_usage);
     log_msg(m_usage2);
     log_msg(m_usage3);
+    log_msg(m_usage4);
 }
 
 // Boss for areafix/areas: -1 the global part, a section index, or -2 (fail).
@@ -96,6 +97,7 @@ void parse_cmdline(int argc, const char* const* argv, CmdLine& cl) {
         str_copy(word, argv[i], sizeof word);
         if (str_icmp(word, "-c") == 0) {
             take(cl.cfg_path, sizeof cl.cfg_path, next(i));
+            cl.cfg_given = true;
         } else if (str_icmp(word, "-lang") == 0) {
             const char* v = next(i);
             if (str_icmp(v, "de") == 0) {
@@ -139,6 +141,7 @@ int find_arg(const char* arg) {
 int start(int argc, const char* const* argv, const Drivers& drivers) {
     CmdLine cl;
     parse_cmdline(argc, argv, cl);
+    if (!cl.cfg_given) cfg_default_path(cl.cfg_path);
     lang_init(cl.lang_cli, cl.cfg_path);
 
     if (cl.badlang) {
@@ -166,6 +169,13 @@ int start(int argc, const char* const* argv, const Drivers& drivers) {
     }
 
     con_cli();
+    if (is_cmd(cl.cmd, "--version")) {
+        // One plain line for scripts and package tools: no log line, no end line.
+        con_write("wrenpost ");
+        con_write(WP_VERSION);
+        con_write("\n");
+        return EXIT_OK;
+    }
     if (is_cmd(cl.cmd, "-h") || is_cmd(cl.cmd, "--help") || is_cmd(cl.cmd, "/?")) {
         log_msg(m_banner);
         log_msg(m_copy);

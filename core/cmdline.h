@@ -25,11 +25,16 @@ enum ExitCode : unsigned {
     EXIT_STOPPED = 7,
 };
 
+// The program's version: "--version" prints "wrenpost " and it.
+constexpr const char* WP_VERSION = "0.9";
+
 constexpr size_t TOKEN_MAX = 520;  // a token keeps at most 519 bytes
 constexpr uint32_t LOCK_WAIT_MS = 10000;
 
 struct CmdLine {
+    // Without -c, start() puts the file found by cfg_default_path here.
     char cfg_path[WP_PATH_MAX] = "wrenpost.cfg";
+    bool cfg_given = false;  // -c was on the line
     char cmd[32] = "";
     char arg[64] = "";
     char afcmds[WP_PATH_MAX] = "";

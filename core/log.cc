@@ -54,6 +54,13 @@ void lb_num(uint64_t value) {
     lb_add(d);
 }
 
+void con_write(const char* text) {
+    if (capture != nullptr)
+        capture->append(text);
+    else
+        pf_console_write(hStdOut, text, str_len(text));
+}
+
 void lb_flush() {
     linebuf[lb_pos++] = '\r';
     linebuf[lb_pos++] = '\n';

@@ -27,6 +27,10 @@ void con_set_handle(pf_file h);
 // being written. nullptr ends the capture.
 void con_capture(std::string* sink);
 
+// Writes text as it stands, without time stamp or line end added (the plain
+// "--version" line); captured like log lines.
+void con_write(const char* text);
+
 void lb_start();
 void lb_add(const char* text);
 void lb_num(uint64_t value);

@@ -276,3 +276,8 @@ bool pf_stop_requested();
 
 // The value of an environment variable, or nullptr when it is not set.
 const char* pf_getenv(const char* name);
+// The directory that holds the user's per-program configuration folders,
+// without a trailing separator: $XDG_CONFIG_HOME when it is set to an
+// absolute path, else $HOME/.config (on Windows, else %APPDATA%). 0, or 1
+// when neither gives one or it does not fit in cap.
+int pf_config_home(char* out, size_t cap);

@@ -645,6 +645,26 @@ const char* pf_getenv(const char* name) {
     return getenv(name);
 }
 
+int pf_config_home(char* out, size_t cap) {
+    std::string dir;
+    const char* xdg = getenv("XDG_CONFIG_HOME");
+    const char* home = getenv("HOME");
+    // A relative XDG_CONFIG_HOME is invalid and ignored (XDG base directories).
+    if (xdg != nullptr && xdg[0] == '/') {
+        dir = xdg;
+    } else if (home != nullptr && home[0] == '/') {
+        dir = home;
+        if (dir.back() != '/') dir += '/';
+        dir += ".config";
+    } else {
+        return 1;
+    }
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    if (dir.size() + 1 > cap) return 1;
+    memcpy(out, dir.c_str(), dir.size() + 1);
+    return 0;
+}
+
 // ---- Stop requests ----------------------------------------------------------
 
 static volatile sig_atomic_t g_stop = 0;

@@ -689,6 +689,25 @@ const char* pf_getenv(const char* name) {
     return getenv(name);
 }
 
+// The per-user folder for roaming settings (%APPDATA%); an XDG_CONFIG_HOME
+// set to an absolute path wins, as on other systems.
+int pf_config_home(char* out, size_t cap) {
+    const wchar_t* names[] = {L"XDG_CONFIG_HOME", L"APPDATA"};
+    for (const wchar_t* name : names) {
+        wchar_t buf[32768];
+        DWORD n = GetEnvironmentVariableW(name, buf, 32768);
+        if (n == 0 || n >= 32768) continue;
+        std::string dir = narrow(buf);
+        bool absolute = dir.size() >= 3 && dir[1] == ':' && (dir[2] == '\\' || dir[2] == '/');
+        if (!absolute && !(dir.size() >= 2 && dir[0] == '\\' && dir[1] == '\\')) continue;
+        while (dir.size() > 3 && (dir.back() == '\\' || dir.back() == '/')) dir.pop_back();
+        if (dir.size() + 1 > cap) return 1;
+        memcpy(out, dir.c_str(), dir.size() + 1);
+        return 0;
+    }
+    return 1;
+}
+
 // ---- Stop requests ----------------------------------------------------------
 
 static volatile LONG g_stop = 0;

@@ -7,7 +7,7 @@ reply; writes the point's configuration; writes a local echomail and an
 AreaFix request; runs `wrenpost all`; and shows what happened. The scratch
 directory is left for exploring.
 
-usage: demo.py BUILD_DIR
+usage: demo.py BUILD_DIR [WRENPOST]   (WRENPOST: another wrenpost program to run)
 """
 
 import datetime
@@ -130,7 +130,11 @@ def run(args, cwd):
 
 def main():
     build = os.path.abspath(sys.argv[1])
-    wp = os.path.join(build, "wrenpost")
+    wp = (shutil.which(sys.argv[2]) or os.path.abspath(sys.argv[2])) if len(sys.argv) > 2 \
+        else os.path.join(build, "wrenpost")
+    if len(sys.argv) > 2:
+        print("running %s (%s)" % (wp, subprocess.run([wp, "--version"], stdout=subprocess.PIPE,
+                                                       text=True).stdout.strip()), flush=True)
     post = os.path.join(build, "tests", "post_local")
     binkd = shutil.which("binkd") or "/usr/sbin/binkd"
     rng = random.Random(7)

@@ -102,23 +102,32 @@ int autocreate(TossRun& r, const char* tag) {
         log_msg2(m_ac_full, tag);
         return -1;
     }
-    char path[CFG_STR];
+    // The path as the configuration line gets it, and the one used: relative
+    // to the configuration's directory.
+    char path[CFG_STR], used[CFG_STR];
     str_copy(path, n.N_AREADIR, AREADIR_MAX + 1);
     size_t len = str_len(path);
-    if (len > 0) {
-        pf_mkdir(path);
-        if (path[len - 1] != '/' && path[len - 1] != '\\') str_cat(path, PF_DIR_SEP, sizeof path);
-    }
+    if (len > 0 && path[len - 1] != '/' && path[len - 1] != '\\') str_cat(path, PF_DIR_SEP, sizeof path);
     char file[61];
     af_lc_tag(file, tag);
     str_cat(path, file, sizeof path);
+    if (!cfg_resolve(c.dir, path, used, sizeof used)) {
+        log_msg2(m_pathlong, path);
+        return -1;
+    }
+    if (len > 0) {
+        char dir[CFG_STR];
+        cfg_resolve(c.dir, n.N_AREADIR, dir, sizeof dir);  // shorter than `used`
+        pf_mkdir(dir);
+    }
     // The natural name may be a base in use already (an area tagged like the
     // netmail, bad or dupe base in their own directory, or two tags with one
     // file name): sharing it would export private netmail as echomail or one
-    // area's messages into another. A free name gets a number.
-    size_t stem = str_len(path);
-    for (int i = 2; base_taken(r, path); ++i) {
-        if (i > 99 || stem + 3 >= sizeof path) {
+    // area's messages into another. A free name gets a number, in the line
+    // written and in the path used alike.
+    size_t stem = str_len(path), used_stem = str_len(used);
+    for (int i = 2; base_taken(r, used); ++i) {
+        if (i > 99 || stem + 3 >= sizeof path || used_stem + 3 >= sizeof used) {
             log_msg2(m_ac_cfgerr, tag);
             return -1;
         }
@@ -126,13 +135,15 @@ int autocreate(TossRun& r, const char* tag) {
         u64_to_dec(static_cast<uint64_t>(i), num + 1);
         path[stem] = '\0';
         str_cat(path, num, sizeof path);
+        used[used_stem] = '\0';
+        str_cat(used, num, sizeof used);
     }
-    if (str_len(path) != stem) {
+    if (str_len(used) != used_stem) {
         lb_start();
         lb_add(m_ac_taken);
         lb_add(tag);
         lb_add(" -> ");
-        lb_add(path);
+        lb_add(used);
         lb_flush();
     }
     const char* section = n.N_SECT >= 0 ? n.N_NAME : nullptr;
@@ -140,7 +151,7 @@ int autocreate(TossRun& r, const char* tag) {
         log_msg2(m_ac_cfgerr, tag);
         return -1;
     }
-    int idx = area_push(c, tag, path, n.N_SECT);
+    int idx = area_push(c, tag, used, n.N_SECT);
     if (idx < 0) {
         log_msg2(m_ac_full, tag);
         return -1;
@@ -149,10 +160,10 @@ int autocreate(TossRun& r, const char* tag) {
     lb_add(m_ac_new);
     lb_add(tag);
     lb_add(" -> ");
-    lb_add(path);
+    lb_add(used);
     lb_flush();
     if (n.N_MOVEBAD && r.badarea[0] != '\0') {
-        int moved = af_bad_move(tag, path, r.badarea, r.jm_now);
+        int moved = af_bad_move(tag, used, r.badarea, r.jm_now);
         if (moved > 0) {
             lb_start();
             lb_add(m_ac_moved);
@@ -503,19 +514,26 @@ int toss_setup(TossRun& r) {
         n.N_AUTOC = yesno(c.get(F_AUTOCREATE));
         n.N_MOVEBAD = yesno(c.get(F_MOVEBAD));
         n.N_SECT = sect;
-        if (c.get(F_AREADIR)[0] != '\0')
-            str_copy(n.N_AREADIR, c.get(F_AREADIR), CFG_STR);
+        // As written: the new areas' configuration lines keep the user's form.
+        const char* areadir = cfg_raw(c, sect, F_AREADIR);
+        const char* netmail = cfg_raw(c, sect, F_NETMAIL);
+        if (areadir[0] != '\0')
+            str_copy(n.N_AREADIR, areadir, CFG_STR);
         else
-            dir_part(n.N_AREADIR,
-                     c.get(F_NETMAIL)[0] != '\0' ? c.get(F_NETMAIL) : c.get(F_BADAREA));
+            dir_part(n.N_AREADIR, netmail[0] != '\0' ? netmail : cfg_raw(c, sect, F_BADAREA));
         r.bosses[r.net_count - 1].boss = n.N_BOSS;
         r.bosses[r.net_count - 1].pktpwd = n.N_PKTPWD;
     }
     // Global settings: the global part with no boss selected.
-    str_copy(r.netmail, c.gdef.f[F_NETMAIL], CFG_STR);
-    str_copy(r.badarea, c.gdef.f[F_BADAREA], CFG_STR);
-    str_copy(r.dupearea, c.gdef.f[F_DUPEAREA], CFG_STR);
-    str_copy(r.dupedb, c.gdef.f[F_DUPEDB][0] != '\0' ? c.gdef.f[F_DUPEDB] : "wptoss.dup", CFG_STR);
+    // Paths resolved like cfg_select's (their length was checked by the load).
+    cfg_resolve(c.dir, c.gdef.f[F_NETMAIL], r.netmail, CFG_STR);
+    cfg_resolve(c.dir, c.gdef.f[F_BADAREA], r.badarea, CFG_STR);
+    cfg_resolve(c.dir, c.gdef.f[F_DUPEAREA], r.dupearea, CFG_STR);
+    const char* dupedb = c.gdef.f[F_DUPEDB][0] != '\0' ? c.gdef.f[F_DUPEDB] : "wptoss.dup";
+    if (!cfg_resolve(c.dir, dupedb, r.dupedb, CFG_STR)) {
+        log_msg2(m_pathlong, dupedb);
+        return 1;
+    }
     r.drop = str_icmp(c.gdef.f[F_DUPEMODE], "drop") == 0;
     if (r.badarea[0] == '\0') {
         log_msg(m_needbad);

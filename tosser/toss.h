@@ -42,7 +42,7 @@ struct TossNet {
     bool N_AUTOC = true;
     bool N_MOVEBAD = true;
     int N_SECT = -1;
-    char N_AREADIR[CFG_STR] = "";
+    char N_AREADIR[CFG_STR] = "";  // as written (relative to the configuration's directory)
 };
 
 struct TossStats {

@@ -1,8 +1,24 @@
 // The editor's entry: a start without a command word opens the main window.
 #pragma once
 
+#include <memory>
+
 #include "core/cmdline.h"
 
+class MainWindow;
+
 // Runs the editor until its window closes: 0, or 1 when the configuration
-// cannot be read.
+// cannot be read. Started without -c and without any configuration file, it
+// first offers to create one (gui_first_config) and then opens the settings.
 int gui_main(const CmdLine& cl);
+
+// The start after the application object exists: the configuration
+// (offered first when there is none), the main window shown on its start
+// area, and after a new configuration the settings window on it. nullptr
+// when the start ends here (said in a box, or declined).
+std::unique_ptr<MainWindow> gui_open(const CmdLine& cl);
+
+// Asks whether to create a configuration at `path` from the example and
+// writes it (config/example). True when the file is there to be loaded;
+// false when the user declined or it could not be written (said in a box).
+bool gui_first_config(const char* path);

@@ -186,7 +186,7 @@ TEST(Config, SeventeenSectionsFailTheLoad) {
 TEST(Config, LongValuesAreCut) {
     std::string v(300, 'v');
     std::string tag(80, 'T');
-    std::string path(300, 'p');
+    std::string path = "/" + std::string(299, 'p');  // absolute: not resolved, only cut
     Loaded l("sysop=" + v + "\necho_path  \t= " + v + "x \t\r\necharea\n echoarea = " + tag + " " +
              path + "\n");
     ASSERT_EQ(l.rc, 0);
@@ -194,7 +194,7 @@ TEST(Config, LongValuesAreCut) {
     EXPECT_EQ(std::string(l.c.gdef.f[F_ECHOPATH]), std::string(255, 'v'));
     ASSERT_EQ(l.c.area_count, 1);
     EXPECT_EQ(std::string(l.c.area_tags[0]), std::string(63, 'T'));
-    EXPECT_EQ(std::string(l.c.area_paths[0]), std::string(255, 'p'));
+    EXPECT_EQ(std::string(l.c.area_paths[0]), path.substr(0, 255));
 }
 
 TEST(Config, TooManyAreasWarnsOncePerExtraLine) {
@@ -258,4 +258,106 @@ TEST(Config, UnreadableFile) {
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(wptest::log_text(lines[0]),
               "FEHLER: Konfigurationsdatei nicht lesbar: " + d.file("gone.cfg"));
+}
+
+TEST(ConfigPaths, DirectoryOfTheFile) {
+    struct Case {
+        const char *cfg, *dir;
+    } cases[] = {
+        {"wrenpost.cfg", ""},    // the current directory
+        {"./wrenpost.cfg", ""},  // also the current directory
+        {"/etc/wp/wrenpost.cfg", "/etc/wp/"},
+        {"../point/wp.cfg", "../point/"},
+        {"sub/./wp.cfg", "sub/./"},
+        {"C:\\fido\\wp.cfg", "C:\\fido\\"},
+        {"C:wp.cfg", "C:"},
+        {"my:point.cfg", ""},  // a ":" in a name is no drive
+        {"/srv/a:b/wp.cfg", "/srv/a:b/"},
+    };
+    for (const auto& c : cases) {
+        char dir[WP_PATH_MAX];
+        cfg_dir_of(c.cfg, dir);
+        EXPECT_STREQ(dir, c.dir) << c.cfg;
+    }
+}
+
+TEST(ConfigPaths, RelativeValuesAreTakenFromTheFilesDirectory) {
+    struct Case {
+        const char *dir, *value, *want;
+    } cases[] = {
+        {"/etc/wp/", "in", "/etc/wp/in"},
+        {"/etc/wp/", "msg/netmail", "/etc/wp/msg/netmail"},
+        {"/etc/wp/", "./in", "/etc/wp/in"},
+        {"/etc/wp/", "././/in", "/etc/wp/in"},
+        {"/etc/wp/", "../in", "/etc/wp/../in"},
+        {"/etc/wp/", ".", "/etc/wp/"},
+        {"/etc/wp/", ".hidden", "/etc/wp/.hidden"},
+        {"/etc/wp/", "/var/fido/in", "/var/fido/in"},  // absolute: as before
+        {"/etc/wp/", "\\\\server\\in", "\\\\server\\in"},
+        {"/etc/wp/", "D:\\fido\\in", "D:\\fido\\in"},
+        {"/etc/wp/", "", ""},  // empty stays empty (inherits, or unset)
+        {"sub/", "in", "sub/in"},
+        {"", "in", "in"},  // configuration in the current directory: unchanged
+        {"", "./in", "./in"},
+        {"", "../in", "../in"},
+    };
+    for (const auto& c : cases) {
+        char out[CFG_STR];
+        EXPECT_TRUE(cfg_resolve(c.dir, c.value, out, sizeof out)) << c.value;
+        EXPECT_STREQ(out, c.want) << c.dir << " + " << c.value;
+    }
+    std::string dir(200, 'd'), value(60, 'v');
+    dir += '/';
+    char out[CFG_STR];
+    EXPECT_FALSE(cfg_resolve(dir.c_str(), value.c_str(), out, sizeof out));
+    value.resize(54);  // 201 + 54 = 255 bytes: fits exactly
+    EXPECT_TRUE(cfg_resolve(dir.c_str(), value.c_str(), out, sizeof out));
+    EXPECT_EQ(std::string(out), dir + value);
+}
+
+TEST(ConfigPaths, LoaderResolvesPathKeysAndKeepsTheTextAsWritten) {
+    Loaded l(
+        "address = 2:240/1.5\nboss_host = h\nboss_address = 2:240/1\n"
+        "inbound = in\noutbound = /abs/out\nnetmail = ./msg/netmail\nbadarea = ../shared/bad\n"
+        "areadir = msg\nsysop = ./not/a/path\n"
+        "echoarea = FIDO.TEST msg/fidotest\n"
+        "[boss fsx]\ndupedb = fsx.dup\n"
+        "echoarea = FSX_GEN /var/fsxgen\n");
+    ASSERT_EQ(l.rc, 0) << l.out;
+    std::string d = l.d.path() + "/";
+    EXPECT_EQ(std::string(l.c.dir), d);
+    ASSERT_EQ(cfg_select(l.c, 0, 0), 0);
+    EXPECT_EQ(std::string(l.c.get(F_INBOUND)), d + "in");
+    EXPECT_STREQ(l.c.get(F_OUTBOUND), "/abs/out");
+    EXPECT_EQ(std::string(l.c.get(F_NETMAIL)), d + "msg/netmail");
+    EXPECT_EQ(std::string(l.c.get(F_BADAREA)), d + "../shared/bad");
+    EXPECT_EQ(std::string(l.c.get(F_AREADIR)), d + "msg");
+    EXPECT_EQ(std::string(l.c.get(F_DUPEDB)), d + "fsx.dup");
+    EXPECT_STREQ(l.c.get(F_DUPEAREA), "");           // unset stays unset
+    EXPECT_STREQ(l.c.get(F_SYSOP), "./not/a/path");  // not a path key
+    EXPECT_EQ(std::string(l.c.area_paths[0]), d + "msg/fidotest");
+    EXPECT_STREQ(l.c.area_paths[1], "/var/fsxgen");
+    // The records keep what the file says.
+    EXPECT_STREQ(l.c.gdef.f[F_INBOUND], "in");
+    EXPECT_STREQ(cfg_raw(l.c, 0, F_DUPEDB), "fsx.dup");
+    EXPECT_STREQ(cfg_raw(l.c, 0, F_NETMAIL), "./msg/netmail");
+    EXPECT_STREQ(cfg_raw(l.c, -1, F_DUPEDB), "");
+    // Selected again, nothing is resolved twice.
+    ASSERT_EQ(cfg_select(l.c, -1, 0), 0);
+    EXPECT_EQ(std::string(l.c.get(F_INBOUND)), d + "in");
+}
+
+TEST(ConfigPaths, PathTooLongOnceResolvedFailsTheLoad) {
+    // A 250-byte relative value fits as written, not behind the directory.
+    std::string v(250, 'p');
+    for (const std::string& line : {"inbound = " + v + "\n", "echoarea = FIDO.TEST " + v + "\n"}) {
+        Loaded l("address = 2:240/1.5\n" + line);
+        EXPECT_EQ(l.rc, 1) << line;
+        ASSERT_FALSE(l.texts().empty());
+        EXPECT_EQ(
+            l.texts().back(),
+            "ERROR: path too long with the configuration's directory before it (max. 255): " + v);
+    }
+    Loaded abs("inbound = /" + v + "\n");  // absolute: used as written
+    EXPECT_EQ(abs.rc, 0) << abs.out;
 }

@@ -8,6 +8,7 @@
 
 #include "core/catalog.h"
 #include "core/log.h"
+#include "platform/platform.h"
 #include "support/test_support.h"
 
 using wptest::log_lines;
@@ -28,6 +29,8 @@ const std::vector<std::string> kUsage = {
     "Usage: wrenpost [-c config] [-lang de|en] [poll [boss|all] | toss | scan [boss] | all [boss]]",
     "        no command: GUI (editor, auto-poll, log)",
     "        areafix boss \"%LIST;+TAG;-TAG\"  AreaFix request | areas boss  area list",
+    "        -c file (else ./wrenpost.cfg, then ~/.config/wrenpost/wrenpost.cfg) | --version | "
+    "--help",
 };
 
 }  // namespace
@@ -112,10 +115,10 @@ TEST(CommandLine, HelpPrintsUsageWithoutReadingConfig) {
         auto r = run_wrenpost({"-lang", "en", "-c", d.file("nonexistent.cfg"), h});
         EXPECT_EQ(r.code, 0) << h;
         auto t = texts(r.out);
-        ASSERT_EQ(t.size(), 6u) << r.out;
+        ASSERT_EQ(t.size(), 7u) << r.out;
         EXPECT_EQ(t[0], "wrenpost 0.9 - FidoNet point (mailer/tosser/scanner/editor)");
-        EXPECT_EQ(std::vector<std::string>(t.begin() + 2, t.begin() + 5), kUsage);
-        EXPECT_EQ(t[5], "End, exit code 0");
+        EXPECT_EQ(std::vector<std::string>(t.begin() + 2, t.begin() + 6), kUsage);
+        EXPECT_EQ(t[6], "End, exit code 0");
     }
 }
 
@@ -136,10 +139,10 @@ TEST(CommandLine, UsageErrorsEndWithOne) {
         auto r = run_wrenpost(args, d.path());
         EXPECT_EQ(r.code, 1);
         auto t = texts(r.out);
-        ASSERT_EQ(t.size(), 7u) << r.out;
+        ASSERT_EQ(t.size(), 8u) << r.out;
         EXPECT_EQ(t[2], c.error);
-        EXPECT_EQ(std::vector<std::string>(t.begin() + 3, t.begin() + 6), kUsage);
-        EXPECT_EQ(t[6], "End, exit code 1");
+        EXPECT_EQ(std::vector<std::string>(t.begin() + 3, t.begin() + 7), kUsage);
+        EXPECT_EQ(t[7], "End, exit code 1");
     }
 }
 
@@ -167,12 +170,71 @@ TEST(CommandLine, GermanFromConfigurationAndEnvironment) {
 
 TEST(CommandLine, MissingConfigurationEndsWithOne) {
     wptest::TempDir d;
-    auto r = run_wrenpost({"-lang", "en", "toss"}, d.path());
+    // Neither here nor in the per-user place: the error names the latter.
+    auto r = run_wrenpost({"-lang", "en", "toss"}, d.path(), {"XDG_CONFIG_HOME=" + d.file("xdg")});
     EXPECT_EQ(r.code, 1);
     auto t = texts(r.out);
     ASSERT_EQ(t.size(), 4u) << r.out;
-    EXPECT_EQ(t[2], "ERROR: cannot read configuration file: wrenpost.cfg");
+    EXPECT_EQ(t[2],
+              "ERROR: cannot read configuration file: " + d.file("xdg/wrenpost/wrenpost.cfg"));
     EXPECT_EQ(t[3], "End, exit code 1");
+    r = run_wrenpost({"-lang", "en", "-c", "wrenpost.cfg", "toss"}, d.path());
+    EXPECT_EQ(texts(r.out)[2], "ERROR: cannot read configuration file: wrenpost.cfg");
+}
+
+TEST(CommandLine, VersionIsOnePlainLine) {
+    for (std::vector<std::string> args : {std::vector<std::string>{"--version"},
+                                          {"--VERSION"},
+                                          {"-lang", "de", "-c", "none.cfg", "--version"}}) {
+        auto r = run_wrenpost(args);
+        EXPECT_EQ(r.code, 0);
+        EXPECT_EQ(r.out, std::string("wrenpost ") + WP_PROJECT_VERSION + "\n");
+    }
+    EXPECT_STREQ(WP_VERSION, WP_PROJECT_VERSION);  // the build's and the program's version agree
+}
+
+// Without -c: ./wrenpost.cfg, else $XDG_CONFIG_HOME/wrenpost/wrenpost.cfg, else
+// ~/.config/wrenpost/wrenpost.cfg; the log names the file used.
+TEST(CommandLine, ConfigurationLookupOrder) {
+    const std::string cfg = "address = 2:240/1.5\n";  // loads; toss then stops for want of badarea
+    struct Case {
+        const char* name;
+        bool in_cwd, in_xdg, in_home;
+        std::string xdg;   // XDG_CONFIG_HOME: "" unset, "rel" relative, "abs" the xdg folder
+        std::string want;  // relative to the scratch folder, "" for the plain name
+    } cases[] = {
+        {"current directory first", true, true, true, "abs", ""},
+        {"then XDG_CONFIG_HOME", false, true, true, "abs", "xdg/wrenpost/wrenpost.cfg"},
+        {"then ~/.config", false, false, true, "", "home/.config/wrenpost/wrenpost.cfg"},
+        {"a relative XDG_CONFIG_HOME is ignored", false, true, true, "rel",
+         "home/.config/wrenpost/wrenpost.cfg"},
+        {"an empty XDG_CONFIG_HOME is ignored", false, false, true, "empty",
+         "home/.config/wrenpost/wrenpost.cfg"},
+    };
+    for (const auto& c : cases) {
+        wptest::TempDir d;
+        pf_mkdir(d.file("cwd").c_str());
+        for (const char* dir : {"xdg", "xdg/wrenpost", "home", "home/.config",
+                                "home/.config/wrenpost", "cwd/xdg", "cwd/xdg/wrenpost"})
+            pf_mkdir(d.file(dir).c_str());
+        if (c.in_cwd) wptest::write_file(d.file("cwd/wrenpost.cfg"), cfg);
+        if (c.in_xdg) {
+            wptest::write_file(d.file("xdg/wrenpost/wrenpost.cfg"), cfg);
+            wptest::write_file(d.file("cwd/xdg/wrenpost/wrenpost.cfg"), cfg);
+        }
+        if (c.in_home) wptest::write_file(d.file("home/.config/wrenpost/wrenpost.cfg"), cfg);
+        std::vector<std::string> env = {"HOME=" + d.file("home")};
+        if (c.xdg == "abs") env.push_back("XDG_CONFIG_HOME=" + d.file("xdg"));
+        if (c.xdg == "rel") env.push_back("XDG_CONFIG_HOME=xdg");
+        if (c.xdg == "empty") env.push_back("XDG_CONFIG_HOME=");
+        if (c.xdg.empty()) env.push_back("XDG_CONFIG_HOME");  // unset
+        auto r = run_wrenpost({"-lang", "en", "toss"}, d.file("cwd"), env);
+        std::string file = c.want.empty() ? "wrenpost.cfg" : d.file(c.want);
+        EXPECT_TRUE(
+            wptest::has_log_line(r.out, "Configuration loaded: " + file + ", 0 boss section(s)"))
+            << c.name << "\n"
+            << r.out;
+    }
 }
 
 TEST(CommandLine, UnknownBossNameEndsWithOne) {

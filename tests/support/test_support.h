@@ -49,7 +49,9 @@ struct RunResult {
     std::string out;  // standard output
 };
 // Runs the wrenpost binary with `args` in directory `cwd` (empty = current),
-// with extra environment entries ("NAME=value") added.
+// with extra environment entries ("NAME=value") added and "NAME" entries
+// removed. XDG_CONFIG_HOME points to a missing folder unless env sets it, so
+// no per-user configuration of the machine takes part.
 RunResult run_wrenpost(const std::vector<std::string>& args, const std::string& cwd = "",
                        const std::vector<std::string>& env = {});
 

@@ -561,6 +561,38 @@ TEST(Toss, Helpers) {
     EXPECT_EQ(move_unique(t.file("missing").c_str(), dst.c_str()), 0);
 }
 
+// A configuration elsewhere with relative paths: run from another directory,
+// the toss finds the inbound and writes the bases beside the configuration,
+// and a new area's line keeps the relative form.
+TEST(Toss, RelativePathsAreTakenFromTheConfigurationsDirectory) {
+    wptest::TempDir d;
+    std::string point = d.file("point");
+    for (const char* sub : {"point", "point/in", "point/msg", "point/out"})
+        pf_mkdir(d.file(sub).c_str());
+    write_file(point + "/wrenpost.cfg",
+               "address=2:240/1.5\nboss_host=127.0.0.1\nboss_address=2:240/1\n"
+               "inbound=in\noutbound=./out\nnetmail=msg/netmail\nbadarea=msg/bad\n"
+               "dupearea=msg/dupes\npkt_password=PW\nechoarea=FIDO.TEST msg/fidotest\n");
+    write_file(point + "/in/1.pkt",
+               make_pkt(kBoss, kPoint, "PW",
+                        {echo("FIDO.TEST", "2:240/1 1", "known"), echo("FSX_NEW", "2:240/1 2")}));
+    auto r = wptest::run_wrenpost({"-lang", "en", "-c", "point/wrenpost.cfg", "toss"}, d.path());
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_TRUE(has_log_line(r.out, "Configuration loaded: point/wrenpost.cfg, 0 boss section(s)"));
+    auto known = read_base(point + "/msg/fidotest");
+    ASSERT_EQ(known.size(), 1u) << r.out;
+    EXPECT_EQ(known[0].subject, "known");
+    EXPECT_EQ(read_base(point + "/msg/fsx_new").size(), 1u);
+    EXPECT_TRUE(
+        has_log_line(r.out, "New area created automatically: FSX_NEW -> point/msg/fsx_new"));
+    EXPECT_NE(read_file(point + "/wrenpost.cfg").find("echoarea=FSX_NEW msg/fsx_new\n"),
+              std::string::npos);
+    EXPECT_TRUE(file_exists(point + "/wptoss.dup"));  // the default dupe database too
+    EXPECT_TRUE(file_exists(point + "/in/tossed/1.pkt"));
+    for (const char* stray : {"msg", "in", "wptoss.dup"})
+        EXPECT_FALSE(file_exists(d.file(stray))) << stray;
+}
+
 TEST(Toss, PacketsInABossInboundCarryItsPasswordWhateverOriginTheyClaim) {
     // A second boss with its own inbound and password: a packet in the first
     // boss's inbound that claims the second boss must still carry the first
