@@ -145,7 +145,6 @@ int autocreate(TossRun& r, const char* tag) {
         lb_add(used);
         lb_flush();
     }
-    }
     const char* section = n.N_SECT >= 0 ? n.N_NAME : nullptr;
     if (af_cfg_add_area(c.path, section, tag, path) != 0) {
         log_msg2(m_ac_cfgerr, tag);
