@@ -5,8 +5,8 @@
 #include "core/bytes.h"
 #include "core/fileio.h"
 #include "core/strutil.h"
-#include "tosser/crc32.h"
-#include "tosser/jam.h"
+#include "jam/crc32.h"
+#include "jam/jam.h"
 
 namespace {
 

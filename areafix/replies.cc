@@ -9,8 +9,8 @@
 #include "core/cmdline.h"
 #include "core/fileio.h"
 #include "core/log.h"
-#include "tosser/jam.h"
-#include "tosser/jamlock.h"
+#include "jam/jam.h"
+#include "jam/jamlock.h"
 
 namespace {
 

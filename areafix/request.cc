@@ -5,9 +5,9 @@
 #include "core/fileio.h"
 #include "core/log.h"
 #include "mailer/bso.h"
-#include "tosser/crc32.h"
-#include "tosser/jam.h"
-#include "tosser/jamlock.h"
+#include "jam/crc32.h"
+#include "jam/jam.h"
+#include "jam/jamlock.h"
 
 void addr_cut(char* out, const char* addr) {
     size_t n = 0;

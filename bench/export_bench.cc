@@ -23,8 +23,8 @@
 #include "core/fileio.h"
 #include "core/log.h"
 #include "scanner/export.h"
-#include "tosser/crc32.h"
-#include "tosser/jam.h"
+#include "jam/crc32.h"
+#include "jam/jam.h"
 
 namespace fs = std::filesystem;
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "bench/ratio_reporter.h"
-#include "tosser/crc32.h"
+#include "jam/crc32.h"
 #include "tosser/inflate.h"
 
 namespace {

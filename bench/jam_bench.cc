@@ -20,9 +20,9 @@
 #include "core/catalog.h"
 #include "core/fileio.h"
 #include "core/log.h"
-#include "tosser/crc32.h"
-#include "tosser/dupe.h"
-#include "tosser/jam.h"
+#include "jam/crc32.h"
+#include "jam/dupe.h"
+#include "jam/jam.h"
 
 namespace {
 

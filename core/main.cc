@@ -4,7 +4,7 @@
 #include "core/cmdline.h"
 #include "mailer/poll.h"
 #include "scanner/export.h"
-#include "tosser/jamlock.h"
+#include "jam/jamlock.h"
 #include "tosser/toss.h"
 #ifdef WP_GUI
 #include "editor/gui/gui_main.h"

@@ -4,8 +4,8 @@
 #include "core/catalog.h"
 #include "core/cp437.h"
 #include "core/strutil.h"
-#include "tosser/crc32.h"
-#include "tosser/jam_format.h"
+#include "jam/crc32.h"
+#include "jam/jam_format.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include "core/fileio.h"
 #include "core/strutil.h"
 #include "platform/platform.h"
-#include "tosser/crc32.h"
-#include "tosser/jam_format.h"
+#include "jam/crc32.h"
+#include "jam/jam_format.h"
 
 namespace {
 

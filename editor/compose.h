@@ -14,8 +14,8 @@
 
 #include "editor/areas.h"
 #include "mailer/bso.h"
-#include "tosser/jam.h"
-#include "tosser/jamlock.h"
+#include "jam/jam.h"
+#include "jam/jamlock.h"
 
 constexpr int CM_ECHO = 0;
 constexpr int CM_NETMAIL = 1;

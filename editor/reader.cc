@@ -6,7 +6,7 @@
 #include "core/bytes.h"
 #include "core/cp437.h"
 #include "editor/links.h"
-#include "tosser/jam_format.h"
+#include "jam/jam_format.h"
 
 const uint32_t rd_palette[16] = {0x181818, 0xAA0000, 0x00AA00, 0xAA5500, 0x0000AA, 0xAA00AA,
                                  0x00AAAA, 0xC0C0C0, 0x707070, 0xFF5555, 0x55FF55, 0xFFFF55,

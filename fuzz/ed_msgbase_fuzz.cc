@@ -13,7 +13,7 @@
 
 #include "core/bytes.h"
 #include "editor/msgbase.h"
-#include "tosser/jam_format.h"
+#include "jam/jam_format.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 3) return 0;

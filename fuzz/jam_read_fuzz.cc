@@ -15,8 +15,8 @@
 
 #include "core/catalog.h"
 #include "core/log.h"
-#include "tosser/crc32.h"
-#include "tosser/jam.h"
+#include "jam/crc32.h"
+#include "jam/jam.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "core/bytes.h"
 #include "core/catalog.h"
 #include "core/log.h"
-#include "tosser/crc32.h"
+#include "jam/crc32.h"
 #include "tosser/packet.h"
 
 namespace {

@@ -12,8 +12,8 @@
 #include "core/log.h"
 #include "scanner/outbound.h"
 #include "scanner/pack.h"
-#include "tosser/crc32.h"
-#include "tosser/jam.h"
+#include "jam/crc32.h"
+#include "jam/jam.h"
 #include "tosser/toss.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include "core/log.h"
 #include "core/strutil.h"
 #include "scanner/pktwrite.h"
-#include "tosser/jam_format.h"
+#include "jam/jam_format.h"
 
 // ---- Growable buffers -------------------------------------------------------------
 

@@ -6,7 +6,7 @@
 #include "core/bytes.h"
 #include "core/fileio.h"
 #include "core/strutil.h"
-#include "tosser/crc32.h"
+#include "jam/crc32.h"
 
 Civil unix_civil(uint32_t t) {
     Civil c;

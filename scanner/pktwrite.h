@@ -1,7 +1,7 @@
 // Writers of the export's on-disk formats, in memory only: the 58-byte
 // header of an outgoing type-2+ packet, the 20-byte date text of a packed
 // message, and a stored (uncompressed) single-entry ZIP archive. None opens a
-// file and none can fail. The CRC-32 table is process-wide (tosser/crc32.h).
+// file and none can fail. The CRC-32 table is process-wide (jam/crc32.h).
 #pragma once
 
 #include <cstddef>

@@ -18,7 +18,7 @@
 #include <string>
 
 #include "core/strutil.h"
-#include "tosser/jam.h"
+#include "jam/jam.h"
 #include "tosser/packet_format.h"
 
 // A FidoNet address as packets carry it. Point 0: not a point.

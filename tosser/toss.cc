@@ -12,9 +12,9 @@
 #include "core/fileio.h"
 #include "core/log.h"
 #include "platform/platform.h"
-#include "tosser/crc32.h"
-#include "tosser/jam.h"
-#include "tosser/jamlock.h"
+#include "jam/crc32.h"
+#include "jam/jam.h"
+#include "jam/jamlock.h"
 #include "tosser/unzip.h"
 
 unsigned (*tt_export)(int scan_only) = nullptr;
@@ -233,7 +233,7 @@ int toss_msg(void* ctx, const Packet& p, const ParsedMsg& pm) {
         str_cat(kludge, m.tag, sizeof kludge);
         jam_subf_add(m.subf, SF_KLUDGE, kludge);
     }
-    // Journal, append, key: see tosser/dupe.h for why this order files each
+    // Journal, append, key: see jam/dupe.h for why this order files each
     // message exactly once whenever the run dies.
     const bool new_key = m.has_msgid && !dupe;
     // Without the journal nothing more is filed: the run ends, and the packet

@@ -13,7 +13,7 @@
 // An entry named "tossed" or "wptmp" that is no directory is renamed aside
 // (".bad") before the inbound is tossed. Each message is filed exactly once
 // even when the run is killed at any instant or a write fails (the dupe
-// journal, tosser/dupe.h). tt_run turns SIGINT/SIGTERM into a stop request
+// journal, jam/dupe.h). tt_run turns SIGINT/SIGTERM into a stop request
 // for the toss: it stops before the next message and ends with EXIT_STOPPED.
 //
 // State is one TossRun per run; the configuration is read from the Config it
@@ -24,7 +24,7 @@
 #include <string>
 
 #include "config/config.h"
-#include "tosser/dupe.h"
+#include "jam/dupe.h"
 #include "tosser/packet.h"
 
 constexpr int MAX_NETS = 16;

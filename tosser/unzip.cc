@@ -17,7 +17,7 @@
 #include "core/log.h"
 #include "core/strutil.h"
 #include "platform/platform.h"
-#include "tosser/crc32.h"
+#include "jam/crc32.h"
 #include "tosser/inflate.h"
 
 namespace {

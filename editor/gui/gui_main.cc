@@ -9,7 +9,7 @@
 #include "editor/gui/gui_util.h"
 #include "editor/gui/main_window.h"
 #include "platform/platform.h"
-#include "tosser/crc32.h"
+#include "jam/crc32.h"
 
 bool gui_first_config(const char* path) {
     if (!question(nullptr, qa("wrenpost"), qs(w_cfgnew) + QString::fromLocal8Bit(path)))

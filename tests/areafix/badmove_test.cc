@@ -8,8 +8,8 @@
 
 #include "core/bytes.h"
 #include "support/test_support.h"
-#include "tosser/crc32.h"
-#include "tosser/jam.h"
+#include "jam/crc32.h"
+#include "jam/jam.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include "core/catalog.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
-#include "tosser/crc32.h"
-#include "tosser/jam.h"
+#include "jam/crc32.h"
+#include "jam/jam.h"
 
 namespace {
 

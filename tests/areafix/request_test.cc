@@ -10,8 +10,8 @@
 #include "core/catalog.h"
 #include "core/log.h"
 #include "support/test_support.h"
-#include "tosser/crc32.h"
-#include "tosser/jam.h"
+#include "jam/crc32.h"
+#include "jam/jam.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "core/catalog.h"
 #include "scanner/scanner_util.h"
 #include "support/test_support.h"
-#include "tosser/jam_format.h"
+#include "jam/jam_format.h"
 
 using wptest::add_local;
 using wptest::LocalMsg;

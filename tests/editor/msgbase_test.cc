@@ -11,8 +11,8 @@
 #include "platform/platform.h"
 #include "scanner/scanner_util.h"
 #include "support/test_support.h"
-#include "tosser/crc32.h"
-#include "tosser/jam_format.h"
+#include "jam/crc32.h"
+#include "jam/jam_format.h"
 
 using wptest::add_local;
 using wptest::LocalMsg;

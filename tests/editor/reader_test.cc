@@ -8,7 +8,7 @@
 #include <string>
 
 #include "editor/reader_util.h"
-#include "tosser/jam.h"
+#include "jam/jam.h"
 
 using wptest::render;
 

@@ -26,7 +26,7 @@
 #include "editor/gui/reader_view.h"
 #include "scanner/scanner_util.h"
 #include "support/test_support.h"
-#include "tosser/crc32.h"
+#include "jam/crc32.h"
 
 using wptest::add_local;
 using wptest::LocalMsg;

@@ -6,7 +6,7 @@
 
 #include "platform/platform.h"
 #include "support/test_support.h"
-#include "tosser/jamlock.h"
+#include "jam/jamlock.h"
 
 using wptest::TempDir;
 

@@ -18,7 +18,7 @@
 #include "platform/platform.h"
 #include "scanner/scanner_util.h"
 #include "support/test_support.h"
-#include "tosser/jam.h"
+#include "jam/jam.h"
 
 using wptest::add_local;
 using wptest::file_exists;

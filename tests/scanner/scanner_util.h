@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "tosser/crc32.h"
-#include "tosser/jam.h"
+#include "jam/crc32.h"
+#include "jam/jam.h"
 
 namespace wptest {
 

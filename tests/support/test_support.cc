@@ -17,7 +17,7 @@
 #include <sstream>
 
 #include "platform/platform.h"
-#include "tosser/jamlock.h"
+#include "jam/jamlock.h"
 
 namespace wptest {
 

@@ -15,8 +15,8 @@
 #include "core/fileio.h"
 #include "core/log.h"
 #include "core/strutil.h"
-#include "tosser/crc32.h"
-#include "tosser/jam.h"
+#include "jam/crc32.h"
+#include "jam/jam.h"
 
 namespace {
 

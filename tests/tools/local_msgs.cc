@@ -11,8 +11,8 @@
 #include <string>
 
 #include "core/catalog.h"
-#include "tosser/crc32.h"
-#include "tosser/jam.h"
+#include "jam/crc32.h"
+#include "jam/jam.h"
 
 int main(int argc, char** argv) {
     if (argc != 4 && argc != 6) {

@@ -12,8 +12,8 @@
 #include "core/catalog.h"
 #include "core/fileio.h"
 #include "mailer/bso.h"
-#include "tosser/crc32.h"
-#include "tosser/jam.h"
+#include "jam/crc32.h"
+#include "jam/jam.h"
 
 int main(int argc, char** argv) {
     if (argc != 7 && argc != 8) {

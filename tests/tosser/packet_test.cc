@@ -17,8 +17,8 @@
 #include "core/log.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
-#include "tosser/crc32.h"
-#include "tosser/jam.h"
+#include "jam/crc32.h"
+#include "jam/jam.h"
 
 using wptest::TempDir;
 

@@ -18,7 +18,7 @@
 #include "core/log.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
-#include "tosser/jam.h"
+#include "jam/jam.h"
 
 using wptest::file_exists;
 using wptest::read_file;

@@ -1,4 +1,4 @@
-#include "tosser/jam.h"
+#include "jam/jam.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "tosser/jamlock.h"
+#include "jam/jamlock.h"
 
 JamLock g_jamlock;
 

@@ -2,11 +2,11 @@
 // reader that walks a base by headers or by index.
 //
 // Layout constants (offsets, subfield ids, attribute bits) are in
-// tosser/jam_format.h. A base only grows: nothing here packs, renumbers or
+// jam/jam_format.h. A base only grows: nothing here packs, renumbers or
 // moves a header.
 //
 // Locks: the caller of jam_append should hold the JAM lock file
-// (tosser/jamlock.h) for its run; jam_append itself takes the byte lock on
+// (jam/jamlock.h) for its run; jam_append itself takes the byte lock on
 // byte 0 of .jhr for the single write, which other JAM programs honour too.
 // The readers take no lock: they work on whole-file copies, and the append's
 // write order (text, header, index record, base header) means a concurrent
@@ -23,7 +23,7 @@
 
 #include "core/strutil.h"
 #include "platform/platform.h"
-#include "tosser/jam_format.h"
+#include "jam/jam_format.h"
 
 // ---- File names ---------------------------------------------------------------
 

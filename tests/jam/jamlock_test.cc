@@ -1,6 +1,6 @@
 // The JAM lock file: where it lies, what it holds, re-entrance, waiting for
 // another process, and the --hold-lock start that simulates a busy editor.
-#include "tosser/jamlock.h"
+#include "jam/jamlock.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -8,7 +8,7 @@
 #include <chrono>
 
 #include "support/test_support.h"
-#include "tosser/jam_test_util.h"
+#include "jam/jam_test_util.h"
 
 using namespace wptest;
 using namespace jamtest;

@@ -1,4 +1,4 @@
-#include "tosser/crc32.h"
+#include "jam/crc32.h"
 
 #include "core/strutil.h"
 

@@ -1,4 +1,4 @@
-#include "tosser/dupe.h"
+#include "jam/dupe.h"
 
 #include <cstring>
 #include <map>
@@ -10,8 +10,8 @@
 #include "core/catalog.h"
 #include "core/fileio.h"
 #include "core/log.h"
-#include "tosser/crc32.h"
-#include "tosser/jam.h"
+#include "jam/crc32.h"
+#include "jam/jam.h"
 
 namespace {
 

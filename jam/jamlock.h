@@ -6,7 +6,7 @@
 // dies, so there are no stale locks. Its content ("<owner> pid <n>") is for
 // people only. Toss and export runs hold it for their whole run, the editor
 // around each access to a base; it is always taken before any .jhr byte lock
-// (tosser/jam.h) or BSO busy file, never after.
+// (jam/jam.h) or BSO busy file, never after.
 //
 // One lock per process: the state lives in a JamLock that the caller keeps
 // (g_jamlock is the process's one instance for the drivers). Used from one

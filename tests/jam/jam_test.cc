@@ -14,7 +14,7 @@
 
 #include "core/bytes.h"
 #include "support/test_support.h"
-#include "tosser/jam_test_util.h"
+#include "jam/jam_test_util.h"
 
 using namespace wptest;
 using namespace jamtest;

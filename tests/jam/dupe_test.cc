@@ -1,7 +1,7 @@
 // The dupe database: the key and its case rules, the file format with its
 // partial trailing record, the full table, saving, and the hash index against
 // the plain scan.
-#include "tosser/dupe.h"
+#include "jam/dupe.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -10,7 +10,7 @@
 #include <random>
 
 #include "support/test_support.h"
-#include "tosser/jam_test_util.h"
+#include "jam/jam_test_util.h"
 
 using namespace wptest;
 
