@@ -2,11 +2,11 @@
 
 #include <cstring>
 
-#include "areafix/cfgedit.h"
-#include "areafix/robot.h"
+#include "areafix/messages.h"
+#include "config/cfgedit.h"
 #include "config/config.h"
-#include "core/catalog.h"
-#include "core/cmdline.h"
+#include "config/robot.h"
+#include "core/exitcode.h"
 #include "core/fileio.h"
 #include "core/log.h"
 #include "jam/jam.h"

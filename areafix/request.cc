@@ -1,13 +1,13 @@
 #include "areafix/request.h"
 
-#include "core/catalog.h"
-#include "core/cmdline.h"
+#include "areafix/messages.h"
+#include "core/exitcode.h"
 #include "core/fileio.h"
 #include "core/log.h"
-#include "mailer/bso.h"
 #include "jam/crc32.h"
 #include "jam/jam.h"
 #include "jam/jamlock.h"
+#include "outbound/bso.h"
 
 void addr_cut(char* out, const char* addr) {
     size_t n = 0;

@@ -18,13 +18,13 @@
 #include <string>
 #include <vector>
 
+#include "app/catalog.h"
 #include "config/config.h"
-#include "core/catalog.h"
 #include "core/fileio.h"
 #include "core/log.h"
-#include "scanner/export.h"
 #include "jam/crc32.h"
 #include "jam/jam.h"
+#include "scanner/export.h"
 
 namespace fs = std::filesystem;
 

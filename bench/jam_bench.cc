@@ -16,8 +16,8 @@
 #include <random>
 #include <string>
 
+#include "app/catalog.h"
 #include "core/bytes.h"
-#include "core/catalog.h"
 #include "core/fileio.h"
 #include "core/log.h"
 #include "jam/crc32.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "core/catalog.h"
+#include "config/messages.h"
 #include "core/fileio.h"
 #include "core/log.h"
 #include "platform/platform.h"

@@ -6,50 +6,8 @@
 int g_lang = 0;
 
 #define MSG(name, de, en) const char* name = "";
-#include "areafix/messages.def"
-#include "config/messages.def"
 #include "core/messages.def"
-#include "editor/messages_log.def"
-#include "mailer/messages.def"
-#include "scanner/messages.def"
-#include "tosser/messages.def"
-#include "tosser/messages_pkt.def"
-#include "tosser/messages_toss.def"
 #undef MSG
-
-const CatalogRow catalog_rows[] = {
-#define MSG(name, de, en) {&name, de, en},
-#include "areafix/messages.def"
-#include "config/messages.def"
-#include "core/messages.def"
-#include "editor/messages_log.def"
-#include "mailer/messages.def"
-#include "scanner/messages.def"
-#include "tosser/messages.def"
-#include "tosser/messages_pkt.def"
-#include "tosser/messages_toss.def"
-#undef MSG
-};
-const size_t catalog_count = sizeof catalog_rows / sizeof catalog_rows[0];
-
-#define WMSG(name, de, en) const char16_t* name = u"";
-#include "editor/messages.def"
-#undef WMSG
-
-const CatalogWideRow catalog_wrows[] = {
-#define WMSG(name, de, en) {&name, de, en},
-#include "editor/messages.def"
-#undef WMSG
-};
-const size_t catalog_wcount = sizeof catalog_wrows / sizeof catalog_wrows[0];
-
-void lang_apply(int lang) {
-    g_lang = lang;
-    for (size_t i = 0; i < catalog_count; ++i)
-        *catalog_rows[i].dest = lang == LANG_EN ? catalog_rows[i].en : catalog_rows[i].de;
-    for (size_t i = 0; i < catalog_wcount; ++i)
-        *catalog_wrows[i].dest = lang == LANG_EN ? catalog_wrows[i].en : catalog_wrows[i].de;
-}
 
 namespace {
 constexpr size_t LBUF_MAX = 65536;
@@ -110,14 +68,4 @@ int cfg_lang(const char* cfg_path) {
         p = eol + 1;
     }
     return 0;
-}
-
-int lang_init(int lang_cli, const char* cfg_path) {
-    int lang = lang_cli;
-    if (lang != LANG_DE && lang != LANG_EN) {
-        int c = cfg_lang(cfg_path);
-        lang = (c == LANG_DE || c == LANG_EN) ? c : pf_ui_language();
-    }
-    lang_apply(lang);
-    return lang;
 }

@@ -1,9 +1,9 @@
 #include "editor/areas.h"
 
 #include "core/bytes.h"
-#include "core/catalog.h"
 #include "core/cp437.h"
 #include "core/strutil.h"
+#include "editor/messages.h"
 #include "jam/crc32.h"
 #include "jam/jam_format.h"
 

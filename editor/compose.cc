@@ -3,13 +3,13 @@
 #include <cstring>
 
 #include "areafix/request.h"
-#include "core/catalog.h"
 #include "core/cp437.h"
 #include "core/fileio.h"
 #include "core/strutil.h"
-#include "platform/platform.h"
+#include "editor/messages.h"
 #include "jam/crc32.h"
 #include "jam/jam_format.h"
+#include "platform/platform.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <string>
 
 #include "editor/areas.h"
-#include "mailer/bso.h"
 #include "jam/jam.h"
 #include "jam/jamlock.h"
+#include "outbound/bso.h"
 
 constexpr int CM_ECHO = 0;
 constexpr int CM_NETMAIL = 1;

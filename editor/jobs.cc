@@ -1,8 +1,8 @@
 #include "editor/jobs.h"
 
-#include "core/catalog.h"
 #include "core/cp437.h"
 #include "core/strutil.h"
+#include "editor/messages.h"
 
 namespace {
 

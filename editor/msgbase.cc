@@ -3,15 +3,15 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "areafix/robot.h"
+#include "config/robot.h"
 #include "core/bytes.h"
 #include "core/cp437.h"
 #include "core/fileio.h"
 #include "core/strutil.h"
-#include "platform/platform.h"
 #include "jam/crc32.h"
 #include "jam/jam.h"
 #include "jam/jam_format.h"
+#include "platform/platform.h"
 
 namespace {
 

@@ -24,8 +24,8 @@
 #include <string>
 #include <thread>
 
+#include "app/catalog.h"
 #include "config/config.h"
-#include "core/catalog.h"
 #include "core/log.h"
 #include "mailer/session.h"
 

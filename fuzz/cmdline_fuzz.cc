@@ -5,15 +5,27 @@
 #include <string>
 #include <vector>
 
-#include "core/cmdline.h"
+#include "app/cmdline.h"
 #include "core/log.h"
 
-static unsigned drv_poll(const char*) { return 2; }
-static unsigned drv_toss() { return 6; }
-static unsigned drv_scan(int) { return 0; }
-static unsigned drv_areafix(int, const char*) { return 0; }
-static unsigned drv_areas(int) { return 0; }
-static int drv_gui(const CmdLine&) { return 0; }
+static unsigned drv_poll(const char*) {
+    return 2;
+}
+static unsigned drv_toss() {
+    return 6;
+}
+static unsigned drv_scan(int) {
+    return 0;
+}
+static unsigned drv_areafix(int, const char*) {
+    return 0;
+}
+static unsigned drv_areas(int) {
+    return 0;
+}
+static int drv_gui(const CmdLine&) {
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static std::string sink;

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "app/catalog.h"
 #include "config/config.h"
-#include "core/catalog.h"
 #include "core/log.h"
 #include "platform/platform.h"
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/catalog.h"
+#include "app/catalog.h"
 #include "editor/compose.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

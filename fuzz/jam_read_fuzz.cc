@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "core/catalog.h"
+#include "app/catalog.h"
 #include "core/log.h"
 #include "jam/crc32.h"
 #include "jam/jam.h"

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "app/catalog.h"
 #include "core/bytes.h"
-#include "core/catalog.h"
 #include "core/log.h"
 #include "jam/crc32.h"
 #include "tosser/packet.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/catalog.h"
+#include "app/catalog.h"
 #include "core/log.h"
 #include "platform/platform.h"
 #include "tosser/unzip.h"

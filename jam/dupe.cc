@@ -7,11 +7,11 @@
 #include <string>
 
 #include "core/bytes.h"
-#include "core/catalog.h"
 #include "core/fileio.h"
 #include "core/log.h"
 #include "jam/crc32.h"
 #include "jam/jam.h"
+#include "jam/messages.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 #include <cstring>
 
 #include "core/bytes.h"
-#include "core/catalog.h"
 #include "core/fileio.h"
 #include "core/log.h"
 #include "core/strutil.h"
+#include "jam/messages.h"
 
 namespace {
 

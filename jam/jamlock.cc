@@ -48,11 +48,3 @@ void lock_release(JamLock& lk) {
     lk.lock_held = 0;
     pf_lockfile_release(lk.h_lock);
 }
-
-int jam_hold_lock(const CmdLine& cl) {
-    lock_set_cfg(g_jamlock, cl.cfg_path);
-    if (lock_acquire(g_jamlock, 0, "wrenpost") != 0) return 1;
-    for (uint64_t s = 0; s < cl.hold_lock; ++s) pf_sleep_ms(1000);
-    lock_release(g_jamlock);
-    return 0;
-}

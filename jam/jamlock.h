@@ -15,7 +15,6 @@
 
 #include <cstdint>
 
-#include "core/cmdline.h"
 #include "core/strutil.h"
 #include "platform/platform.h"
 
@@ -45,6 +44,9 @@ void lock_set_cfg(JamLock& lk, const char* cfg_path);
 // REQUIRES: out has WP_PATH_MAX bytes.
 void lock_make_path(const char* cfg_path, char* out);
 
+// The wait of the command runs (toss, export, AreaFix) for the lock.
+constexpr uint32_t LOCK_WAIT_MS = 10000;
+
 // Takes the lock: attempts = wait_ms / 100 + 1, LOCK_TRY_MS apart. Returns 0
 // when the lock is held afterwards (at once when this process holds it
 // already: re-entrant, not counted), 1 when it stayed busy; any reason why
@@ -54,8 +56,3 @@ int lock_acquire(JamLock& lk, uint32_t wait_ms, const char* owner);
 
 // Frees the lock when held (the file is deleted); otherwise does nothing.
 void lock_release(JamLock& lk);
-
-// Driver of the editor start with "--hold-lock N": takes g_jamlock with a
-// single attempt (owner "wrenpost"), holds it N seconds and releases it.
-// Returns 0 when it was taken, 1 when it was busy (then without waiting).
-int jam_hold_lock(const CmdLine& cl);

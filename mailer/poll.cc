@@ -3,10 +3,10 @@
 #include <memory>
 
 #include "config/config.h"
-#include "core/catalog.h"
-#include "core/cmdline.h"
+#include "core/exitcode.h"
 #include "core/log.h"
 #include "core/strutil.h"
+#include "mailer/messages.h"
 #include "mailer/session.h"
 
 unsigned call_boss(int index) {

@@ -1,10 +1,10 @@
 #include "mailer/session.h"
 
-#include "core/catalog.h"
-#include "core/cmdline.h"
+#include "core/exitcode.h"
 #include "core/log.h"
 #include "core/strutil.h"
 #include "mailer/md5.h"
+#include "mailer/messages.h"
 #include "mailer/xfer.h"
 
 namespace {

@@ -17,8 +17,8 @@
 #include <cstdint>
 
 #include "config/config.h"
-#include "mailer/bso.h"
 #include "mailer/frames.h"
+#include "outbound/bso.h"
 
 constexpr int MAX_TX = 256;  // send entries per session
 constexpr int MAX_FLO = 8;   // flow files per session

@@ -2,11 +2,11 @@
 
 #include <vector>
 
-#include "core/catalog.h"
-#include "core/cmdline.h"
+#include "core/exitcode.h"
 #include "core/fileio.h"
 #include "core/log.h"
 #include "core/strutil.h"
+#include "mailer/messages.h"
 
 namespace {
 
@@ -524,8 +524,7 @@ unsigned rx_start(Session& s) {
     // it, and the file is not touched then. A leftover of a broken session
     // is taken over and emptied.
     s.rx_h = pf_open(s.rx_tmp, PfAccess::ReadWrite, PfCreate::OpenAlways);
-    if (s.rx_h != PF_INVALID &&
-        (pf_lock_range(s.rx_h, 0, 1) != 0 || pf_set_end(s.rx_h) != 0)) {
+    if (s.rx_h != PF_INVALID && (pf_lock_range(s.rx_h, 0, 1) != 0 || pf_set_end(s.rx_h) != 0)) {
         f_close(s.rx_h);
         s.rx_h = PF_INVALID;
     }

@@ -6,15 +6,14 @@
 #include <vector>
 
 #include "core/bytes.h"
-#include "core/catalog.h"
-#include "core/cmdline.h"
+#include "core/exitcode.h"
 #include "core/fileio.h"
 #include "core/log.h"
-#include "scanner/outbound.h"
-#include "scanner/pack.h"
 #include "jam/crc32.h"
 #include "jam/jam.h"
-#include "tosser/toss.h"
+#include "scanner/messages.h"
+#include "scanner/outbound.h"
+#include "scanner/pack.h"
 
 namespace {
 
@@ -383,9 +382,4 @@ unsigned export_run(int scan_only) {
     unsigned code = scan_all(*st, scan_only);
     scan_report(*st);
     return code;
-}
-
-unsigned scan_command(int scan_only) {
-    tt_export = export_run;
-    return tt_run(2, scan_only);
 }

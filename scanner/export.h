@@ -3,7 +3,7 @@
 // sent. A message is always either unsent in its base or in the outbound;
 // any failure leaves it unsent for the next run.
 //
-// REQUIRES: the caller holds the JAM lock file (tt_run does). Each base is
+// REQUIRES: the caller holds the JAM lock file (app/run.h does). Each base is
 // read and changed under its .jhr byte lock; the boss's outbound under its
 // busy file (BSO mode).
 #pragma once
@@ -20,7 +20,5 @@ void scan_area(ScanState& st, const char* path, const char* tag, int kind);
 // Sets JA_SENT on the recorded messages of one kind (0 netmail, 1 echomail).
 void mark_sent(ScanState& st, int kind);
 
-// The export branch of the shared driver: scan_all and scan_report.
+// The export run under the shared driver: scan_all and scan_report.
 unsigned export_run(int scan_only);
-// The `scan` command: the shared driver in export mode.
-unsigned scan_command(int scan_only);

@@ -2,10 +2,10 @@
 
 #include <vector>
 
-#include "core/catalog.h"
 #include "core/fileio.h"
 #include "core/log.h"
 #include "core/strutil.h"
+#include "scanner/messages.h"
 #include "scanner/pktwrite.h"
 
 namespace {

@@ -7,7 +7,7 @@
 // deleted after sending; "#" bundle, truncated after sending); the netmail
 // packet becomes base + ".out" while no such file waits.
 //
-// REQUIRES: in BSO mode the caller holds the boss's busy lock (mailer/bso.h).
+// REQUIRES: in BSO mode the caller holds the boss's busy lock (outbound/bso.h).
 // Results: 0 success, 1 failure (logged as "ERROR: file not writable: ...").
 #pragma once
 

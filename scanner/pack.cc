@@ -4,12 +4,12 @@
 #include <cstring>
 
 #include "core/bytes.h"
-#include "core/catalog.h"
 #include "core/fileio.h"
 #include "core/log.h"
 #include "core/strutil.h"
-#include "scanner/pktwrite.h"
 #include "jam/jam_format.h"
+#include "scanner/messages.h"
+#include "scanner/pktwrite.h"
 
 // ---- Growable buffers -------------------------------------------------------------
 

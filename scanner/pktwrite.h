@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "mailer/bso.h"
+#include "outbound/bso.h"
 
 constexpr uint8_t PRODCODE_LO = 254;
 constexpr uint8_t REV_MAJOR = 0;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "config/config.h"
-#include "mailer/bso.h"
+#include "outbound/bso.h"
 #include "platform/platform.h"
 
 constexpr uint32_t MAX_MARK = 8192;

@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Builds wrenpost and runs every test: the unit and interoperability tests,
-# the unit tests again under AddressSanitizer + UndefinedBehaviorSanitizer,
-# and a short smoke run of every fuzz target.
+# Checks the layers, builds wrenpost and runs every test: the unit and
+# interoperability tests, the unit tests again under AddressSanitizer +
+# UndefinedBehaviorSanitizer, and a short smoke run of every fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 wp_install_deps
 
 FUZZ_SECONDS=${FUZZ_SECONDS:-20}
+
+echo "=== layers (include graph between the folders) ==="
+python3 scripts/include_graph.py
 
 echo "=== build (RelWithDebInfo) ==="
 wp_build default build

@@ -11,9 +11,9 @@
 #include <cstring>
 
 #include "core/bytes.h"
-#include "core/catalog.h"
 #include "core/log.h"
 #include "jam/crc32.h"
+#include "tosser/messages.h"
 
 namespace {
 

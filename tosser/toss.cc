@@ -4,20 +4,19 @@
 #include <memory>
 #include <vector>
 
-#include "areafix/badmove.h"
-#include "areafix/cfgedit.h"
-#include "areafix/robot.h"
-#include "core/catalog.h"
-#include "core/cmdline.h"
+#include "config/cfgedit.h"
+#include "config/messages.h"
+#include "config/robot.h"
+#include "core/exitcode.h"
 #include "core/fileio.h"
 #include "core/log.h"
-#include "platform/platform.h"
 #include "jam/crc32.h"
 #include "jam/jam.h"
 #include "jam/jamlock.h"
+#include "platform/platform.h"
+#include "tosser/badmove.h"
+#include "tosser/messages.h"
 #include "tosser/unzip.h"
-
-unsigned (*tt_export)(int scan_only) = nullptr;
 
 namespace {
 
@@ -107,7 +106,8 @@ int autocreate(TossRun& r, const char* tag) {
     char path[CFG_STR], used[CFG_STR];
     str_copy(path, n.N_AREADIR, AREADIR_MAX + 1);
     size_t len = str_len(path);
-    if (len > 0 && path[len - 1] != '/' && path[len - 1] != '\\') str_cat(path, PF_DIR_SEP, sizeof path);
+    if (len > 0 && path[len - 1] != '/' && path[len - 1] != '\\')
+        str_cat(path, PF_DIR_SEP, sizeof path);
     char file[61];
     af_lc_tag(file, tag);
     str_cat(path, file, sizeof path);
@@ -665,40 +665,4 @@ void toss_report(const TossRun& r) {
     lb_add(m_sum12);
     lb_num(s.st_bnd_empty);
     lb_flush();
-}
-
-unsigned tt_run(int mode, int scan_only) {
-    lock_set_cfg(g_jamlock, g_cfg.path);
-    if (lock_acquire(g_jamlock, LOCK_WAIT_MS, "wrenpost") != 0) {
-        log_msg2(tmain_m_locked, g_jamlock.lock_path);
-        return EXIT_LOCK;
-    }
-    log_msg2(m_lockok, g_jamlock.lock_path);
-    unsigned code;
-    if (mode == 1) {
-        // Ctrl+C and SIGTERM stop the toss between two messages; a second one
-        // ends it at once (the dupe journal keeps even that consistent).
-        pf_stop_signals(true);
-        auto r = std::make_unique<TossRun>();
-        if (toss_setup(*r) != 0) {
-            code = EXIT_CONFIG;
-        } else {
-            code = toss_all(*r);
-            toss_report(*r);
-            if (code == EXIT_STOPPED) log_msg(m_stopped_run);
-        }
-        r.reset();
-        pf_stop_signals(false);
-    } else if (tt_export != nullptr) {
-        code = tt_export(scan_only);
-    } else {
-        log_msg(m_noexport);
-        code = EXIT_CONFIG;
-    }
-    lock_release(g_jamlock);
-    return code;
-}
-
-unsigned toss_command() {
-    return tt_run(1, -1);
 }

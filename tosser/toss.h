@@ -1,8 +1,7 @@
 // The toss run: from the inbound directories into the JAM bases.
 //
-// tt_run is the driver shared by the toss and the export run: it takes the
-// JAM lock file for the whole run, then tosses (mode 1) or exports (mode 2).
-// The toss takes every loose packet and ZIP bundle of every boss's inbound
+// The caller holds the JAM lock file for the whole run (app/run.h). The
+// toss takes every loose packet and ZIP bundle of every boss's inbound
 // (each directory once), files each message into its area after the dupe
 // check, creates unknown areas when allowed, and keeps the inbound in order:
 // tossed files move to "tossed/", broken ones get ".bad", and only the copies
@@ -13,8 +12,8 @@
 // An entry named "tossed" or "wptmp" that is no directory is renamed aside
 // (".bad") before the inbound is tossed. Each message is filed exactly once
 // even when the run is killed at any instant or a write fails (the dupe
-// journal, jam/dupe.h). tt_run turns SIGINT/SIGTERM into a stop request
-// for the toss: it stops before the next message and ends with EXIT_STOPPED.
+// journal, jam/dupe.h). A stop request (pf_stop_requested) makes it stop
+// before the next message and end with EXIT_STOPPED.
 //
 // State is one TossRun per run; the configuration is read from the Config it
 // points at (g_cfg for the command).
@@ -98,10 +97,3 @@ unsigned toss_all(TossRun& r);
 void toss_report(const TossRun& r);
 // One inbound directory.
 void toss_dir(TossRun& r, const char* dir);
-
-// The export run, set by the scanner; mode 2 of tt_run calls it.
-extern unsigned (*tt_export)(int scan_only);
-// The shared driver: mode 1 toss, mode 2 export (limited to scan_only).
-unsigned tt_run(int mode, int scan_only);
-// The `toss` command.
-unsigned toss_command();

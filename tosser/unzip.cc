@@ -13,12 +13,12 @@
 #include <new>
 
 #include "core/bytes.h"
-#include "core/catalog.h"
 #include "core/log.h"
 #include "core/strutil.h"
-#include "platform/platform.h"
 #include "jam/crc32.h"
+#include "platform/platform.h"
 #include "tosser/inflate.h"
+#include "tosser/messages.h"
 
 namespace {
 

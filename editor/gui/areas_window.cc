@@ -14,14 +14,14 @@
 #include <cstring>
 #include <functional>
 
-#include "areafix/cfgedit.h"
+#include "config/cfgedit.h"
 #include "config/config.h"
-#include "core/catalog.h"
 #include "core/cp437.h"
 #include "core/fileio.h"
 #include "core/strutil.h"
 #include "editor/gui/gui_util.h"
 #include "editor/gui/main_window.h"
+#include "editor/messages.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <QShortcut>
 #include <QTextCursor>
 
-#include "core/catalog.h"
 #include "editor/gui/gui_util.h"
+#include "editor/messages.h"
 
 namespace {
 

@@ -4,12 +4,12 @@
 
 #include "config/config.h"
 #include "config/example.h"
-#include "core/catalog.h"
 #include "core/log.h"
 #include "editor/gui/gui_util.h"
 #include "editor/gui/main_window.h"
-#include "platform/platform.h"
+#include "editor/messages.h"
 #include "jam/crc32.h"
+#include "platform/platform.h"
 
 bool gui_first_config(const char* path) {
     if (!question(nullptr, qa("wrenpost"), qs(w_cfgnew) + QString::fromLocal8Bit(path)))

@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "core/cmdline.h"
+#include "app/cmdline.h"
 
 class MainWindow;
 

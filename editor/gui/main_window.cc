@@ -19,7 +19,6 @@
 #include <QToolBar>
 #include <QTreeWidget>
 
-#include "core/catalog.h"
 #include "core/fileio.h"
 #include "core/strutil.h"
 #include "editor/gui/areas_window.h"
@@ -27,6 +26,7 @@
 #include "editor/gui/gui_util.h"
 #include "editor/gui/reader_view.h"
 #include "editor/gui/settings_window.h"
+#include "editor/messages.h"
 #include "platform/platform.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <memory>
 #include <thread>
 
-#include "core/cmdline.h"
+#include "app/cmdline.h"
 #include "editor/areas.h"
 #include "editor/compose.h"
 #include "editor/jobs.h"

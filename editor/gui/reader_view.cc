@@ -12,9 +12,9 @@
 #include <QScrollBar>
 #include <QUrl>
 
-#include "core/catalog.h"
 #include "editor/gui/gui_util.h"
 #include "editor/links.h"
+#include "editor/messages.h"
 
 namespace {
 

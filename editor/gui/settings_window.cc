@@ -15,11 +15,11 @@
 #include <cstring>
 
 #include "config/config.h"
-#include "core/catalog.h"
 #include "core/fileio.h"
 #include "core/strutil.h"
 #include "editor/gui/gui_util.h"
 #include "editor/gui/main_window.h"
+#include "editor/messages.h"
 
 namespace {
 

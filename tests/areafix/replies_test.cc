@@ -4,11 +4,11 @@
 
 #include <string>
 
-#include "core/catalog.h"
-#include "platform/platform.h"
-#include "support/test_support.h"
+#include "app/catalog.h"
 #include "jam/crc32.h"
 #include "jam/jam.h"
+#include "platform/platform.h"
+#include "support/test_support.h"
 
 namespace {
 

@@ -6,12 +6,12 @@
 
 #include <string>
 
+#include "app/catalog.h"
 #include "core/bytes.h"
-#include "core/catalog.h"
 #include "core/log.h"
-#include "support/test_support.h"
 #include "jam/crc32.h"
 #include "jam/jam.h"
+#include "support/test_support.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "core/catalog.h"
+#include "app/catalog.h"
 #include "core/log.h"
 #include "support/test_support.h"
 

@@ -1,4 +1,4 @@
-#include "core/catalog.h"
+#include "app/catalog.h"
 
 #include <gtest/gtest.h>
 

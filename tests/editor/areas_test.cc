@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/catalog.h"
+#include "app/catalog.h"
 #include "scanner/scanner_util.h"
 #include "support/test_support.h"
 

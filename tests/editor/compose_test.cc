@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "app/catalog.h"
 #include "core/bytes.h"
-#include "core/catalog.h"
+#include "jam/jam_format.h"
 #include "scanner/scanner_util.h"
 #include "support/test_support.h"
-#include "jam/jam_format.h"
 
 using wptest::add_local;
 using wptest::LocalMsg;

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "app/catalog.h"
 #include "config/example.h"
-#include "core/catalog.h"
 #include "editor/gui/gui_main.h"
 #include "editor/gui/gui_util.h"
 #include "editor/gui/main_window.h"

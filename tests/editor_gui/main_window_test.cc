@@ -19,14 +19,14 @@
 #include <string>
 #include <vector>
 
-#include "core/catalog.h"
+#include "app/catalog.h"
 #include "core/log.h"
 #include "editor/gui/compose_window.h"
 #include "editor/gui/gui_util.h"
 #include "editor/gui/reader_view.h"
+#include "jam/crc32.h"
 #include "scanner/scanner_util.h"
 #include "support/test_support.h"
-#include "jam/crc32.h"
 
 using wptest::add_local;
 using wptest::LocalMsg;

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "core/catalog.h"
+#include "app/catalog.h"
 #include "editor/gui/gui_util.h"
 #include "editor/gui/main_window.h"
 #include "support/test_support.h"

@@ -16,7 +16,7 @@
 #include <set>
 #include <string>
 
-#include "core/catalog.h"
+#include "app/catalog.h"
 #include "core/log.h"
 #include "mailer/fake_boss.h"
 #include "mailer/md5.h"

@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "core/catalog.h"
+#include "app/catalog.h"
 #include "core/log.h"
+#include "jam/jam.h"
 #include "platform/platform.h"
 #include "scanner/scanner_util.h"
 #include "support/test_support.h"
-#include "jam/jam.h"
 
 using wptest::add_local;
 using wptest::file_exists;

@@ -6,8 +6,8 @@
 using namespace std::string_literals;
 #include <string>
 
+#include "app/catalog.h"
 #include "core/bytes.h"
-#include "core/catalog.h"
 #include "core/log.h"
 #include "scanner/export.h"
 #include "scanner/pktwrite.h"

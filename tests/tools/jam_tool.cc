@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/catalog.h"
+#include "app/catalog.h"
 #include "core/fileio.h"
 #include "core/log.h"
 #include "core/strutil.h"

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/catalog.h"
+#include "app/catalog.h"
 #include "jam/crc32.h"
 #include "jam/jam.h"
 

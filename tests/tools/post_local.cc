@@ -8,12 +8,12 @@
 #include <cstdio>
 #include <string>
 
+#include "app/catalog.h"
 #include "areafix/request.h"
-#include "core/catalog.h"
 #include "core/fileio.h"
-#include "mailer/bso.h"
 #include "jam/crc32.h"
 #include "jam/jam.h"
+#include "outbound/bso.h"
 
 int main(int argc, char** argv) {
     if (argc != 7 && argc != 8) {

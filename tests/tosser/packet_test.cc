@@ -12,13 +12,13 @@
 #include <utility>
 #include <vector>
 
+#include "app/catalog.h"
 #include "core/bytes.h"
-#include "core/catalog.h"
 #include "core/log.h"
-#include "platform/platform.h"
-#include "support/test_support.h"
 #include "jam/crc32.h"
 #include "jam/jam.h"
+#include "platform/platform.h"
+#include "support/test_support.h"
 
 using wptest::TempDir;
 

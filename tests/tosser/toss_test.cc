@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "app/catalog.h"
+#include "app/cmdline.h"
 #include "core/bytes.h"
-#include "core/catalog.h"
-#include "core/cmdline.h"
 #include "core/log.h"
+#include "jam/jam.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
-#include "jam/jam.h"
 
 using wptest::file_exists;
 using wptest::read_file;

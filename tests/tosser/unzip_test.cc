@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "app/catalog.h"
 #include "core/bytes.h"
-#include "core/catalog.h"
 #include "core/log.h"
 #include "platform/platform.h"
 #include "support/test_support.h"

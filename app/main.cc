@@ -1,11 +1,9 @@
 // Entry point: the console commands and the editor.
+#include "app/cmdline.h"
+#include "app/run.h"
 #include "areafix/replies.h"
 #include "areafix/request.h"
-#include "core/cmdline.h"
 #include "mailer/poll.h"
-#include "scanner/export.h"
-#include "jam/jamlock.h"
-#include "tosser/toss.h"
 #ifdef WP_GUI
 #include "editor/gui/gui_main.h"
 #endif

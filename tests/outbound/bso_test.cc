@@ -1,5 +1,5 @@
 // Addresses, outbound paths, busy locks and flow-file rewriting.
-#include "mailer/bso.h"
+#include "outbound/bso.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "core/catalog.h"
+#include "app/catalog.h"
 #include "core/log.h"
 #include "support/test_support.h"
 

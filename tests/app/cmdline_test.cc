@@ -1,4 +1,4 @@
-#include "core/cmdline.h"
+#include "app/cmdline.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/catalog.h"
+#include "app/catalog.h"
 #include "core/log.h"
 #include "platform/platform.h"
 #include "support/test_support.h"

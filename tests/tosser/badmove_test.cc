@@ -1,4 +1,4 @@
-#include "areafix/badmove.h"
+#include "tosser/badmove.h"
 
 #include <gtest/gtest.h>
 
@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "core/bytes.h"
-#include "support/test_support.h"
 #include "jam/crc32.h"
 #include "jam/jam.h"
+#include "support/test_support.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "areafix/badmove.h"
+#include "tosser/badmove.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "areafix/robot.h"
+#include "config/robot.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "areafix/cfgedit.h"
+#include "config/cfgedit.h"
 
 #include "core/fileio.h"
 #include "core/strutil.h"

@@ -10,26 +10,13 @@
 
 #include <cstdint>
 
+#include "core/exitcode.h"
 #include "core/strutil.h"
-
-enum ExitCode : unsigned {
-    EXIT_OK = 0,
-    EXIT_CONFIG = 1,
-    EXIT_NET = 2,
-    EXIT_AUTH = 3,
-    EXIT_BUSY = 4,
-    EXIT_PROTO = 5,
-    EXIT_LOCK = 6,
-    // The toss was stopped by an interrupt or termination request (Ctrl+C,
-    // SIGTERM) after saving what it had filed; the rest waits in the inbound.
-    EXIT_STOPPED = 7,
-};
 
 // The program's version: "--version" prints "wrenpost " and it.
 constexpr const char* WP_VERSION = "0.9";
 
 constexpr size_t TOKEN_MAX = 520;  // a token keeps at most 519 bytes
-constexpr uint32_t LOCK_WAIT_MS = 10000;
 
 struct CmdLine {
     // Without -c, start() puts the file found by cfg_default_path here.

@@ -1,4 +1,4 @@
-#include "areafix/robot.h"
+#include "config/robot.h"
 
 namespace {
 bool matches(const char* name, const char* configured) {

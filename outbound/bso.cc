@@ -1,13 +1,13 @@
-#include "mailer/bso.h"
+#include "outbound/bso.h"
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "core/catalog.h"
 #include "core/fileio.h"
 #include "core/log.h"
 #include "core/strutil.h"
+#include "outbound/messages.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "areafix/cfgedit.h"
+#include "config/cfgedit.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,7 +1,7 @@
-#include "core/cmdline.h"
+#include "app/cmdline.h"
 
+#include "app/catalog.h"
 #include "config/config.h"
-#include "core/catalog.h"
 #include "core/log.h"
 
 namespace {

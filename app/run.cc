@@ -1,0 +1,56 @@
+#include "app/run.h"
+
+#include <memory>
+
+#include "config/config.h"
+#include "core/log.h"
+#include "jam/jamlock.h"
+#include "platform/platform.h"
+#include "scanner/export.h"
+#include "tosser/messages.h"
+#include "tosser/toss.h"
+
+unsigned tt_run(int mode, int scan_only) {
+    lock_set_cfg(g_jamlock, g_cfg.path);
+    if (lock_acquire(g_jamlock, LOCK_WAIT_MS, "wrenpost") != 0) {
+        log_msg2(tmain_m_locked, g_jamlock.lock_path);
+        return EXIT_LOCK;
+    }
+    log_msg2(m_lockok, g_jamlock.lock_path);
+    unsigned code;
+    if (mode == 1) {
+        // Ctrl+C and SIGTERM stop the toss between two messages; a second one
+        // ends it at once (the dupe journal keeps even that consistent).
+        pf_stop_signals(true);
+        auto r = std::make_unique<TossRun>();
+        if (toss_setup(*r) != 0) {
+            code = EXIT_CONFIG;
+        } else {
+            code = toss_all(*r);
+            toss_report(*r);
+            if (code == EXIT_STOPPED) log_msg(m_stopped_run);
+        }
+        r.reset();
+        pf_stop_signals(false);
+    } else {
+        code = export_run(scan_only);
+    }
+    lock_release(g_jamlock);
+    return code;
+}
+
+unsigned toss_command() {
+    return tt_run(1, -1);
+}
+
+unsigned scan_command(int scan_only) {
+    return tt_run(2, scan_only);
+}
+
+int jam_hold_lock(const CmdLine& cl) {
+    lock_set_cfg(g_jamlock, cl.cfg_path);
+    if (lock_acquire(g_jamlock, 0, "wrenpost") != 0) return 1;
+    for (uint64_t s = 0; s < cl.hold_lock; ++s) pf_sleep_ms(1000);
+    lock_release(g_jamlock);
+    return 0;
+}

@@ -1,0 +1,5 @@
+#include "config/messages.h"
+
+#define MSG(name, de, en) const char* name = "";
+#include "config/messages.def"
+#undef MSG

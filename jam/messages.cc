@@ -1,0 +1,5 @@
+#include "jam/messages.h"
+
+#define MSG(name, de, en) const char* name = "";
+#include "jam/messages.def"
+#undef MSG

@@ -1,0 +1,6 @@
+#include "tosser/messages.h"
+
+#define MSG(name, de, en) const char* name = "";
+#include "tosser/messages_pkt.def"
+#include "tosser/messages_toss.def"
+#undef MSG
