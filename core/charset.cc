@@ -100,6 +100,31 @@ void put_utf8(std::string& out, char32_t c) {
     }
 }
 
+// Bytes an invalid sequence at p takes: its maximal well-formed start (a
+// lead byte and the continuation bytes that may follow it), at least 1 -
+// one U+FFFD per such piece, as the Unicode standard recommends.
+size_t utf8_bad_len(const uint8_t* p, size_t n) {
+    uint8_t b = p[0];
+    size_t need = b >= 0xC2 && b <= 0xDF   ? 2
+                  : b >= 0xE0 && b <= 0xEF ? 3
+                  : b >= 0xF0 && b <= 0xF4 ? 4
+                                           : 1;
+    size_t k = 1;
+    while (k < need && k < n) {
+        uint8_t c = p[k];
+        uint8_t lo = 0x80, hi = 0xBF;
+        if (k == 1) {
+            if (b == 0xE0) lo = 0xA0;
+            if (b == 0xED) hi = 0x9F;
+            if (b == 0xF0) lo = 0x90;
+            if (b == 0xF4) hi = 0x8F;
+        }
+        if (c < lo || c > hi) break;
+        ++k;
+    }
+    return k;
+}
+
 // The next character of a UTF-16 text at i (a pair as one); advances i.
 char32_t next16(const std::u16string& s, size_t& i) {
     char16_t u = s[i++];
@@ -218,8 +243,12 @@ char32_t cs_next(int cs, const char* p, size_t n, size_t& used) {
     if (b < 0x80) return b;
     if (cs == CS_UTF8) {
         char32_t cp;
-        size_t k = utf8_seq(reinterpret_cast<const uint8_t*>(p), n, cp);
-        if (k == 0) return CS_REPLACEMENT;
+        const uint8_t* u = reinterpret_cast<const uint8_t*>(p);
+        size_t k = utf8_seq(u, n, cp);
+        if (k == 0) {
+            used = utf8_bad_len(u, n);
+            return CS_REPLACEMENT;
+        }
         used = k;
         return cp;
     }

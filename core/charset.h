@@ -67,8 +67,9 @@ int cs_of_message(const uint8_t* sf, uint32_t sflen, const char* text, size_t le
                   const char* probe = nullptr, size_t probe_len = 0);
 
 // One character at p (n > 0 bytes left) in set cs: its code point, and in
-// `used` how many bytes it took (at least 1). Invalid UTF-8 gives U+FFFD for
-// one byte (a truncated sequence for the bytes it has). Bytes below 0x80 are
+// `used` how many bytes it took (at least 1). Invalid UTF-8 gives one U+FFFD
+// per maximal piece that could start a character (a sequence cut short is
+// one, a stray byte one), as Python's decoder does. Bytes below 0x80 are
 // themselves in every set.
 char32_t cs_next(int cs, const char* p, size_t n, size_t& used);
 // n bytes into UTF-16 (a NUL byte is kept as U+0000).

@@ -2,6 +2,7 @@
 // Unicode 14.0.0; do not edit by hand.
 #include "core/charset.h"
 
+// clang-format off
 const uint16_t cs_high[CS_NBYTE][128] = {
     // CS_CP437 (cp437)
     {
@@ -395,3 +396,4 @@ const uint32_t cs_wide[][2] = {
     {0xFFFFE, 0xFFFFF}, {0x10FFFE, 0x10FFFF},
 };
 const size_t cs_wide_count = sizeof cs_wide / sizeof cs_wide[0];
+// clang-format on

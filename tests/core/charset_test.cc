@@ -151,8 +151,9 @@ TEST(CharsetDecode, InvalidUtf8BecomesReplacementCharacters) {
         {"a\xff"
          "b",
          u"a\uFFFDb"},
-        {"\xc3", u"\uFFFD"},                                // cut at the end
-        {"\xe2\x82", u"\uFFFD\uFFFD"},                      // cut: one per byte
+        {"\xc3", u"\uFFFD"},      // cut at the end
+        {"\xe2\x82", u"\uFFFD"},  // cut short: one for the piece
+        {"\xe2\x82x\xf0\x9f", u"\uFFFDx\uFFFD"},
         {"\xc0\xaf", u"\uFFFD\uFFFD"},                      // over-long form
         {"\xed\xa0\x80", u"\uFFFD\uFFFD\uFFFD"},            // a surrogate
         {"\xf4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
