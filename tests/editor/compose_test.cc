@@ -10,6 +10,7 @@
 
 #include "core/bytes.h"
 #include "core/catalog.h"
+#include "core/charset.h"
 #include "scanner/scanner_util.h"
 #include "support/test_support.h"
 #include "tosser/jam_format.h"
@@ -150,7 +151,7 @@ TEST(Compose, QuoteOfAReply) {
         "SEEN-BY: 1/2 3\r"
         " * Origin: somewhere (2:240/1)\r"
         "unix line\nlast";
-    std::u16string q = build_quote(u"John Smith", text.data(), uint32_t(text.size()));
+    std::u16string q = build_quote(u"John Smith", text.data(), uint32_t(text.size()), CS_CP437);
     EXPECT_EQ(q,
               u"Hello John,\r\n\r\n"
               u" JS> First line\r\n"
@@ -164,9 +165,9 @@ TEST(Compose, QuoteOfAReply) {
               u" JS> last\r\n"
               u"\r\n");
     // One word: one initial; the greeting alone when the text is unreadable.
-    EXPECT_EQ(build_quote(u"Sysop", "x", 1), u"Hello Sysop,\r\n\r\n S> x\r\n\r\n");
-    EXPECT_EQ(build_quote(u"  Anna  Maria  Lee ", nullptr, 0), u"Hello Anna,\r\n\r\n");
-    EXPECT_EQ(build_quote(u"Anna Maria Lee", "x", 1).substr(15), u" AL> x\r\n\r\n");
+    EXPECT_EQ(build_quote(u"Sysop", "x", 1, CS_CP437), u"Hello Sysop,\r\n\r\n S> x\r\n\r\n");
+    EXPECT_EQ(build_quote(u"  Anna  Maria  Lee ", nullptr, 0, CS_CP437), u"Hello Anna,\r\n\r\n");
+    EXPECT_EQ(build_quote(u"Anna Maria Lee", "x", 1, CS_CP437).substr(15), u" AL> x\r\n\r\n");
 }
 
 TEST(Compose, EchomailAndNetmailDownToTheirBytes) {
@@ -290,7 +291,7 @@ TEST(Compose, ReplySavedIntoTheBaseAndExported) {
     EXPECT_EQ(in.orig_msgid, "21:3/210 00c0ffee");
     uint32_t len = 0;
     const char* text = ej_get_text(*pt.eb, 0, len);
-    in.body = build_quote(in.to, text, len) + u"Yes, I am.";
+    in.body = build_quote(in.to, text, len, CS_CP437) + u"Yes, I am.";
 
     JamLock lk;
     lock_set_cfg(lk, pt.cfg_path.c_str());
