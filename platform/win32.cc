@@ -545,7 +545,7 @@ int pf_write_utf8_out(const char* buf, size_t n) {
         // A piece never ends inside a UTF-8 sequence.
         while (n > 0) {
             size_t k = n > 0x8000 ? 0x8000 : n;
-            while (k < n && k > 0 && (static_cast<unsigned char>(buf[k]) & 0xC0) == 0x80) --k;
+            while (k < n && k > 1 && (static_cast<unsigned char>(buf[k]) & 0xC0) == 0x80) --k;
             int wn = MultiByteToWideChar(CP_UTF8, 0, buf, static_cast<int>(k), nullptr, 0);
             std::wstring w(static_cast<size_t>(wn), L'\0');
             MultiByteToWideChar(CP_UTF8, 0, buf, static_cast<int>(k), w.data(), wn);
