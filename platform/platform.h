@@ -208,6 +208,16 @@ pf_file pf_console_cli();
 pf_file pf_console_std();
 // One write of n bytes; errors are ignored.
 void pf_console_write(pf_file h, const char* buf, size_t n);
+// Standard error as it is, or PF_INVALID when closed: the log of the commands
+// whose standard output carries data. Never closed by the caller.
+pf_file pf_console_err();
+// Standard input, or PF_INVALID when closed; read it with pf_read (0 at its
+// end). Never closed by the caller.
+pf_file pf_console_in();
+// Writes UTF-8 text to standard output: to a console window as characters,
+// whatever code page the console has; to a file or pipe as the bytes. 0 when
+// all was written, 1 otherwise (a closed reader is an error, not a signal).
+int pf_write_utf8_out(const char* buf, size_t n);
 
 // ---- User interface language ----------------------------------------------
 

@@ -473,6 +473,26 @@ pf_file pf_console_std() {
     return fd_open(STDOUT_FILENO) ? STDOUT_FILENO : PF_INVALID;
 }
 
+pf_file pf_console_err() {
+    return fd_open(STDERR_FILENO) ? STDERR_FILENO : PF_INVALID;
+}
+
+pf_file pf_console_in() {
+    return fd_open(STDIN_FILENO) ? STDIN_FILENO : PF_INVALID;
+}
+
+int pf_write_utf8_out(const char* buf, size_t n) {
+    signal(SIGPIPE, SIG_IGN);
+    while (n > 0) {
+        ssize_t w = ::write(STDOUT_FILENO, buf, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return 1;
+        buf += w;
+        n -= static_cast<size_t>(w);
+    }
+    return 0;
+}
+
 pf_file pf_console_cli() {
     if (fd_open(STDOUT_FILENO)) return STDOUT_FILENO;
     int fd = ::open("/dev/tty", O_WRONLY | O_CLOEXEC | O_NOCTTY);
