@@ -68,6 +68,18 @@ enum class PfSeek { Begin, Current, End };
 int64_t pf_seek(pf_file h, int64_t offset, PfSeek origin);
 // Size in bytes, or -1 on error.
 int64_t pf_size(pf_file h);
+
+// Which file an open handle names, and when it was last written: two handles
+// with equal volume and file numbers name the same file (a file renamed over
+// the old name gets a new number), and every write changes write_ns.
+struct PfFileId {
+    uint64_t volume = 0;
+    uint64_t file = 0;
+    int64_t write_ns = 0;  // last write, nanoseconds in the system's own count
+    int64_t size = 0;
+};
+// 0 on success, 1 on error.
+int pf_file_id(pf_file h, PfFileId& out);
 // Cuts (or extends) the file at the current position. 0 on success.
 int pf_set_end(pf_file h);
 // Forces written data to the disk. 0 on success.

@@ -150,6 +150,16 @@ int64_t pf_size(pf_file h) {
     return static_cast<int64_t>(st.st_size);
 }
 
+int pf_file_id(pf_file h, PfFileId& out) {
+    struct stat st;
+    if (h < 0 || fstat(h, &st) != 0) return 1;
+    out.volume = static_cast<uint64_t>(st.st_dev);
+    out.file = static_cast<uint64_t>(st.st_ino);
+    out.write_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    out.size = static_cast<int64_t>(st.st_size);
+    return 0;
+}
+
 int pf_set_end(pf_file h) {
     off_t pos = ::lseek(h, 0, SEEK_CUR);
     if (pos < 0) return 1;

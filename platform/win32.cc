@@ -205,6 +205,20 @@ int64_t pf_size(pf_file h) {
     return s.QuadPart;
 }
 
+int pf_file_id(pf_file h, PfFileId& out) {
+    BY_HANDLE_FILE_INFORMATION fi;
+    if (!GetFileInformationByHandle(H(h), &fi)) return 1;
+    out.volume = fi.dwVolumeSerialNumber;
+    out.file = (static_cast<uint64_t>(fi.nFileIndexHigh) << 32) | fi.nFileIndexLow;
+    out.write_ns =
+        static_cast<int64_t>(((static_cast<uint64_t>(fi.ftLastWriteTime.dwHighDateTime) << 32) |
+                              fi.ftLastWriteTime.dwLowDateTime) *
+                             100);
+    out.size =
+        static_cast<int64_t>((static_cast<uint64_t>(fi.nFileSizeHigh) << 32) | fi.nFileSizeLow);
+    return 0;
+}
+
 int pf_set_end(pf_file h) {
     return SetEndOfFile(H(h)) ? 0 : 1;
 }
