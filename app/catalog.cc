@@ -7,6 +7,7 @@ const CatalogRow catalog_rows[] = {
 #include "areafix/messages.def"
 #include "config/messages.def"
 #include "core/messages.def"
+#include "editor/messages_cmd.def"
 #include "editor/messages_log.def"
 #include "jam/messages.def"
 #include "mailer/messages.def"

@@ -3,6 +3,7 @@
 #include "app/run.h"
 #include "areafix/replies.h"
 #include "areafix/request.h"
+#include "editor/mailcmd.h"
 #include "mailer/poll.h"
 #ifdef WP_GUI
 #include "editor/gui/gui_main.h"
@@ -23,6 +24,10 @@ static int run(int argc, char** argv) {
     drivers.scan = scan_command;
     drivers.areafix = af_cli_request;
     drivers.areas = af_cli_list;
+    drivers.list = mc_list;
+    drivers.read = mc_read;
+    drivers.post = mc_post;
+    drivers.netmail = mc_netmail;
 #ifdef WP_GUI
     drivers.gui = gui_main;
 #endif

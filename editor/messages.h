@@ -8,6 +8,7 @@
 #include "core/catalog.h"
 
 #define MSG(name, de, en) extern const char* name;
+#include "editor/messages_cmd.def"
 #include "editor/messages_log.def"
 #undef MSG
 #define WMSG(name, de, en) extern const char16_t* name;
