@@ -353,7 +353,8 @@ bool cfg_default_path(char* out) {
     char home[WP_PATH_MAX];
     if (pf_config_home(home, sizeof home) != 0) return false;
     char user[WP_PATH_MAX];
-    path_join(user, home, "wrenpost/wrenpost.cfg");
+    path_join(user, home, "wrenpost");
+    path_join(user, user, "wrenpost.cfg");
     if (str_len(user) + 1 >= WP_PATH_MAX) return false;
     str_copy(out, user, WP_PATH_MAX);
     return pf_stat(out).exists;

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/platform.h"
+
 size_t str_len(const char* s) {
     size_t n = 0;
     while (s[n] != '\0') ++n;
@@ -98,7 +100,7 @@ void path_join(char* dst, const char* dir, const char* name) {
     char tmp[WP_PATH_MAX];
     str_copy(tmp, dir, sizeof tmp);
     size_t n = str_len(tmp);
-    if (n > 0 && tmp[n - 1] != '/' && tmp[n - 1] != '\\') str_cat(tmp, "/", sizeof tmp);
+    if (n > 0 && tmp[n - 1] != '/' && tmp[n - 1] != '\\') str_cat(tmp, PF_DIR_SEP, sizeof tmp);
     str_cat(tmp, name, sizeof tmp);
     str_copy(dst, tmp, WP_PATH_MAX);
 }

@@ -3,16 +3,17 @@
 // Every call the rest of wrenpost makes to the operating system goes through
 // this header: files and directories, byte-range locks, the exclusive lock
 // file, clocks, processes, the console and the user-interface language. The
-// POSIX implementation lives in posix.cc; a Windows one can be put beside it
-// without touching any caller.
+// POSIX implementation lives in posix.cc, the Windows one in win32.cc; each
+// compiles to nothing on the other system.
 //
 // Conventions:
-// - Paths are NUL-terminated byte strings; "/" separates directories.
+// - Paths are NUL-terminated byte strings; "/" separates directories (on
+//   Windows "\\" too, and the bytes are in the ANSI code page).
 // - Files are always opened shared: other processes may read and write them
 //   at the same time (POSIX never denies this anyway).
 // - Functions return 0 on success and a non-zero code on failure unless they
 //   say otherwise; errno is never part of the contract.
-// - A pf_file is a plain descriptor; PF_INVALID marks "no file". The caller
+// - A pf_file is a plain descriptor (a HANDLE on Windows); PF_INVALID marks "no file". The caller
 //   owns every handle it gets and closes it with pf_close.
 #pragma once
 
@@ -21,7 +22,11 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+using pf_file = intptr_t;  // a HANDLE; INVALID_HANDLE_VALUE is -1
+#else
 using pf_file = int;
+#endif
 constexpr pf_file PF_INVALID = -1;
 
 // ---- Files ----------------------------------------------------------------
@@ -63,6 +68,18 @@ enum class PfSeek { Begin, Current, End };
 int64_t pf_seek(pf_file h, int64_t offset, PfSeek origin);
 // Size in bytes, or -1 on error.
 int64_t pf_size(pf_file h);
+
+// Which file an open handle names, and when it was last written: two handles
+// with equal volume and file numbers name the same file (a file renamed over
+// the old name gets a new number), and every write changes write_ns.
+struct PfFileId {
+    uint64_t volume = 0;
+    uint64_t file = 0;
+    int64_t write_ns = 0;  // last write, nanoseconds in the system's own count
+    int64_t size = 0;
+};
+// 0 on success, 1 on error.
+int pf_file_id(pf_file h, PfFileId& out);
 // Cuts (or extends) the file at the current position. 0 on success.
 int pf_set_end(pf_file h);
 // Forces written data to the disk. 0 on success.
@@ -86,6 +103,14 @@ int pf_unlock_range(pf_file h, uint64_t offset, uint64_t len);
 void pf_fault_write_after(long n);
 
 // ---- Paths and directories ------------------------------------------------
+
+// The separator put between directory and name when a path is built; when
+// one is split, "/", "\\" and ":" are all accepted.
+#ifdef _WIN32
+constexpr char PF_DIR_SEP[] = "\\";
+#else
+constexpr char PF_DIR_SEP[] = "/";
+#endif
 
 // 0 on success, 1 when the file is missing or cannot be deleted.
 int pf_delete(const char* path);
@@ -195,6 +220,16 @@ pf_file pf_console_cli();
 pf_file pf_console_std();
 // One write of n bytes; errors are ignored.
 void pf_console_write(pf_file h, const char* buf, size_t n);
+// Standard error as it is, or PF_INVALID when closed: the log of the commands
+// whose standard output carries data. Never closed by the caller.
+pf_file pf_console_err();
+// Standard input, or PF_INVALID when closed; read it with pf_read (0 at its
+// end). Never closed by the caller.
+pf_file pf_console_in();
+// Writes UTF-8 text to standard output: to a console window as characters,
+// whatever code page the console has; to a file or pipe as the bytes. 0 when
+// all was written, 1 otherwise (a closed reader is an error, not a signal).
+int pf_write_utf8_out(const char* buf, size_t n);
 
 // ---- User interface language ----------------------------------------------
 
@@ -216,7 +251,11 @@ int pf_wcsicmp(const char16_t* a, const char16_t* b);
 
 // One connected stream socket. Sends never raise SIGPIPE: a broken connection
 // is an ordinary error result.
+#ifdef _WIN32
+using pf_sock = intptr_t;  // a SOCKET; INVALID_SOCKET is -1
+#else
 using pf_sock = int;
+#endif
 constexpr pf_sock PF_NOSOCK = -1;
 
 // Starts and stops the socket library (nothing to do on POSIX). 0 on success.
@@ -261,6 +300,6 @@ bool pf_stop_requested();
 const char* pf_getenv(const char* name);
 // The directory that holds the user's per-program configuration folders,
 // without a trailing separator: $XDG_CONFIG_HOME when it is set to an
-// absolute path, else $HOME/.config. 0, or 1 when neither gives one or it
-// does not fit in cap.
+// absolute path, else $HOME/.config (on Windows, else %APPDATA%). 0, or 1
+// when neither gives one or it does not fit in cap.
 int pf_config_home(char* out, size_t cap);

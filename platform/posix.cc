@@ -5,6 +5,8 @@
 // kernel drops them when the last descriptor of the description closes. The
 // lock file uses flock(LOCK_EX) and checks after locking that the path still
 // names the locked inode, because a releasing holder unlinks it.
+#ifndef _WIN32
+
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -146,6 +148,16 @@ int64_t pf_size(pf_file h) {
     struct stat st;
     if (h < 0 || fstat(h, &st) != 0) return -1;
     return static_cast<int64_t>(st.st_size);
+}
+
+int pf_file_id(pf_file h, PfFileId& out) {
+    struct stat st;
+    if (h < 0 || fstat(h, &st) != 0) return 1;
+    out.volume = static_cast<uint64_t>(st.st_dev);
+    out.file = static_cast<uint64_t>(st.st_ino);
+    out.write_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    out.size = static_cast<int64_t>(st.st_size);
+    return 0;
 }
 
 int pf_set_end(pf_file h) {
@@ -471,6 +483,26 @@ pf_file pf_console_std() {
     return fd_open(STDOUT_FILENO) ? STDOUT_FILENO : PF_INVALID;
 }
 
+pf_file pf_console_err() {
+    return fd_open(STDERR_FILENO) ? STDERR_FILENO : PF_INVALID;
+}
+
+pf_file pf_console_in() {
+    return fd_open(STDIN_FILENO) ? STDIN_FILENO : PF_INVALID;
+}
+
+int pf_write_utf8_out(const char* buf, size_t n) {
+    signal(SIGPIPE, SIG_IGN);
+    while (n > 0) {
+        ssize_t w = ::write(STDOUT_FILENO, buf, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return 1;
+        buf += w;
+        n -= static_cast<size_t>(w);
+    }
+    return 0;
+}
+
 pf_file pf_console_cli() {
     if (fd_open(STDOUT_FILENO)) return STDOUT_FILENO;
     int fd = ::open("/dev/tty", O_WRONLY | O_CLOEXEC | O_NOCTTY);
@@ -690,3 +722,5 @@ void pf_stop_signals(bool on) {
 bool pf_stop_requested() {
     return g_stop != 0;
 }
+
+#endif  // !_WIN32

@@ -11,6 +11,7 @@
 #include "core/cmdline.h"
 #include "core/fileio.h"
 #include "core/log.h"
+#include "platform/platform.h"
 #include "tosser/crc32.h"
 #include "tosser/jam.h"
 #include "tosser/jamlock.h"
@@ -106,7 +107,7 @@ int autocreate(TossRun& r, const char* tag) {
     char path[CFG_STR], used[CFG_STR];
     str_copy(path, n.N_AREADIR, AREADIR_MAX + 1);
     size_t len = str_len(path);
-    if (len > 0 && path[len - 1] != '/' && path[len - 1] != '\\') str_cat(path, "/", sizeof path);
+    if (len > 0 && path[len - 1] != '/' && path[len - 1] != '\\') str_cat(path, PF_DIR_SEP, sizeof path);
     char file[61];
     af_lc_tag(file, tag);
     str_cat(path, file, sizeof path);

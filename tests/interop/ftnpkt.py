@@ -69,8 +69,16 @@ def packets_of_file(path):
     return [(os.path.basename(path), data)]
 
 
+def host_path(path):
+    """A path as this machine names it: the Windows program run under Wine
+    writes drive paths, and Wine's drive Z: is the root directory."""
+    if len(path) > 2 and path[0] in "Zz" and path[1] == ":" and path[2] == "\\":
+        return "/" + path[3:].replace("\\", "/")
+    return path
+
+
 def flow_lines(flo_path):
-    """(prefix, path) of every line of a flow file."""
+    """(prefix, path) of every line of a flow file, paths as host_path gives them."""
     if not os.path.exists(flo_path):
         return []
     with open(flo_path, "rb") as f:
@@ -81,7 +89,7 @@ def flow_lines(flo_path):
         if not ln:
             continue
         if ln[0] in "#^~-!@":
-            out.append((ln[0], ln[1:]))
+            out.append((ln[0], host_path(ln[1:])))
         else:
-            out.append(("", ln))
+            out.append(("", host_path(ln)))
     return out

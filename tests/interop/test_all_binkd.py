@@ -113,11 +113,15 @@ def main():
         subprocess.run([os.path.join(build, "tests", "post_local"),
                         os.path.join(pt.root, "msg", "fidotest"), "2:240/1.7", "Jo Point", "All",
                         "Second", text], check=True, stdout=subprocess.DEVNULL)
-        bsy = os.path.join(pt.out, "00f00001.bsy")
-        write(bsy, b"%d\n" % os.getpid())
-        code, out = all_run(pt)
-        os.remove(bsy)
-        c.check(code == 4, "busy outbound: all ends with 4", out)
+        # A busy file naming a live process: this script. The Windows program
+        # under Wine (WP_WINE) sees only Windows processes, so to it the pid is
+        # a dead holder's and the file is rightly taken over.
+        if not os.environ.get("WP_WINE"):
+            bsy = os.path.join(pt.out, "00f00001.bsy")
+            write(bsy, b"%d\n" % os.getpid())
+            code, out = all_run(pt)
+            os.remove(bsy)
+            c.check(code == 4, "busy outbound: all ends with 4", out)
 
         configure(pt, boss, password="wrong")
         code, out = all_run(pt)

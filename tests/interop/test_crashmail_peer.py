@@ -11,7 +11,9 @@
    area with its text, MSGID, SEEN-BY and PATH. wrenpost's own toss reads the
    same files back into the same messages.
 
-argv[1] = wrenpost binary, argv[2] = build directory.
+argv[1] = wrenpost binary, argv[2] = build directory. With WP_LINUX_BINARY
+set (argv[1] then being the Windows program under Wine), the toss is held
+against that build's bases too, and that build reads the export back.
 """
 
 import os
@@ -83,7 +85,20 @@ def deliver(files, inbound):
         shutil.copy(f, os.path.join(inbound, dst))
 
 
-def toss_part(wp, tmp):
+def whole_base(base):
+    """Every header field, subfield and text of a base's messages, and its
+    base header, except what two runs cannot share: the moment of filing and
+    the place in the files, which follows the order the system lists the
+    inbound in (not the same order on every system)."""
+    ref = jamread.read_base(base)
+    skip = ("DateProcessed", "offset", "MessageNumber", "TxtOffset")
+    heads = sorted(repr(sorted((k, v) for k, v in h.items() if k not in skip))
+                   for h in ref["headers"])
+    info = ref["base"] and {k: v for k, v in ref["base"].items() if k != "DateCreated"}
+    return info, heads, len(ref["index"]), ref["sizes"]
+
+
+def toss_part(wp, tmp, linux=None):
     areas = ["TESTAREA", "OTHER.AREA"]
     corpus = os.path.join(tmp, "corpus")
     os.makedirs(corpus)
@@ -137,8 +152,23 @@ def toss_part(wp, tmp):
         fail("toss: %d messages filed, expected 12" % total)
     print("toss: 12 crashwrite messages (loose, Info-ZIP and zipfile bundles) filed alike")
 
+    # The same corpus through a second build (the Windows program against the
+    # Linux one): byte for byte the same bases, read by the independent reader.
+    if linux:
+        x = os.path.join(tmp, "linux")
+        shutil.copytree(inbound, os.path.join(x, "in"))
+        r = wrenpost_toss(linux, x, "2:200/108.7", "2:200/100", areas)
+        if r.returncode != 0:
+            fail("second build's toss ended with %d:\n%s" % (r.returncode, r.stdout))
+        for base in [a.lower() for a in areas] + ["netmail", "bad", "dupes"]:
+            a = whole_base(os.path.join(w, "msg", base))
+            b = whole_base(os.path.join(x, "msg", base))
+            if a != b:
+                fail("toss: %s differs between the builds:\n %s\n %s" % (base, a, b))
+        print("toss: the bases of both builds are the same")
 
-def export_part(wp, build, tmp):
+
+def export_part(wp, build, tmp, linux=None):
     areas = ["FSX_GEN", "FSX_BOT"]
     p = os.path.join(tmp, "point")
     os.makedirs(os.path.join(p, "msg"))
@@ -198,7 +228,7 @@ def export_part(wp, build, tmp):
     q = os.path.join(tmp, "reader")
     os.makedirs(os.path.join(q, "in"))
     deliver(files, os.path.join(q, "in"))
-    r = wrenpost_toss(wp, q, "21:3/210", "21:3/210.7", areas)
+    r = wrenpost_toss(linux or wp, q, "21:3/210", "21:3/210.7", areas)
     if r.returncode != 0:
         fail("reading our export back ended with %d:\n%s" % (r.returncode, r.stdout))
     for base, orig in originals.items():
@@ -213,14 +243,18 @@ def export_part(wp, build, tmp):
 
 def main():
     wp, build = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    # Another build of wrenpost to hold this one against (WP_LINUX_BINARY: the
+    # Linux program when wp is the Windows one under Wine).
+    linux = os.environ.get("WP_LINUX_BINARY")
+    linux = os.path.abspath(linux) if linux else None
     for prog in ("crashmail", "crashwrite", "zip", "unzip"):
         if not shutil.which(prog):
             print("SKIP: %s is not installed" % prog)
             return 0
     tmp = tempfile.mkdtemp(prefix="wpcm.")
     try:
-        toss_part(wp, os.path.join(tmp, "t"))
-        export_part(wp, build, os.path.join(tmp, "e"))
+        toss_part(wp, os.path.join(tmp, "t"), linux)
+        export_part(wp, build, os.path.join(tmp, "e"), linux)
     finally:
         if not FAILS:
             shutil.rmtree(tmp)

@@ -1,10 +1,14 @@
 #include "support/test_support.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
+#include <stdlib.h>
 
 #include <cstdio>
 #include <cstring>
@@ -17,6 +21,22 @@
 
 namespace wptest {
 
+#ifdef _WIN32
+TempDir::TempDir() {
+    wchar_t base[MAX_PATH + 1];
+    DWORD n = GetTempPathW(MAX_PATH + 1, base);
+    if (n == 0) abort();
+    for (unsigned i = GetTickCount() ^ GetCurrentProcessId();; ++i) {
+        std::wstring dir = std::wstring(base) + L"wptest." + std::to_wstring(i);
+        if (CreateDirectoryW(dir.c_str(), nullptr)) {
+            path_ = std::filesystem::path(dir).string();
+            if (!path_.empty() && path_.back() == '\\') path_.pop_back();
+            return;
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS) abort();
+    }
+}
+#else
 TempDir::TempDir() {
     const char* base = getenv("TMPDIR");
     std::string tmpl = std::string(base && *base ? base : "/tmp") + "/wptest.XXXXXX";
@@ -25,6 +45,8 @@ TempDir::TempDir() {
     if (mkdtemp(buf.data()) == nullptr) abort();
     path_ = buf.data();
 }
+
+#endif
 
 TempDir::~TempDir() {
     std::error_code ec;
@@ -44,8 +66,83 @@ void write_file(const std::string& path, const std::string& data) {
 }
 
 bool file_exists(const std::string& path) {
-    return access(path.c_str(), F_OK) == 0;
+    return pf_stat(path.c_str()).exists;
 }
+
+#ifdef _WIN32
+namespace {
+
+// Starts WP_BINARY with args in cwd with extra environment entries; the
+// child's standard output goes to `out` when it is not null.
+HANDLE start_wrenpost(const std::vector<std::string>& args, const std::string& cwd,
+                      const std::vector<std::string>& env, HANDLE out) {
+    std::string cmd = "\"" WP_BINARY "\"";
+    for (const auto& a : args) {
+        cmd += " \"";
+        for (char c : a) {
+            if (c == '"') cmd += '\\';
+            cmd += c;
+        }
+        cmd += '"';
+    }
+    // The environment block: ours with the extra entries put over it.
+    std::string block;
+    std::vector<std::string> vars;
+    for (char** p = _environ; *p != nullptr; ++p) {
+        std::string v = *p;
+        bool replaced = false;
+        for (const auto& e : env) {
+            if (_strnicmp(v.c_str(), e.c_str(), e.find('=') + 1) == 0) replaced = true;
+        }
+        if (!replaced) vars.push_back(v);
+    }
+    for (const auto& e : env) vars.push_back(e);
+    for (const auto& v : vars) block += v + '\0';
+    block += '\0';
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = out ? out : GetStdHandle(STD_OUTPUT_HANDLE);
+    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, block.data(),
+                        cwd.empty() ? nullptr : cwd.c_str(), &si, &pi)) {
+        return nullptr;
+    }
+    CloseHandle(pi.hThread);
+    return pi.hProcess;
+}
+
+}  // namespace
+
+RunResult run_wrenpost(const std::vector<std::string>& args, const std::string& cwd,
+                       const std::vector<std::string>& env) {
+    RunResult r;
+    SECURITY_ATTRIBUTES sa{};
+    sa.nLength = sizeof sa;
+    sa.bInheritHandle = TRUE;
+    HANDLE rd, wr;
+    if (!CreatePipe(&rd, &wr, &sa, 0)) return r;
+    SetHandleInformation(rd, HANDLE_FLAG_INHERIT, 0);
+    HANDLE p = start_wrenpost(args, cwd, env, wr);
+    CloseHandle(wr);
+    if (p == nullptr) {
+        CloseHandle(rd);
+        return r;
+    }
+    char buf[4096];
+    DWORD n;
+    while (ReadFile(rd, buf, sizeof buf, &n, nullptr) && n > 0) r.out.append(buf, n);
+    CloseHandle(rd);
+    WaitForSingleObject(p, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(p, &code);
+    CloseHandle(p);
+    r.code = static_cast<int>(code & 0xff);
+    return r;
+}
+#else
 
 RunResult run_wrenpost(const std::vector<std::string>& args, const std::string& cwd,
                        const std::vector<std::string>& env) {
@@ -87,6 +184,8 @@ RunResult run_wrenpost(const std::vector<std::string>& args, const std::string& 
     return r;
 }
 
+#endif
+
 std::vector<std::string> log_lines(const std::string& out) {
     std::vector<std::string> lines;
     size_t pos = 0;
@@ -124,6 +223,28 @@ std::string first_log_line(const std::string& out, const std::string& prefix) {
     return "";
 }
 
+#ifdef _WIN32
+// Windows has no fork: the holder is the program itself, started with
+// "--hold-lock".
+JamLockHolder::JamLockHolder(const std::string& cfg_path) {
+    char path[WP_PATH_MAX];
+    lock_make_path(cfg_path.c_str(), path);
+    HANDLE nul =
+        CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE p = start_wrenpost({"-c", cfg_path, "--hold-lock", "60"}, "", {}, nul);
+    if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
+    pid_ = p ? static_cast<int>(GetProcessId(p)) : -1;
+    handle_ = p;
+    for (int i = 0; i < 500 && !file_exists(path); ++i) pf_sleep_ms(10);
+}
+
+JamLockHolder::~JamLockHolder() {
+    if (handle_ == nullptr) return;
+    TerminateProcess(handle_, 9);
+    WaitForSingleObject(handle_, INFINITE);
+    CloseHandle(handle_);
+}
+#else
 JamLockHolder::JamLockHolder(const std::string& cfg_path) {
     char path[WP_PATH_MAX];
     lock_make_path(cfg_path.c_str(), path);
@@ -143,5 +264,6 @@ JamLockHolder::~JamLockHolder() {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
 }
+#endif
 
 }  // namespace wptest

@@ -5,9 +5,27 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
+
+#ifdef _WIN32
+#include <stdlib.h>
+#include <time.h>
+// The POSIX environment and time calls the tests use, from the C runtime.
+inline int setenv(const char* name, const char* value, int) {
+    return _putenv_s(name, value);
+}
+inline int unsetenv(const char* name) {
+    return _putenv_s(name, "");
+}
+inline time_t timegm(struct tm* t) {
+    return _mkgmtime(t);
+}
+#endif
+
 namespace wptest {
 
-// A fresh directory under $TMPDIR (or /tmp), removed with its contents when
+// A fresh directory under $TMPDIR (or /tmp; on Windows the user's temporary
+// directory, with backslashes), removed with its contents when
 // the object dies.
 class TempDir {
   public:
@@ -16,7 +34,7 @@ class TempDir {
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    std::string file(const std::string& name) const { return path_ + PF_DIR_SEP + name; }
 
   private:
     std::string path_;
@@ -59,6 +77,7 @@ class JamLockHolder {
 
   private:
     int pid_ = -1;
+    void* handle_ = nullptr;  // the holder's process (Windows)
 };
 
 }  // namespace wptest
