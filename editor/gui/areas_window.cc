@@ -41,11 +41,6 @@ AreasWindow::AreasWindow(MainWindow* main) : QWidget(main, Qt::Window), main_(ma
     setWindowTitle(qs(t_areas));
     setFixedSize(760, 620);
     move(120, 30);
-    setStyleSheet(
-        qa("AreasWindow { background: #262525; } QLabel, QPushButton, QCheckBox {"
-           " color: #C8C8C8; } QLineEdit, QPlainTextEdit { color: #F0F0F0; background:"
-           " #1E1E1E; } QTreeWidget { color: #E6E6E6; background: #1E1E1E; }"
-           " QPushButton { background: #3A3A3A; border: 1px solid #555555; }"));
     auto place = [this](QWidget* w, int x, int y, int wd, int h) {
         w->setParent(this);
         w->setGeometry(x, y, wd, h);

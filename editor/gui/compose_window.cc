@@ -24,9 +24,6 @@ ComposeWindow::ComposeWindow(QWidget* owner, EdBase& eb, const EdNets& nets, Jam
                              ComposeState& st, int mode, int area, int entry)
     : QWidget(owner, Qt::Window), eb_(eb), nets_(nets), lk_(lk), st_(st) {
     setAttribute(Qt::WA_DeleteOnClose);
-    setStyleSheet(
-        qa("ComposeWindow { background: rgb(37,37,38); } QLabel { color: rgb(200,200,200); }"
-           " QLineEdit, QPlainTextEdit { color: rgb(240,240,240); background: rgb(30,30,30); }"));
     l_to_ = new QLabel(qs(ecompose_l_to), this);
     l_addr_ = new QLabel(qs(ecompose_l_addr), this);
     l_subj_ = new QLabel(qs(ecompose_l_subj), this);

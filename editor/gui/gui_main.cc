@@ -49,6 +49,7 @@ int gui_main(const CmdLine& cl) {
     static char name[] = "wrenpost";
     static char* argv[] = {name, nullptr};
     QApplication app(argc, argv);
+    gui_theme(app);
     con_init();
     std::unique_ptr<MainWindow> w = gui_open(cl);
     if (!w) return 1;

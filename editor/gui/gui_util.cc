@@ -1,8 +1,48 @@
 #include "editor/gui/gui_util.h"
 
+#include <QApplication>
 #include <QMessageBox>
+#include <QPalette>
+#include <QStyleFactory>
+#include <QToolTip>
 
 GuiBoxes gui_boxes;
+
+void gui_theme(QApplication& app) {
+    if (QStyle* fusion = QStyleFactory::create(qa("Fusion"))) app.setStyle(fusion);
+    QPalette p;
+    const QColor text = rgb(0xE6E6E6), dim = rgb(0x9A9A9A), face = rgb(0x2B2B2B);
+    const QColor base = rgb(0x1E1E1E), button = rgb(0x3A3A3A), accent = rgb(0x0078D4);
+    p.setColor(QPalette::Window, face);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, base);
+    p.setColor(QPalette::AlternateBase, rgb(0x252526));
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::Button, button);
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::BrightText, rgb(0xFFFFFF));
+    p.setColor(QPalette::Highlight, accent);
+    p.setColor(QPalette::HighlightedText, rgb(0xFFFFFF));
+    p.setColor(QPalette::ToolTipBase, rgb(0x383838));
+    p.setColor(QPalette::ToolTipText, text);
+    p.setColor(QPalette::PlaceholderText, dim);
+    p.setColor(QPalette::Link, rgb(0x50B0FF));
+    p.setColor(QPalette::LinkVisited, rgb(0xB080E0));
+    p.setColor(QPalette::Light, rgb(0x505050));
+    p.setColor(QPalette::Midlight, rgb(0x444444));
+    p.setColor(QPalette::Mid, rgb(0x303030));
+    p.setColor(QPalette::Dark, rgb(0x1A1A1A));
+    p.setColor(QPalette::Shadow, rgb(0x101010));
+    // Disabled: grey text on a flatter face, still readable.
+    for (QPalette::ColorRole r : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        p.setColor(QPalette::Disabled, r, dim);
+    p.setColor(QPalette::Disabled, QPalette::Base, face);
+    p.setColor(QPalette::Disabled, QPalette::Button, rgb(0x303030));
+    p.setColor(QPalette::Disabled, QPalette::Highlight, rgb(0x404040));
+    p.setColor(QPalette::Disabled, QPalette::HighlightedText, dim);
+    app.setPalette(p);
+    QToolTip::setPalette(p);
+}
 
 bool question(QWidget* parent, const QString& title, const QString& text) {
     if (gui_boxes) return gui_boxes(title, text, true);

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+class QApplication;
 class QWidget;
 
 inline QString qs(const char16_t* s) {
@@ -23,6 +24,13 @@ inline QString qa(const char* ascii) {
 inline QColor rgb(uint32_t v) {
     return QColor((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
 }
+
+// The editor's dark look, set once for the whole application: the Fusion
+// style with one dark palette, so that every window, dialog, message box,
+// menu, header and tooltip draws light text on a dark face, and disabled
+// fields grey but legible. Call after the QApplication exists, before the
+// first window. Windows colour single labels at most, never whole subtrees.
+void gui_theme(QApplication& app);
 
 // How the windows ask and warn: question() is true for Yes. Tests may set
 // gui_boxes to answer instead of a user; `question` tells the two kinds apart.

@@ -3,6 +3,7 @@
 #include <QAbstractTableModel>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFontDatabase>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -11,9 +12,11 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTimer>
 #include <QToolBar>
@@ -35,6 +38,16 @@ constexpr int PSTAT_H = 22;
 constexpr int LOG_H = 150;
 constexpr uint32_t ED_LOCK_MS = 2000;
 
+// The job status line's text: the idle colour, yellow while a job runs.
+constexpr uint32_t JOB_IDLE = 0xF0F0F0;
+constexpr uint32_t JOB_BUSY = 0xFFDD66;
+
+void set_role(QWidget* w, QPalette::ColorRole role, uint32_t colour) {
+    QPalette p = w->palette();
+    p.setColor(role, rgb(colour));
+    w->setPalette(p);
+}
+
 uint64_t now_local() {
     return unix_now_local();
 }
@@ -46,10 +59,13 @@ uint64_t now_local() {
 class MsgModel : public QAbstractTableModel {
   public:
     explicit MsgModel(EdBase& eb) : eb_(eb) {}
-    int rowCount(const QModelIndex& = QModelIndex()) const override {
-        return static_cast<int>(eb_.ej_count);
+    // A flat table: the rows hang off the root only.
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override {
+        return parent.isValid() ? 0 : static_cast<int>(eb_.ej_count);
     }
-    int columnCount(const QModelIndex& = QModelIndex()) const override { return 5; }
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override {
+        return parent.isValid() ? 0 : 5;
+    }
     QVariant data(const QModelIndex& ix, int role) const override {
         if (!ix.isValid() || ix.row() >= static_cast<int>(eb_.ej_count)) return {};
         const EdMsg& m = eb_.ej_msgs[eb_.ej_order[ix.row()]];
@@ -91,6 +107,45 @@ class MsgModel : public QAbstractTableModel {
 
   private:
     EdBase& eb_;
+};
+
+// The message list is a list of rows, not a grid of cells: Home and End go to
+// the first and last message, Left and Right do not walk the columns, and no
+// cell of the current row is marked on its own.
+class RowDelegate : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* p, const QStyleOptionViewItem& o, const QModelIndex& ix) const override {
+        QStyleOptionViewItem opt(o);
+        opt.state &= ~QStyle::State_HasFocus;
+        QStyledItemDelegate::paint(p, opt, ix);
+    }
+};
+
+class MsgList : public QTableView {
+  public:
+    explicit MsgList(QWidget* parent) : QTableView(parent) {
+        setItemDelegate(new RowDelegate(this));
+        setTabKeyNavigation(false);  // Tab leaves the list
+    }
+
+  protected:
+    QModelIndex moveCursor(CursorAction a, Qt::KeyboardModifiers m) override {
+        QAbstractItemModel* md = model();
+        int rows = md ? md->rowCount() : 0;
+        if (rows == 0) return QModelIndex();
+        switch (a) {
+            case MoveHome:
+                return md->index(0, 0);
+            case MoveEnd:
+                return md->index(rows - 1, 0);
+            case MoveLeft:
+            case MoveRight:
+                return currentIndex();
+            default:
+                return QTableView::moveCursor(a, m);
+        }
+    }
 };
 
 // The client area: tree, list and reader placed by the layout arithmetic,
@@ -149,17 +204,18 @@ MainWindow::MainWindow(const CmdLine& cl) : eb_(std::make_unique<EdBase>()) {
     setWindowTitle(qs(t_title));
     setMinimumSize(760, 600);
     central_ = new Central(this);
-    central_->setStyleSheet(qa("background: #202020;"));
+    // Colours come from the application's palette (gui_theme); the panes
+    // only set roles of their own, which reach neither menus nor dialogs.
+    central_->setAutoFillBackground(true);
+    set_role(central_, QPalette::Window, 0x202020);
     setCentralWidget(central_);
 
     tree_ = new QTreeWidget(central_);
     tree_->setHeaderHidden(true);
     tree_->setRootIsDecorated(true);
-    tree_->setStyleSheet(
-        qa("QTreeWidget { color: #E6E6E6; background: #252526; }"
-           " QTreeWidget::item { height: 24px; }"
-           " QTreeWidget::item:selected { color: #FFFFFF; background: #0078D4; }"));
-    list_ = new QTableView(central_);
+    tree_->setStyleSheet(qa("QTreeWidget::item { height: 24px; }"));
+    set_role(tree_, QPalette::Base, 0x252526);
+    list_ = new MsgList(central_);
     model_ = new MsgModel(*eb_);
     list_->setModel(model_);
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -168,22 +224,24 @@ MainWindow::MainWindow(const CmdLine& cl) : eb_(std::make_unique<EdBase>()) {
     list_->verticalHeader()->hide();
     list_->verticalHeader()->setDefaultSectionSize(20);
     list_->setSortingEnabled(false);
-    list_->setStyleSheet(
-        qa("QTableView { color: #E6E6E6; background: #1E1E1E; }"
-           " QTableView::item:selected { color: #FFFFFF; background: #0078D4; }"));
     list_->horizontalHeader()->setSectionsClickable(true);
     list_->horizontalHeader()->setSortIndicatorShown(true);
-    list_->horizontalHeader()->setSortIndicator(
-        ws_.sort_col, ws_.sort_desc ? Qt::DescendingOrder : Qt::AscendingOrder);
+    show_sort();
     for (int c = 0; c < 5; ++c) list_->setColumnWidth(c, ws_.col_w[c]);
     reader_ = new ReaderView(central_);
     reader_->set_zoom_value(ws_.zoom);
     jobstat_ = new QLabel(central_);
-    jobstat_->setStyleSheet(qa("color: rgb(240,240,240); background: rgb(48,48,48);"));
+    jobstat_->setAutoFillBackground(true);
+    set_role(jobstat_, QPalette::Window, 0x303030);
+    set_role(jobstat_, QPalette::WindowText, JOB_IDLE);
     log_ = new QPlainTextEdit(central_);
     log_->setReadOnly(true);
     log_->setMaximumBlockCount(0);
-    log_->setStyleSheet(qa("color: rgb(200,216,200); background: rgb(22,22,22);"));
+    set_role(log_, QPalette::Base, 0x161616);
+    set_role(log_, QPalette::Text, 0xC8D8C8);
+    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    mono.setStyleHint(QFont::Monospace);
+    log_->setFont(mono);
     log_->setVisible(ws_.log != 0);
 
     for (auto*& l : st_) {
@@ -201,7 +259,7 @@ MainWindow::MainWindow(const CmdLine& cl) : eb_(std::make_unique<EdBase>()) {
     });
     connect(list_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& now) {
-                if (now.isValid()) show_msg(now.row());
+                if (now.isValid() && !hold_reader_) show_msg(now.row());
             });
     connect(list_->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int col) {
         if (col == ws_.sort_col)
@@ -210,15 +268,17 @@ MainWindow::MainWindow(const CmdLine& cl) : eb_(std::make_unique<EdBase>()) {
             ws_.sort_col = col;
             ws_.sort_desc = 0;
         }
-        list_->horizontalHeader()->setSortIndicator(
-            col, ws_.sort_desc ? Qt::DescendingOrder : Qt::AscendingOrder);
+        show_sort();
         uint32_t num = cur_msg_ >= 0 ? eb_->ej_msgs[cur_msg_].MS_NUM : 0;
         ej_sort(*eb_, ws_.sort_col, ws_.sort_desc);
         model_->reset();
+        // The current message keeps its selection and comes into view; the
+        // reader keeps showing it where it was.
         for (uint32_t r = 0; num != 0 && r < eb_->ej_count; ++r)
             if (eb_->ej_msgs[eb_->ej_order[r]].MS_NUM == num) {
-                QSignalBlocker b(list_->selectionModel());
-                list_->selectRow(static_cast<int>(r));
+                hold_reader_ = true;
+                select_row(static_cast<int>(r));
+                hold_reader_ = false;
             }
     });
     connect(list_, &QTableView::doubleClicked, this, [this] { reader_->setFocus(); });
@@ -334,10 +394,6 @@ void MainWindow::build_menus() {
     QToolBar* tb = addToolBar(qa("main"));
     tb->setMovable(false);
     tb->setToolButtonStyle(Qt::ToolButtonTextOnly);
-    tb->setStyleSheet(
-        qa("QToolBar { background: #2B2B2B; } QToolButton { color: #E8E8E8; }"
-           " QToolButton:hover { background: #505050; }"
-           " QToolButton:checked { color: #70C0FF; background: transparent; border: none; }"));
     struct Btn {
         int id;
         const char16_t* text;
@@ -376,7 +432,9 @@ void MainWindow::build_menus() {
 
 void MainWindow::layout_panes() {
     int w = central_->width(), h = central_->height();
-    int log_h = PSTAT_H + (log_->isVisible() ? LOG_H : 0);
+    // The pane's wish, not isVisible(): before the window is first shown no
+    // child counts as visible, and the pane would be laid out away.
+    int log_h = PSTAT_H + (ws_.log ? LOG_H : 0);
     // The list's client width once placed: its width less the frame and the
     // vertical scroll bar.
     int chrome = 2 * list_->frameWidth() + list_->verticalScrollBar()->sizeHint().width();
@@ -391,6 +449,13 @@ void MainWindow::layout_panes() {
     jobstat_->setGeometry(0, l.log_top, w, PSTAT_H);
     log_->setGeometry(0, l.log_top + PSTAT_H, w, LOG_H);
     list_->setColumnWidth(3, l.subject_width);
+}
+
+void MainWindow::show_sort() {
+    // The header draws Qt's ascending order as a downward arrow; ours points
+    // up for ascending (A at the top), down for descending.
+    list_->horizontalHeader()->setSortIndicator(
+        ws_.sort_col, ws_.sort_desc ? Qt::AscendingOrder : Qt::DescendingOrder);
 }
 
 void MainWindow::track_norm() {
@@ -417,7 +482,6 @@ void MainWindow::changeEvent(QEvent* e) {
 void MainWindow::closeEvent(QCloseEvent* e) {
     for (int c = 0; c < 5; ++c) ws_.col_w[c] = list_->columnWidth(c);
     ws_.zoom = reader_->zoom_value();
-    ws_.log = log_->isVisible();
     ws_save(ini_, ws_);
     e->accept();
 }
@@ -579,6 +643,9 @@ void MainWindow::open_start(const char* tag, uint32_t number) {
     want_num_ = number;
     tree_->setCurrentItem(static_cast<QTreeWidgetItem*>(eb_->ed_areas[area].AR_HITEM));
     want_num_ = 0;
+    // The keys belong to the messages: a Down right after the start goes to
+    // the next message, not to the next area.
+    list_->setFocus();
 }
 
 void MainWindow::open_area(int area) {
@@ -603,10 +670,13 @@ void MainWindow::open_area(int area) {
 }
 
 void MainWindow::select_row(int row) {
-    list_->clearSelection();
-    list_->setCurrentIndex(model_->index(row, 0));
-    list_->selectRow(row);
-    list_->scrollTo(model_->index(row, 0));
+    // Straight to the selection model: the view's own selectRow() would
+    // read the keys held down, and the Ctrl of Ctrl+S (saving) or Ctrl+U
+    // would toggle the row off again.
+    QModelIndex ix = model_->index(row, 0);
+    list_->selectionModel()->setCurrentIndex(
+        ix, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    list_->scrollTo(ix);
 }
 
 void MainWindow::show_msg(int row) {
@@ -735,8 +805,9 @@ void MainWindow::do_command(int id) {
             areas_->raise();
             return;
         case CMD_LOG:
-            log_->setVisible(!log_->isVisible());
-            act_log_->setChecked(log_->isVisible());
+            ws_.log = !ws_.log;
+            log_->setVisible(ws_.log);
+            act_log_->setChecked(ws_.log);
             layout_panes();
             return;
         case CMD_ZOOMIN:
@@ -807,7 +878,12 @@ void MainWindow::do_command(int id) {
         }
     }
     if (compose_ == nullptr) return;
-    connect(compose_, &QObject::destroyed, this, [this] { compose_ = nullptr; });
+    // Back to the messages; not when the compose window goes down with this
+    // one (the list may be gone already).
+    connect(compose_, &QObject::destroyed, this, [this, list = QPointer<QTableView>(list_)] {
+        compose_ = nullptr;
+        if (list) list->setFocus();
+    });
     connect(compose_, &ComposeWindow::saved, this, [this](uint32_t num, int area) {
         refresh_area_item(area);
         if (area == cur_area_) reload_current();
@@ -874,7 +950,7 @@ bool MainWindow::po_start(int kind, int slot, bool autostart) {
             this, [this, code] { po_done(code); }, Qt::QueuedConnection);
     });
     set_info(qs(w_started));
-    jobstat_->setText(qs(po_status(jobs_)));
+    show_job_status();
     return true;
 }
 
@@ -887,7 +963,7 @@ void MainWindow::po_done(int code) {
     if (count_all()) reload_current();
     if (areas_ != nullptr) areas_->am_load();
     set_info(qs(kind_text(kind)) + qs(w_fin) + qs(res_text(code)));
-    jobstat_->setText(qs(po_status(jobs_)));
+    show_job_status();
     Q_EMIT job_finished(code);
 }
 
@@ -895,11 +971,11 @@ void MainWindow::po_tick() {
     int due = po_due(jobs_, now_local());
     if (due >= 0 && po_start(K_ALL, jobs_.sections ? due : -1, true))
         po_auto_started(jobs_, due, now_local());
+    show_job_status();
+}
+
+void MainWindow::show_job_status() {
     QString s = qs(po_status(jobs_));
-    if (jobstat_->text() != s) {
-        jobstat_->setText(s);
-        jobstat_->setStyleSheet(jobs_.po_running
-                                    ? qa("color: rgb(255,221,102); background: rgb(48,48,48);")
-                                    : qa("color: rgb(240,240,240); background: rgb(48,48,48);"));
-    }
+    if (jobstat_->text() != s) jobstat_->setText(s);
+    set_role(jobstat_, QPalette::WindowText, jobs_.po_running ? JOB_BUSY : JOB_IDLE);
 }

@@ -72,6 +72,7 @@ class MainWindow : public QMainWindow {
     QTableView* list() { return list_; }
     ReaderView* reader() { return reader_; }
     QPlainTextEdit* log_pane() { return log_; }
+    QLabel* job_status() { return jobstat_; }
     ComposeWindow* compose() { return compose_; }
     AreasWindow* areas_window() { return areas_; }
     SettingsWindow* settings_window() { return settings_; }
@@ -112,10 +113,13 @@ class MainWindow : public QMainWindow {
     void update_status();
     void layout_panes();
     void track_norm();
+    void show_sort();  // the header's arrow for ws_.sort_col and sort_desc
     bool lock();
     void unlock();
     void po_logline(const QString& line);
     void po_done(int code);
+    // The job status line: its text, yellow while a job runs, else idle.
+    void show_job_status();
     void glog(const QString& text);
     int area_slot(int area) const;
 
@@ -134,6 +138,7 @@ class MainWindow : public QMainWindow {
     uint32_t want_num_ = 0;
     bool show_kludges_ = false;
     bool tree_rebuild_ = false;
+    bool hold_reader_ = false;  // selecting a row without showing it again
     QString info_;
 
     QWidget* central_;

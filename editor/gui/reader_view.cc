@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTimer>
 #include <QUrl>
 
 #include "editor/gui/gui_util.h"
@@ -35,6 +36,11 @@ ReaderView::ReaderView(QWidget* parent) : QWidget(parent), r_(std::make_unique<R
         rd_scroll_to(*r_, v);
         update();
     });
+    // While a selection is dragged with the pointer resting above or below
+    // the text, the pane goes on scrolling.
+    drag_timer_ = new QTimer(this);
+    drag_timer_->setInterval(50);
+    connect(drag_timer_, &QTimer::timeout, this, [this] { drag_to(last_); });
     QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     face_ = f.family();
     f.setPixelSize(BASE_FH);
@@ -255,11 +261,28 @@ void ReaderView::mouseMoveEvent(QMouseEvent* e) {
         plink_ = -1;
     }
     if (!moved_) return;
+    last_ = pt;
+    drag_to(pt);
+    bool outside = pt.y() < r_->hdr_h || pt.y() >= height();
+    if (outside && !drag_timer_->isActive()) drag_timer_->start();
+    if (!outside) drag_timer_->stop();
+}
+
+bool ReaderView::drag_scrolling() const {
+    return drag_timer_->isActive();
+}
+
+void ReaderView::drag_to(QPoint pt) {
+    if (!drag_) {
+        drag_timer_->stop();
+        return;
+    }
     int y = std::clamp(pt.y(), r_->hdr_h, std::max(r_->hdr_h, height() - 1));
+    int top = r_->top;
     if (pt.y() < r_->hdr_h) rd_scroll_to(*r_, r_->top - ((r_->hdr_h - pt.y()) / r_->cellh + 1));
     if (pt.y() >= height()) rd_scroll_to(*r_, r_->top + ((pt.y() - height()) / r_->cellh + 1));
     int c = pos_from(*r_, pt.x(), y, false);
-    if (c != r_->sel_c) {
+    if (c != r_->sel_c || top != r_->top) {
         r_->sel_c = c;
         sync_scroll();
         update();
@@ -269,6 +292,7 @@ void ReaderView::mouseMoveEvent(QMouseEvent* e) {
 void ReaderView::mouseReleaseEvent(QMouseEvent* e) {
     if (e->button() != Qt::LeftButton || !drag_) return;
     drag_ = false;
+    drag_timer_->stop();
     if (!moved_ && plink_ >= 0) open_link_at(plink_);
     plink_ = -1;
 }

@@ -11,6 +11,7 @@
 #include "editor/reader.h"
 
 class QScrollBar;
+class QTimer;
 
 class ReaderView : public QWidget {
     Q_OBJECT
@@ -26,6 +27,7 @@ class ReaderView : public QWidget {
     int zoom_value() const { return r_->rd_zoom; }
     void set_zoom_value(int z);
     void copy_selection();
+    bool drag_scrolling() const;  // the drag timer runs (for the tests)
 
   Q_SIGNALS:
     void status(const QString& text);  // a text for the main window's info line
@@ -48,11 +50,15 @@ class ReaderView : public QWidget {
     void sync_scroll();
     int text_width() const;
     bool open_link_at(int pos);
+    // Extends the dragged selection to a point, scrolling when it lies
+    // above or below the text.
+    void drag_to(QPoint pt);
 
     std::unique_ptr<Reader> r_;
     QScrollBar* bar_;
     QString face_;
     bool drag_ = false, moved_ = false;
-    QPoint down_;
+    QPoint down_, last_;
+    QTimer* drag_timer_;
     int plink_ = -1;
 };

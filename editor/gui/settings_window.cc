@@ -48,10 +48,6 @@ SettingsWindow::SettingsWindow(MainWindow* main, bool& ok)
     }
     setWindowTitle(qs(t_set));
     resize(1000, 722);
-    setStyleSheet(
-        qa("SettingsWindow { background: #252526; } QLabel, QCheckBox, QGroupBox {"
-           " color: #C8C8C8; } QLineEdit { color: #F0F0F0; background: #1E1E1E; }"
-           " QListWidget { color: #E6E6E6; background: #1E1E1E; }"));
 
     auto* top = new QHBoxLayout(this);
     auto* left = new QVBoxLayout;

@@ -1,0 +1,247 @@
+// The editor's look: every window, dialog, message box, menu, header and
+// tooltip draws its text legibly (contrast ratio of at least 4.5 between the
+// text and the face it is drawn on, measured in the rendered pixels), and
+// each of them is saved as a picture under <build>/screenshots for a
+// reviewer to look at.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QToolTip>
+#include <cmath>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "editor/gui/areas_window.h"
+#include "editor/gui/compose_window.h"
+#include "editor/gui/settings_window.h"
+#include "editor_gui/editor_fixture.h"
+
+using edtest::Editor;
+using edtest::str;
+
+namespace {
+
+double luminance(QRgb c) {
+    auto ch = [](int v) {
+        double s = v / 255.0;
+        return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * ch(qRed(c)) + 0.7152 * ch(qGreen(c)) + 0.0722 * ch(qBlue(c));
+}
+
+double contrast(QRgb a, QRgb b) {
+    double x = luminance(a), y = luminance(b);
+    return (std::max(x, y) + 0.05) / (std::min(x, y) + 0.05);
+}
+
+// The contrast that text in a rendered area reaches: the commonest colour is
+// the face, the pixel furthest from it the text's core. 0 for an empty area.
+double text_contrast(const QImage& img) {
+    std::map<QRgb, int> count;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x) ++count[img.pixel(x, y) | 0xFF000000u];
+    if (count.empty()) return 0;
+    QRgb face = 0;
+    int most = -1;
+    for (auto& [c, n] : count)
+        if (n > most) {
+            most = n;
+            face = c;
+        }
+    double best = 1;
+    for (auto& [c, n] : count) best = std::max(best, contrast(c, face));
+    return best;
+}
+
+// Where text is drawn inside a top-level window: labels, buttons, fields,
+// headers, combo boxes, group titles, the menu bar. Each with a name for the
+// failure list.
+struct TextArea {
+    std::string name;
+    QRect rect;  // in the window
+};
+
+bool shows_text(QWidget* w) {
+    if (auto* l = qobject_cast<QLabel*>(w)) return !l->text().trimmed().isEmpty();
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) return !b->text().isEmpty();
+    if (auto* f = qobject_cast<QLineEdit*>(w)) return !f->text().isEmpty();
+    if (auto* p = qobject_cast<QPlainTextEdit*>(w)) return !p->toPlainText().isEmpty();
+    if (auto* c = qobject_cast<QComboBox*>(w)) return !c->currentText().isEmpty();
+    return qobject_cast<QHeaderView*>(w) != nullptr || qobject_cast<QMenuBar*>(w) != nullptr;
+}
+
+std::vector<TextArea> text_areas(QWidget* top) {
+    std::vector<TextArea> out;
+    for (QWidget* w : top->findChildren<QWidget*>()) {
+        if (!w->isVisible() || w->window() != top || !shows_text(w)) continue;
+        QRect r(w->mapTo(top, QPoint(0, 0)), w->size());
+        if (auto* p = qobject_cast<QPlainTextEdit*>(w))
+            r = QRect(p->viewport()->mapTo(top, QPoint(0, 0)), p->viewport()->size());
+        std::string name = w->metaObject()->className();
+        if (auto* l = qobject_cast<QLabel*>(w)) name += " \"" + str(l->text().left(30)) + "\"";
+        if (auto* b = qobject_cast<QAbstractButton*>(w)) name += " \"" + str(b->text()) + "\"";
+        if (!w->isEnabled()) name += " (disabled)";
+        out.push_back({name, r.intersected(top->rect())});
+    }
+    return out;
+}
+
+// Checks one shown top-level window and saves its picture; returns the
+// areas whose text is too faint, with their contrast.
+std::vector<std::string> faint_text(QWidget* top, const std::string& shot) {
+    QApplication::processEvents();
+    QImage img = top->grab().toImage();
+    QString dir = QString::fromLocal8Bit(WP_BUILD_DIR) + QStringLiteral("/screenshots");
+    QDir().mkpath(dir);
+    img.save(dir + QLatin1Char('/') + QString::fromStdString(shot) + QStringLiteral(".png"));
+    std::vector<std::string> bad;
+    std::vector<TextArea> areas = text_areas(top);
+    if (areas.empty()) areas.push_back({"window", top->rect()});
+    if (auto* menu = qobject_cast<QMenu*>(top)) {
+        areas.clear();
+        for (QAction* a : menu->actions())
+            if (!a->isSeparator())
+                areas.push_back(
+                    {"menu item \"" + str(a->text()) + "\"" + (a->isEnabled() ? "" : " (disabled)"),
+                     menu->actionGeometry(a)});
+    }
+    for (const TextArea& a : areas) {
+        double c = text_contrast(img.copy(a.rect));
+        if (c < 4.5) bad.push_back(shot + ": " + a.name + " " + std::to_string(c));
+    }
+    return bad;
+}
+
+// Runs `open`, which shows a modal box or popup through the program's own
+// path and blocks, and checks what it shows before closing it.
+std::vector<std::string> faint_in_modal(const std::string& shot, const std::function<void()>& open,
+                                        std::string* title = nullptr) {
+    std::vector<std::string> bad;
+    bool seen = false;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        QWidget* box = QApplication::activePopupWidget();
+        if (box == nullptr) box = QApplication::activeModalWidget();
+        if (box == nullptr || !box->isVisible() || seen) return;
+        seen = true;
+        if (title != nullptr) *title = str(box->windowTitle());
+        bad = faint_text(box, shot);
+        if (auto* m = qobject_cast<QMenu*>(box))
+            m->close();
+        else if (auto* d = qobject_cast<QDialog*>(box))
+            d->reject();
+    });
+    poll.start();
+    open();
+    poll.stop();
+    if (!seen) bad.push_back(shot + ": nothing was shown");
+    return bad;
+}
+
+void join(std::vector<std::string>& all, const std::vector<std::string>& more) {
+    all.insert(all.end(), more.begin(), more.end());
+}
+
+}  // namespace
+
+TEST(EditorLook, EveryWindowAndDialogIsLegible) {
+    Editor e;
+    gui_boxes = nullptr;  // the real message boxes
+    e.w->open_start("FSX_GEN", 0);
+    e.w->do_command(CMD_LOG);
+    std::vector<std::string> bad;
+    join(bad, faint_text(e.w.get(), "main_window"));
+
+    // Menus of the menu bar, with disabled items where there are any.
+    for (QAction* m : e.w->menuBar()->actions()) {
+        QMenu* menu = m->menu();
+        ASSERT_NE(menu, nullptr);
+        join(bad, faint_in_modal("menu_" + str(menu->title().remove(QLatin1Char('&'))),
+                                 [&] { menu->exec(e.w->mapToGlobal(QPoint(20, 20))); }));
+    }
+    // The reader's context menu, "Copy" disabled without a selection.
+    join(bad, faint_in_modal("reader_menu", [&] {
+             QContextMenuEvent ev(QContextMenuEvent::Keyboard, QPoint(10, 10),
+                                  e.w->reader()->mapToGlobal(QPoint(10, 10)));
+             QApplication::sendEvent(e.w->reader(), &ev);
+         }));
+    std::string title;
+    join(bad, faint_in_modal(
+                  "about", [&] { e.w->do_command(CMD_ABOUT); }, &title));
+    EXPECT_EQ(title, "wrenpost");
+
+    // A tooltip.
+    QToolTip::showText(e.w->mapToGlobal(QPoint(50, 50)), QStringLiteral("A tooltip text"),
+                       e.w.get());
+    QApplication::processEvents();
+    bool tip = false;
+    for (QWidget* t : QApplication::topLevelWidgets())
+        if (t->inherits("QTipLabel") && t->isVisible()) {
+            tip = true;
+            join(bad, faint_text(t, "tooltip"));
+        }
+    EXPECT_TRUE(tip);
+    QToolTip::hideText();
+
+    // The compose window, its discard question and its refusal of an address.
+    e.w->do_command(CMD_NETMAIL);
+    ComposeWindow* c = e.w->compose();
+    ASSERT_NE(c, nullptr);
+    c->resize(900, 640);
+    c->to_field()->setText(QStringLiteral("Boss"));
+    c->address_field()->setText(QStringLiteral("nowhere"));
+    c->subject_field()->setText(QStringLiteral("Hello"));
+    QTest::keyClicks(c->body_field(), QStringLiteral("Some words."));
+    join(bad, faint_text(c, "compose"));
+    join(bad, faint_in_modal("compose_bad_address", [&] { c->save(); }));
+    join(bad, faint_in_modal("compose_discard", [&] { c->close(); }));
+    EXPECT_NE(e.w->compose(), nullptr);  // the question was answered No
+
+    // The settings window with a disabled field, and one of its refusals.
+    e.w->do_command(CMD_SETTINGS);
+    SettingsWindow* s = e.w->settings_window();
+    ASSERT_NE(s, nullptr);
+    s->field(0)->setEnabled(false);
+    join(bad, faint_text(s, "settings"));
+    s->field(0)->setEnabled(true);
+    join(bad, faint_in_modal("settings_box", [&] { warning(s, qs(e_title), qs(e_full)); }));
+
+    // The areas window and a question asked over it.
+    e.w->do_command(CMD_AREAS);
+    AreasWindow* a = e.w->areas_window();
+    ASSERT_NE(a, nullptr);
+    join(bad, faint_text(a, "areas"));
+    join(bad, faint_in_modal("areas_question", [&] { question(a, qs(a_qtitle), qs(a_q1)); }));
+    // A box over the reader (as when a link cannot be opened).
+    join(bad, faint_in_modal("reader_box",
+                             [&] { warning(e.w->reader(), qs(w_lnk_title), qs(e_link1)); }));
+
+    EXPECT_TRUE(bad.empty()) << [&] {
+        std::string t;
+        for (auto& b : bad) t += b + "\n";
+        return t;
+    }();
+    gui_boxes = [](const QString&, const QString&, bool) { return true; };
+    s->close();
+    a->close();
+    c->close();
+}
