@@ -74,7 +74,7 @@ bool finished(const Session& s) {
 }  // namespace
 
 void session_reset(Session& s) {
-    s.got_adr = s.auth_ok = s.remote_eob = s.own_busy = false;
+    s.got_adr = s.pwd_sent = s.auth_ok = s.remote_eob = s.own_busy = false;
     s.pending = 0;
     s.files_rx = s.files_tx = 0;
     s.chal_len = 0;
@@ -100,6 +100,13 @@ unsigned handle_frame(Session& s) {
         case M_ADR:
             return on_adr(s, text);
         case M_OK:
+            // Only an answer to our password logs us in; an M_OK that comes
+            // first would let a stranger's files in.
+            if (!s.pwd_sent) {
+                log_msg(m_ok_early);
+                wp_send_cmd(s.fr, M_ERR, "M_OK before the password");
+                return EXIT_PROTO;
+            }
             s.auth_ok = true;
             log_msg2(m_ok, text);
             return 0;
@@ -110,6 +117,19 @@ unsigned handle_frame(Session& s) {
             log_msg2(m_bsy, text);
             return EXIT_BUSY;
         case M_FILE:
+            if (!s.auth_ok) {
+                // Refused before anything is created in the inbound.
+                char raw[RXNAME_MAX];
+                size_t n = 0;
+                while (text[n] != '\0' && text[n] != ' ' && n + 1 < sizeof raw) {
+                    raw[n] = text[n];
+                    ++n;
+                }
+                raw[n] = '\0';
+                log_msg2(m_file_early, raw);
+                wp_send_cmd(s.fr, M_ERR, "File before login");
+                return EXIT_PROTO;
+            }
             return rx_start(s);
         case M_EOB:
             rx_eob(s);
@@ -201,7 +221,10 @@ unsigned session_run(Session& s) {
         code = send_cmd(s, M_ADR, s.my_adr);
     }
     while (code == 0 && !s.got_adr) code = recv_and_handle(s);
-    if (code == 0) code = send_password(s);
+    if (code == 0) {
+        code = send_password(s);
+        s.pwd_sent = true;
+    }
     while (code == 0 && !s.auth_ok) code = recv_and_handle(s);
     if (code == 0) {
         code = send_outbound(s);

@@ -3,7 +3,10 @@
 // session_run drives one session over an open connection: identification,
 // address check, login (plain or CRAM-MD5), then both directions of the file
 // transfer at once (xfer.h), and the settling of the outbound. Every frame
-// the boss sends is dispatched by handle_frame in every phase. The result is
+// the boss sends is dispatched by handle_frame in every phase, but nothing
+// reaches the inbound from a peer that is not logged in: a remote M_ADR
+// without the configured boss address, an M_OK before our password, and a
+// file offered before that M_OK each end the session with EXIT_PROTO. The result is
 // an exit code (EXIT_OK, EXIT_NET, EXIT_AUTH, EXIT_BUSY, EXIT_PROTO); the
 // connection is always closed before session_run returns.
 //
@@ -47,7 +50,8 @@ struct Session {
     BsoLock bsy;
 
     bool got_adr = false;
-    bool auth_ok = false;
+    bool pwd_sent = false;  // our M_PWD went out: an M_OK can only answer it
+    bool auth_ok = false;   // M_OK after our password: files may come now
     bool remote_eob = false;
     bool own_busy = false;  // our outbound was busy: answered with M_BSY
     int64_t pending = 0;

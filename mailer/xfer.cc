@@ -163,8 +163,10 @@ void rx_local_name(char* out, const char* raw) {
     }
     if (out[0] == '.') out[0] = '_';
     // A finished file must never carry the temporary suffix, or receiving
-    // its stem later would overwrite it.
-    if (n >= 4 && str_icmp(out + n - 4, ".wpt") == 0) {
+    // its stem later would overwrite it; nor take one of the names the toss
+    // keeps for its own directories in the inbound, or no packet could ever
+    // be tossed away again.
+    if ((n >= 4 && str_icmp(out + n - 4, ".wpt") == 0) || inbound_reserved(out)) {
         if (n < RXNAME_MAX - 1) {
             out[n++] = '_';
             out[n] = '\0';
@@ -524,8 +526,7 @@ unsigned rx_start(Session& s) {
     // it, and the file is not touched then. A leftover of a broken session
     // is taken over and emptied.
     s.rx_h = pf_open(s.rx_tmp, PfAccess::ReadWrite, PfCreate::OpenAlways);
-    if (s.rx_h != PF_INVALID &&
-        (pf_lock_range(s.rx_h, 0, 1) != 0 || pf_set_end(s.rx_h) != 0)) {
+    if (s.rx_h != PF_INVALID && (pf_lock_range(s.rx_h, 0, 1) != 0 || pf_set_end(s.rx_h) != 0)) {
         f_close(s.rx_h);
         s.rx_h = PF_INVALID;
     }

@@ -321,21 +321,83 @@ TEST_F(SessionTest, PasswordByPolicyAndChallenge) {
     }
 }
 
-TEST_F(SessionTest, FilesAreTakenInEveryPhase) {
+// Nothing reaches the inbound before the boss has presented its address and
+// answered our password with M_OK: a file offered earlier, an M_OK that
+// comes before the password, or a stranger's address end the session with 5.
+TEST_F(SessionTest, NoFileBeforeTheLogin) {
+    struct {
+        const char* what;
+        std::function<void(BossPeer&)> script;
+        const char* printed;
+        const char* err;  // M_ERR sent to the boss
+    } cases[] = {
+        {"file before the address",
+         [](BossPeer& p) {
+             p.send_file("early.pkt", "before the address");
+             p.send_cmd(M_ADR, "2:240/5776@fidonet");
+             p.wait_cmd(M_PWD);
+             p.send_cmd(M_OK, "");
+             p.send_file("late.pkt", "after");
+         },
+         "ERROR: file offered before the login was accepted (M_OK) - refused, session ended: "
+         "early.pkt",
+         "File before login"},
+        {"file between password and M_OK",
+         [](BossPeer& p) {
+             p.send_cmd(M_ADR, "2:240/5776@fidonet");
+             p.wait_cmd(M_PWD);
+             p.send_file("login.pkt", "before M_OK");
+             p.send_cmd(M_OK, "");
+         },
+         "ERROR: file offered before the login was accepted (M_OK) - refused, session ended: "
+         "login.pkt",
+         "File before login"},
+        {"M_OK before the password",
+         [](BossPeer& p) {
+             p.send_cmd(M_OK, "trust me");
+             p.send_cmd(M_ADR, "2:240/5776@fidonet");
+             p.send_file("unasked.pkt", "no login");
+         },
+         "ERROR: M_OK before the password was sent - session ended, nothing accepted",
+         "M_OK before the password"},
+        {"a stranger's address, files regardless",
+         [](BossPeer& p) {
+             p.send_cmd(M_ADR, "2:240/9999@fidonet");
+             p.send_cmd(M_OK, "");
+             p.send_file("stranger.pkt", "from 2:240/9999");
+         },
+         "ERROR: boss address not among the remote addresses: 2:240/5776", "Unexpected address"},
+        {"the boss's address presented again as a stranger's after the login",
+         [](BossPeer& p) {
+             p.login();
+             p.send_cmd(M_ADR, "2:240/9999@fidonet");
+             p.send_file("swapped.pkt", "from 2:240/9999");
+         },
+         "ERROR: boss address not among the remote addresses: 2:240/5776", "Unexpected address"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(run([&](BossPeer& p) {
+                      c.script(p);
+                      p.drain();
+                  }),
+                  5u)
+            << c.what << "\n"
+            << log;
+        EXPECT_TRUE(logged(c.printed)) << c.what << "\n" << log;
+        EXPECT_EQ(cmds(M_ERR), std::vector<std::string>{c.err}) << c.what;
+        EXPECT_TRUE(dir_names(dir.file("in")).empty()) << c.what;
+        EXPECT_FALSE(logged("File received")) << c.what;
+    }
+    // The same files after the login are taken.
     EXPECT_EQ(run([&](BossPeer& p) {
-                  p.send_file("early.txt", "before the address");
-                  p.send_cmd(M_ADR, "2:240/5776@fidonet");
-                  p.wait_cmd(M_PWD);
-                  p.send_file("login.txt", "before M_OK");
-                  p.send_cmd(M_OK, "");
+                  p.login();
                   Transfer t;
+                  t.to_point = {{"late.pkt", "after the login"}};
                   t.run(p);
               }),
               0u)
         << log;
-    EXPECT_EQ(read_file(dir.file("in") + "/early.txt"), "before the address");
-    EXPECT_EQ(read_file(dir.file("in") + "/login.txt"), "before M_OK");
-    EXPECT_TRUE(logged("Session finished. Files received: 2, sent: 0"));
+    EXPECT_EQ(read_file(dir.file("in") + "/late.pkt"), "after the login");
 }
 
 TEST_F(SessionTest, RejectionsEndWithTheirCodes) {
@@ -589,6 +651,8 @@ TEST_F(SessionTest, HostileNamesStayInsideTheInbound) {
         {".hidden", "_hidden"},
         {"tail\\x4", "tail_x4"},
         {"part.wpt", "part.wpt_"},
+        {"tossed", "tossed_"},
+        {"WPTMP", "WPTMP_"},
     };
     Transfer t;
     for (auto& c : cases) t.to_point.push_back({c.wire, c.wire});
@@ -611,6 +675,27 @@ TEST_F(SessionTest, HostileNamesStayInsideTheInbound) {
     std::string longname(400, 'n');
     rx_local_name(out, longname.c_str());
     EXPECT_EQ(std::string(out), std::string(255, 'n'));
+}
+
+// The names the toss keeps for its own directories in the inbound are never
+// given to a received file, in any letter case or with the trailing dots and
+// blanks that Windows drops; names that merely contain them stay as they are.
+TEST(RxLocalName, ReservedInboundNamesAreRenamed) {
+    struct {
+        const char* wire;
+        const char* local;
+    } cases[] = {
+        {"tossed", "tossed_"},     {"wptmp", "wptmp_"},          {"TOSSED", "TOSSED_"},
+        {"WpTmp", "WpTmp_"},       {"tossed.", "tossed._"},      {"wptmp\\x20.\\x20", "wptmp . _"},
+        {"\\x74ossed", "tossed_"}, {"tossed.pkt", "tossed.pkt"}, {"tossedx", "tossedx"},
+        {"xwptmp", "xwptmp"},      {"wptmp.dup1", "wptmp.dup1"}, {".tossed", "_tossed"},
+        {"tossed_", "tossed_"},    {"wptmp.wpt", "wptmp.wpt_"},
+    };
+    for (const auto& c : cases) {
+        char out[RXNAME_MAX];
+        rx_local_name(out, c.wire);
+        EXPECT_STREQ(out, c.local) << c.wire;
+    }
 }
 
 TEST_F(SessionTest, SendNamesAreEscapedAndDuplicatesWait) {
