@@ -41,7 +41,9 @@ enum class PfCreate {
 
 enum class PfAccess { Read, ReadWrite };
 
-// Opens `path`. Returns PF_INVALID on failure.
+// Opens `path`, which must be a regular file: a directory, FIFO, device or
+// socket is refused without waiting for a writer or for input (every file
+// the program works on is a plain file). Returns PF_INVALID on failure.
 pf_file pf_open(const char* path, PfAccess access, PfCreate disposition);
 // As pf_open; a file it creates gets the permission bits `mode` (as PfStat::mode
 // gives them, narrowed by the process's file-creation mask) from the start, so
@@ -112,6 +114,7 @@ int pf_mkdir(const char* path);
 struct PfStat {
     bool exists = false;
     bool is_dir = false;
+    bool is_file = false;    // a regular file; FIFOs, devices etc. are neither
     bool read_only = false;  // no write permission for the owner
     int64_t size = 0;
     int64_t mtime = 0;  // last write, seconds since 1970 (UTC)
