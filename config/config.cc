@@ -14,7 +14,8 @@ const char* const cfg_keys[NFIELDS] = {
     "outbound",         "sysop",      "system",    "location",     "cram",          "netmail",
     "pkt_password",     "badarea",    "dupearea",  "dupemode",     "dupedb",        "netname",
     "outmode",          "pack",       "bso_zone",  "echo_path",    "autopoll",      "areafix_name",
-    "areafix_password", "autocreate", "movebad",   "areadir",      "areafix_query",
+    "areafix_password", "autocreate", "movebad",   "areadir",      "areafix_query", "net_timeout",
+    "session_limit",
 };
 
 namespace {

@@ -6,7 +6,10 @@
 // the boss sends is dispatched by handle_frame in every phase, but nothing
 // reaches the inbound from a peer that is not logged in: a remote M_ADR
 // without the configured boss address, an M_OK before our password, and a
-// file offered before that M_OK each end the session with EXIT_PROTO. The result is
+// file offered before that M_OK each end the session with EXIT_PROTO.
+// Waits are bounded: every frame must arrive whole within the frame time-out
+// (net_timeout), and the whole session within session_limit; either ends it
+// with EXIT_NET. The result is
 // an exit code (EXIT_OK, EXIT_NET, EXIT_AUTH, EXIT_BUSY, EXIT_PROTO); the
 // connection is always closed before session_run returns.
 //
@@ -83,6 +86,17 @@ struct Session {
     pf_file rx_h = PF_INVALID;
 };
 
+constexpr uint32_t SESSION_LIMIT_S = 3600;  // default whole-session limit
+constexpr uint32_t NET_TIMEOUT_MAX_S = 86400;
+
+// The time-out of one frame (net_timeout, seconds; empty or invalid: the
+// default of net.h) and the whole-session limit (session_limit, seconds;
+// empty or invalid: SESSION_LIMIT_S), both in milliseconds.
+uint32_t session_frame_ms(const Config& c);
+uint64_t session_limit_ms(const Config& c);
+// Logs why the connection failed (the session limit, else m_net) and gives
+// EXIT_NET.
+unsigned net_error(Session& s);
 // Clears the state for a new session (the connection is left as it is).
 void session_reset(Session& s);
 // Runs the session over s.fr.net, which must be connected. Closes it.

@@ -354,8 +354,7 @@ unsigned send_file(Session& s, int i) {
         add_num(text, sizeof text, st.mtime > 0 ? static_cast<uint64_t>(st.mtime) : 0);
         add_num(text, sizeof text, offset);
         if (wp_send_cmd(s.fr, M_FILE, text) != 0) {
-            log_msg(m_net);
-            code = EXIT_NET;
+            code = net_error(s);
             break;
         }
         log_sized(m_tx_start, e.wire, static_cast<uint64_t>(size));
@@ -364,8 +363,7 @@ unsigned send_file(Session& s, int i) {
 
         uint64_t left = static_cast<uint64_t>(size) - offset;
         if (left == 0 && wp_send_data(s.fr, 0) != 0) {
-            log_msg(m_net);
-            code = EXIT_NET;
+            code = net_error(s);
         }
         uint8_t* block = s.fr.tx_frame + 2;
         // The boss may answer (M_GOT, M_SKIP) before the file is through:
@@ -387,8 +385,7 @@ unsigned send_file(Session& s, int i) {
                 break;
             }
             if (wp_send_data(s.fr, want) != 0) {
-                log_msg(m_net);
-                code = EXIT_NET;
+                code = net_error(s);
                 break;
             }
             left -= want;
@@ -512,8 +509,7 @@ unsigned rx_start(Session& s) {
         add_num(text, sizeof text, s.rx_time);
         add_num(text, sizeof text, 0);
         if (wp_send_cmd(s.fr, M_GET, text) != 0) {
-            log_msg(m_net);
-            return EXIT_NET;
+            return net_error(s);
         }
         log_msg2(m_getsent, s.rx_name);
         return 0;
@@ -598,8 +594,7 @@ unsigned rx_finish(Session& s) {
     add_num(text, sizeof text, s.rx_size);
     add_num(text, sizeof text, s.rx_time);
     if (wp_send_cmd(s.fr, M_GOT, text) != 0) {
-        log_msg(m_net);
-        return EXIT_NET;
+        return net_error(s);
     }
     ++s.files_rx;
     log_sized(m_rx_done, s.rx_name, s.rx_size);

@@ -11,6 +11,7 @@
 #include <sys/time.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -193,6 +194,33 @@ TEST(Net, ConnectsOverBothFamiliesAndFailsWithTwo) {
         Net m;
         EXPECT_EQ(net_connect(m, host, std::to_string(port).c_str()), 2) << host;
     }
+}
+
+// A peer that keeps trickling bytes after our shutdown cannot hold the close:
+// the drain ends after its time in all, while the peer is still sending.
+TEST(Net, CloseDrainIsBoundedAgainstATricklingPeer) {
+    pf_sock pair[2];
+    ASSERT_EQ(pf_sock_pair(pair), 0);
+    std::atomic<bool> gave_up{false};
+    std::thread peer([&] {
+        BossPeer p(pair[1]);
+        // Two hundred bytes, one every 50 ms, unless the point closes first.
+        for (int i = 0; i < 200; ++i) {
+            if (!p.send_raw("x")) {
+                p.close_now();
+                return;
+            }
+            usleep(50000);
+        }
+        gave_up = true;
+        p.close_now();
+    });
+    Net n;
+    n.timeout_ms = 300;
+    net_attach(n, pair[0]);
+    net_close(n);
+    EXPECT_FALSE(gave_up);  // the peer was still trickling when the close was done
+    peer.join();
 }
 
 // ---- Handshake and login --------------------------------------------------------
@@ -809,6 +837,50 @@ TEST_F(SessionTest, SilentBossTimesOut) {
               2u);
     EXPECT_TRUE(logged("ERROR: connection lost or timeout"));
     EXPECT_LT(pf_ticks_ms() - t0, 60000u);
+}
+
+// A boss that drips a frame byte by byte, or keeps the session busy with
+// frames that never lead to its end, is cut off: a frame must be whole within
+// net_timeout, the session within session_limit; both end with 2.
+TEST_F(SessionTest, DrippingBossIsCutOff) {
+    struct {
+        const char* cfg;
+        bool drip;  // else: whole frames, one every 100 ms
+        const char* printed;
+    } cases[] = {
+        {"net_timeout = 1\n", true, "ERROR: connection lost or timeout"},
+        {"session_limit = 2\n", false, "ERROR: session time limit reached (seconds): 2"},
+        {"net_timeout = 1\nsession_limit = 2\n", false,
+         "ERROR: session time limit reached (seconds): 2"},
+    };
+    for (const auto& c : cases) {
+        configure(std::string("outmode = plain\n") + c.cfg);
+        Transfer t;
+        t.to_point = {{"after.pkt", "whole"}};
+        EXPECT_EQ(run([&](BossPeer& p) {
+                      if (!p.login()) return;
+                      // About 5 s of dripping, then an ordinary end, which a
+                      // point without limits would reach with 0.
+                      if (c.drip) {
+                          std::string f =
+                              BossPeer::frame(true, std::string(1, '\0') + std::string(49, 'd'));
+                          for (char b : f) {
+                              if (!p.send_raw(std::string(1, b))) return;
+                              usleep(100000);
+                          }
+                      } else {
+                          for (int i = 0; i < 50; ++i) {
+                              if (!p.send_cmd(M_NUL, "still here")) return;
+                              usleep(100000);
+                          }
+                      }
+                      t.run(p);
+                  }),
+                  2u)
+            << c.cfg << log;
+        EXPECT_TRUE(logged(c.printed)) << c.cfg << log;
+        EXPECT_FALSE(file_exists(dir.file("in") + "/after.pkt")) << c.cfg;
+    }
 }
 
 TEST_F(SessionTest, CutInTheMiddleOfAFileKeepsNothingAndResendsLater) {
