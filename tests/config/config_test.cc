@@ -265,6 +265,7 @@ TEST(Config, UnreadableFile) {
 // with its own message and without waiting; this is the load every command
 // and the editor make.
 TEST(Config, OnlyARegularFileIsAConfiguration) {
+    lang_apply(LANG_EN);
     wptest::TempDir d;
     wptest::FifoWithoutWriter fifo(d.file("fifo.cfg"));
     ASSERT_TRUE(fifo.made());
