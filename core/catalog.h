@@ -22,6 +22,7 @@ extern int g_lang;
 #include "areafix/messages.def"
 #include "config/messages.def"
 #include "core/messages.def"
+#include "editor/messages_cmd.def"
 #include "editor/messages_log.def"
 #include "mailer/messages.def"
 #include "scanner/messages.def"

@@ -19,6 +19,7 @@ void print_usage() {
     log_msg(m_usage2);
     log_msg(m_usage3);
     log_msg(m_usage4);
+    log_msg(m_usage5);
 }
 
 // Boss for areafix/areas: -1 the global part, a section index, or -2 (fail).
@@ -66,11 +67,26 @@ unsigned run(const CmdLine& cl, const Drivers& d) {
         if (is_cmd(cmd, "areafix")) return d.areafix ? d.areafix(b, cl.afcmds) : not_built(cmd);
         return d.areas ? d.areas(b) : not_built(cmd);
     }
+    if (is_cmd(cmd, "list")) return d.list ? d.list(cl.arg) : not_built(cmd);
+    if (is_cmd(cmd, "read"))
+        return d.read ? d.read(cl.arg, cl.more[0], cl.kludges) : not_built(cmd);
+    if (is_cmd(cmd, "post"))
+        return d.post ? d.post(cl.arg, cl.more[0], cl.more[1], cl.more[2]) : not_built(cmd);
+    if (is_cmd(cmd, "netmail"))
+        return d.netmail ? d.netmail(cl.arg, cl.more[0], cl.more[1], cl.more[2]) : not_built(cmd);
     return EXIT_CONFIG;  // not reached: checked by the caller
 }
 
+// The number of words a mail command takes is right.
+bool mail_args_ok(const CmdLine& cl) {
+    if (is_cmd(cl.cmd, "list")) return cl.nargs == 1;
+    if (is_cmd(cl.cmd, "read")) return cl.nargs == 2;
+    return cl.nargs == 3 || cl.nargs == 4;  // post, netmail
+}
+
 bool known_command(const char* cmd) {
-    static const char* const names[] = {"poll", "toss", "scan", "all", "areafix", "areas"};
+    static const char* const names[] = {"poll",  "toss", "scan", "all",  "areafix",
+                                        "areas", "list", "read", "post", "netmail"};
     for (const char* n : names)
         if (is_cmd(cmd, n)) return true;
     return false;
@@ -82,6 +98,11 @@ int finish(unsigned code) {
 }
 
 }  // namespace
+
+bool is_mail_command(const char* cmd) {
+    return is_cmd(cmd, "list") || is_cmd(cmd, "read") || is_cmd(cmd, "post") ||
+           is_cmd(cmd, "netmail");
+}
 
 void parse_cmdline(int argc, const char* const* argv, CmdLine& cl) {
     char tok[TOKEN_MAX];
@@ -114,12 +135,19 @@ void parse_cmdline(int argc, const char* const* argv, CmdLine& cl) {
             cl.start_msg = parse_u64(next(i));
         } else if (str_icmp(word, "--hold-lock") == 0) {
             cl.hold_lock = parse_u64(next(i));
+        } else if (str_icmp(word, "-k") == 0) {
+            cl.kludges = true;
         } else if (words == 0) {
             take(cl.cmd, sizeof cl.cmd, word);
             ++words;
         } else if (words == 1) {
             take(cl.arg, sizeof cl.arg, word);  // may be empty: all bosses
             ++words;
+            ++cl.nargs;
+        } else if (is_mail_command(cl.cmd)) {
+            if (words - 2 < 3) take(cl.more[words - 2], sizeof cl.more[0], word);
+            ++words;
+            ++cl.nargs;
         } else if (str_icmp(cl.cmd, "areafix") == 0 && cl.afcmds[0] == '\0') {
             take(cl.afcmds, sizeof cl.afcmds, word);
         } else {
@@ -168,7 +196,10 @@ int start(int argc, const char* const* argv, const Drivers& drivers) {
         return drivers.gui(cl);
     }
 
-    con_cli();
+    if (is_mail_command(cl.cmd))
+        con_set_handle(pf_console_err());  // standard output carries the data
+    else
+        con_cli();
     if (is_cmd(cl.cmd, "--version")) {
         // One plain line for scripts and package tools: no log line, no end line.
         con_write("wrenpost ");
@@ -184,7 +215,8 @@ int start(int argc, const char* const* argv, const Drivers& drivers) {
     }
     log_msg(m_banner);
     log_msg(m_copy);
-    if (!known_command(cl.cmd) || cl.too_many || (is_cmd(cl.cmd, "toss") && cl.arg[0] != '\0')) {
+    if (!known_command(cl.cmd) || cl.too_many || (is_cmd(cl.cmd, "toss") && cl.arg[0] != '\0') ||
+        (is_mail_command(cl.cmd) && !mail_args_ok(cl))) {
         log_msg2(m_badcmd, cl.cmd);
         print_usage();
         return finish(EXIT_CONFIG);

@@ -42,6 +42,12 @@ struct CmdLine {
     bool badlang = false;
     char badval[32] = "";
     bool too_many = false;  // a superfluous bare word
+    // The mail commands (list, read, post, netmail): the words after `arg`
+    // (number; or To, Subject and the text file), how many bare words
+    // followed the command, and -k (read: show the kludges).
+    char more[3][WP_PATH_MAX] = {};
+    int nargs = 0;
+    bool kludges = false;
     // Editor start only:
     char start_area[64] = "";
     uint64_t start_msg = 0;
@@ -58,6 +64,14 @@ struct Drivers {
     unsigned (*scan)(int scan_only) = nullptr;                  // export run, -1 = all bosses
     unsigned (*areafix)(int boss, const char* cmds) = nullptr;  // boss -1 = global part
     unsigned (*areas)(int boss) = nullptr;
+    // The mail commands; their log goes to standard error, data to standard
+    // output. file is "" for standard input.
+    unsigned (*list)(const char* tag) = nullptr;
+    unsigned (*read)(const char* tag, const char* number, bool kludges) = nullptr;
+    unsigned (*post)(const char* tag, const char* to, const char* subject,
+                     const char* file) = nullptr;
+    unsigned (*netmail)(const char* address, const char* to, const char* subject,
+                        const char* file) = nullptr;
     // Editor start (no command word). Returns the exit code.
     int (*gui)(const CmdLine& cl) = nullptr;
     // Editor start with --hold-lock N, after the configuration was loaded.
@@ -67,6 +81,10 @@ struct Drivers {
 // Boss selection: empty or "all" gives -1 (all bosses); otherwise the section
 // index, or -2 after logging bmain_m_notfound.
 int find_arg(const char* arg);
+
+// True for the commands whose standard output carries data (list, read) or
+// that scripts call (post, netmail): their log lines go to standard error.
+bool is_mail_command(const char* cmd);
 
 // The whole program run. Returns the process exit code.
 int start(int argc, const char* const* argv, const Drivers& drivers);

@@ -2,6 +2,7 @@
 #include "areafix/replies.h"
 #include "areafix/request.h"
 #include "core/cmdline.h"
+#include "editor/mailcmd.h"
 #include "mailer/poll.h"
 #include "scanner/export.h"
 #include "tosser/jamlock.h"
@@ -25,6 +26,10 @@ static int run(int argc, char** argv) {
     drivers.scan = scan_command;
     drivers.areafix = af_cli_request;
     drivers.areas = af_cli_list;
+    drivers.list = mc_list;
+    drivers.read = mc_read;
+    drivers.post = mc_post;
+    drivers.netmail = mc_netmail;
 #ifdef WP_GUI
     drivers.gui = gui_main;
 #endif

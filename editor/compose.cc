@@ -1,9 +1,11 @@
 #include "editor/compose.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "areafix/request.h"
 #include "core/catalog.h"
+#include "core/charset.h"
 #include "core/cp437.h"
 #include "core/fileio.h"
 #include "core/strutil.h"
@@ -35,6 +37,20 @@ std::string field_cp(const std::u16string& s, size_t max) {
     wide_to_cp(t.c_str(), out.data(), out.size());
     out.resize(std::strlen(out.c_str()));
     if (out.size() > max) out.resize(max);
+    return out;
+}
+
+// A trimmed field written in set cs, at most max bytes, never cut inside a
+// UTF-8 sequence; NUL characters are dropped.
+std::string field_enc(const std::u16string& s, size_t max, int cs) {
+    std::string out = cs_encode(cs, trim(s));
+    out.erase(std::remove(out.begin(), out.end(), '\0'), out.end());
+    if (out.size() > max) {
+        size_t n = max;
+        if (cs == CS_UTF8)
+            while (n > 0 && (static_cast<uint8_t>(out[n]) & 0xC0) == 0x80) --n;
+        out.resize(n);
+    }
     return out;
 }
 
@@ -76,10 +92,25 @@ bool fido_zone(uint32_t z) {
     return z >= 1 && z <= 6;
 }
 
-void put_cp(std::u16string& out, const char* p, size_t n) {
-    for (size_t i = 0; i < n; ++i) {
+// Bytes of set cs into UTF-16; control bytes other than tab show as the
+// code page's screen glyphs, as the reader shows them.
+void put_cs(std::u16string& out, const char* p, size_t n, int cs) {
+    for (size_t i = 0; i < n;) {
         uint8_t c = static_cast<uint8_t>(p[i]);
-        out += c == '\t' ? u'\t' : static_cast<char16_t>(cp437_uni[c]);
+        if (c < 0x80) {
+            out += c == '\t' ? u'\t' : static_cast<char16_t>(cp437_uni[c]);
+            ++i;
+            continue;
+        }
+        size_t used;
+        char32_t ch = cs_next(cs, p + i, n - i, used);
+        i += used;
+        if (ch >= 0x10000) {
+            out += static_cast<char16_t>(0xD800 + ((ch - 0x10000) >> 10));
+            out += static_cast<char16_t>(0xDC00 + ((ch - 0x10000) & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(ch);
+        }
     }
 }
 
@@ -121,7 +152,7 @@ std::u16string reply_subject(const std::u16string& subject) {
     return s;
 }
 
-std::u16string build_quote(const std::u16string& from, const char* text, uint32_t len) {
+std::u16string build_quote(const std::u16string& from, const char* text, uint32_t len, int cs) {
     // Words of the sender's name, separated by blanks.
     std::u16string first, initials;
     {
@@ -188,7 +219,7 @@ std::u16string build_quote(const std::u16string& from, const char* text, uint32_
         }
         std::u16string w = u" ";
         if (gt >= n) w += initials + u"> ";
-        put_cp(w, clean.data(), clean.size());
+        put_cs(w, clean.data(), clean.size(), cs);
         if (out.size() + w.size() + 4 >= CP_QUOTE_MAX) break;
         out += w;
         out += u"\r\n";
@@ -207,11 +238,12 @@ void cp_reply_fields(const EdBase& eb, uint32_t entry, ComposeInput& in) {
     in.to = m.MS_FROM;
     // The list shows "********" for AreaFix traffic; the real subject is in
     // the subfield.
+    in.orig_cs = m.MS_CS;
     uint32_t len = 0;
     const uint8_t* subj = ej_find_sf(eb, entry, SF_SUBJECT, len);
-    char16_t w[CP_SUBJ_MAX + 1];
     if (subj != nullptr) {
-        cp_to_wide(reinterpret_cast<const char*>(subj), len, w, CP_SUBJ_MAX + 1);
+        std::u16string w = cs_decode(m.MS_CS, reinterpret_cast<const char*>(subj), len);
+        w.resize(std::min(w.find(u'\0'), w.size()));
         in.subject = reply_subject(w);
     } else {
         in.subject = reply_subject(m.MS_SUBJ);
@@ -234,8 +266,12 @@ void cp_reply_fields(const EdBase& eb, uint32_t entry, ComposeInput& in) {
 int cp_build(const EdBase& eb, const EdNets& nets, const ComposeInput& in, ComposeState& st,
              uint32_t now, int tz_minutes, CpMessage& out) {
     out = CpMessage{};
-    std::string to = field_cp(in.to, CP_TO_MAX);
-    std::string subject = field_cp(in.subject, CP_SUBJ_MAX);
+    // One set for the whole message: the reply's parent's when everything
+    // fits it, else code page 437 when everything fits that, else UTF-8.
+    std::u16string body = in.body.size() > CP_BODY_MAX ? in.body.substr(0, CP_BODY_MAX) : in.body;
+    int cs = cs_choose(trim(in.to) + trim(in.subject) + body, in.reply ? in.orig_cs : -1);
+    std::string to = field_enc(in.to, CP_TO_MAX, cs);
+    std::string subject = field_enc(in.subject, CP_SUBJ_MAX, cs);
     bool net = in.mode == CM_NETMAIL;
     if (to.empty()) {
         if (net) return CP_E_NOTO;
@@ -280,15 +316,13 @@ int cp_build(const EdBase& eb, const EdNets& nets, const ComposeInput& in, Compo
     if (in.reply && !in.orig_msgid.empty()) jam_subf_add(sf, SF_REPLY, in.orig_msgid.c_str());
     jam_subf_add(sf, SF_PID, PID_TEXT);
     jam_subf_add(sf, SF_TZUTC, af_tzutc(tz_minutes).c_str());
-    jam_subf_add(sf, SF_KLUDGE, "CHRS: CP437 2");
+    jam_subf_add(sf, SF_KLUDGE, cs_kludge(cs).c_str());
 
     // The body: CR line ends, no trailing CRs or blanks, one CR at its end.
-    std::u16string body = in.body.size() > CP_BODY_MAX ? in.body.substr(0, CP_BODY_MAX) : in.body;
-    std::string raw(body.size() + 1, '\0');
-    wide_to_cp(body.c_str(), raw.data(), raw.size());
-    raw.resize(std::strlen(raw.c_str()));
+    std::string raw = cs_encode(cs, body);
     std::string& text = out.text;
     for (size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '\0') continue;
         if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
         text += raw[i] == '\n' ? '\r' : raw[i];
     }

@@ -51,6 +51,7 @@ struct ComposeInput {
     std::string orig_msgid;  // the parent message's MSGID (at most 120 bytes)
     int orig_area = -1;      // the parent message's area and number
     uint32_t orig_num = 0;
+    int orig_cs = -1;  // the parent message's character set (charset.h), -1 none
 };
 
 // A message ready to append.
@@ -70,15 +71,18 @@ int parse_ftn(const char* text, ftn_addr& a);
 int net_for_zone(const EdNets& nets, uint32_t zone);
 // "Re: " + subject unless it begins with "Re:" in any case; cut to 71.
 std::u16string reply_subject(const std::u16string& subject);
-// The greeting and the quoted text of a reply to `from`, CR LF line ends.
-std::u16string build_quote(const std::u16string& from, const char* text, uint32_t len);
+// The greeting and the quoted text of a reply to `from`, CR LF line ends;
+// the text's bytes are in character set cs (charset.h).
+std::u16string build_quote(const std::u16string& from, const char* text, uint32_t len, int cs);
 // Fills a reply's fields from a loaded message (entry of eb's list): To,
-// Subject, the parent's MSGID, number and area, and for a netmail area the
+// Subject, the parent's MSGID, character set, number and area, and for a netmail area the
 // mode and the Address from OADDRESS. The body is left to the caller.
 void cp_reply_fields(const EdBase& eb, uint32_t entry, ComposeInput& in);
 
-// Builds the message at local time `now` with the UTC offset `tz_minutes`.
-// CP_SAVED or the reason why not.
+// Builds the message at local time `now`. Names, subject and text are
+// written in one character set (cs_choose: the parent's for a reply when
+// everything fits it, else code page 437, else UTF-8) named by the CHRS kludge. with the UTC offset
+// `tz_minutes`. CP_SAVED or the reason why not.
 int cp_build(const EdBase& eb, const EdNets& nets, const ComposeInput& in, ComposeState& st,
              uint32_t now, int tz_minutes, CpMessage& out);
 // Builds the message now, takes the JAM lock file (3 s), appends it to its

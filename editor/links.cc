@@ -126,6 +126,7 @@ int build_line(const Reader& r, int row, std::u16string& line, std::vector<int>&
     auto take = [&](int rw, int from) {
         int end = rd_row_end(r, rw);
         for (int c = from; c < end && static_cast<int>(line.size()) < LMAX; ++c) {
+            if (cell_silent(r.cell(rw, c))) continue;
             line += cell_char(r.cell(rw, c));
             map.push_back(rw * COLS + c);
         }

@@ -1,10 +1,13 @@
 #include "editor/msgbase.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "areafix/robot.h"
 #include "core/bytes.h"
+#include "core/charset.h"
 #include "core/cp437.h"
 #include "core/fileio.h"
 #include "core/strutil.h"
@@ -211,17 +214,28 @@ int ej_fill_list(EdBase& eb, const uint8_t* jdx, uint64_t jdxlen) {
 
         m.MS_FROM[0] = m.MS_TO[0] = m.MS_SUBJ[0] = 0;
         const uint8_t* sf = jhr + m.MS_SFOFF;
+        const char* fld[3] = {};  // sender, receiver, subject (a later one wins)
+        uint32_t flen[3] = {};
         for (uint32_t p = 0; p + JSF_HDR <= m.MS_SFLEN;) {
             uint16_t lo = get_le16(sf + p);
             uint32_t dlen = get_le32(sf + p + 4);
             p += JSF_HDR;
             if (dlen > m.MS_SFLEN - p) dlen = m.MS_SFLEN - p;
-            const char* d = reinterpret_cast<const char*>(sf + p);
-            if (lo == SF_SENDER) cp_to_wide(d, dlen, m.MS_FROM, 36);
-            if (lo == SF_RECEIVER) cp_to_wide(d, dlen, m.MS_TO, 36);
-            if (lo == SF_SUBJECT) cp_to_wide(d, dlen, m.MS_SUBJ, 72);
+            int k = lo == SF_SENDER ? 0 : lo == SF_RECEIVER ? 1 : lo == SF_SUBJECT ? 2 : -1;
+            if (k >= 0) {
+                fld[k] = reinterpret_cast<const char*>(sf + p);
+                flen[k] = dlen;
+            }
             p += dlen;
         }
+        // The set: the kludge, else what the names and the subject look like.
+        std::string probe;
+        for (int k = 0; k < 3; ++k)
+            if (fld[k] != nullptr) probe.append(fld[k], flen[k]).push_back(' ');
+        m.MS_CS = cs_of_message(sf, m.MS_SFLEN, nullptr, 0, probe.data(), probe.size());
+        if (fld[0]) decode_field(m.MS_CS, fld[0], flen[0], m.MS_FROM, 36);
+        if (fld[1]) decode_field(m.MS_CS, fld[1], flen[1], m.MS_TO, 36);
+        if (fld[2]) decode_field(m.MS_CS, fld[2], flen[2], m.MS_SUBJ, 72);
         if (m.MS_SUBJ[0] != 0 &&
             (af_is_robot_w(m.MS_FROM, *eb.cfg) || af_is_robot_w(m.MS_TO, *eb.cfg)))
             a_to_w(m.MS_SUBJ, "********", 72);
@@ -233,6 +247,23 @@ int ej_fill_list(EdBase& eb, const uint8_t* jdx, uint64_t jdxlen) {
     eb.ej_count = n;
     if (a) a->AR_TOTAL = n;
     return 0;
+}
+
+void decode_field(int cs, const char* p, uint32_t n, char16_t* out, size_t cap) {
+    const char* nul = static_cast<const char*>(std::memchr(p, 0, n));
+    if (nul != nullptr) n = static_cast<uint32_t>(nul - p);
+    std::u16string w = cs_decode(cs, p, n);
+    size_t k = w.size() < cap - 1 ? w.size() : cap - 1;
+    // Never half a surrogate pair at the cut.
+    if (k > 0 && k < w.size() && w[k - 1] >= 0xD800 && w[k - 1] <= 0xDBFF) --k;
+    std::copy_n(w.data(), k, out);
+    out[k] = 0;
+}
+
+int ej_charset(const EdBase& eb, uint32_t entry, const char* text, uint32_t len) {
+    const EdMsg& m = eb.ej_msgs[entry];
+    if (eb.ej_jhr == nullptr || m.MS_SFOFF > eb.ej_jhrlen) return m.MS_CS;
+    return cs_of_message(eb.ej_jhr + m.MS_SFOFF, m.MS_SFLEN, text, len);
 }
 
 // ---- One message ------------------------------------------------------------------

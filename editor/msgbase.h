@@ -58,6 +58,7 @@ struct EdMsg {
     char16_t MS_SUBJ[72];   // "********" for AreaFix traffic
     char16_t MS_DATES[20];  // ej_fmt_date of MS_DATE
     char16_t MS_NUMS[12];   // MS_NUM in decimal
+    int MS_CS;              // character set of names and subject (charset.h)
 };
 
 // Sort columns of the message list.
@@ -115,6 +116,12 @@ int ej_fill_list(EdBase& eb, const uint8_t* jdx, uint64_t jdxlen);
 // The text of entry (an index into ej_msgs), NUL-terminated; len = bytes.
 // (null, 0) when out of memory. Cut to 16 MB.
 const char* ej_get_text(EdBase& eb, uint32_t entry, uint32_t& len);
+// Bytes of character set cs into a UTF-16 field of cap units (terminator
+// included): stops at a NUL byte, cut to the field, never inside a pair.
+void decode_field(int cs, const char* p, uint32_t n, char16_t* out, size_t cap);
+// The character set of entry's text (its kludge, else detection over the
+// text; the list's guess when the header block is not loaded).
+int ej_charset(const EdBase& eb, uint32_t entry, const char* text, uint32_t len);
 // The first subfield of entry with this LoID, or null (len 0).
 const uint8_t* ej_find_sf(const EdBase& eb, uint32_t entry, uint16_t id, uint32_t& len);
 // Message `number` of the area was read: raises AR_LAST and records it in .jlr.

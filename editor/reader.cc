@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/bytes.h"
+#include "core/charset.h"
 #include "core/cp437.h"
 #include "editor/links.h"
 #include "tosser/jam_format.h"
@@ -12,16 +13,27 @@ const uint32_t rd_palette[16] = {0x181818, 0xAA0000, 0x00AA00, 0xAA5500, 0x0000A
                                  0x00AAAA, 0xC0C0C0, 0x707070, 0xFF5555, 0x55FF55, 0xFFFF55,
                                  0x5555FF, 0xFF55FF, 0x55FFFF, 0xFFFFFF};
 
-namespace {
+const RdKludge rd_kl_before[RD_KL_BEFORE] = {
+    {SF_MSGID, "@MSGID: "}, {SF_REPLY, "@REPLY: "}, {SF_PID, "@PID: "}, {SF_TZUTC, "@TZUTC: "},
+    {SF_FLAGS, "@FLAGS "},  {SF_KLUDGE, "@"},       {SF_TRACE, "@Via "}};
+const RdKludge rd_kl_after[RD_KL_AFTER] = {{SF_SEENBY, "SEEN-BY: "}, {SF_PATH, "@PATH: "}};
 
-struct Kludge {
-    uint16_t id;
-    const char* prefix;
-};
-const Kludge BEFORE[] = {{SF_MSGID, "@MSGID: "}, {SF_REPLY, "@REPLY: "}, {SF_PID, "@PID: "},
-                         {SF_TZUTC, "@TZUTC: "}, {SF_FLAGS, "@FLAGS "},  {SF_KLUDGE, "@"},
-                         {SF_TRACE, "@Via "}};
-const Kludge AFTER[] = {{SF_SEENBY, "SEEN-BY: "}, {SF_PATH, "@PATH: "}};
+void rd_kludge_rows(const uint8_t* sf, uint32_t sflen, bool after,
+                    const std::function<void(const char*, const uint8_t*, uint32_t)>& row) {
+    const RdKludge* list = after ? rd_kl_after : rd_kl_before;
+    size_t n = after ? RD_KL_AFTER : RD_KL_BEFORE;
+    for (uint32_t p = 0; sf != nullptr && p + 8 <= sflen;) {
+        uint16_t lo = get_le16(sf + p);
+        uint32_t dlen = get_le32(sf + p + 4);
+        if (dlen > sflen - p - 8) break;
+        const uint8_t* data = sf + p + 8;
+        p += 8 + dlen;
+        for (size_t i = 0; i < n; ++i)
+            if (list[i].id == lo) row(list[i].prefix, data, dlen);
+    }
+}
+
+namespace {
 
 void blank_row(Reader& r, int row) {
     std::fill_n(&r.cell(row, 0), COLS, BLANK);
@@ -45,15 +57,17 @@ bool next_row(Reader& r, uint8_t flags) {
     return true;
 }
 
-void word_wrap(Reader& r, char16_t c) {
+// Wraps at the last space at or before column `last` (COLS - 1, or COLS - 2
+// when a wide character left column 79 empty).
+void word_wrap(Reader& r, char16_t c, int last = COLS - 1) {
     int moved = 0;
     uint8_t flags = RF_CONT;
     if (c == u' ') {
         flags |= RF_SPACE;
     } else if (r.r_row < r.rows) {
-        for (int k = COLS - 1; k > r.r_pfx; --k) {
+        for (int k = last; k > r.r_pfx; --k) {
             if (cell_char(r.cell(r.r_row, k)) != u' ') continue;
-            for (int m = k + 1; m < COLS; ++m) {
+            for (int m = k + 1; m <= last; ++m) {
                 r.wrapbuf[moved++] = r.cell(r.r_row, m);
                 r.cell(r.r_row, m) = BLANK;
             }
@@ -70,10 +84,10 @@ void word_wrap(Reader& r, char16_t c) {
     for (int k = 0; k < moved; ++k) r.cell(r.r_row, r.r_col++) = r.wrapbuf[k];
 }
 
-void put_ch(Reader& r, char16_t c) {
+void put_ch(Reader& r, char16_t c, uint32_t bits = 0, int last = COLS - 1) {
     if (r.r_col >= COLS) {
         if (r.r_wrapok) {
-            word_wrap(r, c);
+            word_wrap(r, c, last);
             if (c == u' ') return;
         } else if (!next_row(r, RF_CONT)) {
             return;
@@ -83,13 +97,48 @@ void put_ch(Reader& r, char16_t c) {
     ensure_row(r, r.r_row);
     int fg = r.r_fg + (r.r_bold && r.r_fg < 8 ? 8 : 0);
     r.cell(r.r_row, r.r_col) =
-        c | (static_cast<uint32_t>(fg) << 16) | (static_cast<uint32_t>(r.r_bg) << 24);
+        c | bits | (static_cast<uint32_t>(fg) << 16) | (static_cast<uint32_t>(r.r_bg) << 24);
     if (r.r_klg) r.rflag[r.r_row] |= RF_KLG;
     ++r.r_col;
 }
 
+// One character of any width: a two-cell one that would start in the last
+// column goes to the next row, leaving that column blank.
+void put_char(Reader& r, char32_t c) {
+    if (c < 0x10000 && cs_width(c) == 1) {
+        put_ch(r, static_cast<char16_t>(c));
+        return;
+    }
+    char16_t left = static_cast<char16_t>(c), right = 0;
+    if (c >= 0x10000) {
+        left = static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+        right = static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    }
+    int last = COLS - 1;
+    if (r.r_col == COLS - 1) {
+        r.r_col = COLS;
+        last = COLS - 2;
+    }
+    put_ch(r, left, CELL_WIDE, last);
+    if (r.r_row >= MAX_ROWS || r.r_col >= COLS) return;
+    put_ch(r, right, CELL_RIGHT);
+}
+
 void put_byte(Reader& r, uint8_t b) {
     put_ch(r, b == 0 ? u' ' : static_cast<char16_t>(cp437_uni[b]));
+}
+
+// The character at t[i] in the message's set; returns the bytes it took.
+// Bytes below 0x80 keep the code page's screen glyphs for control bytes.
+uint32_t put_text_char(Reader& r, const char* t, uint32_t i, uint32_t len) {
+    uint8_t b = static_cast<uint8_t>(t[i]);
+    if (b < 0x80) {
+        put_byte(r, b);
+        return 1;
+    }
+    size_t used;
+    put_char(r, cs_next(r.r_cs, t + i, len - i, used));
+    return static_cast<uint32_t>(used);
 }
 
 void new_line(Reader& r) {
@@ -123,12 +172,16 @@ void line_setup(Reader& r, const char* t, uint32_t i, uint32_t len, bool quote) 
     r.r_lrow = r.r_row;
     r.r_pfx = 0;
     r.r_wrapok = true;
-    for (uint32_t k = i; k < len && t[k] != '\r' && t[k] != '\n'; ++k) {
-        uint8_t b = static_cast<uint8_t>(t[k]);
-        if (b == 0x1B || (b >= 0xB0 && b <= 0xDF)) {
+    // Box drawing and block characters (U+2500-U+259F; in code page 437
+    // the bytes 0xB0-0xDF) make a picture that wrapping would tear apart.
+    for (uint32_t k = i; k < len && t[k] != '\r' && t[k] != '\n';) {
+        size_t used;
+        char32_t c = cs_next(r.r_cs, t + k, len - k, used);
+        if (c == 0x1B || (c >= 0x2500 && c <= 0x259F)) {
             r.r_wrapok = false;
             return;
         }
+        k += static_cast<uint32_t>(used);
     }
     if (!quote) return;
     for (uint32_t k = 0; k < 6 && i + k < len; ++k) {
@@ -143,27 +196,19 @@ void line_setup(Reader& r, const char* t, uint32_t i, uint32_t len, bool quote) 
 }
 
 // One kludge row per listed subfield, in the order of the block.
-void put_kludges(Reader& r, const uint8_t* sf, uint32_t sflen, const Kludge* list, size_t n) {
-    for (uint32_t p = 0; sf != nullptr && p + 8 <= sflen;) {
-        uint16_t lo = get_le16(sf + p);
-        uint32_t dlen = get_le32(sf + p + 4);
-        if (dlen > sflen - p - 8) break;
-        const uint8_t* data = sf + p + 8;
-        p += 8 + dlen;
-        const Kludge* k = nullptr;
-        for (size_t i = 0; i < n; ++i)
-            if (list[i].id == lo) k = &list[i];
-        if (k == nullptr) continue;
+void put_kludges(Reader& r, const uint8_t* sf, uint32_t sflen, bool after) {
+    rd_kludge_rows(sf, sflen, after, [&r](const char* prefix, const uint8_t* data, uint32_t dlen) {
         if (r.r_col > 0) new_line(r);
         r.r_klg = true;
         r.r_fg = FG_KLUDGE;
         r.r_bg = 0;
         r.r_bold = false;
         r.r_wrapok = false;
-        for (const char* c = k->prefix; *c; ++c) put_byte(r, static_cast<uint8_t>(*c));
-        for (uint32_t i = 0; i < dlen; ++i) put_byte(r, data[i]);
+        for (const char* c = prefix; *c; ++c) put_byte(r, static_cast<uint8_t>(*c));
+        const char* d = reinterpret_cast<const char*>(data);
+        for (uint32_t i = 0; i < dlen;) i += put_text_char(r, d, i, dlen);
         new_line(r);
-    }
+    });
     r.r_fg = FG_TEXT;
     r.r_klg = false;
 }
@@ -295,7 +340,8 @@ void rd_render(Reader& r, const char* t, uint32_t len, const uint8_t* sf, uint32
     r.r_pfx = 0;
     r.r_lrow = 0;
     r.sel_a = r.sel_c = 0;
-    if (show_kludges) put_kludges(r, sf, sflen, BEFORE, sizeof BEFORE / sizeof BEFORE[0]);
+    r.r_cs = cs_of_message(sf, sflen, t, len);
+    if (show_kludges) put_kludges(r, sf, sflen, false);
     r.r_base = r.r_row;
 
     bool line_start = true, after_cr = false;
@@ -354,8 +400,7 @@ void rd_render(Reader& r, const char* t, uint32_t len, const uint8_t* sf, uint32
                 ++i;
             }
         } else {
-            put_byte(r, b);
-            ++i;
+            i += put_text_char(r, t, i, len);
         }
     }
     r.r_wrapok = false;
@@ -364,7 +409,7 @@ void rd_render(Reader& r, const char* t, uint32_t len, const uint8_t* sf, uint32
         r.r_bg = 0;
         r.r_bold = false;
         if (r.r_col > 0) new_line(r);
-        put_kludges(r, sf, sflen, AFTER, sizeof AFTER / sizeof AFTER[0]);
+        put_kludges(r, sf, sflen, true);
     }
     r.r_klg = false;
     mark_links(r);
@@ -389,7 +434,8 @@ std::u16string sel_text(const Reader& r) {
         }
         if (r.rflag[row] & RF_CONT) start = std::max(start, static_cast<int>(r.rpfx[row]));
         end = std::min(end, rd_row_end(r, row));
-        for (int col = start; col < end; ++col) out += cell_char(r.cell(row, col));
+        for (int col = start; col < end; ++col)
+            if (!cell_silent(r.cell(row, col))) out += cell_char(r.cell(row, col));
     }
     return out;
 }
@@ -408,10 +454,15 @@ bool word_char(char16_t c) {
 
 bool select_word(Reader& r, int pos) {
     int row = pos / COLS, col = pos % COLS;
-    if (row >= r.rows || !word_char(cell_char(r.cell(row, col)))) return false;
+    // A wide character's right half belongs to the word of its left half.
+    auto word = [&r, row](int c) {
+        uint32_t v = r.cell(row, c);
+        return (v & CELL_RIGHT) || word_char(cell_char(v));
+    };
+    if (row >= r.rows || !word(col)) return false;
     int a = col, c = col;
-    while (a > 0 && word_char(cell_char(r.cell(row, a - 1)))) --a;
-    while (c + 1 < COLS && word_char(cell_char(r.cell(row, c + 1)))) ++c;
+    while (a > 0 && word(a - 1)) --a;
+    while (c + 1 < COLS && word(c + 1)) ++c;
     r.sel_a = row * COLS + a;
     r.sel_c = row * COLS + c + 1;
     return true;
@@ -421,7 +472,8 @@ std::u16string window_text(const Reader& r) {
     std::u16string out;
     for (int row = 0; row < r.rows; ++row) {
         int end = rd_row_end(r, row);
-        for (int col = 0; col < end; ++col) out += cell_char(r.cell(row, col));
+        for (int col = 0; col < end; ++col)
+            if (!cell_silent(r.cell(row, col))) out += cell_char(r.cell(row, col));
         out += u"\r\n";
     }
     return out;

@@ -21,9 +21,15 @@ constexpr int MAX_ROWS = 20000;
 constexpr int COLS = 80;
 constexpr uint32_t BLANK = 0x00070020u;      // a space in colour 7 on 0
 constexpr uint32_t CELL_LINK = 0x00100000u;  // the cell belongs to a link
-constexpr uint8_t RF_CONT = 1;               // continues the logical line of the row above
-constexpr uint8_t RF_SPACE = 2;              // the wrap that made this row consumed a space
-constexpr uint8_t RF_KLG = 4;                // the row shows a kludge
+// A character two cells wide (East Asian wide, or beyond U+FFFF) fills a
+// CELL_WIDE cell and the CELL_RIGHT cell after it. A character beyond U+FFFF
+// keeps its high surrogate on the left and its low one on the right; the right
+// half of any other wide character holds 0.
+constexpr uint32_t CELL_WIDE = 0x00200000u;
+constexpr uint32_t CELL_RIGHT = 0x00400000u;
+constexpr uint8_t RF_CONT = 1;   // continues the logical line of the row above
+constexpr uint8_t RF_SPACE = 2;  // the wrap that made this row consumed a space
+constexpr uint8_t RF_KLG = 4;    // the row shows a kludge
 constexpr int FG_TEXT = 7;
 constexpr int FG_QUOTE = 11;
 constexpr int FG_KLUDGE = 8;
@@ -40,6 +46,11 @@ extern const uint32_t rd_palette[16];
 
 inline char16_t cell_char(uint32_t c) {
     return static_cast<char16_t>(c & 0xFFFF);
+}
+// True for a right half that adds nothing to the text (not a low surrogate).
+inline bool cell_silent(uint32_t c) {
+    char16_t u = cell_char(c);
+    return (c & CELL_RIGHT) && !(u >= 0xDC00 && u <= 0xDFFF);
 }
 inline int cell_fg(uint32_t c) {
     return static_cast<int>((c >> 16) & 0xF);
@@ -71,6 +82,7 @@ struct Reader {
     bool r_wrapok = false;
     int r_pfx = 0, r_lrow = 0;
     bool r_klg = false;
+    int r_cs = 0;  // the message's character set (charset.h)
     uint32_t wrapbuf[COLS] = {};
 
     Reader();
@@ -78,8 +90,27 @@ struct Reader {
     uint32_t cell(int row, int col) const { return grid[static_cast<size_t>(row) * COLS + col]; }
 };
 
-// Lays out a message: text bytes (code page 437), the header's subfield
+// The kludges shown from the header's subfields: each listed LoID with the
+// prefix its row starts with, before the text (MSGID, REPLY, PID, TZUTC,
+// FLAGS, other kludges, Via) and after it (SEEN-BY, PATH).
+struct RdKludge {
+    uint16_t id;
+    const char* prefix;
+};
+constexpr size_t RD_KL_BEFORE = 7;
+constexpr size_t RD_KL_AFTER = 2;
+extern const RdKludge rd_kl_before[RD_KL_BEFORE];
+extern const RdKludge rd_kl_after[RD_KL_AFTER];
+// Calls row(prefix, data, length) for every subfield of the block that is
+// shown before (after = false) or after the text, in the block's order; the
+// walk stops at a subfield that would pass the block's end.
+void rd_kludge_rows(const uint8_t* sf, uint32_t sflen, bool after,
+                    const std::function<void(const char*, const uint8_t*, uint32_t)>& row);
+
+// Lays out a message: text bytes (in the character set its CHRS kludge
+// names, else UTF-8 or code page 437 as detected), the header's subfield
 // block (for the kludges shown with show_kludges). rd_hdr is left as set.
+// Wide characters take two cells; one never straddles a row's end.
 void rd_render(Reader& r, const char* text, uint32_t len, const uint8_t* sf, uint32_t sflen,
                bool show_kludges);
 // No rows, no selection, top 0, empty header texts.

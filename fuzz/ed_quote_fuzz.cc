@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/catalog.h"
+#include "core/charset.h"
 #include "editor/compose.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -20,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < name_len; ++i) from += static_cast<char16_t>(data[i]);
     const char* text = reinterpret_cast<const char*>(data + name_len);
     size_t len = size - name_len;
-    std::u16string q = build_quote(from, text, static_cast<uint32_t>(len));
+    std::u16string q = build_quote(from, text, static_cast<uint32_t>(len), data[-1] % CS_COUNT);
     // Greeting, one line per input line at most (with its prefix), final CR LF.
     if (q.size() > CP_QUOTE_MAX) abort();
     if (q.size() < 4 || q.compare(q.size() - 2, 2, u"\r\n") != 0) abort();

@@ -49,6 +49,10 @@ pf_file pf_open(const char* path, PfAccess access, PfCreate disposition);
 // gives them, narrowed by the process's file-creation mask) from the start, so
 // it is never readable by anyone the mode excludes, not even for an instant.
 pf_file pf_open_mode(const char* path, PfAccess access, PfCreate disposition, uint32_t mode);
+// Opens `path` for reading whatever it is but a directory: a pipe (a shell's
+// process substitution), a FIFO or a device, for a text the user hands in.
+// May wait for a FIFO's writer. PF_INVALID on failure.
+pf_file pf_open_stream(const char* path);
 void pf_close(pf_file h);
 
 // Reads up to n bytes at the file position. Returns the count (0 at the end),
@@ -70,6 +74,18 @@ enum class PfSeek { Begin, Current, End };
 int64_t pf_seek(pf_file h, int64_t offset, PfSeek origin);
 // Size in bytes, or -1 on error.
 int64_t pf_size(pf_file h);
+
+// Which file an open handle names, and when it was last written: two handles
+// with equal volume and file numbers name the same file (a file renamed over
+// the old name gets a new number), and every write changes write_ns.
+struct PfFileId {
+    uint64_t volume = 0;
+    uint64_t file = 0;
+    int64_t write_ns = 0;  // last write, nanoseconds in the system's own count
+    int64_t size = 0;
+};
+// 0 on success, 1 on error.
+int pf_file_id(pf_file h, PfFileId& out);
 // Cuts (or extends) the file at the current position. 0 on success.
 int pf_set_end(pf_file h);
 // Forces written data to the disk. 0 on success.
@@ -211,6 +227,16 @@ pf_file pf_console_cli();
 pf_file pf_console_std();
 // One write of n bytes; errors are ignored.
 void pf_console_write(pf_file h, const char* buf, size_t n);
+// Standard error as it is, or PF_INVALID when closed: the log of the commands
+// whose standard output carries data. Never closed by the caller.
+pf_file pf_console_err();
+// Standard input, or PF_INVALID when closed; read it with pf_read (0 at its
+// end). Never closed by the caller.
+pf_file pf_console_in();
+// Writes UTF-8 text to standard output: to a console window as characters,
+// whatever code page the console has; to a file or pipe as the bytes. 0 when
+// all was written, 1 otherwise (a closed reader is an error, not a signal).
+int pf_write_utf8_out(const char* buf, size_t n);
 
 // ---- User interface language ----------------------------------------------
 

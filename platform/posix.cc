@@ -74,6 +74,21 @@ pf_file pf_open_mode(const char* path, PfAccess access, PfCreate disposition, ui
     return fd;
 }
 
+pf_file pf_open_stream(const char* path) {
+    if (path == nullptr || path[0] == '\0') return PF_INVALID;
+    int fd;
+    do {
+        fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return PF_INVALID;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        return PF_INVALID;
+    }
+    return fd;
+}
+
 void pf_close(pf_file h) {
     if (h >= 0) ::close(h);
 }
@@ -150,6 +165,16 @@ int64_t pf_size(pf_file h) {
     struct stat st;
     if (h < 0 || fstat(h, &st) != 0) return -1;
     return static_cast<int64_t>(st.st_size);
+}
+
+int pf_file_id(pf_file h, PfFileId& out) {
+    struct stat st;
+    if (h < 0 || fstat(h, &st) != 0) return 1;
+    out.volume = static_cast<uint64_t>(st.st_dev);
+    out.file = static_cast<uint64_t>(st.st_ino);
+    out.write_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    out.size = static_cast<int64_t>(st.st_size);
+    return 0;
 }
 
 int pf_set_end(pf_file h) {
@@ -474,6 +499,26 @@ static bool fd_open(int fd) {
 
 pf_file pf_console_std() {
     return fd_open(STDOUT_FILENO) ? STDOUT_FILENO : PF_INVALID;
+}
+
+pf_file pf_console_err() {
+    return fd_open(STDERR_FILENO) ? STDERR_FILENO : PF_INVALID;
+}
+
+pf_file pf_console_in() {
+    return fd_open(STDIN_FILENO) ? STDIN_FILENO : PF_INVALID;
+}
+
+int pf_write_utf8_out(const char* buf, size_t n) {
+    signal(SIGPIPE, SIG_IGN);
+    while (n > 0) {
+        ssize_t w = ::write(STDOUT_FILENO, buf, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return 1;
+        buf += w;
+        n -= static_cast<size_t>(w);
+    }
+    return 0;
 }
 
 pf_file pf_console_cli() {

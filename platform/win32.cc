@@ -120,6 +120,14 @@ pf_file pf_open_mode(const char* path, PfAccess access, PfCreate disposition, ui
     return pf_open(path, access, disposition);
 }
 
+pf_file pf_open_stream(const char* path) {
+    if (path == nullptr || path[0] == '\0') return PF_INVALID;
+    HANDLE h = CreateFileW(widen(path).c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return h == INVALID_HANDLE_VALUE ? PF_INVALID : F(h);
+}
+
 void pf_close(pf_file h) {
     if (h != PF_INVALID) CloseHandle(H(h));
 }
@@ -209,6 +217,20 @@ int64_t pf_size(pf_file h) {
     LARGE_INTEGER s;
     if (!GetFileSizeEx(H(h), &s)) return -1;
     return s.QuadPart;
+}
+
+int pf_file_id(pf_file h, PfFileId& out) {
+    BY_HANDLE_FILE_INFORMATION fi;
+    if (!GetFileInformationByHandle(H(h), &fi)) return 1;
+    out.volume = fi.dwVolumeSerialNumber;
+    out.file = (static_cast<uint64_t>(fi.nFileIndexHigh) << 32) | fi.nFileIndexLow;
+    out.write_ns =
+        static_cast<int64_t>(((static_cast<uint64_t>(fi.ftLastWriteTime.dwHighDateTime) << 32) |
+                              fi.ftLastWriteTime.dwLowDateTime) *
+                             100);
+    out.size =
+        static_cast<int64_t>((static_cast<uint64_t>(fi.nFileSizeHigh) << 32) | fi.nFileSizeLow);
+    return 0;
 }
 
 int pf_set_end(pf_file h) {
@@ -531,6 +553,47 @@ static bool handle_usable(HANDLE h) {
 pf_file pf_console_std() {
     HANDLE h = GetStdHandle(STD_OUTPUT_HANDLE);
     return handle_usable(h) ? F(h) : PF_INVALID;
+}
+
+pf_file pf_console_err() {
+    HANDLE h = GetStdHandle(STD_ERROR_HANDLE);
+    return handle_usable(h) ? F(h) : PF_INVALID;
+}
+
+pf_file pf_console_in() {
+    HANDLE h = GetStdHandle(STD_INPUT_HANDLE);
+    return handle_usable(h) ? F(h) : PF_INVALID;
+}
+
+int pf_write_utf8_out(const char* buf, size_t n) {
+    HANDLE h = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (!handle_usable(h)) return 1;
+    DWORD mode;
+    if (GetConsoleMode(h, &mode)) {
+        // A console takes characters: UTF-16, independent of its code page.
+        // A piece never ends inside a UTF-8 sequence.
+        while (n > 0) {
+            size_t k = n > 0x8000 ? 0x8000 : n;
+            while (k < n && k > 1 && (static_cast<unsigned char>(buf[k]) & 0xC0) == 0x80) --k;
+            int wn = MultiByteToWideChar(CP_UTF8, 0, buf, static_cast<int>(k), nullptr, 0);
+            std::wstring w(static_cast<size_t>(wn), L'\0');
+            MultiByteToWideChar(CP_UTF8, 0, buf, static_cast<int>(k), w.data(), wn);
+            DWORD put = 0;
+            if (wn > 0 && !WriteConsoleW(h, w.data(), static_cast<DWORD>(wn), &put, nullptr))
+                return 1;
+            buf += k;
+            n -= k;
+        }
+        return 0;
+    }
+    while (n > 0) {
+        DWORD w = 0;
+        DWORD chunk = n > 0x10000 ? 0x10000 : static_cast<DWORD>(n);
+        if (!WriteFile(h, buf, chunk, &w, nullptr) || w == 0) return 1;
+        buf += w;
+        n -= w;
+    }
+    return 0;
 }
 
 pf_file pf_console_cli() {

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "core/bytes.h"
@@ -39,6 +41,165 @@ bool unsent_in(const Buf& copy, int kind) {
         off += JMH_SIZE + subflen;
     }
     return false;
+}
+
+// ---- What the last run saw of each base ----------------------------------
+//
+// A run that finds a base as the last run left it, apart from messages
+// appended since, reads only the appended part (and the last header the
+// previous run saw, to make sure it is still where it was). "As left"
+// means: the same file (not one renamed over it), the same creation date and
+// first message number, a header chain that still runs through the
+// remembered last header to the remembered end, and a ModCounter raised by
+// exactly one per header appended after that end (every JAM writer raises it
+// once per change: an edit, a deletion or a SENT bit taken back makes it run
+// ahead of the appends). With nothing appended, the size and the time of the
+// last write must be the remembered ones too, which catches writers that
+// change a header in place without raising the counter. Anything else, and
+// the base is read whole as before.
+
+constexpr char MEMO_NAME[] = "wpexport.dat";
+constexpr char MEMO_FIRST[] = "wrenpost export memo 1";
+
+int memo_find(const ScanState& st, const char* path, int kind) {
+    for (size_t i = 0; i < st.memos.size(); ++i)
+        if (st.memos[i].kind == kind && st.memos[i].path == path) return static_cast<int>(i);
+    return -1;
+}
+
+void memo_drop(ScanState& st, const char* path, int kind) {
+    int i = memo_find(st, path, kind);
+    if (i >= 0) st.memos.erase(st.memos.begin() + i);
+}
+
+// CRC-32 of a header and its subfields, Attribute and TimesRead left out:
+// the export sets SENT itself, and readers may count reads.
+uint32_t memo_crc(const uint8_t* h, uint32_t subflen) {
+    uint32_t c = crc_update(h, JMH_TIMESREAD, 0xFFFFFFFFu);
+    c = crc_update(h + JMH_TIMESREAD + 4, JMH_ATTRIBUTE - JMH_TIMESREAD - 4, c);
+    return crc_update(h + JMH_ATTRIBUTE + 4, JMH_SIZE - JMH_ATTRIBUTE - 4 + uint64_t{subflen}, c);
+}
+
+// Whether the base still is as m says, with only whole headers appended.
+// bh: its base header; data: its .jhr bytes from `start` to `size`.
+bool memo_matches(const BaseMemo& m, const uint8_t* bh, const PfFileId& id, const uint8_t* data,
+                  uint64_t start, uint64_t size) {
+    if (get_le32(bh) != JAM_SIGNATURE || get_le32(bh + JHI_DATECREATED) != m.created ||
+        get_le32(bh + JHI_BASEMSGNUM) != m.basenum)
+        return false;
+    uint64_t off = start;
+    bool saw_last = m.last == m.end;  // no header at all then
+    while (off < m.end) {
+        if (off + JMH_SIZE > size) return false;
+        const uint8_t* h = data + (off - start);
+        if (get_le32(h) != JAM_SIGNATURE) return false;
+        uint32_t subflen = get_le32(h + JMH_SUBFIELDLEN);
+        uint64_t next = off + JMH_SIZE + subflen;
+        if (next > m.end) return false;
+        if (off == m.last) {
+            if (next != m.end || memo_crc(h, subflen) != m.last_crc) return false;
+            saw_last = true;
+        }
+        off = next;
+    }
+    if (!saw_last) return false;
+    uint32_t added = 0;
+    while (off + JMH_SIZE <= size) {
+        const uint8_t* h = data + (off - start);
+        if (get_le32(h) != JAM_SIGNATURE) return false;
+        uint64_t next = off + JMH_SIZE + get_le32(h + JMH_SUBFIELDLEN);
+        if (next > size) break;  // an append killed half-way; cut off by the next
+        ++added;
+        off = next;
+    }
+    if (get_le32(bh + JHI_MODCOUNTER) - m.modcounter != added) return false;
+    if (added == 0 && (static_cast<uint64_t>(id.size) != m.size || id.write_ns != m.write_ns))
+        return false;
+    return true;
+}
+
+std::string memo_file(const ScanState& st) {
+    return std::string(st.cfg->dir) + MEMO_NAME;
+}
+
+// One line per base: kind volume file write_ns size end modcounter created
+// basenum resume last last_crc path (numbers in decimal, the path last).
+std::string memo_text(const std::vector<BaseMemo>& memos) {
+    std::string t = std::string(MEMO_FIRST) + "\n";
+    for (const BaseMemo& m : memos) {
+        char line[400];
+        std::snprintf(
+            line, sizeof line, "%d %llu %llu %lld %llu %llu %lu %lu %lu %llu %llu %lu ", m.kind,
+            static_cast<unsigned long long>(m.volume), static_cast<unsigned long long>(m.file),
+            static_cast<long long>(m.write_ns), static_cast<unsigned long long>(m.size),
+            static_cast<unsigned long long>(m.end), static_cast<unsigned long>(m.modcounter),
+            static_cast<unsigned long>(m.created), static_cast<unsigned long>(m.basenum),
+            static_cast<unsigned long long>(m.resume), static_cast<unsigned long long>(m.last),
+            static_cast<unsigned long>(m.last_crc));
+        t += line;
+        t += m.path;
+        t += "\n";
+    }
+    return t;
+}
+
+// Reads the memo file; a missing file, another first line or a malformed
+// line give no entry (the base is then read whole). Returns the text read.
+std::string memo_load(ScanState& st) {
+    st.memos.clear();
+    std::string text;
+    if (f_read_whole(memo_file(st).c_str(), text, 1048576) != 0) return std::string();
+    size_t pos = text.find('\n');
+    if (pos == std::string::npos || text.compare(0, pos, MEMO_FIRST) != 0) return text;
+    ++pos;
+    while (pos < text.size()) {
+        size_t nl = text.find('\n', pos);
+        if (nl == std::string::npos) break;  // a line without its end is not trusted
+        std::string line = text.substr(pos, nl - pos);
+        pos = nl + 1;
+        BaseMemo m;
+        unsigned long long v[11];
+        int kind = -1, used = 0;
+        if (std::sscanf(line.c_str(),
+                        "%d %llu %llu %llu %llu %llu %llu %llu %llu %llu %llu %llu %n", &kind,
+                        &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7], &v[8], &v[9],
+                        &v[10], &used) != 12 ||
+            used <= 0 || static_cast<size_t>(used) >= line.size())
+            continue;
+        m.kind = kind;
+        m.volume = v[0];
+        m.file = v[1];
+        m.write_ns = static_cast<int64_t>(v[2]);
+        m.size = v[3];
+        m.end = v[4];
+        m.modcounter = static_cast<uint32_t>(v[5]);
+        m.created = static_cast<uint32_t>(v[6]);
+        m.basenum = static_cast<uint32_t>(v[7]);
+        m.resume = v[8];
+        m.last = v[9];
+        m.last_crc = static_cast<uint32_t>(v[10]);
+        m.path = line.substr(static_cast<size_t>(used));
+        if ((kind != 0 && kind != 1) || m.end < JHI_SIZE || m.end > m.size || m.last < JHI_SIZE ||
+            m.last > m.end || (m.last != m.end && m.last + JMH_SIZE > m.end) ||
+            m.resume < JHI_SIZE || m.resume > m.end || v[5] > UINT32_MAX || v[6] > UINT32_MAX ||
+            v[7] > UINT32_MAX || v[10] > UINT32_MAX || memo_find(st, m.path.c_str(), kind) >= 0)
+            continue;
+        st.memos.push_back(std::move(m));
+    }
+    return text;
+}
+
+// Writes the memos aside and renames the copy over the file. A failure is
+// harmless (the next run reads the bases whole), so it is not reported.
+void memo_save(const ScanState& st, const std::string& old_text) {
+    std::string text = memo_text(st.memos);
+    if (text == old_text) return;
+    std::string name = memo_file(st), tmp = name + ".wptmp";
+    pf_file h = pf_open(tmp.c_str(), PfAccess::ReadWrite, PfCreate::CreateAlways);
+    if (h == PF_INVALID) return;
+    bool ok = pf_write(h, text.data(), text.size()) == 0;
+    pf_close(h);
+    if (!ok || pf_rename(tmp.c_str(), name.c_str(), true) != 0) pf_delete(tmp.c_str());
 }
 
 void reset_boss(ScanState& st) {
@@ -90,18 +251,41 @@ void scan_area(ScanState& st, const char* path, const char* tag, int kind) {
     }
     Buf& copy = st.jhr;
     copy.B_LEN = 0;
-    if (static_cast<uint64_t>(size) > JHR_MAX) {
-        damaged = true;
-    } else if (!buf_need(copy, static_cast<uint64_t>(size))) {
-        release();
-        ++st.c.sc_err;
-        return;
-    } else {
-        copy.B_LEN = static_cast<uint64_t>(size);
-        damaged = pf_pread(jhr, copy.B_PTR, static_cast<size_t>(size), 0) != size;
+    // The copy holds the .jhr from offset `from`: 0 for the whole file, or
+    // where the last run's memo says the unread part begins.
+    uint64_t from = 0;
+    uint8_t bh[JHI_SIZE];
+    PfFileId id;
+    bool have_id = !read_only && pf_file_id(jhr, id) == 0 && id.size == size;
+    int mi = have_id ? memo_find(st, path, kind) : -1;
+    if (mi >= 0 && static_cast<uint64_t>(size) <= JHR_MAX) {
+        const BaseMemo& m = st.memos[static_cast<size_t>(mi)];
+        uint64_t start = std::min(m.resume, m.last);
+        uint64_t usize = static_cast<uint64_t>(size);
+        if (id.volume == m.volume && id.file == m.file && usize >= m.end &&
+            pf_pread(jhr, bh, JHI_SIZE, 0) == JHI_SIZE && buf_need(copy, usize - start) &&
+            pf_pread(jhr, copy.B_PTR, usize - start, start) ==
+                static_cast<int64_t>(usize - start) &&
+            memo_matches(m, bh, id, copy.B_PTR, start, usize)) {
+            from = start;
+            copy.B_LEN = usize - start;
+        }
+    }
+    if (from == 0) {
+        copy.B_LEN = 0;
+        if (static_cast<uint64_t>(size) > JHR_MAX) {
+            damaged = true;
+        } else if (!buf_need(copy, static_cast<uint64_t>(size))) {
+            release();
+            ++st.c.sc_err;
+            return;
+        } else {
+            copy.B_LEN = static_cast<uint64_t>(size);
+            damaged = pf_pread(jhr, copy.B_PTR, static_cast<size_t>(size), 0) != size;
+        }
     }
     release();
-    if (!damaged && get_le32(copy.B_PTR) != JAM_SIGNATURE) damaged = true;
+    if (from == 0 && !damaged && get_le32(copy.B_PTR) != JAM_SIGNATURE) damaged = true;
     if (read_only) {
         if (damaged || unsent_in(copy, kind)) {
             log_msg2(m_rdonly, path);
@@ -122,9 +306,18 @@ void scan_area(ScanState& st, const char* path, const char* tag, int kind) {
     st.jdt_size = st.jdt == PF_INVALID ? 0 : f_size(st.jdt);
     if (st.jdt_size < 0) st.jdt_size = 0;
 
-    uint64_t off = JHI_SIZE;
-    while (!damaged && off + JMH_SIZE <= copy.B_LEN) {
-        const uint8_t* h = copy.B_PTR + off;
+    // What the memo will say of this base: taken from the base header as read.
+    const uint8_t* head = from != 0 ? bh : copy.B_PTR;
+    uint32_t mc = damaged ? 0 : get_le32(head + JHI_MODCOUNTER);
+    uint32_t created = damaged ? 0 : get_le32(head + JHI_DATECREATED);
+    uint32_t basenum = damaged ? 0 : get_le32(head + JHI_BASEMSGNUM);
+    uint64_t first_new = UINT64_MAX, last = 0;
+    bool capped = false;
+
+    uint64_t off = from != 0 ? from : JHI_SIZE;
+    uint64_t lim = from + copy.B_LEN;  // .jhr offset of the copy's end
+    while (!damaged && off + JMH_SIZE <= lim) {
+        const uint8_t* h = copy.B_PTR + (off - from);
         uint32_t subflen = get_le32(h + JMH_SUBFIELDLEN);
         if (get_le32(h) != JAM_SIGNATURE) {
             damaged = true;
@@ -133,11 +326,12 @@ void scan_area(ScanState& st, const char* path, const char* tag, int kind) {
         // A last header whose subfields run past the end of the file is the
         // trace of an append that was killed in the middle of its write (the
         // next append cuts it off): the end of the messages, not damage.
-        if (off + JMH_SIZE + subflen > copy.B_LEN) break;
+        if (off + JMH_SIZE + subflen > lim) break;
         if (is_new(get_le32(h + JMH_ATTRIBUTE), kind)) {
             if (st.marks.size() >= MAX_MARK) {
                 if (!st.mark_warned) log_msg(scan_m_full);
                 st.mark_warned = true;
+                capped = true;
                 break;
             }
             st.hdr = h;
@@ -145,12 +339,40 @@ void scan_area(ScanState& st, const char* path, const char* tag, int kind) {
             st.subf = h + JMH_SIZE;
             st.subf_len = subflen;
             pack_msg(st);
+            first_new = std::min(first_new, off);
         }
+        last = off;
         off += JMH_SIZE + subflen;
     }
     if (damaged) {
         log_msg2(scan_m_corrupt, path);
         ++st.c.sc_err;
+    }
+    // Only a walk that reached the end of the messages tells where the next
+    // run may begin; anything else leaves the next run to read it whole.
+    if (damaged || capped || !have_id) {
+        memo_drop(st, path, kind);
+    } else {
+        if (mi < 0) {
+            st.memos.emplace_back();
+            mi = static_cast<int>(st.memos.size() - 1);
+            st.memos.back().path = path;
+            st.memos.back().kind = kind;
+        }
+        BaseMemo& m = st.memos[static_cast<size_t>(mi)];
+        m.volume = id.volume;
+        m.file = id.file;
+        m.write_ns = id.write_ns;
+        m.size = static_cast<uint64_t>(size);
+        m.end = off;
+        m.modcounter = mc;
+        m.created = created;
+        m.basenum = basenum;
+        m.resume = first_new != UINT64_MAX ? first_new : off;
+        m.last = last != 0 ? last : off;
+        const uint8_t* lh = copy.B_PTR + (m.last - from);
+        m.last_crc = last != 0 ? memo_crc(lh, get_le32(lh + JMH_SUBFIELDLEN)) : 0;
+        m.seen = true;
     }
     if (st.base_count > 0) {
         lb_start();
@@ -220,12 +442,31 @@ void mark_sent(ScanState& st, int kind) {
         }
         if (ok && run_hi != 0)
             ok = pf_pwrite(jhr, span.data() + (run_lo - lo), run_hi - run_lo, run_lo) == 0;
+        uint32_t mc_before = 0;
         if (ok) {
             uint8_t mc[4];
             ok = pf_pread(jhr, mc, 4, JHI_MODCOUNTER) == 4;
             if (ok) {
-                put_le32(mc, get_le32(mc) + 1);
+                mc_before = get_le32(mc);
+                put_le32(mc, mc_before + 1);
                 ok = pf_pwrite(jhr, mc, 4, JHI_MODCOUNTER) == 0;
+            }
+        }
+        // The memo of the scan now says: everything up to its end is sent,
+        // and the counter is one higher. Unless another program wrote to the
+        // base since the scan (or the marking failed): then the next run
+        // reads it whole.
+        int mi = memo_find(st, base->c_str(), kind);
+        if (mi >= 0) {
+            BaseMemo& m = st.memos[static_cast<size_t>(mi)];
+            PfFileId id;
+            if (ok && mc_before == m.modcounter && pf_file_id(jhr, id) == 0 && id.file == m.file &&
+                id.volume == m.volume && static_cast<uint64_t>(id.size) == m.size) {
+                m.modcounter = mc_before + 1;
+                m.write_ns = id.write_ns;
+                m.resume = m.end;
+            } else {
+                st.memos.erase(st.memos.begin() + mi);
             }
         }
         if (locked) jam_unlock(jhr);
@@ -347,12 +588,20 @@ unsigned scan_all(ScanState& st, int scan_only) {
     crc_init();
     st.c = ScanCounters{};
     Config& c = *st.cfg;
+    std::string memo_old = memo_load(st);
     if (c.boss_count == 0) {
         scan_boss(st, -1);
     } else {
         for (int b = 0; b < c.boss_count; ++b)
             if (scan_only < 0 || scan_only == b) scan_boss(st, b);
     }
+    // A run over every boss saw every base still configured: the memos of
+    // bases it did not look at belong to areas that are gone.
+    if (scan_only < 0 || c.boss_count == 0)
+        st.memos.erase(std::remove_if(st.memos.begin(), st.memos.end(),
+                                      [](const BaseMemo& m) { return !m.seen; }),
+                       st.memos.end());
+    memo_save(st, memo_old);
     buf_free(st.pkt_net);
     buf_free(st.pkt_echo);
     buf_free(st.text);

@@ -36,6 +36,25 @@ struct Mark {
     int MK_KIND;                 // 0 netmail, 1 echomail
 };
 
+// What an export run saw of one base, so that the next run reads only what
+// came after it. Kept in "wpexport.dat" beside the configuration; export.cc
+// checks every entry against the base before it trusts it and reads the
+// base whole when anything does not match.
+struct BaseMemo {
+    std::string path;               // as configured (resolved)
+    int kind = 0;                   // 0 netmail, 1 echomail: the selection differs
+    uint64_t volume = 0, file = 0;  // which .jhr file (PfFileId)
+    int64_t write_ns = 0;           // its last write then
+    uint64_t size = 0;              // its size then
+    uint64_t end = 0;               // end of its last whole message header
+    uint32_t modcounter = 0, created = 0, basenum = 0;  // from the base header
+    uint64_t resume = 0;    // no new message (is_new) lies before this offset
+    uint64_t last = 0;      // offset of the last whole header (JHI_SIZE: none)
+    uint32_t last_crc = 0;  // CRC-32 of that header and its subfields without
+                            // the Attribute and TimesRead fields
+    bool seen = false;      // looked at by this run
+};
+
 struct ScanCounters {
     uint64_t sc_echo = 0, sc_net = 0, sc_files = 0, sc_err = 0, sc_busy = 0, sc_locked = 0;
 };
@@ -60,7 +79,8 @@ struct ScanState {
     bool mark_warned = false;
     std::vector<std::unique_ptr<std::string>> base_paths;  // keeps MK_PATH alive
     std::string outdir;                                    // output directory
-    std::string basename;  // BSO base name of the boss (empty in plain mode)
+    std::string basename;         // BSO base name of the boss (empty in plain mode)
+    std::vector<BaseMemo> memos;  // loaded by scan_all, written back at its end
 
     // Current base.
     const std::string* base_path = nullptr;

@@ -65,10 +65,11 @@ ComposeWindow::ComposeWindow(QWidget* owner, EdBase& eb, const EdNets& nets, Jam
         if (lock_acquire(lk_, 2000, "wrenpost") == 0) {
             uint32_t len = 0;
             const char* text = ej_get_text(eb, static_cast<uint32_t>(entry), len);
-            quote = build_quote(base_.to, text, len);
+            base_.orig_cs = ej_charset(eb, static_cast<uint32_t>(entry), text, len);
+            quote = build_quote(base_.to, text, len, base_.orig_cs);
             lock_release(lk_);
         } else {
-            quote = build_quote(base_.to, nullptr, 0);
+            quote = build_quote(base_.to, nullptr, 0, base_.orig_cs);
         }
         body_->setPlainText(qs(quote));
         body_->moveCursor(QTextCursor::End);

@@ -136,13 +136,15 @@ void ReaderView::paintEvent(QPaintEvent*) {
             uint32_t cell = r.cell(row, col);
             int pos = row * COLS + col;
             bool sel = pos >= a && pos < c;
-            uint32_t attr = cell & 0xFFFF0000u;
+            // Both halves of a wide character belong to one run.
+            constexpr uint32_t ATTR = 0xFFFF0000u & ~(CELL_WIDE | CELL_RIGHT);
+            uint32_t attr = cell & ATTR;
             int end = col + 1;
             QString run(QChar(cell_char(cell)));
             while (end < COLS) {
                 uint32_t next = r.cell(row, end);
                 int npos = row * COLS + end;
-                if ((next & 0xFFFF0000u) != attr || (npos >= a && npos < c) != sel) break;
+                if ((next & ATTR) != attr || (npos >= a && npos < c) != sel) break;
                 run += QChar(cell_char(next));
                 ++end;
             }
@@ -152,8 +154,15 @@ void ReaderView::paintEvent(QPaintEvent*) {
             QColor bg = sel ? rgb(0x0078D4) : rgb(rd_palette[cell_bg(cell) & 15]);
             p.fillRect(box, bg);
             p.setPen(fg);
-            for (int k = 0; k < run.size(); ++k)
-                p.drawText(box.left() + k * r.cellw, y + fm.ascent(), run.mid(k, 1));
+            for (int k = 0; k < run.size(); ++k) {
+                // A wide character is drawn from its left cell over both.
+                uint32_t v = r.cell(row, col + k);
+                if (v & CELL_RIGHT) continue;
+                QString ch(QChar(cell_char(v)));
+                if ((v & CELL_WIDE) && col + k + 1 < COLS && ch[0].isHighSurrogate())
+                    ch += QChar(cell_char(r.cell(row, col + k + 1)));
+                p.drawText(box.left() + k * r.cellw, y + fm.ascent(), ch);
+            }
             if (link)
                 p.fillRect(box.left(), y + r.cellh - 1 - ul, box.width(), ul,
                            sel ? rgb(0xFFFFFF) : rgb(0x50B0FF));

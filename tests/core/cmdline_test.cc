@@ -31,6 +31,8 @@ const std::vector<std::string> kUsage = {
     "        areafix boss \"%LIST;+TAG;-TAG\"  AreaFix request | areas boss  area list",
     "        -c file (else ./wrenpost.cfg, then ~/.config/wrenpost/wrenpost.cfg) | --version | "
     "--help",
+    "        list TAG | read [-k] TAG N | post TAG TO SUBJECT [FILE] | netmail ADDRESS TO SUBJECT "
+    "[FILE]",
 };
 
 }  // namespace
@@ -115,10 +117,10 @@ TEST(CommandLine, HelpPrintsUsageWithoutReadingConfig) {
         auto r = run_wrenpost({"-lang", "en", "-c", d.file("nonexistent.cfg"), h});
         EXPECT_EQ(r.code, 0) << h;
         auto t = texts(r.out);
-        ASSERT_EQ(t.size(), 7u) << r.out;
+        ASSERT_EQ(t.size(), 8u) << r.out;
         EXPECT_EQ(t[0], "wrenpost 0.9 - FidoNet point (mailer/tosser/scanner/editor)");
-        EXPECT_EQ(std::vector<std::string>(t.begin() + 2, t.begin() + 6), kUsage);
-        EXPECT_EQ(t[6], "End, exit code 0");
+        EXPECT_EQ(std::vector<std::string>(t.begin() + 2, t.begin() + 7), kUsage);
+        EXPECT_EQ(t[7], "End, exit code 0");
     }
 }
 
@@ -139,10 +141,10 @@ TEST(CommandLine, UsageErrorsEndWithOne) {
         auto r = run_wrenpost(args, d.path());
         EXPECT_EQ(r.code, 1);
         auto t = texts(r.out);
-        ASSERT_EQ(t.size(), 8u) << r.out;
+        ASSERT_EQ(t.size(), 9u) << r.out;
         EXPECT_EQ(t[2], c.error);
-        EXPECT_EQ(std::vector<std::string>(t.begin() + 3, t.begin() + 7), kUsage);
-        EXPECT_EQ(t[7], "End, exit code 1");
+        EXPECT_EQ(std::vector<std::string>(t.begin() + 3, t.begin() + 8), kUsage);
+        EXPECT_EQ(t[8], "End, exit code 1");
     }
 }
 
@@ -374,4 +376,61 @@ TEST(CommandLine, CommandsWithoutDriverSayNotBuilt) {
     p.drv = Drivers{};
     EXPECT_EQ(p.run(kOneBoss, {"poll"}), 1);
     EXPECT_NE(p.out.find("ERROR: this command is not built yet: poll"), std::string::npos);
+}
+
+namespace {
+unsigned fake_list(const char* tag) {
+    calls.push_back(std::string("list ") + tag);
+    return 0;
+}
+unsigned fake_read(const char* tag, const char* n, bool k) {
+    calls.push_back(std::string("read ") + tag + " " + n + (k ? " -k" : ""));
+    return 0;
+}
+unsigned fake_post(const char* tag, const char* to, const char* subj, const char* file) {
+    calls.push_back(std::string("post ") + tag + "|" + to + "|" + subj + "|" + file);
+    return 0;
+}
+unsigned fake_netmail(const char* addr, const char* to, const char* subj, const char* file) {
+    calls.push_back(std::string("netmail ") + addr + "|" + to + "|" + subj + "|" + file);
+    return 0;
+}
+}  // namespace
+
+// The mail commands take exactly their words (post and netmail an optional
+// file), and -k anywhere asks read for the kludges.
+TEST(CommandLine, MailCommandsAndTheirWords) {
+    InProcess p;
+    p.drv.list = fake_list;
+    p.drv.read = fake_read;
+    p.drv.post = fake_post;
+    p.drv.netmail = fake_netmail;
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        const char* call;  // nullptr: refused before any driver
+    } cases[] = {
+        {{"list", "FSX_GEN"}, 0, "list FSX_GEN"},
+        {{"LIST", "NETMAIL"}, 0, "list NETMAIL"},
+        {{"list"}, 1, nullptr},
+        {{"list", "A", "B"}, 1, nullptr},
+        {{"read", "FSX_GEN", "12"}, 0, "read FSX_GEN 12"},
+        {{"read", "-k", "FSX_GEN", "12"}, 0, "read FSX_GEN 12 -k"},
+        {{"read", "FSX_GEN"}, 1, nullptr},
+        {{"post", "FSX_GEN", "All", "Daily stats"}, 0, "post FSX_GEN|All|Daily stats|"},
+        {{"post", "FSX_GEN", "All", "", "body.txt"}, 0, "post FSX_GEN|All||body.txt"},
+        {{"post", "FSX_GEN", "All"}, 1, nullptr},
+        {{"post", "FSX_GEN", "All", "s", "f", "extra"}, 1, nullptr},
+        {{"netmail", "21:1/100", "Sysop", "Hi", "t.txt"}, 0, "netmail 21:1/100|Sysop|Hi|t.txt"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(p.run(kOneBoss, c.args), c.code) << c.args[0];
+        if (c.call == nullptr) {
+            EXPECT_TRUE(calls.empty()) << c.args[0];
+            EXPECT_NE(p.out.find("ERROR: unknown command/too many arguments"), std::string::npos);
+        } else {
+            EXPECT_EQ(calls, std::vector<std::string>{c.call});
+        }
+        EXPECT_EQ(texts(p.out).back(), "End, exit code " + std::to_string(c.code));
+    }
 }

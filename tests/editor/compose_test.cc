@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "core/bytes.h"
 #include "core/catalog.h"
+#include "core/charset.h"
 #include "scanner/scanner_util.h"
 #include "support/test_support.h"
 #include "tosser/jam_format.h"
@@ -150,7 +152,7 @@ TEST(Compose, QuoteOfAReply) {
         "SEEN-BY: 1/2 3\r"
         " * Origin: somewhere (2:240/1)\r"
         "unix line\nlast";
-    std::u16string q = build_quote(u"John Smith", text.data(), uint32_t(text.size()));
+    std::u16string q = build_quote(u"John Smith", text.data(), uint32_t(text.size()), CS_CP437);
     EXPECT_EQ(q,
               u"Hello John,\r\n\r\n"
               u" JS> First line\r\n"
@@ -164,9 +166,9 @@ TEST(Compose, QuoteOfAReply) {
               u" JS> last\r\n"
               u"\r\n");
     // One word: one initial; the greeting alone when the text is unreadable.
-    EXPECT_EQ(build_quote(u"Sysop", "x", 1), u"Hello Sysop,\r\n\r\n S> x\r\n\r\n");
-    EXPECT_EQ(build_quote(u"  Anna  Maria  Lee ", nullptr, 0), u"Hello Anna,\r\n\r\n");
-    EXPECT_EQ(build_quote(u"Anna Maria Lee", "x", 1).substr(15), u" AL> x\r\n\r\n");
+    EXPECT_EQ(build_quote(u"Sysop", "x", 1, CS_CP437), u"Hello Sysop,\r\n\r\n S> x\r\n\r\n");
+    EXPECT_EQ(build_quote(u"  Anna  Maria  Lee ", nullptr, 0, CS_CP437), u"Hello Anna,\r\n\r\n");
+    EXPECT_EQ(build_quote(u"Anna Maria Lee", "x", 1, CS_CP437).substr(15), u" AL> x\r\n\r\n");
 }
 
 TEST(Compose, EchomailAndNetmailDownToTheirBytes) {
@@ -290,7 +292,7 @@ TEST(Compose, ReplySavedIntoTheBaseAndExported) {
     EXPECT_EQ(in.orig_msgid, "21:3/210 00c0ffee");
     uint32_t len = 0;
     const char* text = ej_get_text(*pt.eb, 0, len);
-    in.body = build_quote(in.to, text, len) + u"Yes, I am.";
+    in.body = build_quote(in.to, text, len, CS_CP437) + u"Yes, I am.";
 
     JamLock lk;
     lock_set_cfg(lk, pt.cfg_path.c_str());
@@ -330,4 +332,51 @@ TEST(Compose, ReplySavedIntoTheBaseAndExported) {
     }
     ASSERT_EQ(ej_load_area(*pt.eb, nm), 0);
     EXPECT_EQ(pt.eb->ej_count, 2u);
+}
+
+// A Russian message in CP866: the list, the reply's fields and the quote read
+// it, and the reply keeps CP866 while its text fits, else turns to UTF-8.
+TEST(Compose, ReplyKeepsTheParentsCharacterSet) {
+    Point pt;
+    LocalMsg parent;
+    parent.from = "\x84\xac\xa8\xe2\xe0\xa8\xa9";  // "Дмитрий" in CP866
+    parent.subject = "\x8f\xe0\xa8\xa2\xa5\xe2";   // "Привет"
+    parent.msgid = "2:5020/1042 00000001";
+    parent.kludge = "CHRS: CP866 2";
+    parent.text = "\x8f\xe0\xa8\xa2\xa5\xe2!\r";
+    int echo = pt.area("FSX_GEN");
+    ASSERT_EQ(add_local(pt.eb->ed_areas[echo].AR_PATH, parent), 0);
+    ASSERT_EQ(ej_load_area(*pt.eb, echo), 0);
+    EXPECT_EQ(std::u16string(pt.eb->ej_msgs[0].MS_FROM), u"Дмитрий");
+
+    struct Case {
+        std::u16string add;
+        const char* kludge;
+        std::string subject;
+    } cases[] = {
+        {u"Спасибо.", "CHRS: CP866 2", "Re: \x8f\xe0\xa8\xa2\xa5\xe2"},
+        {u"Спасибо, 中文.", "CHRS: UTF-8 4",
+         "Re: \xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82"},
+    };
+    for (const Case& c : cases) {
+        ComposeInput in;
+        cp_reply_fields(*pt.eb, 0, in);
+        EXPECT_EQ(in.to, u"Дмитрий");
+        EXPECT_EQ(in.subject, u"Re: Привет");
+        EXPECT_EQ(in.orig_cs, CS_CP866);
+        uint32_t len = 0;
+        const char* text = ej_get_text(*pt.eb, 0, len);
+        std::u16string quote = build_quote(in.to, text, len, ej_charset(*pt.eb, 0, text, len));
+        EXPECT_NE(quote.find(u" Д> Привет!\r\n"), std::u16string::npos);
+        in.body = quote + c.add;
+        ComposeState st;
+        CpMessage msg;
+        ASSERT_EQ(cp_build(*pt.eb, pt.nets, in, st, 1796444632, 60, msg), CP_SAVED);
+        EXPECT_NE(msg.subf.find(c.kludge), std::string::npos) << c.kludge;
+        EXPECT_NE(msg.subf.find(c.subject), std::string::npos);
+        int cs = cs_from_kludge(c.kludge, std::strlen(c.kludge));
+        std::u16string back = cs_decode(cs, msg.text.data(), msg.text.size());
+        EXPECT_NE(back.find(c.add), std::u16string::npos);
+        EXPECT_NE(back.find(u" Д> Привет!\r"), std::u16string::npos);
+    }
 }

@@ -9,6 +9,7 @@
 
 #include "editor/reader_util.h"
 #include "tosser/jam.h"
+#include "tosser/jam_format.h"
 
 using wptest::render;
 
@@ -237,4 +238,63 @@ TEST(Reader, RowsBeyondTheGridAreDropped) {
     rd_clear(*r);
     EXPECT_EQ(r->rows, 0);
     EXPECT_EQ(sel_text(*r), u"");
+}
+
+// Wide characters fill two cells, never straddle a row's end, and come back
+// whole from a copy; the message's set decides how its bytes read.
+TEST(Reader, CharacterSetsAndWideCharacters) {
+    // UTF-8 without a kludge: detected. 39 narrow, then wide ones from column 39.
+    std::string line = std::string(39, 'a') + " " + "\xe4\xb8\xad\xe6\x96\x87\xf0\x9f\x98\x80";
+    auto r = render(line + "\r");
+    EXPECT_EQ(cell_char(r->cell(0, 40)), u'\u4e2d');
+    EXPECT_TRUE(r->cell(0, 40) & CELL_WIDE);
+    EXPECT_TRUE(r->cell(0, 41) & CELL_RIGHT);
+    EXPECT_EQ(cell_char(r->cell(0, 44)), 0xD83D);  // the emoji's pair over two cells
+    EXPECT_EQ(cell_char(r->cell(0, 45)), 0xDE00);
+    select_all(*r);
+    EXPECT_EQ(sel_text(*r), std::u16string(39, u'a') + u" 中文😀");
+
+    // A wide character arriving at column 79 goes to the next row whole.
+    std::string edge = std::string(79, 'x') + "\xe4\xb8\xad" + "\r";
+    r = render(edge);
+    EXPECT_EQ(cell_char(r->cell(0, 79)), u' ');
+    EXPECT_EQ(cell_char(r->cell(1, 0)), u'\u4e2d');
+    EXPECT_TRUE(r->cell(1, 1) & CELL_RIGHT);
+    select_all(*r);
+    EXPECT_EQ(sel_text(*r), std::u16string(79, u'x') + u"中");
+
+    // Eighty wide characters in words wrap at the space before the word.
+    std::string words;
+    for (int i = 0; i < 30; ++i) words += "\xe4\xb8\xad\xe6\x96\x87 ";
+    r = render(words + "\r");
+    for (int row = 0; row < r->rows; ++row)
+        for (int col = 0; col < COLS; ++col)
+            if (r->cell(row, col) & CELL_WIDE) {
+                EXPECT_LT(col, COLS - 1) << row;
+            }
+    EXPECT_GT(r->rows, 1);
+
+    // Kludge decides: the same bytes in CP866 and as KOI8-R.
+    std::string sf866, sfkoi;
+    jam_subf_add(sf866, SF_KLUDGE, "CHRS: CP866 2");
+    jam_subf_add(sfkoi, SF_KLUDGE, "CHRS: KOI8-R 2");
+    r = render("\x8f\xe0\xa8\xa2\xa5\xe2\r", sf866);
+    select_all(*r);
+    EXPECT_EQ(sel_text(*r), u"Привет");
+    r = render("\xf0\xd2\xc9\xd7\xc5\xd4\r", sfkoi);
+    select_all(*r);
+    EXPECT_EQ(sel_text(*r), u"Привет");
+    // Cyrillic UTF-8 lead bytes (0xD0, 0xD1) are no box drawing: it wraps.
+    std::string ru;
+    for (int i = 0; i < 20; ++i) ru += "\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5 ";
+    r = render(ru + "\r");
+    EXPECT_EQ(r->rflag[1], RF_CONT | RF_SPACE);
+    EXPECT_EQ(cell_char(r->cell(1, 0)), u'П');
+    EXPECT_EQ(cell_char(r->cell(0, 77)), u' ');
+    // Broken UTF-8 under a UTF-8 kludge shows replacement characters.
+    std::string sfu;
+    jam_subf_add(sfu, SF_KLUDGE, "CHRS: UTF-8 4");
+    r = render("a\xff\xc3\r", sfu);
+    select_all(*r);
+    EXPECT_EQ(sel_text(*r), u"a\uFFFD\uFFFD");
 }

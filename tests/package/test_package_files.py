@@ -50,9 +50,10 @@ for k in keys + ["echoarea", "language"]:
           "wrenpost.cfg.example explains " + k)
 
 page1 = read("doc", "man", "wrenpost.1.scd")
-for cmd in ["poll", "toss", "scan", "all", "areafix", "areas"]:
+COMMANDS = ["poll", "toss", "scan", "all", "areafix", "areas", "list", "read", "post", "netmail"]
+for cmd in COMMANDS:
     check(re.search(r"^\*%s\*" % cmd, page1, re.M) is not None, "wrenpost(1) documents " + cmd)
-for opt in ["-c", "-lang", "-a", "-m", "--version", "-h*, *--help"]:
+for opt in ["-c", "-lang", "-a", "-m", "-k", "--version", "-h*, *--help"]:
     check("*%s*" % opt in page1, "wrenpost(1) documents " + opt)
 for code in range(7):
     check(re.search(r"^\*%d\*$" % code, page1, re.M) is not None,
@@ -64,7 +65,7 @@ for section in ["SECTIONS", "PATHS", "KEYS", "EXAMPLES"]:
 
 # The catalogue's usage line and the page's synopsis name the same commands.
 usage = run([BINARY, "-lang", "en", "--help"]).stdout
-for cmd in ["poll", "toss", "scan", "all", "areafix", "areas"]:
+for cmd in COMMANDS:
     check(cmd in usage, "--help names " + cmd)
 
 man_dir = os.path.join(BUILD, "man")

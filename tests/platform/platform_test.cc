@@ -109,6 +109,26 @@ TEST(PlatformFiles, OnlyRegularFilesOpen) {
     pf_close(h);
 }
 
+// A text handed in by the user may come through a pipe: pf_open_stream
+// reads one, and refuses only directories.
+TEST(PlatformFiles, StreamsOpenPipesToo) {
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    ASSERT_EQ(write(p[1], "abc", 3), 3);
+    close(p[1]);
+    std::string path = "/dev/fd/" + std::to_string(p[0]);
+    EXPECT_EQ(pf_open(path.c_str(), PfAccess::Read, PfCreate::OpenExisting), PF_INVALID);
+    pf_file h = pf_open_stream(path.c_str());
+    ASSERT_NE(h, PF_INVALID);
+    char buf[8] = {};
+    EXPECT_EQ(pf_read(h, buf, sizeof buf), 3);
+    EXPECT_STREQ(buf, "abc");
+    pf_close(h);
+    close(p[0]);
+    TempDir d;
+    EXPECT_EQ(pf_open_stream(d.path().c_str()), PF_INVALID);
+}
+
 TEST(PlatformFiles, SharedOpensSeeEachOthersWrites) {
     TempDir d;
     std::string f = d.file("s");

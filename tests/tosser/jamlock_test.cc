@@ -29,7 +29,10 @@ struct Holder {
     Child child;
     Holder(const std::string& cfg, const std::string& lck, int seconds)
         : child({WP_BINARY, "-c", cfg, "--hold-lock", std::to_string(seconds)}) {
-        for (int i = 0; i < 500 && !file_exists(lck); ++i) usleep(10000);
+        // The file appears before its holder has locked it and written its
+        // line: wait for the line, which comes after the lock.
+        for (int i = 0; i < 500 && read_file(lck).find(" pid ") == std::string::npos; ++i)
+            usleep(10000);
     }
 };
 

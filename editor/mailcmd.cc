@@ -1,0 +1,287 @@
+#include "editor/mailcmd.h"
+
+#include <memory>
+
+#include "core/catalog.h"
+#include "core/charset.h"
+#include "core/cmdline.h"
+#include "core/log.h"
+#include "core/strutil.h"
+#include "editor/areas.h"
+#include "editor/compose.h"
+#include "editor/reader.h"
+#include "tosser/crc32.h"
+#include "tosser/jam_format.h"
+#include "tosser/jamlock.h"
+
+namespace {
+
+constexpr size_t MC_TEXT_MAX = 16 * 1024 * 1024;  // bytes of a text read for post
+
+// The tables of the configuration, built once per command.
+struct McState {
+    EdBase eb;
+    EdNets nets;
+};
+
+std::unique_ptr<McState> load_tables() {
+    auto st = std::make_unique<McState>();
+    build_tables(g_cfg, st->eb, st->nets);
+    return st;
+}
+
+bool take_lock() {
+    lock_set_cfg(g_jamlock, g_cfg.path);
+    if (lock_acquire(g_jamlock, LOCK_WAIT_MS, "wrenpost") == 0) return true;
+    log_msg2(m_af_locked, g_jamlock.lock_path);
+    return false;
+}
+
+void out(const std::string& s) {
+    pf_write_utf8_out(s.data(), s.size());
+}
+
+// Tabs and line ends inside a field would break the list's columns.
+std::string one_line(std::string s) {
+    for (char& c : s)
+        if (c == '\t' || c == '\r' || c == '\n') c = ' ';
+    return s;
+}
+
+std::string subfield_utf8(const EdBase& eb, uint32_t entry, uint16_t id, int cs) {
+    uint32_t len = 0;
+    const uint8_t* p = ej_find_sf(eb, entry, id, len);
+    if (p == nullptr) return "";
+    std::string s = cs_to_utf8(cs, reinterpret_cast<const char*>(p), len);
+    size_t nul = s.find('\0');
+    return one_line(nul == std::string::npos ? s : s.substr(0, nul));
+}
+
+// One line of the text in the message's set, without its line end.
+void text_line(std::string& o, int cs, const char* p, size_t n) {
+    o += cs_to_utf8(cs, p, n);
+    o += '\n';
+}
+
+// The whole body of a file or of standard input; false when unreadable.
+bool read_body(const char* file, std::string& body) {
+    bool in = file[0] == '\0';
+    // A pipe is a text like any other here (process substitution).
+    pf_file h = in ? pf_console_in() : pf_open_stream(file);
+    if (h == PF_INVALID) return false;
+    char buf[65536];
+    bool ok = true;
+    for (;;) {
+        int64_t n = pf_read(h, buf, sizeof buf);
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        body.append(buf, static_cast<size_t>(n));
+        if (body.size() > MC_TEXT_MAX) break;
+    }
+    if (!in) pf_close(h);
+    return ok;
+}
+
+unsigned post_common(int mode, const char* where, const char* to, const char* subject,
+                     const char* file) {
+    std::string body;
+    if (!read_body(file, body)) {
+        log_msg2(m_mc_nofile, file);
+        return EXIT_CONFIG;
+    }
+    if (!utf8_valid(body.data(), body.size())) {
+        log_msg2(m_mc_utf8, file[0] ? file : m_mc_stdin);
+        return EXIT_CONFIG;
+    }
+    if (!utf8_valid(to, str_len(to)) || !utf8_valid(subject, str_len(subject))) {
+        log_msg2(m_mc_utf8, m_mc_args);
+        return EXIT_CONFIG;
+    }
+    crc_init();
+    auto st = load_tables();
+    ComposeInput in;
+    in.mode = mode;
+    in.to = utf8_to_utf16(to, str_len(to));
+    in.subject = utf8_to_utf16(subject, str_len(subject));
+    in.body = utf8_to_utf16(body.data(), body.size());
+    if (mode == CM_ECHO) {
+        in.area = mc_find_area(st->eb, where);
+        if (in.area < 0) {
+            log_msg2(m_mc_noarea, where);
+            return EXIT_CONFIG;
+        }
+    } else {
+        in.address = utf8_to_utf16(where, str_len(where));
+    }
+    // cp_save refuses by the compose window's rules before it takes the lock.
+    lock_set_cfg(g_jamlock, g_cfg.path);
+    ComposeState state;  // one message per run
+    uint32_t num = 0;
+    int area = -1;
+    int r = cp_save(st->eb, st->nets, g_jamlock, in, state, num, area);
+    if (r == CP_SAVED) {
+        lb_start();
+        lb_add(m_mc_saved);
+        lb_num(num);
+        lb_add(m_mc_saved2);
+        lb_add(st->eb.ed_areas[area].AR_TAG);
+        lb_add(m_mc_saved3);
+        lb_flush();
+        return EXIT_OK;
+    }
+    switch (r) {
+        case CP_E_NOTO:
+            log_msg(m_mc_noto);
+            return EXIT_CONFIG;
+        case CP_E_ADDR:
+            log_msg2(m_mc_addr, where);
+            return EXIT_CONFIG;
+        case CP_E_ZONE:
+            log_msg2(m_mc_zone, where);
+            return EXIT_CONFIG;
+        case CP_E_NOECHO:
+            log_msg2(m_mc_noecho, where);
+            return EXIT_CONFIG;
+        case CP_E_LOCKED:
+            log_msg2(m_af_locked, g_jamlock.lock_path);
+            return EXIT_LOCK;
+        default:
+            log_msg2(m_mc_write, where);
+            return EXIT_PROTO;
+    }
+}
+
+// Loads the area of a read or list command under the lock; an exit code when
+// that fails, EXIT_OK otherwise.
+unsigned open_area(McState& st, const char* tag, int& area) {
+    area = mc_find_area(st.eb, tag);
+    if (area < 0) {
+        log_msg2(m_mc_noarea, tag);
+        return EXIT_CONFIG;
+    }
+    if (!take_lock()) return EXIT_LOCK;
+    if (ej_load_area(st.eb, area) != 0) {
+        lock_release(g_jamlock);
+        log_msg2(m_mc_damaged, st.eb.ed_areas[area].AR_PATH);
+        return EXIT_PROTO;
+    }
+    return EXIT_OK;
+}
+
+}  // namespace
+
+int mc_find_area(const EdBase& eb, const char* tag) {
+    for (int i = 0; i < eb.ed_nareas; ++i) {
+        const EdArea& a = eb.ed_areas[i];
+        if (str_icmp(tag, "NETMAIL") == 0 ? a.AR_TYPE == AT_NET : str_icmp(tag, a.AR_TAG) == 0)
+            return i;
+    }
+    return -1;
+}
+
+std::string mc_date(uint32_t seconds) {
+    char16_t w[20];
+    ej_fmt_date(seconds, w);  // "DD.MM.YYYY HH:MM"
+    std::string d(w, w + 16);
+    return d.substr(6, 4) + "-" + d.substr(3, 2) + "-" + d.substr(0, 2) + d.substr(10);
+}
+
+std::string mc_list_line(const EdBase& eb, uint32_t entry) {
+    const EdMsg& m = eb.ej_msgs[entry];
+    auto field = [](const char16_t* w) { return one_line(utf16_to_utf8(w)); };
+    std::string o = std::to_string(m.MS_NUM);
+    o += '\t' + mc_date(m.MS_DATE) + '\t' + field(m.MS_FROM) + '\t' + field(m.MS_TO) + '\t' +
+         field(m.MS_SUBJ) + '\n';
+    return o;
+}
+
+std::string mc_message_text(EdBase& eb, uint32_t entry, bool kludges) {
+    const EdMsg m = eb.ej_msgs[entry];
+    uint32_t len = 0;
+    const char* text = ej_get_text(eb, entry, len);
+    if (text == nullptr) len = 0;
+    int cs = ej_charset(eb, entry, text, len);
+    bool net = m.MS_ATTR & JA_NET;
+
+    std::string o = "From: " + subfield_utf8(eb, entry, SF_SENDER, cs);
+    std::string oa = subfield_utf8(eb, entry, SF_OADDR, cs);
+    if (!oa.empty()) o += " <" + oa + ">";
+    o += "\nTo: " + subfield_utf8(eb, entry, SF_RECEIVER, cs);
+    std::string da = net ? subfield_utf8(eb, entry, SF_DADDR, cs) : "";
+    if (!da.empty()) o += " <" + da + ">";
+    // An AreaFix request's subject is its password: shown as the list shows it.
+    bool masked = std::u16string(m.MS_SUBJ) == u"********";
+    o += "\nSubject: " +
+         (masked ? std::string("********") : subfield_utf8(eb, entry, SF_SUBJECT, cs));
+    o += "\nDate: " + mc_date(m.MS_DATE) + "\n\n";
+
+    const uint8_t* sf = eb.ej_jhr != nullptr ? eb.ej_jhr + m.MS_SFOFF : nullptr;
+    auto kludge_row = [&o, cs](const char* prefix, const uint8_t* data, uint32_t n) {
+        o += prefix;
+        text_line(o, cs, reinterpret_cast<const char*>(data), n);
+    };
+    if (kludges) rd_kludge_rows(sf, m.MS_SFLEN, false, kludge_row);
+    // Lines end at CR (an LF right after it belongs to it) or a lone LF;
+    // 0x1A ends the text.
+    for (uint32_t i = 0; i < len;) {
+        uint32_t e = i;
+        while (e < len && text[e] != '\r' && text[e] != '\n' && text[e] != 0x1A) ++e;
+        if (e == i && e < len && text[e] == 0x1A) break;
+        if (e > i && text[i] == '\x01') {
+            if (kludges) {
+                o += '@';
+                text_line(o, cs, text + i + 1, e - i - 1);
+            }
+        } else {
+            text_line(o, cs, text + i, e - i);
+        }
+        if (e >= len || text[e] == 0x1A) break;
+        i = e + 1;
+        if (text[e] == '\r' && i < len && text[i] == '\n') ++i;
+    }
+    if (kludges) rd_kludge_rows(sf, m.MS_SFLEN, true, kludge_row);
+    return o;
+}
+
+unsigned mc_list(const char* tag) {
+    auto st = load_tables();
+    int area;
+    unsigned r = open_area(*st, tag, area);
+    if (r != EXIT_OK) return r;
+    std::string o;
+    for (uint32_t i = 0; i < st->eb.ej_count; ++i) o += mc_list_line(st->eb, i);
+    lock_release(g_jamlock);
+    out(o);
+    return EXIT_OK;
+}
+
+unsigned mc_read(const char* tag, const char* number, bool kludges) {
+    const char* end = nullptr;
+    uint64_t n = parse_u64(number, &end);
+    if (end == number || *end != '\0' || n == 0 || n > UINT32_MAX) {
+        log_msg2(m_mc_nomsg, number);
+        return EXIT_CONFIG;
+    }
+    auto st = load_tables();
+    int area;
+    unsigned r = open_area(*st, tag, area);
+    if (r != EXIT_OK) return r;
+    std::string o;
+    for (uint32_t i = 0; i < st->eb.ej_count && o.empty(); ++i)
+        if (st->eb.ej_msgs[i].MS_NUM == n) o = mc_message_text(st->eb, i, kludges);
+    lock_release(g_jamlock);
+    if (o.empty()) {
+        log_msg2(m_mc_nomsg, number);
+        return EXIT_CONFIG;
+    }
+    out(o);
+    return EXIT_OK;
+}
+
+unsigned mc_post(const char* tag, const char* to, const char* subject, const char* file) {
+    return post_common(CM_ECHO, tag, to, subject, file);
+}
+
+unsigned mc_netmail(const char* address, const char* to, const char* subject, const char* file) {
+    return post_common(CM_NETMAIL, address, to, subject, file);
+}
