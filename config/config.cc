@@ -14,7 +14,8 @@ const char* const cfg_keys[NFIELDS] = {
     "outbound",         "sysop",      "system",    "location",     "cram",          "netmail",
     "pkt_password",     "badarea",    "dupearea",  "dupemode",     "dupedb",        "netname",
     "outmode",          "pack",       "bso_zone",  "echo_path",    "autopoll",      "areafix_name",
-    "areafix_password", "autocreate", "movebad",   "areadir",      "areafix_query",
+    "areafix_password", "autocreate", "movebad",   "areadir",      "areafix_query", "net_timeout",
+    "session_limit",
 };
 
 namespace {
@@ -201,6 +202,13 @@ int load_config(Config& c, const char* path) {
     str_copy(c.path, path, sizeof c.path);
     cfg_dir_of(path, c.dir);
 
+    // A FIFO, device or directory is refused by name; the open refuses it
+    // too, without waiting, should it be swapped in meanwhile.
+    PfStat st = pf_stat(path);
+    if (st.exists && !st.is_file) {
+        log_msg2(m_cfg_notfile, path);
+        return 1;
+    }
     pf_file h = f_open_read(path);
     if (h == PF_INVALID) {
         log_msg2(config_m_open, path);

@@ -25,7 +25,7 @@ constexpr int MAX_BOSS = 16;
 constexpr int MAX_AREAS = 256;
 constexpr size_t BNAME_MAX = 64;
 constexpr size_t CFGBUF_MAX = 16384;
-constexpr int NFIELDS = 29;
+constexpr int NFIELDS = 31;
 
 // Field numbers of a boss record, in file-table order.
 enum CfgField {
@@ -58,12 +58,14 @@ enum CfgField {
     F_MOVEBAD,
     F_AREADIR,
     F_AFQUERY,
+    F_NETTIMEOUT,
+    F_SESSLIMIT,
 };
 
 // The key of each field, in field order.
 extern const char* const cfg_keys[NFIELDS];
 
-// 29 values of up to 255 bytes each.
+// NFIELDS values of up to 255 bytes each.
 struct BossRec {
     char f[NFIELDS][CFG_STR];
 };

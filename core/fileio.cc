@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "core/strutil.h"
+
 int f_read_whole(const char* path, std::string& out, uint64_t limit) {
     out.clear();
     pf_file h = f_open_read(path);
@@ -24,4 +26,14 @@ int f_read_whole(const char* path, std::string& out, uint64_t limit) {
     f_close(h);
     if (got != size) return 2;
     return 0;
+}
+
+bool inbound_reserved(const char* name) {
+    char base[16];
+    size_t n = str_len(name);
+    while (n > 0 && (name[n - 1] == '.' || name[n - 1] == ' ')) --n;
+    if (n >= sizeof base) return false;  // longer than any own name
+    mem_copy(base, name, n);
+    base[n] = '\0';
+    return str_icmp(base, INBOUND_TOSSED) == 0 || str_icmp(base, INBOUND_TMP) == 0;
 }

@@ -41,6 +41,15 @@ inline void f_close(pf_file h) {
 // 2 when it is larger than `limit`, there is no memory for it or a read
 // fails (out is then unspecified).
 int f_read_whole(const char* path, std::string& out, uint64_t limit = UINT64_MAX);
+// The inbound's own entries: the toss moves tossed originals into
+// INBOUND_TOSSED and unpacks bundles into INBOUND_TMP. No received file may
+// take either name, or no packet could ever leave the inbound.
+constexpr const char* INBOUND_TOSSED = "tossed";
+constexpr const char* INBOUND_TMP = "wptmp";
+// Whether a file name names one of the inbound's own entries on some file
+// system: ASCII case-insensitive, trailing dots and blanks ignored (Windows
+// drops them from names).
+bool inbound_reserved(const char* name);
 // The local wall-clock time as seconds since 1970, counted as if it were UTC.
 inline uint64_t unix_now_local() {
     return pf_unix_now_local();

@@ -67,7 +67,8 @@ void text_line(std::string& o, int cs, const char* p, size_t n) {
 // The whole body of a file or of standard input; false when unreadable.
 bool read_body(const char* file, std::string& body) {
     bool in = file[0] == '\0';
-    pf_file h = in ? pf_console_in() : pf_open(file, PfAccess::Read, PfCreate::OpenExisting);
+    // A pipe is a text like any other here (process substitution).
+    pf_file h = in ? pf_console_in() : pf_open_stream(file);
     if (h == PF_INVALID) return false;
     char buf[65536];
     bool ok = true;

@@ -27,11 +27,13 @@ int wp_send_data(Frames& f, size_t n) {
 }
 
 int wp_recv_frame(Frames& f) {
+    // The whole frame, header and body, within one time-out.
+    uint64_t deadline = net_deadline(f.net);
     uint8_t h[2];
-    if (net_recv_exact(f.net, h, 2) != 0) return -1;
+    if (net_recv_until(f.net, h, 2, deadline) != 0) return -1;
     f.rx_iscmd = (h[0] & 0x80) != 0;
     f.rx_len = (static_cast<size_t>(h[0] & 0x7f) << 8) | h[1];
-    if (f.rx_len > 0 && net_recv_exact(f.net, f.rx_frame, f.rx_len) != 0) return -1;
+    if (f.rx_len > 0 && net_recv_until(f.net, f.rx_frame, f.rx_len, deadline) != 0) return -1;
     f.rx_frame[f.rx_len] = 0;
     return 0;
 }

@@ -44,5 +44,5 @@ int wp_send_cmd(Frames& f, uint8_t code, const char* text);
 // at tx_frame + 2. 0 or -1.
 int wp_send_data(Frames& f, size_t n);
 // Reads one frame (header, then body). 0, or -1 when the connection broke or
-// the receive time-out expired.
+// the frame was not whole within the time-out (counted from the call).
 int wp_recv_frame(Frames& f);

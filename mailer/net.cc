@@ -2,6 +2,24 @@
 
 #include "core/strutil.h"
 
+namespace {
+
+uint32_t per_call(const Net& n) {
+    return n.timeout_ms != 0 ? n.timeout_ms : net_timeout_ms();
+}
+
+// Bounds the next socket call by the time left until `deadline`; false when
+// none is left.
+bool arm(Net& n, uint64_t deadline) {
+    uint64_t now = pf_ticks_ms();
+    if (now >= deadline) return false;
+    uint64_t left = deadline - now;
+    set_timeouts(n, left > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(left));
+    return true;
+}
+
+}  // namespace
+
 uint32_t net_timeout_ms() {
     const char* v = pf_getenv("WRENPOST_NET_TIMEOUT");
     if (v == nullptr || v[0] < '0' || v[0] > '9') return NET_TIMEOUT_MS;
@@ -23,18 +41,29 @@ void set_timeouts(Net& n, uint32_t ms) {
 int net_connect(Net& n, const char* host, const char* port) {
     n.s = pf_tcp_connect(host, port);
     if (n.s == PF_NOSOCK) return 2;
-    set_timeouts(n, net_timeout_ms());
+    set_timeouts(n, per_call(n));
     return 0;
 }
 
 void net_attach(Net& n, pf_sock s) {
     n.s = s;
-    set_timeouts(n, net_timeout_ms());
+    set_timeouts(n, per_call(n));
+}
+
+uint64_t net_deadline(const Net& n) {
+    uint64_t d = pf_ticks_ms() + per_call(n);
+    return n.until != 0 && n.until < d ? n.until : d;
+}
+
+bool net_expired(const Net& n) {
+    return n.until != 0 && pf_ticks_ms() >= n.until;
 }
 
 int net_send_all(Net& n, const void* buf, size_t len) {
+    uint64_t deadline = net_deadline(n);
     const char* p = static_cast<const char*>(buf);
     while (len > 0) {
+        if (!arm(n, deadline)) return -1;
         int64_t r = pf_sock_send(n.s, p, len);
         if (r <= 0) return -1;
         p += r;
@@ -43,9 +72,10 @@ int net_send_all(Net& n, const void* buf, size_t len) {
     return 0;
 }
 
-int net_recv_exact(Net& n, void* buf, size_t len) {
+int net_recv_until(Net& n, void* buf, size_t len, uint64_t deadline) {
     char* p = static_cast<char*>(buf);
     while (len > 0) {
+        if (!arm(n, deadline)) return -1;
         int64_t r = pf_sock_recv(n.s, p, len);
         if (r <= 0) return -1;
         p += r;
@@ -54,17 +84,23 @@ int net_recv_exact(Net& n, void* buf, size_t len) {
     return 0;
 }
 
+int net_recv_exact(Net& n, void* buf, size_t len) {
+    return net_recv_until(n, buf, len, net_deadline(n));
+}
+
 int net_poll(Net& n) {
     return pf_sock_readable(n.s);
 }
 
 void net_close(Net& n) {
     if (n.s != PF_NOSOCK) {
-        uint32_t t = net_timeout_ms();
-        set_timeouts(n, t < NET_DRAIN_MS ? t : NET_DRAIN_MS);
+        // Bounded as a whole: a peer that keeps trickling bytes cannot hold
+        // the close open.
+        uint32_t t = per_call(n);
+        uint64_t deadline = pf_ticks_ms() + (t < NET_DRAIN_MS ? t : NET_DRAIN_MS);
         pf_sock_shutdown_send(n.s);
         char buf[512];
-        while (pf_sock_recv(n.s, buf, sizeof buf) > 0) {
+        while (arm(n, deadline) && pf_sock_recv(n.s, buf, sizeof buf) > 0) {
         }
         pf_sock_close(n.s);
         n.s = PF_NOSOCK;

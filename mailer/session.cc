@@ -15,8 +15,16 @@ const char* arg_of(Session& s) {
 
 unsigned send_cmd(Session& s, uint8_t code, const char* text) {
     if (wp_send_cmd(s.fr, code, text) == 0) return 0;
-    log_msg(m_net);
-    return EXIT_NET;
+    return net_error(s);
+}
+
+// A whole number of seconds from a setting, 0 when empty or not a number.
+uint64_t seconds_of(const char* v) {
+    if (v[0] < '0' || v[0] > '9') return 0;
+    const char* end = v;
+    uint64_t n = parse_u64(v, &end);
+    while (*end == ' ' || *end == '\t') ++end;
+    return *end == '\0' ? n : 0;
 }
 
 // An M_NUL "OPT" line: the CRAM challenge after "CRAM-MD5-", if any.
@@ -73,8 +81,29 @@ bool finished(const Session& s) {
 
 }  // namespace
 
+uint32_t session_frame_ms(const Config& c) {
+    uint64_t sec = seconds_of(c.get(F_NETTIMEOUT));
+    if (sec == 0) return net_timeout_ms();
+    if (sec > NET_TIMEOUT_MAX_S) sec = NET_TIMEOUT_MAX_S;
+    return static_cast<uint32_t>(sec * 1000);
+}
+
+uint64_t session_limit_ms(const Config& c) {
+    uint64_t sec = seconds_of(c.get(F_SESSLIMIT));
+    if (sec == 0 || sec > UINT32_MAX) sec = SESSION_LIMIT_S;
+    return sec * 1000;
+}
+
+unsigned net_error(Session& s) {
+    if (net_expired(s.fr.net))
+        log_num(m_sess_limit, session_limit_ms(*s.cfg) / 1000);
+    else
+        log_msg(m_net);
+    return EXIT_NET;
+}
+
 void session_reset(Session& s) {
-    s.got_adr = s.auth_ok = s.remote_eob = s.own_busy = false;
+    s.got_adr = s.pwd_sent = s.auth_ok = s.remote_eob = s.own_busy = false;
     s.pending = 0;
     s.files_rx = s.files_tx = 0;
     s.chal_len = 0;
@@ -100,6 +129,13 @@ unsigned handle_frame(Session& s) {
         case M_ADR:
             return on_adr(s, text);
         case M_OK:
+            // Only an answer to our password logs us in; an M_OK that comes
+            // first would let a stranger's files in.
+            if (!s.pwd_sent) {
+                log_msg(m_ok_early);
+                wp_send_cmd(s.fr, M_ERR, "M_OK before the password");
+                return EXIT_PROTO;
+            }
             s.auth_ok = true;
             log_msg2(m_ok, text);
             return 0;
@@ -110,6 +146,19 @@ unsigned handle_frame(Session& s) {
             log_msg2(m_bsy, text);
             return EXIT_BUSY;
         case M_FILE:
+            if (!s.auth_ok) {
+                // Refused before anything is created in the inbound.
+                char raw[RXNAME_MAX];
+                size_t n = 0;
+                while (text[n] != '\0' && text[n] != ' ' && n + 1 < sizeof raw) {
+                    raw[n] = text[n];
+                    ++n;
+                }
+                raw[n] = '\0';
+                log_msg2(m_file_early, raw);
+                wp_send_cmd(s.fr, M_ERR, "File before login");
+                return EXIT_PROTO;
+            }
             return rx_start(s);
         case M_EOB:
             rx_eob(s);
@@ -130,10 +179,7 @@ unsigned handle_frame(Session& s) {
 }
 
 unsigned recv_and_handle(Session& s) {
-    if (wp_recv_frame(s.fr) != 0) {
-        log_msg(m_net);
-        return EXIT_NET;
-    }
+    if (wp_recv_frame(s.fr) != 0) return net_error(s);
     return handle_frame(s);
 }
 
@@ -141,10 +187,7 @@ unsigned poll_incoming(Session& s) {
     for (;;) {
         int r = net_poll(s.fr.net);
         if (r == 0) return 0;
-        if (r < 0) {
-            log_msg(m_net);
-            return EXIT_NET;
-        }
+        if (r < 0) return net_error(s);
         unsigned code = recv_and_handle(s);
         if (code != 0) return code;
     }
@@ -179,6 +222,8 @@ unsigned send_password(Session& s) {
 unsigned session_run(Session& s) {
     session_reset(s);
     const Config& c = *s.cfg;
+    s.fr.net.timeout_ms = session_frame_ms(c);
+    s.fr.net.until = pf_ticks_ms() + session_limit_ms(c);
     const char* adr = c.get(F_ADDRESS);
     str_copy(s.my_adr, adr, sizeof s.my_adr);
     if (str_chr(adr, '@') == nullptr)
@@ -201,7 +246,10 @@ unsigned session_run(Session& s) {
         code = send_cmd(s, M_ADR, s.my_adr);
     }
     while (code == 0 && !s.got_adr) code = recv_and_handle(s);
-    if (code == 0) code = send_password(s);
+    if (code == 0) {
+        code = send_password(s);
+        s.pwd_sent = true;
+    }
     while (code == 0 && !s.auth_ok) code = recv_and_handle(s);
     if (code == 0) {
         code = send_outbound(s);

@@ -3,7 +3,13 @@
 // session_run drives one session over an open connection: identification,
 // address check, login (plain or CRAM-MD5), then both directions of the file
 // transfer at once (xfer.h), and the settling of the outbound. Every frame
-// the boss sends is dispatched by handle_frame in every phase. The result is
+// the boss sends is dispatched by handle_frame in every phase, but nothing
+// reaches the inbound from a peer that is not logged in: a remote M_ADR
+// without the configured boss address, an M_OK before our password, and a
+// file offered before that M_OK each end the session with EXIT_PROTO.
+// Waits are bounded: every frame must arrive whole within the frame time-out
+// (net_timeout), and the whole session within session_limit; either ends it
+// with EXIT_NET. The result is
 // an exit code (EXIT_OK, EXIT_NET, EXIT_AUTH, EXIT_BUSY, EXIT_PROTO); the
 // connection is always closed before session_run returns.
 //
@@ -47,7 +53,8 @@ struct Session {
     BsoLock bsy;
 
     bool got_adr = false;
-    bool auth_ok = false;
+    bool pwd_sent = false;  // our M_PWD went out: an M_OK can only answer it
+    bool auth_ok = false;   // M_OK after our password: files may come now
     bool remote_eob = false;
     bool own_busy = false;  // our outbound was busy: answered with M_BSY
     int64_t pending = 0;
@@ -79,6 +86,17 @@ struct Session {
     pf_file rx_h = PF_INVALID;
 };
 
+constexpr uint32_t SESSION_LIMIT_S = 3600;  // default whole-session limit
+constexpr uint32_t NET_TIMEOUT_MAX_S = 86400;
+
+// The time-out of one frame (net_timeout, seconds; empty or invalid: the
+// default of net.h) and the whole-session limit (session_limit, seconds;
+// empty or invalid: SESSION_LIMIT_S), both in milliseconds.
+uint32_t session_frame_ms(const Config& c);
+uint64_t session_limit_ms(const Config& c);
+// Logs why the connection failed (the session limit, else m_net) and gives
+// EXIT_NET.
+unsigned net_error(Session& s);
 // Clears the state for a new session (the connection is left as it is).
 void session_reset(Session& s);
 // Runs the session over s.fr.net, which must be connected. Closes it.

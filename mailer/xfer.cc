@@ -163,8 +163,10 @@ void rx_local_name(char* out, const char* raw) {
     }
     if (out[0] == '.') out[0] = '_';
     // A finished file must never carry the temporary suffix, or receiving
-    // its stem later would overwrite it.
-    if (n >= 4 && str_icmp(out + n - 4, ".wpt") == 0) {
+    // its stem later would overwrite it; nor take one of the names the toss
+    // keeps for its own directories in the inbound, or no packet could ever
+    // be tossed away again.
+    if ((n >= 4 && str_icmp(out + n - 4, ".wpt") == 0) || inbound_reserved(out)) {
         if (n < RXNAME_MAX - 1) {
             out[n++] = '_';
             out[n] = '\0';
@@ -352,8 +354,7 @@ unsigned send_file(Session& s, int i) {
         add_num(text, sizeof text, st.mtime > 0 ? static_cast<uint64_t>(st.mtime) : 0);
         add_num(text, sizeof text, offset);
         if (wp_send_cmd(s.fr, M_FILE, text) != 0) {
-            log_msg(m_net);
-            code = EXIT_NET;
+            code = net_error(s);
             break;
         }
         log_sized(m_tx_start, e.wire, static_cast<uint64_t>(size));
@@ -362,8 +363,7 @@ unsigned send_file(Session& s, int i) {
 
         uint64_t left = static_cast<uint64_t>(size) - offset;
         if (left == 0 && wp_send_data(s.fr, 0) != 0) {
-            log_msg(m_net);
-            code = EXIT_NET;
+            code = net_error(s);
         }
         uint8_t* block = s.fr.tx_frame + 2;
         // The boss may answer (M_GOT, M_SKIP) before the file is through:
@@ -385,8 +385,7 @@ unsigned send_file(Session& s, int i) {
                 break;
             }
             if (wp_send_data(s.fr, want) != 0) {
-                log_msg(m_net);
-                code = EXIT_NET;
+                code = net_error(s);
                 break;
             }
             left -= want;
@@ -510,8 +509,7 @@ unsigned rx_start(Session& s) {
         add_num(text, sizeof text, s.rx_time);
         add_num(text, sizeof text, 0);
         if (wp_send_cmd(s.fr, M_GET, text) != 0) {
-            log_msg(m_net);
-            return EXIT_NET;
+            return net_error(s);
         }
         log_msg2(m_getsent, s.rx_name);
         return 0;
@@ -596,8 +594,7 @@ unsigned rx_finish(Session& s) {
     add_num(text, sizeof text, s.rx_size);
     add_num(text, sizeof text, s.rx_time);
     if (wp_send_cmd(s.fr, M_GOT, text) != 0) {
-        log_msg(m_net);
-        return EXIT_NET;
+        return net_error(s);
     }
     ++s.files_rx;
     log_sized(m_rx_done, s.rx_name, s.rx_size);

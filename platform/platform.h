@@ -41,12 +41,18 @@ enum class PfCreate {
 
 enum class PfAccess { Read, ReadWrite };
 
-// Opens `path`. Returns PF_INVALID on failure.
+// Opens `path`, which must be a regular file: a directory, FIFO, device or
+// socket is refused without waiting for a writer or for input (every file
+// the program works on is a plain file). Returns PF_INVALID on failure.
 pf_file pf_open(const char* path, PfAccess access, PfCreate disposition);
 // As pf_open; a file it creates gets the permission bits `mode` (as PfStat::mode
 // gives them, narrowed by the process's file-creation mask) from the start, so
 // it is never readable by anyone the mode excludes, not even for an instant.
 pf_file pf_open_mode(const char* path, PfAccess access, PfCreate disposition, uint32_t mode);
+// Opens `path` for reading whatever it is but a directory: a pipe (a shell's
+// process substitution), a FIFO or a device, for a text the user hands in.
+// May wait for a FIFO's writer. PF_INVALID on failure.
+pf_file pf_open_stream(const char* path);
 void pf_close(pf_file h);
 
 // Reads up to n bytes at the file position. Returns the count (0 at the end),
@@ -124,6 +130,7 @@ int pf_mkdir(const char* path);
 struct PfStat {
     bool exists = false;
     bool is_dir = false;
+    bool is_file = false;    // a regular file; FIFOs, devices etc. are neither
     bool read_only = false;  // no write permission for the owner
     int64_t size = 0;
     int64_t mtime = 0;  // last write, seconds since 1970 (UTC)

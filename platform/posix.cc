@@ -42,7 +42,8 @@ pf_file pf_open(const char* path, PfAccess access, PfCreate disposition) {
 
 pf_file pf_open_mode(const char* path, PfAccess access, PfCreate disposition, uint32_t mode) {
     if (path == nullptr || path[0] == '\0') return PF_INVALID;
-    int flags = O_CLOEXEC | (access == PfAccess::Read ? O_RDONLY : O_RDWR);
+    // Not blocking: opening a FIFO would otherwise wait for its writer.
+    int flags = O_CLOEXEC | O_NONBLOCK | (access == PfAccess::Read ? O_RDONLY : O_RDWR);
     switch (disposition) {
         case PfCreate::OpenExisting:
             break;
@@ -62,6 +63,22 @@ pf_file pf_open_mode(const char* path, PfAccess access, PfCreate disposition, ui
     int fd;
     do {
         fd = ::open(path, flags, static_cast<mode_t>(mode & 07777));
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return PF_INVALID;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return PF_INVALID;
+    }
+    return fd;
+}
+
+pf_file pf_open_stream(const char* path) {
+    if (path == nullptr || path[0] == '\0') return PF_INVALID;
+    int fd;
+    do {
+        fd = ::open(path, O_RDONLY | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return PF_INVALID;
     struct stat st;
@@ -229,6 +246,7 @@ PfStat pf_stat(const char* path) {
     if (path == nullptr || ::stat(path, &st) != 0) return s;
     s.exists = true;
     s.is_dir = S_ISDIR(st.st_mode);
+    s.is_file = S_ISREG(st.st_mode);
     s.read_only = (st.st_mode & S_IWUSR) == 0;
     s.size = static_cast<int64_t>(st.st_size);
     s.mtime = static_cast<int64_t>(st.st_mtime);

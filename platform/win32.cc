@@ -104,6 +104,12 @@ pf_file pf_open(const char* path, PfAccess access, PfCreate disposition) {
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, create,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return PF_INVALID;
+    // Only files on a disk: a console, a serial port or a pipe would block
+    // reads (directories are refused by CreateFileW itself).
+    if (GetFileType(h) != FILE_TYPE_DISK) {
+        CloseHandle(h);
+        return PF_INVALID;
+    }
     return F(h);
 }
 
@@ -112,6 +118,14 @@ pf_file pf_open(const char* path, PfAccess access, PfCreate disposition) {
 // part in who can read it, so none are applied.
 pf_file pf_open_mode(const char* path, PfAccess access, PfCreate disposition, uint32_t) {
     return pf_open(path, access, disposition);
+}
+
+pf_file pf_open_stream(const char* path) {
+    if (path == nullptr || path[0] == '\0') return PF_INVALID;
+    HANDLE h = CreateFileW(widen(path).c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return h == INVALID_HANDLE_VALUE ? PF_INVALID : F(h);
 }
 
 void pf_close(pf_file h) {
@@ -279,6 +293,7 @@ PfStat pf_stat(const char* path) {
     }
     st.exists = true;
     st.is_dir = (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    st.is_file = !st.is_dir && (d.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) == 0;
     st.read_only = (d.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
     st.size = static_cast<int64_t>((static_cast<uint64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow);
     st.mtime = unix_time(d.ftLastWriteTime);

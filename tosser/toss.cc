@@ -59,7 +59,7 @@ void join(char* out, const char* dir, const char* name) {
 
 void to_tossed(const char* dir, const char* name, const char* saved_msg) {
     char tossed[WP_PATH_MAX], src[WP_PATH_MAX], dst[WP_PATH_MAX];
-    join(tossed, dir, "tossed");
+    join(tossed, dir, INBOUND_TOSSED);
     pf_mkdir(tossed);
     join(src, dir, name);
     join(dst, tossed, name);
@@ -393,7 +393,7 @@ void toss_bundle(TossRun& r, const char* dir, const char* name) {
     }
     log_msg2(m_bnd_open, name);
     char tmp[WP_PATH_MAX];
-    join(tmp, dir, "wptmp");
+    join(tmp, dir, INBOUND_TMP);
     pf_mkdir(tmp);
     if (!pf_stat(tmp).is_dir) {
         log_msg2(m_bnd_tmp, tmp);
@@ -591,7 +591,7 @@ void toss_dir(TossRun& r, const char* dir) {
         if (std::strcmp(r.net_tab[i].N_INBOUND, dir) == 0) r.owners |= 1u << i;
     // Without "tossed" and "wptmp" nothing could leave the inbound, and every
     // run would file the same packets again.
-    if (!clear_own_name(dir, "tossed") || !clear_own_name(dir, "wptmp")) {
+    if (!clear_own_name(dir, INBOUND_TOSSED) || !clear_own_name(dir, INBOUND_TMP)) {
         r.dir_error = true;
         return;
     }

@@ -184,6 +184,33 @@ TEST(CommandLine, MissingConfigurationEndsWithOne) {
     EXPECT_EQ(texts(r.out)[2], "ERROR: cannot read configuration file: wrenpost.cfg");
 }
 
+// -c naming a FIFO (or a directory or a device) ends every command with 1 and
+// says why, instead of waiting for a writer for ever.
+TEST(CommandLine, ConfigurationThatIsNoRegularFileEndsWithOne) {
+    wptest::TempDir d;
+    wptest::FifoWithoutWriter fifo(d.file("fifo.cfg"));
+    ASSERT_TRUE(fifo.made());
+    const std::vector<std::vector<std::string>> commands = {{"toss"},
+                                                            {"scan"},
+                                                            {"poll"},
+                                                            {"all"},
+                                                            {"areafix", "x", "%LIST"},
+                                                            {"areas", "x"},
+                                                            {"--hold-lock", "1"}};
+    for (const std::string& path : {d.file("fifo.cfg"), d.path(), std::string("/dev/null")}) {
+        for (const auto& cmd : commands) {
+            std::vector<std::string> args = {"-lang", "en", "-c", path};
+            args.insert(args.end(), cmd.begin(), cmd.end());
+            auto r = run_wrenpost(args, d.path());
+            EXPECT_EQ(r.code, 1) << path << " " << cmd[0] << "\n" << r.out;
+            EXPECT_TRUE(wptest::has_log_line(
+                r.out, "ERROR: configuration file is not a regular file: " + path))
+                << path << " " << cmd[0] << "\n"
+                << r.out;
+        }
+    }
+}
+
 TEST(CommandLine, VersionIsOnePlainLine) {
     for (std::vector<std::string> args : {std::vector<std::string>{"--version"},
                                           {"--VERSION"},

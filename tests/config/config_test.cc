@@ -260,6 +260,28 @@ TEST(Config, UnreadableFile) {
               "FEHLER: Konfigurationsdatei nicht lesbar: " + d.file("gone.cfg"));
 }
 
+#ifndef _WIN32
+// A configuration path that names a FIFO, a directory or a device is refused
+// with its own message and without waiting; this is the load every command
+// and the editor make.
+TEST(Config, OnlyARegularFileIsAConfiguration) {
+    lang_apply(LANG_EN);
+    wptest::TempDir d;
+    wptest::FifoWithoutWriter fifo(d.file("fifo.cfg"));
+    ASSERT_TRUE(fifo.made());
+    for (const std::string& path : {d.file("fifo.cfg"), d.path(), std::string("/dev/null")}) {
+        Config c;
+        std::string out;
+        con_capture(&out);
+        EXPECT_EQ(load_config(c, path.c_str()), 1) << path;
+        con_capture(nullptr);
+        EXPECT_EQ(
+            wptest::log_texts(out),
+            std::vector<std::string>{"ERROR: configuration file is not a regular file: " + path});
+    }
+}
+#endif
+
 TEST(ConfigPaths, DirectoryOfTheFile) {
     struct Case {
         const char *cfg, *dir;

@@ -43,11 +43,19 @@ def singles(root, boss, wrenpost, c):
         c.check(code == 3, "wrong password ends with 3 (%s)" % (cram.strip() or "cram"), out)
         c.check("ERROR from remote (M_ERR): " in out, "binkd's M_ERR is reported")
 
+    # Mail waits at binkd for the point; from a boss that is not the
+    # configured one, none of it may arrive.
+    waiting = boss.point_dir() + ".hut"
+    write(waiting, b"mail from a stranger")
     pt.configure(pt.section(boss.port, boss_address="2:240/2"))
     code, out = pt.poll()
     c.check(code == 5, "boss without the configured address ends with 5", out)
     c.check("ERROR: boss address not among the remote addresses: 2:240/2" in out,
             "wrong boss address reported")
+    c.check(os.listdir(pt.inbound) == [], "nothing from the wrong boss in the inbound",
+            str(os.listdir(pt.inbound)))
+    c.check(os.path.exists(waiting), "the wrong boss's mail stays with it")
+    os.remove(waiting)
 
     pt.configure(pt.section(closed_port()))
     code, out = pt.poll()

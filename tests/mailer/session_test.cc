@@ -11,6 +11,7 @@
 #include <sys/time.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -195,6 +196,33 @@ TEST(Net, ConnectsOverBothFamiliesAndFailsWithTwo) {
     }
 }
 
+// A peer that keeps trickling bytes after our shutdown cannot hold the close:
+// the drain ends after its time in all, while the peer is still sending.
+TEST(Net, CloseDrainIsBoundedAgainstATricklingPeer) {
+    pf_sock pair[2];
+    ASSERT_EQ(pf_sock_pair(pair), 0);
+    std::atomic<bool> gave_up{false};
+    std::thread peer([&] {
+        BossPeer p(pair[1]);
+        // Two hundred bytes, one every 50 ms, unless the point closes first.
+        for (int i = 0; i < 200; ++i) {
+            if (!p.send_raw("x")) {
+                p.close_now();
+                return;
+            }
+            usleep(50000);
+        }
+        gave_up = true;
+        p.close_now();
+    });
+    Net n;
+    n.timeout_ms = 300;
+    net_attach(n, pair[0]);
+    net_close(n);
+    EXPECT_FALSE(gave_up);  // the peer was still trickling when the close was done
+    peer.join();
+}
+
 // ---- Handshake and login --------------------------------------------------------
 
 TEST_F(SessionTest, GreetingAndOwnAddressForms) {
@@ -321,21 +349,83 @@ TEST_F(SessionTest, PasswordByPolicyAndChallenge) {
     }
 }
 
-TEST_F(SessionTest, FilesAreTakenInEveryPhase) {
+// Nothing reaches the inbound before the boss has presented its address and
+// answered our password with M_OK: a file offered earlier, an M_OK that
+// comes before the password, or a stranger's address end the session with 5.
+TEST_F(SessionTest, NoFileBeforeTheLogin) {
+    struct {
+        const char* what;
+        std::function<void(BossPeer&)> script;
+        const char* printed;
+        const char* err;  // M_ERR sent to the boss
+    } cases[] = {
+        {"file before the address",
+         [](BossPeer& p) {
+             p.send_file("early.pkt", "before the address");
+             p.send_cmd(M_ADR, "2:240/5776@fidonet");
+             p.wait_cmd(M_PWD);
+             p.send_cmd(M_OK, "");
+             p.send_file("late.pkt", "after");
+         },
+         "ERROR: file offered before the login was accepted (M_OK) - refused, session ended: "
+         "early.pkt",
+         "File before login"},
+        {"file between password and M_OK",
+         [](BossPeer& p) {
+             p.send_cmd(M_ADR, "2:240/5776@fidonet");
+             p.wait_cmd(M_PWD);
+             p.send_file("login.pkt", "before M_OK");
+             p.send_cmd(M_OK, "");
+         },
+         "ERROR: file offered before the login was accepted (M_OK) - refused, session ended: "
+         "login.pkt",
+         "File before login"},
+        {"M_OK before the password",
+         [](BossPeer& p) {
+             p.send_cmd(M_OK, "trust me");
+             p.send_cmd(M_ADR, "2:240/5776@fidonet");
+             p.send_file("unasked.pkt", "no login");
+         },
+         "ERROR: M_OK before the password was sent - session ended, nothing accepted",
+         "M_OK before the password"},
+        {"a stranger's address, files regardless",
+         [](BossPeer& p) {
+             p.send_cmd(M_ADR, "2:240/9999@fidonet");
+             p.send_cmd(M_OK, "");
+             p.send_file("stranger.pkt", "from 2:240/9999");
+         },
+         "ERROR: boss address not among the remote addresses: 2:240/5776", "Unexpected address"},
+        {"the boss's address presented again as a stranger's after the login",
+         [](BossPeer& p) {
+             p.login();
+             p.send_cmd(M_ADR, "2:240/9999@fidonet");
+             p.send_file("swapped.pkt", "from 2:240/9999");
+         },
+         "ERROR: boss address not among the remote addresses: 2:240/5776", "Unexpected address"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(run([&](BossPeer& p) {
+                      c.script(p);
+                      p.drain();
+                  }),
+                  5u)
+            << c.what << "\n"
+            << log;
+        EXPECT_TRUE(logged(c.printed)) << c.what << "\n" << log;
+        EXPECT_EQ(cmds(M_ERR), std::vector<std::string>{c.err}) << c.what;
+        EXPECT_TRUE(dir_names(dir.file("in")).empty()) << c.what;
+        EXPECT_FALSE(logged("File received")) << c.what;
+    }
+    // The same files after the login are taken.
     EXPECT_EQ(run([&](BossPeer& p) {
-                  p.send_file("early.txt", "before the address");
-                  p.send_cmd(M_ADR, "2:240/5776@fidonet");
-                  p.wait_cmd(M_PWD);
-                  p.send_file("login.txt", "before M_OK");
-                  p.send_cmd(M_OK, "");
+                  p.login();
                   Transfer t;
+                  t.to_point = {{"late.pkt", "after the login"}};
                   t.run(p);
               }),
               0u)
         << log;
-    EXPECT_EQ(read_file(dir.file("in") + "/early.txt"), "before the address");
-    EXPECT_EQ(read_file(dir.file("in") + "/login.txt"), "before M_OK");
-    EXPECT_TRUE(logged("Session finished. Files received: 2, sent: 0"));
+    EXPECT_EQ(read_file(dir.file("in") + "/late.pkt"), "after the login");
 }
 
 TEST_F(SessionTest, RejectionsEndWithTheirCodes) {
@@ -589,6 +679,8 @@ TEST_F(SessionTest, HostileNamesStayInsideTheInbound) {
         {".hidden", "_hidden"},
         {"tail\\x4", "tail_x4"},
         {"part.wpt", "part.wpt_"},
+        {"tossed", "tossed_"},
+        {"WPTMP", "WPTMP_"},
     };
     Transfer t;
     for (auto& c : cases) t.to_point.push_back({c.wire, c.wire});
@@ -611,6 +703,27 @@ TEST_F(SessionTest, HostileNamesStayInsideTheInbound) {
     std::string longname(400, 'n');
     rx_local_name(out, longname.c_str());
     EXPECT_EQ(std::string(out), std::string(255, 'n'));
+}
+
+// The names the toss keeps for its own directories in the inbound are never
+// given to a received file, in any letter case or with the trailing dots and
+// blanks that Windows drops; names that merely contain them stay as they are.
+TEST(RxLocalName, ReservedInboundNamesAreRenamed) {
+    struct {
+        const char* wire;
+        const char* local;
+    } cases[] = {
+        {"tossed", "tossed_"},     {"wptmp", "wptmp_"},          {"TOSSED", "TOSSED_"},
+        {"WpTmp", "WpTmp_"},       {"tossed.", "tossed._"},      {"wptmp\\x20.\\x20", "wptmp . _"},
+        {"\\x74ossed", "tossed_"}, {"tossed.pkt", "tossed.pkt"}, {"tossedx", "tossedx"},
+        {"xwptmp", "xwptmp"},      {"wptmp.dup1", "wptmp.dup1"}, {".tossed", "_tossed"},
+        {"tossed_", "tossed_"},    {"wptmp.wpt", "wptmp.wpt_"},
+    };
+    for (const auto& c : cases) {
+        char out[RXNAME_MAX];
+        rx_local_name(out, c.wire);
+        EXPECT_STREQ(out, c.local) << c.wire;
+    }
 }
 
 TEST_F(SessionTest, SendNamesAreEscapedAndDuplicatesWait) {
@@ -724,6 +837,50 @@ TEST_F(SessionTest, SilentBossTimesOut) {
               2u);
     EXPECT_TRUE(logged("ERROR: connection lost or timeout"));
     EXPECT_LT(pf_ticks_ms() - t0, 60000u);
+}
+
+// A boss that drips a frame byte by byte, or keeps the session busy with
+// frames that never lead to its end, is cut off: a frame must be whole within
+// net_timeout, the session within session_limit; both end with 2.
+TEST_F(SessionTest, DrippingBossIsCutOff) {
+    struct {
+        const char* cfg;
+        bool drip;  // else: whole frames, one every 100 ms
+        const char* printed;
+    } cases[] = {
+        {"net_timeout = 1\n", true, "ERROR: connection lost or timeout"},
+        {"session_limit = 2\n", false, "ERROR: session time limit reached (seconds): 2"},
+        {"net_timeout = 1\nsession_limit = 2\n", false,
+         "ERROR: session time limit reached (seconds): 2"},
+    };
+    for (const auto& c : cases) {
+        configure(std::string("outmode = plain\n") + c.cfg);
+        Transfer t;
+        t.to_point = {{"after.pkt", "whole"}};
+        EXPECT_EQ(run([&](BossPeer& p) {
+                      if (!p.login()) return;
+                      // About 5 s of dripping, then an ordinary end, which a
+                      // point without limits would reach with 0.
+                      if (c.drip) {
+                          std::string f =
+                              BossPeer::frame(true, std::string(1, '\0') + std::string(49, 'd'));
+                          for (char b : f) {
+                              if (!p.send_raw(std::string(1, b))) return;
+                              usleep(100000);
+                          }
+                      } else {
+                          for (int i = 0; i < 50; ++i) {
+                              if (!p.send_cmd(M_NUL, "still here")) return;
+                              usleep(100000);
+                          }
+                      }
+                      t.run(p);
+                  }),
+                  2u)
+            << c.cfg << log;
+        EXPECT_TRUE(logged(c.printed)) << c.cfg << log;
+        EXPECT_FALSE(file_exists(dir.file("in") + "/after.pkt")) << c.cfg;
+    }
 }
 
 TEST_F(SessionTest, CutInTheMiddleOfAFileKeepsNothingAndResendsLater) {

@@ -78,6 +78,57 @@ TEST(PlatformFiles, CreateDispositions) {
     EXPECT_EQ(pf_open(d.path().c_str(), PfAccess::Read, PfCreate::OpenExisting), PF_INVALID);
 }
 
+// Every file the program opens is a plain file: a FIFO without a writer, a
+// directory or a device is refused at once, by every disposition, instead of
+// blocking the run (a FIFO would wait for its writer in open or read).
+TEST(PlatformFiles, OnlyRegularFilesOpen) {
+    TempDir d;
+    wptest::FifoWithoutWriter fifo(d.file("fifo"));
+    ASSERT_TRUE(fifo.made());
+    wptest::write_file(d.file("plain"), "x");
+    const std::string refused[] = {d.file("fifo"), d.path(), "/dev/null", "/dev/zero"};
+    for (const auto& path : refused) {
+        for (PfAccess a : {PfAccess::Read, PfAccess::ReadWrite}) {
+            for (PfCreate c : {PfCreate::OpenExisting, PfCreate::OpenAlways}) {
+                pf_file h = pf_open(path.c_str(), a, c);
+                EXPECT_EQ(h, PF_INVALID) << path;
+                if (h != PF_INVALID) pf_close(h);
+            }
+        }
+        PfStat st = pf_stat(path.c_str());
+        EXPECT_TRUE(st.exists) << path;
+        EXPECT_FALSE(st.is_file) << path;
+    }
+    EXPECT_TRUE(pf_stat(d.file("plain").c_str()).is_file);
+    // A plain file still reads and writes as before (blocking mode).
+    pf_file h = pf_open(d.file("plain").c_str(), PfAccess::ReadWrite, PfCreate::OpenExisting);
+    ASSERT_NE(h, PF_INVALID);
+    char c = 0;
+    EXPECT_EQ(pf_read(h, &c, 1), 1);
+    EXPECT_EQ(c, 'x');
+    pf_close(h);
+}
+
+// A text handed in by the user may come through a pipe: pf_open_stream
+// reads one, and refuses only directories.
+TEST(PlatformFiles, StreamsOpenPipesToo) {
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    ASSERT_EQ(write(p[1], "abc", 3), 3);
+    close(p[1]);
+    std::string path = "/dev/fd/" + std::to_string(p[0]);
+    EXPECT_EQ(pf_open(path.c_str(), PfAccess::Read, PfCreate::OpenExisting), PF_INVALID);
+    pf_file h = pf_open_stream(path.c_str());
+    ASSERT_NE(h, PF_INVALID);
+    char buf[8] = {};
+    EXPECT_EQ(pf_read(h, buf, sizeof buf), 3);
+    EXPECT_STREQ(buf, "abc");
+    pf_close(h);
+    close(p[0]);
+    TempDir d;
+    EXPECT_EQ(pf_open_stream(d.path().c_str()), PF_INVALID);
+}
+
 TEST(PlatformFiles, SharedOpensSeeEachOthersWrites) {
     TempDir d;
     std::string f = d.file("s");

@@ -101,3 +101,18 @@ TEST(Win32Files, LockFileOfAKilledHolderIsDeleted) {
     EXPECT_EQ(pf_lockfile_try(lck, "test", lf), 0);
     pf_lockfile_release(lf);
 }
+
+// Only files on a disk open: the NUL device (like a console or a pipe) is
+// refused, so a configuration named that way cannot stall a run.
+TEST(Win32Files, OnlyDiskFilesOpen) {
+    TempDir d;
+    wptest::write_file(d.file("plain"), "x");
+    EXPECT_EQ(pf_open("NUL", PfAccess::Read, PfCreate::OpenExisting), PF_INVALID);
+    EXPECT_EQ(pf_open("NUL", PfAccess::ReadWrite, PfCreate::OpenAlways), PF_INVALID);
+    EXPECT_EQ(pf_open(d.path().c_str(), PfAccess::Read, PfCreate::OpenExisting), PF_INVALID);
+    EXPECT_FALSE(pf_stat(d.path().c_str()).is_file);
+    EXPECT_TRUE(pf_stat(d.file("plain").c_str()).is_file);
+    pf_file h = pf_open(d.file("plain").c_str(), PfAccess::Read, PfCreate::OpenExisting);
+    EXPECT_NE(h, PF_INVALID);
+    pf_close(h);
+}

@@ -5,6 +5,7 @@
 #else
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -263,6 +264,26 @@ JamLockHolder::~JamLockHolder() {
     if (pid_ <= 0) return;
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
+}
+#endif
+
+#ifndef _WIN32
+FifoWithoutWriter::FifoWithoutWriter(const std::string& path) : path_(path) {
+    made_ = mkfifo(path.c_str(), 0644) == 0;
+    if (!made_) return;
+    poker_ = std::thread([this] {
+        while (!stop_) {
+            // Succeeds only while someone has the FIFO open for reading.
+            int fd = ::open(path_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0) ::close(fd);
+            usleep(20000);
+        }
+    });
+}
+
+FifoWithoutWriter::~FifoWithoutWriter() {
+    stop_ = true;
+    if (poker_.joinable()) poker_.join();
 }
 #endif
 

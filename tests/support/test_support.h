@@ -2,7 +2,9 @@
 // running the wrenpost binary.
 #pragma once
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
@@ -79,5 +81,26 @@ class JamLockHolder {
     int pid_ = -1;
     void* handle_ = nullptr;  // the holder's process (Windows)
 };
+
+#ifndef _WIN32
+// A FIFO at `path` whose readers never wait for good: until the object dies,
+// a thread keeps opening it for writing and closing it again, so a reader
+// blocked in open() or read() gets an empty file instead of hanging the
+// test. Code that refuses the FIFO never sees it.
+class FifoWithoutWriter {
+  public:
+    explicit FifoWithoutWriter(const std::string& path);
+    ~FifoWithoutWriter();
+    FifoWithoutWriter(const FifoWithoutWriter&) = delete;
+    FifoWithoutWriter& operator=(const FifoWithoutWriter&) = delete;
+    bool made() const { return made_; }
+
+  private:
+    std::string path_;
+    bool made_ = false;
+    std::atomic<bool> stop_{false};
+    std::thread poker_;
+};
+#endif
 
 }  // namespace wptest
