@@ -87,11 +87,12 @@ def deliver(files, inbound):
 
 def whole_base(base):
     """Every header field, subfield and text of a base's messages, and its
-    base header, except what two runs cannot share: the moment of filing and
+    base header, except what two runs cannot share: the moment of filing (the
+    processed and received dates, and the base's creation) and
     the place in the files, which follows the order the system lists the
     inbound in (not the same order on every system)."""
     ref = jamread.read_base(base)
-    skip = ("DateProcessed", "offset", "MessageNumber", "TxtOffset")
+    skip = ("DateProcessed", "DateReceived", "offset", "MessageNumber", "TxtOffset")
     heads = sorted(repr(sorted((k, v) for k, v in h.items() if k not in skip))
                    for h in ref["headers"])
     info = ref["base"] and {k: v for k, v in ref["base"].items() if k != "DateCreated"}
