@@ -51,10 +51,10 @@ def pkt_message(area, serial, rnd):
             b"All\0" + b"Bench Writer\0" + b"Benchmark %d\0" % serial + text + b"\0")
 
 
-def corpus(dst, first_serial, messages, areas, seed):
+def corpus(dst, first_serial, messages, areas, start):
     """Writes bundles into dst; returns the number of bundle files."""
     os.makedirs(dst)
-    rnd = random.Random(seed)
+    rnd = random.Random(start)
     work = dst + ".pkts"
     os.makedirs(work)
     per_pkt, per_bundle = 500, 20

@@ -9,7 +9,7 @@ JAM reader: every message is in its echo area exactly once, and the dupe area
 holds each redelivered message exactly once (what a killed run filed is
 passed over by the re-toss, not copied): nothing lost, nothing filed twice.
 
-Seeded; the seed is printed (set WP_KILL_SEED to repeat a run).
+Random, with its starting number printed (set WP_KILL_START to repeat a run).
 argv[1] = wrenpost binary, argv[2] = build directory.
 """
 
@@ -75,17 +75,17 @@ def live_msgids(base):
 
 def main():
     wp = os.path.abspath(sys.argv[1])
-    seed = int(os.environ.get("WP_KILL_SEED", str(random.SystemRandom().randrange(1 << 30))))
-    print("seed", seed, flush=True)
-    rng = random.Random(seed)
+    start = int(os.environ.get("WP_KILL_START", str(random.SystemRandom().randrange(1 << 30))))
+    print("start", start, flush=True)
+    rng = random.Random(start)
     tmp = tempfile.mkdtemp(prefix="wptosskill.")
     try:
-        run(wp, rng, tmp, seed)
+        run(wp, rng, tmp, start)
     finally:
         shutil.rmtree(tmp, ignore_errors=True)
 
 
-def run(wp, rng, tmp, seed):
+def run(wp, rng, tmp, start):
     inbound, msg = os.path.join(tmp, "in"), os.path.join(tmp, "msg")
     os.makedirs(inbound)
     os.makedirs(msg)
@@ -192,7 +192,7 @@ def run(wp, rng, tmp, seed):
             problems.append("%s: %s" % (base, bad[:3]))
     print("dupe area: %d messages (%d redelivered)" % (len(dupes), MESSAGES), flush=True)
     if problems:
-        print("FAILED, seed %s:" % seed, "\n".join(problems[:20]))
+        print("FAILED, start %s:" % start, "\n".join(problems[:20]))
         print("%d problems" % len(problems))
         sys.exit(1)
     print("ok: %d messages, each once in its area, after %d kills and a redelivery"
