@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/catalog.h"
+#include "bench/child_run.h"
 #include "config/config.h"
 #include "core/fileio.h"
 #include "core/log.h"
@@ -30,24 +31,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-    double seconds;
-    long peak_kb;
-    int code;
-};
-
-template <typename F>
-Result in_child(F body) {
-    auto t0 = std::chrono::steady_clock::now();
-    pid_t pid = fork();
-    if (pid == 0) _exit(body());
-    int status = 0;
-    struct rusage ru {};
-    wait4(pid, &status, 0, &ru);
-    auto t1 = std::chrono::steady_clock::now();
-    return Result{std::chrono::duration<double>(t1 - t0).count(), ru.ru_maxrss,
-                  WIFEXITED(status) ? WEXITSTATUS(status) : -1};
-}
+using wpbench::in_child;
+using wpbench::Result;
 
 uint64_t dir_bytes(const fs::path& dir) {
     uint64_t n = 0;
