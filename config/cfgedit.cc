@@ -1,71 +1,64 @@
 #include "config/cfgedit.h"
 
+#include "core/cfgline.h"
 #include "core/fileio.h"
 #include "core/strutil.h"
 
 namespace {
 
-constexpr size_t CF_NAME = 63;  // keys and tokens keep 62 characters
-
 enum class LineKind { Empty, Header, Setting, Other };
 
+// A line as every reader of the file reads it (core/cfgline.h); comments
+// count as empty lines here.
 struct Line {
     size_t begin, end;  // end is after the line break
     LineKind kind;
     char name[BNAME_MAX];  // section name of a header
-    char key[CF_NAME];     // key of a setting
-    char token[CF_NAME];   // first word of a setting's value
+    bool area;             // an echoarea setting with a tag and a path
+    char tag[TAG_MAX];     // its tag, cut as the loader cuts it
 };
 
 bool blank(char c) {
     return c == ' ' || c == '\t';
 }
 
-void take_word(const std::string& t, size_t& p, size_t end, char* out, bool (*stop)(char)) {
-    size_t n = 0;
-    while (p < end && !stop(t[p])) {
-        if (n + 1 < CF_NAME) out[n++] = t[p];
-        ++p;
-    }
-    out[n] = '\0';
-}
-
 Line cl_line(const std::string& t, size_t begin) {
+    CfgLine c = cfg_line(t.data(), t.size(), begin);
     Line l{};
-    l.begin = begin;
-    size_t eol = t.find('\n', begin);
-    l.end = eol == std::string::npos ? t.size() : eol + 1;
-    size_t stop = eol == std::string::npos ? t.size() : eol;  // content ends here
-    size_t p = begin;
-    while (p < stop && blank(t[p])) ++p;
-    if (p == stop || t[p] == '\r' || t[p] == '#' || t[p] == ';') {
-        l.kind = LineKind::Empty;
-        return l;
-    }
-    if (t[p] == '[') {
-        l.kind = LineKind::Header;
-        cfg_section_name(t.data() + p + 1, t.data() + stop, l.name);
-        return l;
-    }
-    size_t eq = t.find('=', p);
-    if (eq == std::string::npos || eq >= stop) {
-        l.kind = LineKind::Other;
-        return l;
+    l.begin = c.begin;
+    l.end = c.end;
+    switch (c.kind) {
+        case CfgLineKind::Empty:
+        case CfgLineKind::Comment:
+            l.kind = LineKind::Empty;
+            return l;
+        case CfgLineKind::Header:
+            l.kind = LineKind::Header;
+            cfg_section_name(t.data() + c.first + 1, t.data() + c.stop, l.name);
+            return l;
+        case CfgLineKind::Other:
+            l.kind = LineKind::Other;
+            return l;
+        case CfgLineKind::Setting:
+            break;
     }
     l.kind = LineKind::Setting;
-    size_t ke = eq;
-    while (ke > p && blank(t[ke - 1])) --ke;
-    size_t kp = p;
-    take_word(t, kp, ke, l.key, [](char) { return false; });
-    size_t v = eq + 1;
-    while (v < stop && blank(t[v])) ++v;
-    take_word(t, v, stop, l.token, [](char c) { return blank(c) || c == '\r'; });
+    if (!cfg_line_key_is(t.data(), c, "echoarea")) return l;
+    // The loader's reading of the value: the tag up to a blank or tab, then
+    // blanks and tabs and a path that must not be empty.
+    size_t p = c.value, n = 0;
+    while (p < c.value_end && !blank(t[p])) {
+        if (n + 1 < TAG_MAX) l.tag[n++] = t[p];
+        ++p;
+    }
+    l.tag[n] = '\0';
+    while (p < c.value_end && blank(t[p])) ++p;
+    l.area = n > 0 && p < c.value_end;
     return l;
 }
 
 bool is_area_line(const Line& l, const char* tag) {
-    return l.kind == LineKind::Setting && str_icmp(l.key, "echoarea") == 0 &&
-           str_icmp(l.token, tag) == 0;
+    return l.area && str_icmp(l.tag, tag) == 0;
 }
 
 const char* line_end_style(const std::string& t) {

@@ -4,7 +4,9 @@
 // creation) or removes every `echoarea` line of a tag (the areas window),
 // changing nothing else in the user's hand-written file. The file must be
 // shorter than 16383 bytes, and so must the result: the loader reads no more,
-// and an edit never pushes the file's last lines out of its reach.
+// and an edit never pushes the file's last lines out of its reach. Lines are
+// read as the loader reads them (core/cfgline.h): an `echoarea` line is one
+// of a tag only when the loader takes it as an area (a tag and a path).
 //
 // The new text is written to a temporary file beside the configuration and
 // renamed over it (keeping its permissions), so a crash or a full disk never

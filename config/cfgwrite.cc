@@ -13,76 +13,38 @@ const char* const st_keys[SK_COUNT] = {
 
 namespace {
 
-enum class LineKind { Empty, Comment, Header, Key };
-
-// One line of the text: [begin, end) with end after its LF (the last line may
-// lack it); indent is the position of its first byte that is not a blank or
-// a tab.
-struct CLine {
-    size_t begin, end, indent;
-    LineKind kind;
-};
-
-bool blank(char c) {
-    return c == ' ' || c == '\t';
+// One line of the text, read as every reader of the file reads it
+// (core/cfgline.h).
+CfgLine cl_next(const std::string& t, size_t begin) {
+    return cfg_line(t.data(), t.size(), begin);
 }
 
-CLine cl_next(const std::string& t, size_t begin) {
-    CLine l{};
-    l.begin = begin;
-    size_t lf = t.find('\n', begin);
-    l.end = lf == std::string::npos ? t.size() : lf + 1;
-    size_t p = begin;
-    while (p < l.end && blank(t[p])) ++p;
-    l.indent = p;
-    if (p == l.end || t[p] == '\r' || t[p] == '\n')
-        l.kind = LineKind::Empty;
-    else if (t[p] == '[')
-        l.kind = LineKind::Header;
-    else if (t[p] == '#' || t[p] == ';')
-        l.kind = LineKind::Comment;
-    else
-        l.kind = LineKind::Key;
-    return l;
+// A line the rewriter treats as a key line: a setting, or another line that
+// is neither empty, a comment nor a header (copied as it is).
+bool key_line_kind(const CfgLine& l) {
+    return l.kind == CfgLineKind::Setting || l.kind == CfgLineKind::Other;
 }
 
-char lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+bool key_is(const std::string& t, const CfgLine& l, const char* key) {
+    return cfg_line_key_is(t.data(), l, key);
 }
 
-// When the key line l is a line of `key` (any case, optional blanks or tabs,
-// then "="), the position after the "="; else 0 (never a valid answer, as the
-// key is not empty).
-size_t key_match(const std::string& t, const CLine& l, const char* key) {
-    if (l.kind != LineKind::Key) return 0;
-    size_t p = l.indent;
-    for (const char* k = key; *k != '\0'; ++k, ++p)
-        if (p >= l.end || lower(t[p]) != lower(*k)) return 0;
-    while (p < l.end && blank(t[p])) ++p;
-    if (p >= l.end || t[p] != '=') return 0;
-    return p + 1;
-}
-
-// The value of a key line from the position after its "=": leading blanks
-// and tabs, trailing blanks, tabs, CR and LF removed, at most 255 bytes.
-void line_value(const std::string& t, const CLine& l, size_t v, char* out) {
-    while (v < l.end && blank(t[v])) ++v;
-    size_t e = l.end;
-    while (e > v && (blank(t[e - 1]) || t[e - 1] == '\r' || t[e - 1] == '\n')) --e;
-    size_t n = e - v < CFG_STR - 1 ? e - v : CFG_STR - 1;
-    for (size_t i = 0; i < n; ++i) out[i] = t[v + i];
+// The value of a setting line, at most 255 bytes.
+void line_value(const std::string& t, const CfgLine& l, char* out) {
+    size_t n = l.value_end - l.value < CFG_STR - 1 ? l.value_end - l.value : CFG_STR - 1;
+    for (size_t i = 0; i < n; ++i) out[i] = t[l.value + i];
     out[n] = '\0';
 }
 
-void header_name(const std::string& t, const CLine& l, char* out) {
-    cfg_section_name(t.data() + l.indent + 1, t.data() + l.end, out);
+void header_name(const std::string& t, const CfgLine& l, char* out) {
+    cfg_section_name(t.data() + l.first + 1, t.data() + l.stop, out);
 }
 
 int count_headers(const std::string& t) {
     int n = 0;
     for (size_t p = 0; p < t.size();) {
-        CLine l = cl_next(t, p);
-        if (l.kind == LineKind::Header) ++n;
+        CfgLine l = cl_next(t, p);
+        if (l.kind == CfgLineKind::Header) ++n;
         p = l.end;
     }
     return n;
@@ -96,7 +58,7 @@ const char* eol_style(const std::string& t) {
 }
 
 // Copies a line; a last line without line end gets one.
-void copy_line(std::string& out, const std::string& t, const CLine& l, const char* eol) {
+void copy_line(std::string& out, const std::string& t, const CfgLine& l, const char* eol) {
     out.append(t, l.begin, l.end - l.begin);
     if (l.end == l.begin || t[l.end - 1] != '\n') out += eol;
 }
@@ -218,14 +180,14 @@ struct Rewriter {
         wipe_str(block);
     }
 
-    void key_line(const CLine& l) {
+    void key_line(const CfgLine& l) {
         if (!known(cur)) {
             copy_line(out, in, l, eol);
             return;
         }
         const Slot& s = e.slots[cur];
         int k = 0;
-        while (k < SK_COUNT && !(field_dirty(s, k) && key_match(in, l, st_keys[k]) != 0)) ++k;
+        while (k < SK_COUNT && !(field_dirty(s, k) && key_is(in, l, st_keys[k]))) ++k;
         if (k == SK_COUNT) {
             copy_line(out, in, l, eol);
         } else if (!handled[k]) {
@@ -233,7 +195,7 @@ struct Rewriter {
             char v[CFG_STR];
             field_val(s, k, v);
             if (v[0] != '\0') {
-                out.append(in, l.begin, l.indent - l.begin);
+                out.append(in, l.begin, l.first - l.begin);
                 add_key_line(out, st_keys[k], v, eol);
             }
             wipe(v, sizeof v);
@@ -262,9 +224,9 @@ struct Rewriter {
         bool dropping = false;
         int header = -1;
         for (size_t p = 0; p < in.size();) {
-            CLine l = cl_next(in, p);
+            CfgLine l = cl_next(in, p);
             p = l.end;
-            if (l.kind == LineKind::Header && !single) {
+            if (l.kind == CfgLineKind::Header && !single) {
                 finish();
                 cur = ++header;
                 if (known(cur)) {
@@ -281,7 +243,7 @@ struct Rewriter {
                 continue;
             }
             if (dropping) continue;
-            if (l.kind != LineKind::Key) {
+            if (!key_line_kind(l)) {
                 copy_line(out, in, l, eol);
                 continue;
             }
@@ -432,7 +394,7 @@ int st_scan(CfgEdit& e, const char* path) {
     str_copy(e.path, path, sizeof e.path);
     pf_file h = f_open_read(path);
     if (h == PF_INVALID) return 0;
-    std::string t(CFGBUF_MAX, '\0');
+    std::string t(CFG_READ_MAX, '\0');
     size_t n = 0;
     bool failed = false;
     while (n < t.size()) {
@@ -466,25 +428,24 @@ void st_scan_text(CfgEdit& e, const std::string& t) {
     int header = -1;
     char v[CFG_STR];
     for (size_t p = 0; p < t.size();) {
-        CLine l = cl_next(t, p);
+        CfgLine l = cl_next(t, p);
         p = l.end;
-        if (l.kind == LineKind::Header && !e.single) {
+        if (l.kind == CfgLineKind::Header && !e.single) {
             ++header;
             cur = header < MAX_BOSS ? header : -2;
             if (cur >= 0) header_name(t, l, e.slots[cur].name);
             continue;
         }
-        if (l.kind != LineKind::Key) continue;
+        if (l.kind != CfgLineKind::Setting) continue;
         if (e.single || cur == -1) {
-            if (size_t at = key_match(t, l, "sysop")) line_value(t, l, at, e.gsysop_old);
-            if (size_t at = key_match(t, l, "system")) line_value(t, l, at, e.gsystem_old);
+            if (key_is(t, l, "sysop")) line_value(t, l, e.gsysop_old);
+            if (key_is(t, l, "system")) line_value(t, l, e.gsystem_old);
         }
         if (cur < 0) continue;
         Slot& s = e.slots[cur];
         for (int k = 0; k < SK_COUNT; ++k) {
-            size_t at = key_match(t, l, st_keys[k]);
-            if (at == 0) continue;
-            line_value(t, l, at, v);
+            if (!key_is(t, l, st_keys[k])) continue;
+            line_value(t, l, v);
             if (SlotSecret* sec = secret_of(s, k)) {
                 sec->stored = v[0] != '\0';
                 wipe(v, sizeof v);
@@ -539,12 +500,12 @@ int gkey_text(const std::string& in, const char* key, const char* value, std::st
     out.clear();
     out.reserve(in.size() + str_len(key) + str_len(value) + 3);
     for (size_t p = 0; p < in.size();) {
-        CLine l = cl_next(in, p);
+        CfgLine l = cl_next(in, p);
         p = l.end;
-        if (global && l.kind == LineKind::Header) {
+        if (global && l.kind == CfgLineKind::Header) {
             global = false;
             if (!matched && !del) add_key_line(out, key, value, eol);
-        } else if (global && key_match(in, l, key) != 0) {
+        } else if (global && key_is(in, l, key)) {
             if (!matched && !del) add_key_line(out, key, value, eol);
             matched = true;
             continue;

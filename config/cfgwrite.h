@@ -30,7 +30,7 @@
 
 // Files this long or longer are never rewritten; results may be at most
 // CFG_OUT_MAX bytes long.
-constexpr size_t CFG_WRITE_LIMIT = 16383;
+constexpr size_t CFG_WRITE_LIMIT = CFG_READ_MAX;
 constexpr size_t CFG_OUT_MAX = 16382;
 
 // The keys of a slot, in table order (their positions are the key numbers).
@@ -95,8 +95,8 @@ struct CfgEdit {
     char gsystem_new[CFG_STR] = "";
 };
 
-// Reads the file (its first 16384 bytes) into e: one slot per section header
-// (the first 16; none in single-boss format, where the whole file is slot 0
+// Reads the file (its first 16383 bytes, as the loader does) into e: one slot
+// per section header (the first 16; none in single-boss format, where the whole file is slot 0
 // and its sysop and system count as global values only), old values of the 17
 // keys (a later line of a key wins), flags for stored passwords, the global
 // sysop and system. New values start as copies of the old ones; auto-poll

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "config/messages.h"
+#include "core/cfgline.h"
 #include "core/fileio.h"
 #include "core/log.h"
 #include "platform/platform.h"
@@ -95,54 +96,28 @@ struct Parser {
     }
 
     void run(const char* buf, size_t len) {
-        const char* p = buf;
-        const char* end = buf + len;
-        while (p < end && !failed) {
-            char ch = *p;
-            if (ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n') {
-                ++p;
+        for (size_t p = 0; p < len && !failed;) {
+            CfgLine l = cfg_line(buf, len, p);
+            p = l.end;
+            if (l.kind == CfgLineKind::Header) {
+                new_section(buf + l.first + 1, buf + l.stop);
                 continue;
             }
-            const char* eol = p;
-            while (eol < end && *eol != '\n') ++eol;
-            if (ch == '#' || ch == ';') {
-                p = eol;
-                continue;
-            }
-            if (ch == '[') {
-                new_section(p + 1, eol);
-                p = eol;
-                continue;
-            }
-            const char* eq = p;
-            while (eq < eol && *eq != '=') ++eq;
-            if (eq == eol) {  // no "=" before the line or the file ended
-                p = eol;
-                continue;
-            }
-            const char* ke = eq;
-            while (ke > p && blank(ke[-1])) --ke;
-            const char* v = eq + 1;
-            while (v < eol && blank(*v)) ++v;
-            const char* ve = v;
-            while (ve < eol && *ve != '\r') ++ve;
-            while (ve > v && blank(ve[-1])) --ve;
+            if (l.kind != CfgLineKind::Setting) continue;
             // Keys and values are cut to fit; the key is only ever compared.
             char key[CFG_STR];
             char value[CFG_STR];
-            size_t kn = static_cast<size_t>(ke - p) < CFG_STR - 1 ? static_cast<size_t>(ke - p)
-                                                                  : CFG_STR - 1;
-            std::memcpy(key, p, kn);
+            size_t kn = l.key_end - l.key < CFG_STR - 1 ? l.key_end - l.key : CFG_STR - 1;
+            std::memcpy(key, buf + l.key, kn);
             key[kn] = '\0';
             // An echoarea value may hold a path of 255 bytes after the tag,
             // so take the whole line here and let each consumer cut its part.
             char line[CFGBUF_MAX];
-            size_t vn = static_cast<size_t>(ve - v);
-            std::memcpy(line, v, vn);
+            size_t vn = l.value_end - l.value;
+            std::memcpy(line, buf + l.value, vn);
             line[vn] = '\0';
             str_copy(value, line, CFG_STR);
             set(key, str_icmp(key, "echoarea") == 0 ? line : value);
-            p = eol;
         }
     }
 };
@@ -216,8 +191,8 @@ int load_config(Config& c, const char* path) {
     }
     static char buf[CFGBUF_MAX];
     size_t n = 0;
-    while (n < CFGBUF_MAX - 1) {
-        size_t r = f_read(h, buf + n, CFGBUF_MAX - 1 - n);
+    while (n < CFG_READ_MAX) {
+        size_t r = f_read(h, buf + n, CFG_READ_MAX - n);
         if (r == 0) break;
         n += r;
     }
@@ -226,7 +201,7 @@ int load_config(Config& c, const char* path) {
     buf[n] = '\0';
     // Whatever lies past the buffer is not read; say so rather than letting
     // areas and bosses at the end of a long file vanish without a word.
-    if (size > static_cast<int64_t>(CFGBUF_MAX - 1)) log_msg2(m_cfgbig, path);
+    if (size > static_cast<int64_t>(CFG_READ_MAX)) log_msg2(m_cfgbig, path);
 
     Parser ps{c, &c.gdef};
     ps.run(buf, n);

@@ -19,12 +19,13 @@
 
 #include <cstddef>
 
+#include "core/cfgline.h"
 #include "core/strutil.h"
 
 constexpr int MAX_BOSS = 16;
 constexpr int MAX_AREAS = 256;
 constexpr size_t BNAME_MAX = 64;
-constexpr size_t CFGBUF_MAX = 16384;
+constexpr size_t CFGBUF_MAX = CFG_READ_MAX + 1;  // the file read, and its NUL
 constexpr int NFIELDS = 31;
 
 // Field numbers of a boss record, in file-table order.

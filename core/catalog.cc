@@ -1,5 +1,6 @@
 #include "core/catalog.h"
 
+#include "core/cfgline.h"
 #include "core/fileio.h"
 #include "core/strutil.h"
 
@@ -9,63 +10,36 @@ int g_lang = 0;
 #include "core/messages.def"
 #undef MSG
 
-namespace {
-constexpr size_t LBUF_MAX = 65536;
-
-bool is_blank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-// Matches "language" (any case), optional blanks/tabs and "=" at p; returns
-// the position after "=" or nullptr.
-const char* match_key(const char* p, const char* end) {
-    static const char key[] = "language";
-    for (int i = 0; i < 8; ++i, ++p) {
-        if (p >= end) return nullptr;
-        char c = *p;
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-        if (c != key[i]) return nullptr;
-    }
-    while (p < end && is_blank(*p)) ++p;
-    if (p >= end || *p != '=') return nullptr;
-    return p + 1;
-}
-}  // namespace
-
 int cfg_lang(const char* cfg_path) {
     pf_file h = f_open_read(cfg_path);
     if (h == PF_INVALID) return 0;
-    static char buf[LBUF_MAX];
+    // As much of the file as the loader reads, never a line it does not see.
+    static char buf[CFG_READ_MAX];
     size_t n = 0;
-    while (n < LBUF_MAX - 1) {
-        size_t r = f_read(h, buf + n, LBUF_MAX - 1 - n);
+    while (n < CFG_READ_MAX) {
+        size_t r = f_read(h, buf + n, CFG_READ_MAX - n);
         if (r == 0) break;
         n += r;
     }
     f_close(h);
-    const char* p = buf;
-    const char* end = buf + n;
-    while (p < end) {
-        const char* eol = p;
-        while (eol < end && *eol != '\n') ++eol;
-        const char* q = p;
-        while (q < eol && is_blank(*q)) ++q;
-        if (q < eol && *q == '[') break;
-        if (const char* v = match_key(q, eol)) {
-            while (v < eol && is_blank(*v)) ++v;
-            char val[61];
-            size_t k = 0;
-            while (v < eol && k < 60) {
-                unsigned char c = static_cast<unsigned char>(*v);
-                if (c < 0x20 || c == ' ' || c == ';' || c == '#' || c == 0x7f) break;
-                val[k++] = *v++;
-            }
-            val[k] = '\0';
-            if (str_icmp(val, "de") == 0) return LANG_DE;
-            if (str_icmp(val, "en") == 0) return LANG_EN;
-            return 3;
+    for (size_t p = 0; p < n;) {
+        CfgLine l = cfg_line(buf, n, p);
+        p = l.end;
+        if (l.kind == CfgLineKind::Header) break;
+        if (!cfg_line_key_is(buf, l, "language")) continue;
+        // The value's first word decides: it ends at a blank, a control
+        // byte, ";" or "#" (a comment after the value).
+        char val[61];
+        size_t k = 0;
+        for (size_t v = l.value; v < l.value_end && k < 60; ++v) {
+            unsigned char c = static_cast<unsigned char>(buf[v]);
+            if (c < 0x20 || c == ' ' || c == ';' || c == '#' || c == 0x7f) break;
+            val[k++] = buf[v];
         }
-        p = eol + 1;
+        val[k] = '\0';
+        if (str_icmp(val, "de") == 0) return LANG_DE;
+        if (str_icmp(val, "en") == 0) return LANG_EN;
+        return 3;
     }
     return 0;
 }

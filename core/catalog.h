@@ -35,6 +35,8 @@ struct CatalogWideRow {
     const char16_t* de;
     const char16_t* en;
 };
-// The `language` key of the global part of the configuration file: 0 when the
-// file cannot be opened (or has no such line), 1 "de", 2 "en", 3 another value.
+// The `language` key of the global part of the configuration file, its lines
+// read as the loader reads them (core/cfgline.h); the first such line decides
+// by the first word of its value: 0 when the file cannot be opened (or has no
+// such line), 1 "de", 2 "en", 3 another value.
 int cfg_lang(const char* cfg_path);
