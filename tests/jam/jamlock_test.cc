@@ -74,6 +74,12 @@ class JamLockTest : public ::testing::Test {
     JamLock lk;
 };
 
+TEST(JamLockWait, ProgramDefaultIsTenSeconds) {
+    // The command runs wait this long unless the start is given --lock-wait.
+    EXPECT_EQ(LOCK_WAIT_MS, 10000u);
+    EXPECT_EQ(JamLock{}.wait_ms, LOCK_WAIT_MS);
+}
+
 TEST_F(JamLockTest, ReentrantButNotCounted) {
     ASSERT_EQ(lock_acquire(lk, 0, "wrenpost"), 0);
     EXPECT_EQ(std::string(lk.lock_path), lck);
