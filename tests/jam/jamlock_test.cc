@@ -7,8 +7,8 @@
 
 #include <chrono>
 
-#include "support/test_support.h"
 #include "jam/jam_test_util.h"
+#include "support/test_support.h"
 
 using namespace wptest;
 using namespace jamtest;
