@@ -3,6 +3,7 @@
 #include "app/catalog.h"
 #include "config/config.h"
 #include "core/log.h"
+#include "jam/jamlock.h"
 
 namespace {
 
@@ -135,6 +136,9 @@ void parse_cmdline(int argc, const char* const* argv, CmdLine& cl) {
             cl.start_msg = parse_u64(next(i));
         } else if (str_icmp(word, "--hold-lock") == 0) {
             cl.hold_lock = parse_u64(next(i));
+        } else if (str_icmp(word, "--lock-wait") == 0) {
+            uint64_t ms = parse_u64(next(i));
+            cl.lock_wait_ms = ms < LOCK_WAIT_MAX_MS ? static_cast<int64_t>(ms) : LOCK_WAIT_MAX_MS;
         } else if (str_icmp(word, "-k") == 0) {
             cl.kludges = true;
         } else if (words == 0) {
@@ -170,6 +174,7 @@ int start(int argc, const char* const* argv, const Drivers& drivers) {
     CmdLine cl;
     parse_cmdline(argc, argv, cl);
     if (!cl.cfg_given) cfg_default_path(cl.cfg_path);
+    if (cl.lock_wait_ms >= 0) g_jamlock.wait_ms = static_cast<uint32_t>(cl.lock_wait_ms);
     lang_init(cl.lang_cli, cl.cfg_path);
 
     if (cl.badlang) {

@@ -16,7 +16,8 @@
 // The program's version: "--version" prints "wrenpost " and it.
 constexpr const char* WP_VERSION = "0.9";
 
-constexpr size_t TOKEN_MAX = 520;  // a token keeps at most 519 bytes
+constexpr size_t TOKEN_MAX = 520;               // a token keeps at most 519 bytes
+constexpr uint32_t LOCK_WAIT_MAX_MS = 3600000;  // --lock-wait is cut to an hour
 
 struct CmdLine {
     // Without -c, start() puts the file found by cfg_default_path here.
@@ -39,6 +40,10 @@ struct CmdLine {
     char start_area[64] = "";
     uint64_t start_msg = 0;
     uint64_t hold_lock = 0;  // seconds, 0 = not given
+    // --lock-wait MS: how long the command runs wait for the JAM lock file
+    // (at most LOCK_WAIT_MAX_MS); -1 = not given, the program's default.
+    // Lets tests of a busy lock end in a fraction of a second.
+    int64_t lock_wait_ms = -1;
 };
 
 // Reads the tokens (argv[1..argc-1]) into cl.

@@ -12,7 +12,7 @@
 
 unsigned tt_run(int mode, int scan_only) {
     lock_set_cfg(g_jamlock, g_cfg.path);
-    if (lock_acquire(g_jamlock, LOCK_WAIT_MS, "wrenpost") != 0) {
+    if (lock_acquire(g_jamlock, g_jamlock.wait_ms, "wrenpost") != 0) {
         log_msg2(tmain_m_locked, g_jamlock.lock_path);
         return EXIT_LOCK;
     }

@@ -1,7 +1,7 @@
 // The drivers of the commands that work on the JAM bases.
 //
 // tt_run is the driver shared by the toss and the export run: it takes the
-// JAM lock file beside the configuration (g_jamlock, LOCK_WAIT_MS) for the
+// JAM lock file beside the configuration (g_jamlock, its wait_ms) for the
 // whole run, then tosses (mode 1: toss_setup, toss_all, toss_report, with
 // SIGINT/SIGTERM turned into a stop request between two messages) or exports
 // (mode 2: export_run, limited to scan_only). Without the lock it logs the

@@ -393,7 +393,7 @@ unsigned af_cli_list(int boss) {
     std::string cache = af_cache_path(c.path, c.cfg_name);
     af_load_cache(t, cache.c_str());
     lock_set_cfg(g_jamlock, c.path);
-    if (lock_acquire(g_jamlock, LOCK_WAIT_MS, "wrenpost") != 0) {
+    if (lock_acquire(g_jamlock, g_jamlock.wait_ms, "wrenpost") != 0) {
         log_msg2(m_af_locked, g_jamlock.lock_path);
         return EXIT_LOCK;
     }

@@ -104,7 +104,7 @@ unsigned af_cli_request(int boss, const char* arg) {
         return EXIT_CONFIG;
     }
     lock_set_cfg(g_jamlock, g_cfg.path);
-    if (lock_acquire(g_jamlock, LOCK_WAIT_MS, "wrenpost") != 0) {
+    if (lock_acquire(g_jamlock, g_jamlock.wait_ms, "wrenpost") != 0) {
         log_msg2(m_af_locked, g_jamlock.lock_path);
         return EXIT_LOCK;
     }

@@ -33,7 +33,7 @@ std::unique_ptr<McState> load_tables() {
 
 bool take_lock() {
     lock_set_cfg(g_jamlock, g_cfg.path);
-    if (lock_acquire(g_jamlock, LOCK_WAIT_MS, "wrenpost") == 0) return true;
+    if (lock_acquire(g_jamlock, g_jamlock.wait_ms, "wrenpost") == 0) return true;
     log_msg2(m_af_locked, g_jamlock.lock_path);
     return false;
 }

@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "core/strutil.h"
-#include "platform/platform.h"
 #include "jam/jam_format.h"
+#include "platform/platform.h"
 
 // ---- File names ---------------------------------------------------------------
 

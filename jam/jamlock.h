@@ -19,6 +19,9 @@
 #include "platform/platform.h"
 
 constexpr uint32_t LOCK_TRY_MS = 100;  // pause between two attempts
+// The program's wait of the command runs (toss, export, AreaFix, the mail
+// commands) for the lock.
+constexpr uint32_t LOCK_WAIT_MS = 10000;
 constexpr size_t LOCK_OWNER_MAX = 63;  // owner text kept in the content
 constexpr size_t LOCK_CONTENT_MAX = 95;
 
@@ -28,6 +31,9 @@ struct JamLock {
     PfLockFile h_lock;
     int lock_held = 0;
     uint32_t last_attempts = 0;  // open attempts made by the last lock_acquire
+    // The wait the command runs pass to lock_acquire: LOCK_WAIT_MS unless the
+    // start was given another ("--lock-wait MS", for tests).
+    uint32_t wait_ms = LOCK_WAIT_MS;
 };
 
 // The process's one JAM lock (drivers that get no state passed use this).
@@ -43,9 +49,6 @@ void lock_set_cfg(JamLock& lk, const char* cfg_path);
 // without any separator gives "wpjam.lck" (current directory).
 // REQUIRES: out has WP_PATH_MAX bytes.
 void lock_make_path(const char* cfg_path, char* out);
-
-// The wait of the command runs (toss, export, AreaFix) for the lock.
-constexpr uint32_t LOCK_WAIT_MS = 10000;
 
 // Takes the lock: attempts = wait_ms / 100 + 1, LOCK_TRY_MS apart. Returns 0
 // when the lock is held afterwards (at once when this process holds it

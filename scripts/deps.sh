@@ -1,6 +1,6 @@
 # Installs the Debian packages wrenpost needs to build and test, only those
 # that are missing. Sourced by demo.sh and test.sh; needs root for apt-get.
-WP_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev python3 libgtest-dev
+WP_PACKAGES=(cmake ninja-build g++ clang clang-format libclang-rt-14-dev python3 libgtest-dev
              libbenchmark-dev zlib1g-dev binkd crashmail zip unzip qt6-base-dev
              fonts-dejavu-core strace scdoc groff-base desktop-file-utils systemd
              g++-mingw-w64-x86-64-posix wine64 googletest libz-mingw-w64-dev)

@@ -4,6 +4,7 @@
 
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/catalog.h"
@@ -101,6 +102,22 @@ TEST(CommandLine, TokensOptionsAndWords) {
     EXPECT_STREQ(cl.start_area, "FIDO.TEST");
     EXPECT_EQ(cl.start_msg, 12u);
     EXPECT_EQ(cl.hold_lock, 3u);
+    EXPECT_EQ(cl.lock_wait_ms, -1);  // not given: the program's wait
+}
+
+TEST(CommandLine, LockWaitIsReadAndCut) {
+    for (auto [given, want] : {std::pair<const char*, int64_t>{"250", 250},
+                               {"0", 0},
+                               {"99999999999", 3600000},
+                               {"", 0}}) {
+        CmdLine cl;
+        const char* argv[] = {"wp", "--lock-wait", given, "toss"};
+        parse_cmdline(given[0] ? 4 : 3, argv, cl);
+        EXPECT_EQ(cl.lock_wait_ms, want) << given;
+        if (given[0]) {
+            EXPECT_STREQ(cl.cmd, "toss") << given;
+        }
+    }
 }
 
 TEST(CommandLine, LongTokensKeep519Bytes) {

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <time.h>
 
+#include <chrono>
 #include <string>
 
 #include "app/catalog.h"
@@ -167,8 +168,13 @@ TEST(AreafixRequest, CommandLine) {
     // A held JAM lock: 6.
     PfLockFile lf;
     ASSERT_EQ(pf_lockfile_try(d.file("wpjam.lck").c_str(), "x", lf), 0);
-    r = wptest::run_wrenpost({"-lang", "en", "-c", cfg, "areafix", "fsx", "%LIST"});
+    auto t0 = std::chrono::steady_clock::now();
+    r = wptest::run_wrenpost(
+        {"-lang", "en", "-c", cfg, "--lock-wait", "300", "areafix", "fsx", "%LIST"});
+    std::chrono::duration<double> waited = std::chrono::steady_clock::now() - t0;
     pf_lockfile_release(lf);
     EXPECT_EQ(r.code, 6);
+    EXPECT_GE(waited.count(), 0.28);
+    EXPECT_LT(waited.count(), 9.0);
     EXPECT_NE(r.out.find("ERROR: JAM bases locked: " + d.file("wpjam.lck")), std::string::npos);
 }

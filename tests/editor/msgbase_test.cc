@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "core/bytes.h"
+#include "jam/crc32.h"
+#include "jam/jam_format.h"
 #include "platform/platform.h"
 #include "scanner/scanner_util.h"
 #include "support/test_support.h"
-#include "jam/crc32.h"
-#include "jam/jam_format.h"
 
 using wptest::add_local;
 using wptest::LocalMsg;

@@ -39,9 +39,10 @@ def packet_for_point(msgid):
     return bytes(h) + m + text + b"\0\0\0"
 
 
-def all_run(pt, timeout_ms=20000):
+def all_run(pt, timeout_ms=20000, extra=()):
     env = dict(os.environ, WRENPOST_NET_TIMEOUT=str(timeout_ms))
-    p = subprocess.run([pt.wrenpost, "-lang", "en", "-c", pt.cfg, "all"], stdout=subprocess.PIPE,
+    p = subprocess.run([pt.wrenpost, "-lang", "en", "-c", pt.cfg, *extra, "all"],
+                       stdout=subprocess.PIPE,
                        stderr=subprocess.STDOUT, env=env, cwd=pt.root, timeout=300)
     return p.returncode, p.stdout.decode("latin-1")
 
@@ -135,7 +136,7 @@ def main():
             if os.path.exists(lock):
                 break
             subprocess.run(["sleep", "0.05"])
-        code, out = all_run(pt)
+        code, out = all_run(pt, extra=("--lock-wait", "300"))  # not the program's 10 s, twice
         holder.kill()
         holder.wait()
         c.check(code == 6, "locked bases: all ends with 6 (export 6, poll 0, toss 6)", out)

@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <random>
 
-#include "support/test_support.h"
 #include "jam/jam_test_util.h"
+#include "support/test_support.h"
 
 using namespace wptest;
 

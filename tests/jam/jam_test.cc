@@ -13,8 +13,8 @@
 #include <thread>
 
 #include "core/bytes.h"
-#include "support/test_support.h"
 #include "jam/jam_test_util.h"
+#include "support/test_support.h"
 
 using namespace wptest;
 using namespace jamtest;

@@ -7,8 +7,8 @@
 
 #include <chrono>
 
-#include "support/test_support.h"
 #include "jam/jam_test_util.h"
+#include "support/test_support.h"
 
 using namespace wptest;
 using namespace jamtest;
@@ -73,6 +73,12 @@ class JamLockTest : public ::testing::Test {
     std::string cfg, lck;
     JamLock lk;
 };
+
+TEST(JamLockWait, ProgramDefaultIsTenSeconds) {
+    // The command runs wait this long unless the start is given --lock-wait.
+    EXPECT_EQ(LOCK_WAIT_MS, 10000u);
+    EXPECT_EQ(JamLock{}.wait_ms, LOCK_WAIT_MS);
+}
 
 TEST_F(JamLockTest, ReentrantButNotCounted) {
     ASSERT_EQ(lock_acquire(lk, 0, "wrenpost"), 0);

@@ -4,9 +4,9 @@
 
 #include <string>
 
+#include "jam/jamlock.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
-#include "jam/jamlock.h"
 
 using wptest::TempDir;
 

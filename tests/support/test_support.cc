@@ -17,8 +17,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/platform.h"
 #include "jam/jamlock.h"
+#include "platform/platform.h"
 
 namespace wptest {
 

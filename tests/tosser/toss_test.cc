@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <map>
 #include <string>
@@ -516,14 +517,20 @@ TEST(Toss, SetupErrorsAndLock) {
     EXPECT_TRUE(has_log_line(r.out, "ERROR: \"dupearea\" missing (or set dupemode=drop)"));
     EXPECT_FALSE(file_exists(pt.d.file("wpjam.lck")));  // released after a failed setup
 
-    // A held JAM lock: exit 6 after the wait, nothing touched.
+    // A held JAM lock: exit 6 after the wait (shortened from the program's
+    // 10 s), nothing touched.
     pt.config("");
     pt.put("a.pkt", make_pkt(kBoss, kPoint, "PW", {echo("FIDO.TEST", "")}));
     PfLockFile lf;
     ASSERT_EQ(pf_lockfile_try(pt.d.file("wpjam.lck").c_str(), "test", lf), 0);
-    r = pt.toss();
+    auto t0 = std::chrono::steady_clock::now();
+    r = wptest::run_wrenpost({"-lang", "en", "-c", pt.cfg, "--lock-wait", "300", "toss"},
+                             pt.d.path());
+    std::chrono::duration<double> waited = std::chrono::steady_clock::now() - t0;
     pf_lockfile_release(lf);
     EXPECT_EQ(r.code, 6);
+    EXPECT_GE(waited.count(), 0.28);
+    EXPECT_LT(waited.count(), 9.0);
     EXPECT_TRUE(has_log_line(
         r.out, "ERROR: JAM bases locked (editor writing?) - lock file: " + pt.d.file("wpjam.lck")));
     EXPECT_TRUE(file_exists(pt.in + "/a.pkt"));
