@@ -12,7 +12,9 @@
 #include "mailer/net.h"
 
 constexpr size_t FRAME_MAX = 32767;
-constexpr size_t TX_CHUNK = 4096;  // data block size of the file sender
+// The file sender's data block: the largest frame binkp allows (every
+// receiver takes it), so a file costs one read and one send per 32 KB.
+constexpr size_t TX_CHUNK = FRAME_MAX;
 
 enum BinkpCmd : uint8_t {
     M_NUL = 0,

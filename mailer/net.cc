@@ -13,8 +13,15 @@ uint32_t per_call(const Net& n) {
 bool arm(Net& n, uint64_t deadline) {
     uint64_t now = pf_ticks_ms();
     if (now >= deadline) return false;
-    uint64_t left = deadline - now;
-    set_timeouts(n, left > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(left));
+    uint64_t left64 = deadline - now;
+    uint32_t left = left64 > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(left64);
+    // The socket's time-out counts from the start of each call, so one set
+    // a moment ago overshoots the deadline by the time gone since. Setting
+    // it anew on every call costs two system calls per data frame; an
+    // overshoot of 1/16 of the time-out, at most a second, is allowed.
+    uint32_t slack = n.armed_ms / 16 < 1000 ? n.armed_ms / 16 : 1000;
+    if (n.armed_ms != 0 && left <= n.armed_ms && n.armed_ms - left <= slack) return true;
+    set_timeouts(n, left);
     return true;
 }
 
@@ -35,7 +42,11 @@ int net_init(Net& n) {
 }
 
 void set_timeouts(Net& n, uint32_t ms) {
-    if (n.s != PF_NOSOCK) pf_sock_timeouts(n.s, ms);
+    if (n.s != PF_NOSOCK && pf_sock_timeouts(n.s, ms) == 0) {
+        n.armed_ms = ms;
+        return;
+    }
+    n.armed_ms = 0;
 }
 
 int net_connect(Net& n, const char* host, const char* port) {
@@ -104,6 +115,7 @@ void net_close(Net& n) {
         }
         pf_sock_close(n.s);
         n.s = PF_NOSOCK;
+        n.armed_ms = 0;
     }
     pf_net_cleanup();
     n.started = false;

@@ -24,6 +24,7 @@ struct Net {
     bool started = false;     // the socket library is running
     uint32_t timeout_ms = 0;  // per call; 0 = net_timeout_ms()
     uint64_t until = 0;       // pf_ticks_ms() deadline of everything; 0 = none
+    uint32_t armed_ms = 0;    // the socket's time-outs as last set; 0 = unknown
 };
 
 // The receive and send time-out for a session.
