@@ -1,6 +1,6 @@
 // Replays saved fuzz inputs through a fuzz target without libFuzzer, so the
 // ordinary test run (any compiler, with or without sanitizers) keeps every
-// seed and every saved crash input passing.
+// corpus input and every saved crash input passing.
 //
 // Usage: <target>_replay PATH...
 // Each PATH is a file or a folder; a folder's regular files are taken in
@@ -9,7 +9,7 @@
 // so a bad input ends the program there; before each input its path is
 // printed, so the failing one is the last line of the output. Exit code 0
 // when every input ran, 2 when a path could not be read or no input was
-// found at all (a seed folder that went missing must not pass silently).
+// found at all (a corpus folder that went missing must not pass silently).
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
