@@ -262,7 +262,9 @@ unsigned session_run(Session& s) {
         code = send_cmd(s, M_NUL, line);
     }
     if (code == 0) code = send_cmd(s, M_NUL, "VER wrenpost/0.9 binkp/1.0");
-    s.nr = str_icmp(c.get(F_NR), "no") != 0;
+    const char* nr = c.get(F_NR);
+    s.nr = str_icmp(nr, "no") != 0 && str_icmp(nr, "off") != 0 && str_icmp(nr, "0") != 0 &&
+           str_icmp(nr, "false") != 0;
     rx_prune(s);
     if (code == 0 && s.nr) code = send_cmd(s, M_NUL, "OPT NR");
     if (code == 0) {

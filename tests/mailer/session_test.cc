@@ -231,10 +231,12 @@ TEST_F(SessionTest, GreetingAndOwnAddressForms) {
         const char* address;
         const char* sent;
         const char* nr;
+        bool opt;
     } cases[] = {
-        {"2:240/5776.7", "2:240/5776.7@fidonet", ""},
-        {"21:3/210.5", "21:3/210.5@fsxnet", "nr = yes\n"},
-        {"2:240/5776.7@othernet", "2:240/5776.7@othernet", "nr = no\n"},
+        {"2:240/5776.7", "2:240/5776.7@fidonet", "", true},
+        {"21:3/210.5", "21:3/210.5@fsxnet", "nr = yes\n", true},
+        {"2:240/5776.7@othernet", "2:240/5776.7@othernet", "nr = no\n", false},
+        {"2:240/5776.7", "2:240/5776.7@fidonet", "nr = Off\n", false},
     };
     for (const auto& c : cases) {
         configure(std::string("address = ") + c.address + "\nsystem = Sys\nsysop = Op\n" + c.nr);
@@ -246,7 +248,7 @@ TEST_F(SessionTest, GreetingAndOwnAddressForms) {
                   0u)
             << log;
         std::vector<std::string> nul = cmds(M_NUL);
-        bool nr = std::string(c.nr) != "nr = no\n";
+        bool nr = c.opt;
         ASSERT_EQ(nul.size(), nr ? 5u : 4u) << c.nr;
         EXPECT_EQ(nul[0], "SYS Sys");
         EXPECT_EQ(nul[1], "ZYZ Op");
