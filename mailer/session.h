@@ -2,7 +2,9 @@
 //
 // session_run drives one session over an open connection: identification,
 // address check, login (plain or CRAM-MD5), then both directions of the file
-// transfer at once (xfer.h), and the settling of the outbound. Every frame
+// transfer at once (xfer.h), and the settling of the outbound. With nr = yes
+// it asks for resuming ("OPT NR" after the VER line) and removes old partial
+// files of the inbound before the login (xfer.h). Every frame
 // the boss sends is dispatched by handle_frame in every phase, but nothing
 // reaches the inbound from a peer that is not logged in: a remote M_ADR
 // without the configured boss address, an M_OK before our password, and a
