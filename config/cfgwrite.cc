@@ -6,9 +6,9 @@
 #include "platform/platform.h"
 
 const char* const st_keys[SK_COUNT] = {
-    "address",    "boss_address", "boss_host",        "boss_port", "cram",     "inbound",
-    "outbound",   "netmail",      "netname",          "autopoll",  "password", "areafix_name",
-    "autocreate", "movebad",      "areafix_password", "sysop",     "system",
+    "address",    "boss_address", "boss_host", "boss_port",        "cram",     "inbound",
+    "outbound",   "netmail",      "netname",   "autopoll",         "password", "areafix_name",
+    "autocreate", "movebad",      "nr",        "areafix_password", "sysop",    "system",
 };
 
 namespace {

@@ -49,6 +49,7 @@ enum SlotKey {
     SK_AFNAME,
     SK_AUTOCREATE,
     SK_MOVEBAD,
+    SK_NR,
     SK_AFPWD,
     SK_SYSOP,
     SK_SYSTEM,

@@ -11,12 +11,39 @@
 Config g_cfg;
 
 const char* const cfg_keys[NFIELDS] = {
-    "address",          "boss_host",  "boss_port", "boss_address", "password",      "inbound",
-    "outbound",         "sysop",      "system",    "location",     "cram",          "netmail",
-    "pkt_password",     "badarea",    "dupearea",  "dupemode",     "dupedb",        "netname",
-    "outmode",          "pack",       "bso_zone",  "echo_path",    "autopoll",      "areafix_name",
-    "areafix_password", "autocreate", "movebad",   "areadir",      "areafix_query", "net_timeout",
+    "address",
+    "boss_host",
+    "boss_port",
+    "boss_address",
+    "password",
+    "inbound",
+    "outbound",
+    "sysop",
+    "system",
+    "location",
+    "cram",
+    "netmail",
+    "pkt_password",
+    "badarea",
+    "dupearea",
+    "dupemode",
+    "dupedb",
+    "netname",
+    "outmode",
+    "pack",
+    "bso_zone",
+    "echo_path",
+    "autopoll",
+    "areafix_name",
+    "areafix_password",
+    "autocreate",
+    "movebad",
+    "areadir",
+    "areafix_query",
+    "net_timeout",
     "session_limit",
+    "nr",
+    "partial_keep_days",
 };
 
 namespace {
@@ -28,6 +55,7 @@ struct Default {
 const Default kDefaults[] = {
     {F_PORT, "24554"},     {F_SYSOP, "Sysop"},     {F_SYSTEM, "wrenpost"}, {F_LOCATION, "Unknown"},
     {F_AFNAME, "AreaFix"}, {F_AFQUERY, "%LINKED"}, {F_AUTOCREATE, "yes"},  {F_MOVEBAD, "yes"},
+    {F_NR, "yes"},         {F_PARTDAYS, "7"},
 };
 const CfgField kRequired[] = {F_ADDRESS, F_HOST, F_BOSSADDR, F_INBOUND, F_OUTBOUND};
 

@@ -27,7 +27,7 @@ constexpr int MAX_BOSS = 16;
 constexpr int MAX_AREAS = 256;
 constexpr size_t BNAME_MAX = 64;
 constexpr size_t CFGBUF_MAX = CFG_READ_MAX + 1;  // the file read, and its NUL
-constexpr int NFIELDS = 31;
+constexpr int NFIELDS = 33;
 
 // Field numbers of a boss record, in file-table order.
 enum CfgField {
@@ -62,6 +62,8 @@ enum CfgField {
     F_AFQUERY,
     F_NETTIMEOUT,
     F_SESSLIMIT,
+    F_NR,
+    F_PARTDAYS,
 };
 
 // The key of each field, in field order.

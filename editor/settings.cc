@@ -163,6 +163,7 @@ SlotForm st_form(const CfgEdit& e, int i) {
     if (s.afpw.typed) f.afpw = wide(s.afpw.text);
     f.autocreate = !means_no(s.newv[SK_AUTOCREATE]);
     f.movebad = !means_no(s.newv[SK_MOVEBAD]);
+    f.nr = !means_no(s.newv[SK_NR]);
     return f;
 }
 
@@ -253,6 +254,7 @@ StError save_slot(CfgEdit& e, int i, const SlotForm& form, const SlotForm& shown
         str_copy(s.newv[SK_AUTOCREATE], form.autocreate ? "yes" : "no", CFG_STR);
     if (form.movebad != shown.movebad)
         str_copy(s.newv[SK_MOVEBAD], form.movebad ? "yes" : "no", CFG_STR);
+    if (form.nr != shown.nr) str_copy(s.newv[SK_NR], form.nr ? "yes" : "no", CFG_STR);
     return err;
 }
 

@@ -52,6 +52,7 @@ struct SlotForm {
     bool hours = false;
     std::u16string pw, afpw;  // typed passwords (empty: keep the stored one)
     bool autocreate = true, movebad = true;
+    bool nr = true;  // resume cut transfers
 };
 
 // The form for slot i as the window first shows it.

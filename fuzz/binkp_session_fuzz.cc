@@ -2,15 +2,19 @@
 //
 // The input is a list of records, each turned into bytes on the wire:
 //   0: command frame (code, text)   1: data frame   2: raw bytes
-//   3: M_FILE with a name taken from the input and small size/offset
+//   3: M_FILE with a name taken from the input and small size/offset (the
+//      offset 3 is sent as -1, an offer that waits for M_GET)
 // An input whose first byte is odd is preceded by a valid address and
-// M_OK, so the fuzzer reaches the transfer phase at once. The point has one
-// small file waiting in a flow file.
+// M_OK, so the fuzzer reaches the transfer phase at once; with bit 1 set
+// too, the boss asks for NR (our offers then wait for its M_GET). The point
+// has one small file waiting in a flow file, and holds part of "held.bin"
+// (50 of 200 bytes, time 0) from an earlier cut session.
 //
 // Checked after every run: the session returns a defined exit code, the
 // busy lock is released, and nothing exists outside the inbound that was not
-// there before (received files land in the inbound, temporary files are
-// gone unless renaming failed).
+// there before (received files land in the inbound; a temporary file stays
+// only when renaming failed or as a partial with its record beside it, and
+// no record stays without its partial).
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/socket.h>
@@ -52,7 +56,7 @@ std::string cmd(uint8_t code, const std::string& text) {
 std::string build_stream(const uint8_t* d, size_t n) {
     std::string w;
     if (n > 0 && (d[0] & 1)) {
-        w += cmd(M_NUL, "OPT CRAM-MD5-00112233");
+        w += cmd(M_NUL, (d[0] & 2) ? "OPT NR CRAM-MD5-00112233" : "OPT CRAM-MD5-00112233");
         w += cmd(M_ADR, "2:240/5776@fidonet");
         w += cmd(M_OK, "secure");
     }
@@ -80,7 +84,8 @@ std::string build_stream(const uint8_t* d, size_t n) {
                 std::string name = len > 2 ? p.substr(2) : "";
                 for (char& ch : name)
                     if (ch == ' ' || ch == '\0') ch = '_';
-                w += cmd(M_FILE, name + " " + std::to_string(size) + " 0 " + std::to_string(off));
+                w += cmd(M_FILE, name + " " + std::to_string(size) + " 0 " +
+                                     (off == 3 ? std::string("-1") : std::to_string(off)));
                 break;
             }
         }
@@ -164,6 +169,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     f = fopen((g_root + "/out/00f01690.flo").c_str(), "w");
     fprintf(f, "^%s\n", waiting.c_str());
     fclose(f);
+    f = fopen((g_root + "/in/held.bin.wpt").c_str(), "w");
+    fputs(std::string(50, 'h').c_str(), f);
+    fclose(f);
+    f = fopen((g_root + "/in/held.bin.wpn").c_str(), "w");
+    fputs("held.bin 200 0\n", f);
+    fclose(f);
 
     int pair[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) abort();
@@ -181,11 +192,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!(files.empty() || files == std::set<std::string>{"wait.pkt"})) abort();
     for (const std::string& n : listing(g_root + "/out"))
         if (n != "00f01690.flo") abort();
-    for (auto& e : fs::directory_iterator(g_root + "/in")) {
-        if (!e.is_regular_file()) abort();
-        std::string n = e.path().filename().string();
-        if (n.size() > 4 && n.substr(n.size() - 4) == ".wpt" && code != 5) abort();
-        fs::remove(e.path());
+    std::set<std::string> in = listing(g_root + "/in");
+    for (const std::string& n : in) {
+        if (!fs::is_regular_file(g_root + "/in/" + n)) abort();
+        std::string stem = n.size() > 4 ? n.substr(0, n.size() - 4) : "";
+        std::string ext = n.size() > 4 ? n.substr(n.size() - 4) : "";
+        if (ext == ".wpt" && code != 5 && in.count(stem + ".wpn") == 0) abort();
+        if (ext == ".wpn" && in.count(stem + ".wpt") == 0) abort();
     }
+    for (const std::string& n : in) fs::remove(g_root + "/in/" + n);
     return 0;
 }

@@ -27,9 +27,17 @@ uint64_t seconds_of(const char* v) {
     return *end == '\0' ? n : 0;
 }
 
-// An M_NUL "OPT" line: the CRAM challenge after "CRAM-MD5-", if any.
+// An M_NUL "OPT" line: the CRAM challenge after "CRAM-MD5-", if any, and
+// the option NR (a word of its own, case as written).
 void read_opt(Session& s, const char* text) {
     if (text[0] != 'O' || text[1] != 'P' || text[2] != 'T' || text[3] != ' ') return;
+    for (const char* w = text + 4; *w != '\0';) {
+        while (*w == ' ') ++w;
+        const char* e = w;
+        while (*e != '\0' && *e != ' ') ++e;
+        if (e - w == 2 && w[0] == 'N' && w[1] == 'R') s.remote_nr = s.nr;
+        w = e;
+    }
     const char* p = str_find(text, "CRAM-MD5-");
     if (p == nullptr) return;
     p += 9;
@@ -67,9 +75,11 @@ unsigned on_adr(Session& s, const char* text) {
     return EXIT_PROTO;
 }
 
-// Ends the session after a failure: nothing of a partial file is kept.
+// Ends the session after a failure. Only a cut line keeps the part of a
+// file received so far, and only with nr = yes; any other failure discards it.
 unsigned fail(Session& s, unsigned code) {
     bso_unlock(s.bsy);
+    if (code == EXIT_NET) rx_keep(s);
     rx_abort(s);
     net_close(s.fr.net);
     return code;
@@ -94,6 +104,16 @@ uint64_t session_limit_ms(const Config& c) {
     return sec * 1000;
 }
 
+uint64_t session_partial_days(const Config& c) {
+    const char* v = c.get(F_PARTDAYS);
+    if (v[0] < '0' || v[0] > '9') return PARTIAL_KEEP_DAYS;
+    const char* end = v;
+    uint64_t d = parse_u64(v, &end);
+    while (*end == ' ' || *end == '\t') ++end;
+    if (*end != '\0') return PARTIAL_KEEP_DAYS;
+    return d > 36500 ? 36500 : d;
+}
+
 unsigned net_error(Session& s) {
     if (net_expired(s.fr.net))
         log_num(m_sess_limit, session_limit_ms(*s.cfg) / 1000);
@@ -115,6 +135,7 @@ void session_reset(Session& s) {
     s.rx_active = false;
     s.rx_h = PF_INVALID;
     s.rx_size = s.rx_time = s.rx_got = 0;
+    s.nr = s.remote_nr = s.rx_want = false;
 }
 
 unsigned handle_frame(Session& s) {
@@ -241,6 +262,11 @@ unsigned session_run(Session& s) {
         code = send_cmd(s, M_NUL, line);
     }
     if (code == 0) code = send_cmd(s, M_NUL, "VER wrenpost/0.9 binkp/1.0");
+    const char* nr = c.get(F_NR);
+    s.nr = str_icmp(nr, "no") != 0 && str_icmp(nr, "off") != 0 && str_icmp(nr, "0") != 0 &&
+           str_icmp(nr, "false") != 0;
+    rx_prune(s);
+    if (code == 0 && s.nr) code = send_cmd(s, M_NUL, "OPT NR");
     if (code == 0) {
         log_msg2(m_send_adr, s.my_adr);
         code = send_cmd(s, M_ADR, s.my_adr);

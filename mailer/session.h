@@ -2,7 +2,9 @@
 //
 // session_run drives one session over an open connection: identification,
 // address check, login (plain or CRAM-MD5), then both directions of the file
-// transfer at once (xfer.h), and the settling of the outbound. Every frame
+// transfer at once (xfer.h), and the settling of the outbound. With nr = yes
+// it asks for resuming ("OPT NR" after the VER line) and removes old partial
+// files of the inbound before the login (xfer.h). Every frame
 // the boss sends is dispatched by handle_frame in every phase, but nothing
 // reaches the inbound from a peer that is not logged in: a remote M_ADR
 // without the configured boss address, an M_OK before our password, and a
@@ -64,6 +66,11 @@ struct Session {
     size_t chal_len = 0;
     char my_adr[256];
     char boss_bare[256];
+    // Resuming (binkp's non-reliable mode): nr = yes sends "OPT NR" and keeps
+    // the part of a file the line cut off; the boss's own "OPT NR" asks us to
+    // offer files with offset -1 and wait for its M_GET.
+    bool nr = false;
+    bool remote_nr = false;
 
     // Send list and flow files.
     TxEntry tx[MAX_TX];
@@ -84,9 +91,21 @@ struct Session {
     char rx_final[WP_PATH_MAX];
     char rx_tmp[WP_PATH_MAX];
     pf_file rx_h = PF_INVALID;
+    char rx_rec[WP_PATH_MAX];  // the partial's record: final path + ".wpn"
+    // Our M_GET for an offer with offset -1: the M_FILE that answers it with
+    // this name, size, time and offset continues the partial file.
+    bool rx_want = false;
+    char rx_want_raw[WIRE_MAX];
+    uint64_t rx_want_size = 0;
+    uint64_t rx_want_time = 0;
+    uint64_t rx_want_off = 0;
 };
 
 constexpr uint32_t SESSION_LIMIT_S = 3600;  // default whole-session limit
+constexpr uint64_t PARTIAL_KEEP_DAYS = 7;   // default age limit of partial files
+// The longest wait for the boss's M_GET after an offer with offset -1 (the
+// frame time-out when that is shorter); then the file is offered from 0.
+constexpr uint32_t NR_GET_WAIT_MS = 30000;
 constexpr uint32_t NET_TIMEOUT_MAX_S = 86400;
 
 // The time-out of one frame (net_timeout, seconds; empty or invalid: the
@@ -94,6 +113,9 @@ constexpr uint32_t NET_TIMEOUT_MAX_S = 86400;
 // empty or invalid: SESSION_LIMIT_S), both in milliseconds.
 uint32_t session_frame_ms(const Config& c);
 uint64_t session_limit_ms(const Config& c);
+// partial_keep_days: whole days a partial file is kept (empty or invalid:
+// PARTIAL_KEEP_DAYS).
+uint64_t session_partial_days(const Config& c);
 // Logs why the connection failed (the session limit, else m_net) and gives
 // EXIT_NET.
 unsigned net_error(Session& s);

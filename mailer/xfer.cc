@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "core/exitcode.h"
@@ -117,6 +118,27 @@ void add_num(char* buf, size_t cap, uint64_t v) {
     str_cat(buf, d, cap);
 }
 
+// After an offer with offset -1: handles the boss's frames until it asks for
+// the file (M_GET), answers it (M_GOT, M_SKIP) or the wait is over. 0 or an
+// exit code.
+unsigned wait_get(Session& s, const TxEntry& e) {
+    uint32_t wait = s.fr.net.timeout_ms < NR_GET_WAIT_MS ? s.fr.net.timeout_ms : NR_GET_WAIT_MS;
+    uint64_t deadline = pf_ticks_ms() + wait;
+    while (e.state == TS_SENT && !e.get_req) {
+        if (net_expired(s.fr.net)) return net_error(s);
+        int r = net_poll(s.fr.net);
+        if (r < 0) return net_error(s);
+        if (r > 0) {
+            unsigned code = recv_and_handle(s);
+            if (code != 0) return code;
+            continue;
+        }
+        if (pf_ticks_ms() >= deadline) return 0;
+        pf_sleep_ms(5);
+    }
+    return 0;
+}
+
 bool is_unsafe(unsigned char c) {
     return c < 0x20 || c == '"' || c == '/' || c == '\\' || c == ':' || c == '*' || c == '?' ||
            c == '<' || c == '>' || c == '|';
@@ -190,11 +212,12 @@ void rx_local_name(char* out, const char* raw) {
         out[0] = '_';
         out[++n] = '\0';
     }
-    // A finished file must never carry the temporary suffix, or receiving
-    // its stem later would overwrite it; nor take one of the names the toss
-    // keeps for its own directories in the inbound, or no packet could ever
-    // be tossed away again.
-    if ((n >= 4 && str_icmp(out + n - 4, ".wpt") == 0) || inbound_reserved(out)) {
+    // A finished file must never carry the temporary suffix or that of a
+    // partial's record, or receiving its stem later would overwrite it; nor
+    // take one of the names the toss keeps for its own directories in the
+    // inbound, or no packet could ever be tossed away again.
+    if ((n >= 4 && (str_icmp(out + n - 4, ".wpt") == 0 || str_icmp(out + n - 4, ".wpn") == 0)) ||
+        inbound_reserved(out)) {
         if (n < RXNAME_MAX - 1) {
             out[n++] = '_';
             out[n] = '\0';
@@ -360,6 +383,9 @@ unsigned send_file(Session& s, int i) {
         return 0;
     }
     unsigned code = 0;
+    // The boss asked for offers with offset -1 (OPT NR): the first offer
+    // waits for its M_GET, which names where to begin.
+    bool nr_offer = s.remote_nr && !e.get_req;
     for (;;) {
         int64_t size = f_size(h);
         if (size < 0) {
@@ -380,7 +406,10 @@ unsigned send_file(Session& s, int i) {
         str_copy(text, e.wire, sizeof text);
         add_num(text, sizeof text, static_cast<uint64_t>(size));
         add_num(text, sizeof text, st.mtime > 0 ? static_cast<uint64_t>(st.mtime) : 0);
-        add_num(text, sizeof text, offset);
+        if (nr_offer)
+            str_cat(text, " -1", sizeof text);
+        else
+            add_num(text, sizeof text, offset);
         if (wp_send_cmd(s.fr, M_FILE, text) != 0) {
             code = net_error(s);
             break;
@@ -388,6 +417,19 @@ unsigned send_file(Session& s, int i) {
         log_sized(m_tx_start, e.wire, static_cast<uint64_t>(size));
         if (e.state != TS_SENT) ++s.pending;
         e.state = TS_SENT;
+        if (nr_offer) {
+            nr_offer = false;
+            code = wait_get(s, e);
+            if (code != 0 || e.state != TS_SENT) break;  // failed, or M_GOT/M_SKIP
+            if (!e.get_req) {
+                // A boss that asked for NR and then does not answer: the file
+                // goes whole, as to a boss without it.
+                log_msg2(m_nr_noget, e.wire);
+                e.get_req = true;
+                e.get_off = 0;
+            }
+            continue;
+        }
 
         uint64_t left = static_cast<uint64_t>(size) - offset;
         if (left == 0 && wp_send_data(s.fr, 0) != 0) {
@@ -507,12 +549,67 @@ void flo_finish(Session& s) {
 void rx_abort(Session& s) {
     if (!s.rx_active) return;
     // Deleted while still held, so no other receiver can have taken the name.
+    pf_delete(s.rx_rec);
     pf_delete(s.rx_tmp);
     f_close(s.rx_h);
     s.rx_h = PF_INVALID;
     s.rx_active = false;
     log_msg2(m_rx_abort, s.rx_name);
 }
+
+namespace {
+
+// The record of a partial file: the wire name, size and time it was offered
+// with, one line.
+std::string rx_record_text(const Session& s) {
+    char text[WIRE_MAX + 80];
+    str_copy(text, s.rx_raw, sizeof text);
+    add_num(text, sizeof text, s.rx_size);
+    add_num(text, sizeof text, s.rx_time);
+    str_cat(text, "\n", sizeof text);
+    return text;
+}
+
+// The length of the partial file held for the offer in s (same name, size
+// and time as recorded), 0 when none is.
+uint64_t rx_held(const Session& s) {
+    std::string rec;
+    if (f_read_whole(s.rx_rec, rec, WIRE_MAX + 80) != 0 || rec != rx_record_text(s)) return 0;
+    PfStat st = pf_stat(s.rx_tmp);
+    if (!st.exists || !st.is_file || st.size <= 0) return 0;
+    uint64_t n = static_cast<uint64_t>(st.size);
+    return n < s.rx_size ? n : 0;
+}
+
+unsigned send_get(Session& s, uint64_t offset) {
+    char text[WIRE_MAX + 80];
+    str_copy(text, s.rx_raw, sizeof text);
+    add_num(text, sizeof text, s.rx_size);
+    add_num(text, sizeof text, s.rx_time);
+    add_num(text, sizeof text, offset);
+    if (wp_send_cmd(s.fr, M_GET, text) != 0) return net_error(s);
+    return 0;
+}
+
+// Opens the temporary file for writing, held under its byte lock. With
+// `keep` bytes to keep (a resumed file) it must be at least that long and is
+// cut there; else it is emptied.
+bool rx_open(Session& s, uint64_t keep) {
+    s.rx_h = pf_open(s.rx_tmp, PfAccess::ReadWrite,
+                     keep > 0 ? PfCreate::OpenExisting : PfCreate::OpenAlways);
+    if (s.rx_h == PF_INVALID) return false;
+    bool ok = pf_lock_range(s.rx_h, 0, 1) == 0 &&
+              (keep == 0 || f_size(s.rx_h) >= static_cast<int64_t>(keep)) &&
+              f_seek(s.rx_h, static_cast<int64_t>(keep), PfSeek::Begin) >= 0 &&
+              pf_set_end(s.rx_h) == 0;
+    if (!ok) {
+        f_close(s.rx_h);
+        s.rx_h = PF_INVALID;
+    }
+    return ok;
+}
+
+}  // namespace
 
 unsigned rx_start(Session& s) {
     rx_abort(s);
@@ -527,42 +624,108 @@ unsigned rx_start(Session& s) {
     while (*p != '\0' && *p != ' ') ++p;  // a raw name longer than kept
     s.rx_size = parse_u64(p, &p);
     s.rx_time = parse_u64(p, &p);
-    uint64_t offset = parse_u64(p, &p);
+    while (*p == ' ') ++p;
+    bool ask = *p == '-';  // offset -1: the sender waits for our M_GET
+    uint64_t offset = parse_u64(ask ? p + 1 : p, &p);
     rx_local_name(s.rx_name, s.rx_raw);
-
-    if (offset != 0) {
-        char text[WIRE_MAX + 80];
-        str_copy(text, s.rx_raw, sizeof text);
-        add_num(text, sizeof text, s.rx_size);
-        add_num(text, sizeof text, s.rx_time);
-        add_num(text, sizeof text, 0);
-        if (wp_send_cmd(s.fr, M_GET, text) != 0) {
-            return net_error(s);
-        }
-        log_msg2(m_getsent, s.rx_name);
-        return 0;
-    }
     path_join(s.rx_final, s.cfg->get(F_INBOUND), s.rx_name);
     str_copy(s.rx_tmp, s.rx_final, sizeof s.rx_tmp);
     str_cat(s.rx_tmp, ".wpt", sizeof s.rx_tmp);
+    str_copy(s.rx_rec, s.rx_final, sizeof s.rx_rec);
+    str_cat(s.rx_rec, ".wpn", sizeof s.rx_rec);
+    bool want = s.rx_want && std::string(s.rx_want_raw) == s.rx_raw &&
+                s.rx_want_size == s.rx_size && s.rx_want_time == s.rx_time &&
+                s.rx_want_off == offset && !ask;
+    s.rx_want = false;
+
+    if (ask && s.nr) {
+        uint64_t held = rx_held(s);
+        unsigned code = send_get(s, held);
+        if (code != 0) return code;
+        if (held == 0) {
+            log_msg2(m_getsent, s.rx_name);
+            return 0;
+        }
+        lb_start();
+        lb_add(m_nr_resume);
+        lb_add(s.rx_name);
+        lb_add(m_nr_from);
+        lb_num(held);
+        lb_flush();
+        s.rx_want = true;
+        str_copy(s.rx_want_raw, s.rx_raw, sizeof s.rx_want_raw);
+        s.rx_want_size = s.rx_size;
+        s.rx_want_time = s.rx_time;
+        s.rx_want_off = held;
+        return 0;
+    }
+    // The rest of a partial file, as our M_GET asked for it.
+    if (want && offset > 0 && rx_open(s, offset)) {
+        log_sized(m_rx_start, s.rx_name, s.rx_size);
+        s.rx_active = true;
+        s.rx_got = offset;
+        return 0;
+    }
+    if (offset != 0 || ask) {
+        unsigned code = send_get(s, 0);
+        if (code != 0) return code;
+        log_msg2(m_getsent, s.rx_name);
+        return 0;
+    }
     // The temporary file is not shared: another wrenpost receiving the same
     // name into this inbound (a poll of another boss) holds the byte lock on
-    // it, and the file is not touched then. A leftover of a broken session
-    // is taken over and emptied.
-    s.rx_h = pf_open(s.rx_tmp, PfAccess::ReadWrite, PfCreate::OpenAlways);
-    if (s.rx_h != PF_INVALID && (pf_lock_range(s.rx_h, 0, 1) != 0 || pf_set_end(s.rx_h) != 0)) {
-        f_close(s.rx_h);
-        s.rx_h = PF_INVALID;
-    }
-    if (s.rx_h == PF_INVALID) {
+    // it, and the file is not touched then. A leftover of a broken session,
+    // or a partial file of another offer, is taken over and emptied.
+    if (!rx_open(s, 0)) {
         log_msg2(m_rx_cant, s.rx_tmp);
         return EXIT_PROTO;
     }
+    pf_delete(s.rx_rec);
     log_sized(m_rx_start, s.rx_name, s.rx_size);
     s.rx_active = true;
     s.rx_got = 0;
     if (s.rx_size == 0) return rx_finish(s);
     return 0;
+}
+
+void rx_keep(Session& s) {
+    if (!s.nr || !s.rx_active || s.rx_got == 0 || s.rx_got >= s.rx_size) return;
+    // The data first, then the record that vouches for it.
+    if (pf_sync(s.rx_h) != 0) return;
+    std::string rec = rx_record_text(s);
+    pf_file h = pf_open(s.rx_rec, PfAccess::ReadWrite, PfCreate::CreateAlways);
+    if (h == PF_INVALID) return;
+    bool ok = f_write(h, rec.data(), rec.size()) == 0 && pf_sync(h) == 0;
+    f_close(h);
+    if (!ok) return;  // rx_abort removes both
+    f_close(s.rx_h);
+    s.rx_h = PF_INVALID;
+    s.rx_active = false;
+    log_sized(m_nr_kept, s.rx_name, s.rx_got);
+}
+
+void rx_prune(Session& s) {
+    const char* in = s.cfg->get(F_INBOUND);
+    uint64_t limit = session_partial_days(*s.cfg) * 86400;
+    int64_t now = pf_unix_now_utc();
+    std::vector<PfDirEntry> list;
+    pf_list_dir(in, list);
+    for (const PfDirEntry& d : list) {
+        size_t n = d.name.size();
+        if (!d.is_file || n < 5) continue;
+        std::string stem = d.name.substr(0, n - 4), ext = d.name.substr(n - 4);
+        char tmp[WP_PATH_MAX], rec[WP_PATH_MAX];
+        path_join(tmp, in, (stem + ".wpt").c_str());
+        path_join(rec, in, (stem + ".wpn").c_str());
+        if (str_icmp(ext.c_str(), ".wpn") == 0) {
+            if (!pf_stat(tmp).exists) pf_delete(rec);  // its data is gone
+        } else if (str_icmp(ext.c_str(), ".wpt") == 0) {
+            int64_t age = now - d.mtime;
+            if (age >= 0 && static_cast<uint64_t>(age) < limit) continue;
+            if (pf_delete(tmp) == 0) log_msg2(m_nr_old, tmp);
+            pf_delete(rec);
+        }
+    }
 }
 
 unsigned rx_data(Session& s) {
@@ -617,6 +780,7 @@ unsigned rx_finish(Session& s) {
     f_close(s.rx_h);
     s.rx_h = PF_INVALID;
     if (code != 0) return code;
+    pf_delete(s.rx_rec);  // a resumed file's record
     char text[WIRE_MAX + 80];
     str_copy(text, s.rx_raw, sizeof text);
     add_num(text, sizeof text, s.rx_size);

@@ -3,8 +3,16 @@
 // settling of sent files and their flow-file lines on M_GOT, and receiving
 // into the inbound under a temporary name.
 //
-// There is no resumption: a partly received file is discarded, and a file
-// offered from an offset is requested again from 0.
+// Resuming (nr = yes, binkp's non-reliable mode): when the line is cut in
+// the middle of a received file, its data stays under the temporary name
+// (inbound/name.wpt) with a record beside it (name.wpn: the wire name, size
+// and time it was offered with), at most one per local name. When the boss
+// offers the same file with offset -1, M_GET asks for the rest from the
+// length held; any other offer starts from 0, and a file offered from an
+// offset we did not ask for is requested again from 0. Every other failure
+// discards a partly received file. A boss that asked for NR (its own
+// "OPT NR") gets our offers with offset -1 and names the start with M_GET;
+// without an answer within NR_GET_WAIT_MS the file is offered from 0.
 //
 // REQUIRES for the BSO functions: the busy lock of the boss's outbound is
 // held in s.bsy (build_list takes it).
@@ -41,8 +49,15 @@ unsigned rx_start(Session& s);
 unsigned rx_data(Session& s);
 // Completes the file being received. 0 or an exit code.
 unsigned rx_finish(Session& s);
-// Discards the file being received, if any.
+// Discards the file being received, if any, and its record.
 void rx_abort(Session& s);
+// After a cut line: keeps the file being received (nr = yes, some but not
+// all of it here) with its record, data synced before the record is
+// written. Otherwise, or when that fails, leaves it for rx_abort.
+void rx_keep(Session& s);
+// Removes partial files older than partial_keep_days (by their last write)
+// and records whose partial is gone.
+void rx_prune(Session& s);
 // M_GET from the boss: a sent file is sent again from the requested offset
 // (a boss holding part of it from a broken session asks for the rest, and
 // waits for it); any other name is logged and ignored.

@@ -107,6 +107,8 @@ SettingsWindow::SettingsWindow(MainWindow* main, bool& ok)
     grid->addWidget(new QLabel(qs(l_newareas)), row, 0);
     grid->addWidget(autoc_, row, 1);
     grid->addWidget(movebad_, row++, 2);
+    nr_ = new QCheckBox(qs(l_nr));
+    grid->addWidget(nr_, row++, 1, 1, 2);
     right->addLayout(grid);
 
     auto* own_box = new QGroupBox(qs(l_bossgrp));
@@ -233,6 +235,7 @@ void SettingsWindow::show_slot(int i) {
     unit_->setCurrentIndex(shown_.hours ? 1 : 0);
     autoc_->setChecked(shown_.autocreate);
     movebad_->setChecked(shown_.movebad);
+    nr_->setChecked(shown_.nr);
     own_->setChecked(shown_.own && !e_->single);
     if (!own_->isChecked()) {
         fields_[SK_SYSOP]->setText(gsysop_->text());
@@ -261,6 +264,7 @@ SlotForm SettingsWindow::read_form() const {
     f.afpw = u16(afpw_->text());
     f.autocreate = autoc_->isChecked();
     f.movebad = movebad_->isChecked();
+    f.nr = nr_->isChecked();
     return f;
 }
 

@@ -66,6 +66,6 @@ class SettingsWindow : public QWidget {
     QLineEdit* fields_[SK_COUNT] = {};
     QLineEdit *section_, *pw_, *afpw_, *interval_, *gsysop_, *gsystem_;
     QComboBox *cram_, *unit_, *lang_;
-    QCheckBox *ap_on_, *autoc_, *movebad_, *own_;
+    QCheckBox *ap_on_, *autoc_, *movebad_, *own_, *nr_;
     QLabel *pw_state_, *afpw_state_, *olen_;
 };

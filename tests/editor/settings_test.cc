@@ -152,3 +152,35 @@ TEST(Settings, GlobalOriginAgainstEveryBossWithoutItsOwn) {
     EXPECT_EQ(global_origin_limit(*t.e, std::string(54, 'x'), "21:3/210.7"), 53);
     EXPECT_EQ(global_origin_limit(*t.e, "", "21:3/210.7"), 0);  // "wrenpost"
 }
+
+// The resume checkbox: shown checked unless the boss says nr = no (or off);
+// only a change is written, as "yes" or "no".
+TEST(Settings, ResumeCheckboxWritesOnlyAChange) {
+    Edit t;
+    std::string cfg = std::string(kCfg) + "nr=off\n";
+    wptest::write_file(t.path, cfg);
+    ASSERT_EQ(st_scan(*t.e, t.path.c_str()), 1);
+    SlotForm fsx_shown = st_form(*t.e, 0), fido_shown = st_form(*t.e, 1);
+    EXPECT_TRUE(fsx_shown.nr);
+    EXPECT_FALSE(fido_shown.nr);
+    SlotForm fido = fido_shown;
+    fido.nr = true;
+    ASSERT_EQ(save_slot(*t.e, 0, fsx_shown, fsx_shown, "21:3/210.7").what, -1);
+    ASSERT_EQ(save_slot(*t.e, 1, fido, fido_shown, "21:3/210.7").what, -1);
+    ASSERT_EQ(cfg_write(*t.e), 1);
+    std::string text = wptest::read_file(t.path);
+    EXPECT_NE(text.find("[fido]"), std::string::npos) << text;
+    EXPECT_NE(text.find("nr=yes\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("nr=off"), std::string::npos) << text;
+    EXPECT_EQ(text.find("nr="), text.rfind("nr=")) << text;  // fsx got none
+
+    fido_shown = st_form(*t.e, 1);
+    EXPECT_TRUE(fido_shown.nr);
+    fido = fido_shown;
+    fido.nr = false;
+    ASSERT_EQ(save_slot(*t.e, 1, fido, fido_shown, "21:3/210.7").what, -1);
+    ASSERT_EQ(cfg_write(*t.e), 1);
+    text = wptest::read_file(t.path);
+    EXPECT_NE(text.find("nr=no\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("nr=yes"), std::string::npos) << text;
+}

@@ -226,16 +226,20 @@ TEST(Net, CloseDrainIsBoundedAgainstATricklingPeer) {
 // ---- Handshake and login --------------------------------------------------------
 
 TEST_F(SessionTest, GreetingAndOwnAddressForms) {
+    // Resuming is asked for ("OPT NR") unless nr = no.
     struct {
         const char* address;
         const char* sent;
+        const char* nr;
+        bool opt;
     } cases[] = {
-        {"2:240/5776.7", "2:240/5776.7@fidonet"},
-        {"21:3/210.5", "21:3/210.5@fsxnet"},
-        {"2:240/5776.7@othernet", "2:240/5776.7@othernet"},
+        {"2:240/5776.7", "2:240/5776.7@fidonet", "", true},
+        {"21:3/210.5", "21:3/210.5@fsxnet", "nr = yes\n", true},
+        {"2:240/5776.7@othernet", "2:240/5776.7@othernet", "nr = no\n", false},
+        {"2:240/5776.7", "2:240/5776.7@fidonet", "nr = Off\n", false},
     };
     for (const auto& c : cases) {
-        configure(std::string("address = ") + c.address + "\nsystem = Sys\nsysop = Op\n");
+        configure(std::string("address = ") + c.address + "\nsystem = Sys\nsysop = Op\n" + c.nr);
         Transfer t;
         EXPECT_EQ(run([&](BossPeer& p) {
                       p.login();
@@ -244,11 +248,15 @@ TEST_F(SessionTest, GreetingAndOwnAddressForms) {
                   0u)
             << log;
         std::vector<std::string> nul = cmds(M_NUL);
-        ASSERT_EQ(nul.size(), 4u);
+        bool nr = c.opt;
+        ASSERT_EQ(nul.size(), nr ? 5u : 4u) << c.nr;
         EXPECT_EQ(nul[0], "SYS Sys");
         EXPECT_EQ(nul[1], "ZYZ Op");
         EXPECT_EQ(nul[2], "LOC Unknown");
         EXPECT_EQ(nul[3], "VER wrenpost/0.9 binkp/1.0");
+        if (nr) {
+            EXPECT_EQ(nul[4], "OPT NR");
+        }
         ASSERT_EQ(cmds(M_ADR).size(), 1u);
         EXPECT_EQ(cmds(M_ADR)[0], c.sent);
         EXPECT_TRUE(logged(std::string("Sending M_ADR ") + c.sent));
@@ -717,7 +725,8 @@ TEST(RxLocalName, ReservedInboundNamesAreRenamed) {
         {"WpTmp", "WpTmp_"},       {"tossed.", "tossed._"},      {"wptmp\\x20.\\x20", "wptmp . _"},
         {"\\x74ossed", "tossed_"}, {"tossed.pkt", "tossed.pkt"}, {"tossedx", "tossedx"},
         {"xwptmp", "xwptmp"},      {"wptmp.dup1", "wptmp.dup1"}, {".tossed", "_tossed"},
-        {"tossed_", "tossed_"},    {"wptmp.wpt", "wptmp.wpt_"},
+        {"tossed_", "tossed_"},    {"wptmp.wpt", "wptmp.wpt_"},  {"x.pkt.wpn", "x.pkt.wpn_"},
+        {"X.WPN", "X.WPN_"},
     };
     for (const auto& c : cases) {
         char out[RXNAME_MAX];
@@ -909,7 +918,10 @@ TEST_F(SessionTest, DrippingBossIsCutOff) {
     }
 }
 
+// Without resuming (nr = no) a cut file is discarded; with it, see the
+// Resume tests below.
 TEST_F(SessionTest, CutInTheMiddleOfAFileKeepsNothingAndResendsLater) {
+    configure("nr = no\n");
     std::string a = file("a.txt", std::string(10000, 'a'));
     write_file(flo(), "^" + a + "\n");
     EXPECT_EQ(run([&](BossPeer& p) {
@@ -1099,3 +1111,244 @@ TEST_F(SessionTest, LocalFileErrorsEndWithProtocolCode) {
 }
 
 }  // namespace
+
+// ---- Resuming (binkp's non-reliable mode) -------------------------------------
+
+namespace {
+
+std::string pattern(size_t n) {
+    std::string s;
+    for (size_t i = 0; i < n; ++i) s.push_back(static_cast<char>('a' + (i * 7 + i / 251) % 26));
+    return s;
+}
+
+// The boss's side of one offer in NR mode: M_FILE with offset -1, the
+// point's M_GET, then M_FILE from that offset and the data up to `cut`
+// (closing the line there) or to the end. Returns the offset asked for.
+uint64_t nr_offer(BossPeer& p, const std::string& wire, const std::string& content,
+                  size_t cut = std::string::npos) {
+    std::string head = wire + " " + std::to_string(content.size()) + " 1700000000";
+    p.send_cmd(M_FILE, head + " -1");
+    BFrame f;
+    if (!p.wait_cmd(M_GET, &f) || f.data.rfind(head + " ", 0) != 0) return UINT64_MAX;
+    uint64_t off = std::stoull(f.data.substr(head.size() + 1));
+    p.send_cmd(M_FILE, head + " " + std::to_string(off));
+    size_t end = cut < content.size() ? cut : content.size();
+    for (size_t at = off; at < end; at += 4096)
+        p.send_data(content.substr(at, std::min<size_t>(4096, end - at)));
+    if (cut < content.size()) p.close_now();
+    return off;
+}
+
+}  // namespace
+
+// A file cut twice arrives whole over three sessions; each session after a
+// cut carries only what is missing, and the partial with its record is gone
+// once the file is complete.
+TEST_F(SessionTest, ResumeCarriesOnlyTheRestAcrossCuts) {
+    std::string content = pattern(50000);
+    std::string in = dir.file("in") + "/";
+    struct {
+        size_t cut;      // where the line goes dead (npos: not at all)
+        uint64_t asked;  // the offset of the point's M_GET
+        unsigned code;
+    } steps[] = {{30000, 0, 2u}, {41000, 30000, 2u}, {std::string::npos, 41000, 0u}};
+    for (const auto& st : steps) {
+        uint64_t asked = UINT64_MAX;
+        Transfer t;
+        EXPECT_EQ(run([&](BossPeer& p) {
+                      p.login();
+                      asked = nr_offer(p, "big.bin", content, st.cut);
+                      if (st.cut == std::string::npos) t.run(p);
+                  }),
+                  st.code)
+            << log;
+        EXPECT_EQ(asked, st.asked) << log;
+        if (st.cut != std::string::npos) {
+            EXPECT_TRUE(logged("Incomplete file kept for resuming: big.bin (" +
+                               std::to_string(st.cut) + " bytes)"))
+                << log;
+            EXPECT_EQ(read_file(in + "big.bin.wpt"), content.substr(0, st.cut));
+            EXPECT_EQ(read_file(in + "big.bin.wpn"), "big.bin 50000 1700000000\n");
+            EXPECT_FALSE(file_exists(in + "big.bin"));
+        }
+        if (st.asked > 0) {
+            EXPECT_TRUE(
+                logged("Part of the file held - requesting the rest (M_GET): big.bin "
+                       "from byte " +
+                       std::to_string(st.asked)))
+                << log;
+        }
+    }
+    EXPECT_EQ(read_file(in + "big.bin"), content);
+    EXPECT_EQ(dir_names(dir.file("in")), std::set<std::string>{"big.bin"});
+    EXPECT_EQ(cmds(M_GOT), std::vector<std::string>{"big.bin 50000 1700000000"});
+}
+
+// A partial is used only for the same offer with offset -1 and nr = yes;
+// anything else starts from 0 and replaces it, so one name never holds two.
+TEST_F(SessionTest, ResumeOnlyForTheSameOffer) {
+    std::string content = pattern(9000);
+    std::string in = dir.file("in") + "/";
+    struct {
+        const char* what;
+        const char* record;  // "" = no record beside the partial
+        const char* offer;   // the boss's M_FILE (data follows from 0 after M_GET)
+        const char* cfg;
+        const char* get;  // the point's M_GET, "" = none
+    } cases[] = {
+        {"another size", "big.bin 9001 1700000000\n", "big.bin 9000 1700000000 -1", "",
+         "big.bin 9000 1700000000 0"},
+        {"another time", "big.bin 9000 1600000000\n", "big.bin 9000 1700000000 -1", "",
+         "big.bin 9000 1700000000 0"},
+        {"another wire name", "big\\x20.bin 9000 1700000000\n", "big.bin 9000 1700000000 -1", "",
+         "big.bin 9000 1700000000 0"},
+        {"no record (killed run)", "", "big.bin 9000 1700000000 -1", "",
+         "big.bin 9000 1700000000 0"},
+        {"offer from 0 (no NR)", "big.bin 9000 1700000000\n", "big.bin 9000 1700000000 0", "", ""},
+        {"nr = no", "big.bin 9000 1700000000\n", "big.bin 9000 1700000000 -1", "nr = no\n",
+         "big.bin 9000 1700000000 0"},
+        {"offset we did not ask for", "big.bin 9000 1700000000\n", "big.bin 9000 1700000000 4000",
+         "", "big.bin 9000 1700000000 0"},
+    };
+    for (const auto& c : cases) {
+        configure(c.cfg);
+        for (auto& n : dir_names(dir.file("in"))) std::filesystem::remove(in + n);
+        write_file(in + "big.bin.wpt", std::string(4000, 'X'));
+        if (c.record[0] != '\0') write_file(in + "big.bin.wpn", c.record);
+        Transfer t;
+        EXPECT_EQ(run([&](BossPeer& p) {
+                      p.login();
+                      p.send_cmd(M_FILE, c.offer);
+                      if (c.get[0] != '\0') p.wait_cmd(M_GET);
+                      p.send_file("big.bin", content);
+                      t.run(p);
+                  }),
+                  0u)
+            << c.what << log;
+        std::vector<std::string> gets = cmds(M_GET);
+        EXPECT_EQ(gets, c.get[0] ? std::vector<std::string>{c.get} : std::vector<std::string>{})
+            << c.what;
+        EXPECT_EQ(read_file(in + "big.bin"), content) << c.what;
+        EXPECT_EQ(dir_names(dir.file("in")), std::set<std::string>{"big.bin"}) << c.what;
+    }
+}
+
+// Any failure but a cut line discards the part received, and so does nr = no.
+TEST_F(SessionTest, OnlyACutLineKeepsThePart) {
+    struct {
+        const char* cfg;
+        uint8_t last;  // what the boss does after 3000 bytes: M_ERR, or 0 to hang up
+        unsigned code;
+    } cases[] = {{"", M_ERR, 3u}, {"nr = no\n", 0, 2u}, {"", M_BSY, 4u}};
+    for (const auto& c : cases) {
+        configure(c.cfg);
+        EXPECT_EQ(run([&](BossPeer& p) {
+                      p.login();
+                      p.send_cmd(M_FILE, "big.bin 9000 1700000000 0");
+                      p.send_data(std::string(3000, 'x'));
+                      if (c.last != 0) p.send_cmd(c.last, "gone");
+                      p.wait_cmd(M_EOB);  // all of ours read: the close is no reset
+                      p.close_now();
+                  }),
+                  c.code)
+            << c.cfg << log;
+        EXPECT_TRUE(dir_names(dir.file("in")).empty()) << c.cfg;
+        EXPECT_TRUE(logged("Incomplete file discarded: big.bin")) << c.cfg;
+    }
+}
+
+// Partials older than partial_keep_days go at the start of the next session,
+// and so do records whose partial is gone; younger ones stay.
+TEST_F(SessionTest, OldPartialsAreRemovedByTheNextPoll) {
+    std::string in = dir.file("in") + "/";
+    auto age = [&](const std::string& path, int64_t days) {
+        struct timeval tv[2];
+        tv[0].tv_sec = tv[1].tv_sec = time(nullptr) - days * 86400 - 60;
+        tv[0].tv_usec = tv[1].tv_usec = 0;
+        utimes(path.c_str(), tv);
+    };
+    struct {
+        const char* cfg;
+        std::set<std::string> left;
+    } cases[] = {
+        {"", {"new.bin.wpt", "new.bin.wpn", "x.pkt"}},
+        {"partial_keep_days = 3\n", {"x.pkt"}},
+        {"partial_keep_days = 10\n",
+         {"new.bin.wpt", "new.bin.wpn", "old.bin.wpt", "old.bin.wpn", "x.pkt"}},
+        {"partial_keep_days = junk\n", {"new.bin.wpt", "new.bin.wpn", "x.pkt"}},
+    };
+    for (const auto& c : cases) {
+        configure(c.cfg);
+        for (auto& n : dir_names(dir.file("in"))) std::filesystem::remove(in + n);
+        for (const char* n :
+             {"old.bin.wpt", "old.bin.wpn", "new.bin.wpt", "new.bin.wpn", "gone.bin.wpn", "x.pkt"})
+            write_file(in + n, "x");
+        age(in + "old.bin.wpt", 8);
+        age(in + "new.bin.wpt", 4);
+        age(in + "x.pkt", 30);
+        Transfer t;
+        EXPECT_EQ(run([&](BossPeer& p) {
+                      p.login();
+                      t.run(p);
+                  }),
+                  0u);
+        EXPECT_EQ(dir_names(dir.file("in")), c.left) << c.cfg;
+    }
+    EXPECT_TRUE(logged("Old incomplete file removed: " + in + "old.bin.wpt")) << log;
+}
+
+// Sending to a boss that asked for NR: each file is offered with offset -1
+// and goes from the offset its M_GET names; an offset past the end sends the
+// whole file, and a boss that never answers gets the whole file after the
+// wait, in the same session.
+TEST_F(SessionTest, OffersWithOffsetMinusOneToABossThatAskedForNR) {
+    setenv("WRENPOST_NET_TIMEOUT", "1500", 1);
+    std::string content = pattern(10000);
+    struct {
+        const char* what;
+        const char* get;    // the boss's answer to the -1 offer; "" = none
+        const char* offer;  // the point's second M_FILE
+        size_t from;
+    } cases[] = {
+        {"resume", "a.bin 10000 %t 6000", "a.bin 10000 %t 6000", 6000},
+        {"from 0", "a.bin 10000 %t 0", "a.bin 10000 %t 0", 0},
+        {"past the end", "a.bin 10000 %t 10001", "a.bin 10000 %t 0", 0},
+        {"no answer", "", "a.bin 10000 %t 0", 0},
+    };
+    for (const auto& c : cases) {
+        std::string a = file("a.bin", content);
+        std::string t = std::to_string(pf_stat(a.c_str()).mtime);
+        auto fill = [&](std::string v) {
+            size_t k = v.find("%t");
+            return v.replace(k, 2, t);
+        };
+        write_file(flo(), "^" + a + "\n");
+        std::vector<std::string> files;
+        std::string got;
+        EXPECT_EQ(run([&](BossPeer& p) {
+                      p.login("2:240/5776@fidonet", "OPT NR CRAM-MD5-0123abcd");
+                      BFrame f;
+                      p.wait_cmd(M_FILE, &f);
+                      files.push_back(f.data);
+                      if (c.get[0] != '\0') p.send_cmd(M_GET, fill(c.get));
+                      p.wait_cmd(M_FILE, &f);
+                      files.push_back(f.data);
+                      while (got.size() < content.size() - c.from && p.recv(f))
+                          if (!f.cmd) got += f.data;
+                      p.send_cmd(M_GOT, "a.bin 10000 " + t);
+                      p.send_cmd(M_EOB, "");
+                      p.drain();
+                  }),
+                  0u)
+            << c.what << log;
+        ASSERT_EQ(files.size(), 2u) << c.what;
+        EXPECT_EQ(files[0], "a.bin 10000 " + t + " -1") << c.what;
+        EXPECT_EQ(files[1], fill(c.offer)) << c.what;
+        EXPECT_EQ(got, content.substr(c.from)) << c.what;
+        EXPECT_EQ(logged("No M_GET from the remote - sending the whole file: a.bin"),
+                  c.get[0] == '\0')
+            << c.what;
+        EXPECT_FALSE(file_exists(a)) << c.what;
+    }
+}
