@@ -69,9 +69,11 @@ const char* line_end_style(const std::string& t) {
 
 }  // namespace
 
-int af_cfg_add_area(const char* cfg_path, const char* section, const char* tag, const char* path) {
-    std::string t;
-    if (cf_read(cfg_path, t) != 0) return 1;
+namespace {
+
+// The addition of one echoarea line to the text t. 0 added, 2 the tag has a
+// line already (t unchanged), 1 section missing or result too long.
+int add_to_text(std::string& t, const char* section, const char* tag, const char* path) {
     int headers = 0;
     for (size_t p = 0; p < t.size();) {
         Line l = cl_line(t, p);
@@ -118,7 +120,55 @@ int af_cfg_add_area(const char* cfg_path, const char* section, const char* tag, 
     // end (a value cut in the middle reads as a different value) and lock the
     // file against all further edits.
     if (out.size() > CFG_OUT_MAX) return 1;
-    return cf_write(cfg_path, out) == 0 ? 0 : 1;
+    t = std::move(out);
+    return 0;
+}
+
+// Whether cf_write could replace the file now (it exists, is no directory,
+// and opens for writing), so that a batch fails at its first line, not after
+// its areas were filled.
+bool writable(const char* cfg_path) {
+    char real[WP_PATH_MAX];
+    if (pf_real_path(cfg_path, real, sizeof real) != 0) return false;
+    PfStat st = pf_stat(real);
+    if (!st.exists || st.is_dir || st.read_only) return false;
+    pf_file probe = pf_open(real, PfAccess::ReadWrite, PfCreate::OpenExisting);
+    if (probe == PF_INVALID) return false;
+    f_close(probe);
+    return true;
+}
+
+}  // namespace
+
+int af_cfg_add_area(const char* cfg_path, const char* section, const char* tag, const char* path) {
+    std::string t;
+    if (cf_read(cfg_path, t) != 0) return 1;
+    int r = add_to_text(t, section, tag, path);
+    if (r != 0) return r;
+    return cf_write(cfg_path, t) == 0 ? 0 : 1;
+}
+
+int af_cfg_batch_add(AfAreaBatch& b, const char* cfg_path, const char* section, const char* tag,
+                     const char* path) {
+    if (!b.loaded) {
+        if (cf_read(cfg_path, b.text) != 0 || !writable(cfg_path)) return 1;
+        b.loaded = true;
+    }
+    int r = add_to_text(b.text, section, tag, path);
+    if (r == 0) b.adds.push_back({section != nullptr ? section : "", tag, path});
+    return r;
+}
+
+int af_cfg_batch_write(AfAreaBatch& b, const char* cfg_path) {
+    std::vector<AfAreaBatch::Add> adds = std::move(b.adds);
+    b = AfAreaBatch{};
+    if (adds.empty()) return 0;
+    // The file as it is now: a line another program changed meanwhile stays.
+    std::string t;
+    if (cf_read(cfg_path, t) != 0) return 1;
+    for (const auto& a : adds)
+        if (add_to_text(t, a.section.c_str(), a.tag.c_str(), a.path.c_str()) == 1) return 1;
+    return cf_write(cfg_path, t) == 0 ? 0 : 1;
 }
 
 int af_cfg_del_area(const char* cfg_path, const char* tag) {

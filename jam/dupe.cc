@@ -131,6 +131,7 @@ uint32_t replay_journal(DupeDb& db) {
 
 DupeDb::~DupeDb() {
     if (jnl != PF_INVALID) pf_close(jnl);
+    if (keyf != PF_INVALID) pf_close(keyf);
 }
 
 uint64_t dupe_key(const char* base_path, const char* msgid, size_t len) {
@@ -151,6 +152,8 @@ int dupe_load(DupeDb& db, const char* path) {
     str_cat(db.jnl_path, ".jnl", sizeof db.jnl_path);
     if (db.jnl != PF_INVALID) pf_close(db.jnl);
     db.jnl = PF_INVALID;
+    if (db.keyf != PF_INVALID) pf_close(db.keyf);
+    db.keyf = PF_INVALID;
     db.jnl_size = 0;
     db.pending = false;
     db.resume.clear();
@@ -243,26 +246,34 @@ int dupe_check(DupeDb& db, const char* base_path, const char* msgid, size_t len)
 
 int dupe_save(DupeDb& db) {
     if (db.dupe_count <= db.dupe_saved) return 0;
-    pf_file h = f_open_always(db.path);
-    if (h == PF_INVALID) {
+    if (db.keyf == PF_INVALID) db.keyf = f_open_always(db.path);
+    if (db.keyf == PF_INVALID) {
         log_msg2(m_saveerr, db.path);
         return 1;
     }
     const uint32_t n = db.dupe_count - db.dupe_saved;
-    std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[static_cast<size_t>(n) * DUPE_REC]);
+    uint8_t one[DUPE_REC];
+    std::unique_ptr<uint8_t[]> big;
+    uint8_t* buf = one;
+    if (n > 1) {
+        big.reset(new (std::nothrow) uint8_t[static_cast<size_t>(n) * DUPE_REC]);
+        buf = big.get();
+    }
     int r = 1;
-    if (buf) {
+    if (buf != nullptr) {
         for (uint32_t i = 0; i < n; ++i) {
             uint64_t k = db.keys[db.dupe_saved + i];
-            uint8_t* p = buf.get() + static_cast<size_t>(i) * DUPE_REC;
+            uint8_t* p = buf + static_cast<size_t>(i) * DUPE_REC;
             put_le32(p, static_cast<uint32_t>(k));
             put_le32(p + 4, static_cast<uint32_t>(k >> 32));
         }
-        if (f_seek(h, static_cast<int64_t>(db.dupe_saved) * DUPE_REC, PfSeek::Begin) >= 0)
-            r = f_write(h, buf.get(), static_cast<size_t>(n) * DUPE_REC);
+        r = pf_pwrite(db.keyf, buf, static_cast<size_t>(n) * DUPE_REC,
+                      static_cast<uint64_t>(db.dupe_saved) * DUPE_REC);
     }
-    f_close(h);
     if (r != 0) {
+        // Opened afresh by the next save.
+        pf_close(db.keyf);
+        db.keyf = PF_INVALID;
         log_msg2(m_saveerr, db.path);
         return 1;
     }
@@ -271,6 +282,10 @@ int dupe_save(DupeDb& db) {
 }
 
 int dupe_intent(DupeDb& db, uint64_t key, const char* base_path, bool keep) {
+    return dupe_intent_at(db, key, base_path, index_records(base_path), keep);
+}
+
+int dupe_intent_at(DupeDb& db, uint64_t key, const char* base_path, uint32_t count, bool keep) {
     db.pending = false;
     size_t n = str_len(base_path);
     if (n >= WP_PATH_MAX) n = WP_PATH_MAX - 1;
@@ -285,7 +300,6 @@ int dupe_intent(DupeDb& db, uint64_t key, const char* base_path, bool keep) {
         if (f_seek(db.jnl, static_cast<int64_t>(db.jnl_size), PfSeek::Begin) >= 0)
             pf_set_end(db.jnl);
     }
-    uint32_t count = index_records(base_path);
     uint8_t rec[JNL_FIXED + WP_PATH_MAX + JNL_CRC];
     put_le32(rec, static_cast<uint32_t>(key));
     put_le32(rec + 4, static_cast<uint32_t>(key >> 32));
@@ -326,6 +340,10 @@ int dupe_settle(DupeDb& db) {
     if (db.dupe_count > db.dupe_saved && dupe_save(db) != 0) {
         if (db.jnl != PF_INVALID) pf_sync(db.jnl);
         return 1;
+    }
+    if (db.keyf != PF_INVALID) {
+        pf_sync(db.keyf);
+        return 0;
     }
     pf_file h = f_open_read(db.path);
     if (h != PF_INVALID) {

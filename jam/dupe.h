@@ -25,8 +25,9 @@
 //   1. intent record into the journal,
 //   2. jam_append into the base,
 //   3. key appended to the file (dupe_commit),
-// and before a packet leaves the inbound (moved to "tossed" or deleted from
-// the temporary directory), dupe_settle syncs the file. The journal is
+// and before a packet leaves the inbound (moved to "tossed"), or a bundle
+// once all its packets are filed, dupe_settle syncs the file (the copies
+// extracted from a bundle are deleted without: the bundle is their source). The journal is
 // emptied only when a run finishes (dupe_finish). The next dupe_load replays a
 // journal left behind: an intent counts only when the base really holds a
 // message with that key at or after the recorded index position
@@ -68,6 +69,9 @@ struct DupeDb {
     uint32_t dupe_saved = 0;           // keys already in the file
     bool dupe_warned = false;          // "database full" was logged
     char path[WP_PATH_MAX] = "";
+    // The key file, kept open from the first save to the next load (or the
+    // end of the DupeDb): a toss saves after every message.
+    pf_file keyf = PF_INVALID;
     // Hash index: open addressing, each slot 0 (empty) or key index + 1.
     std::unique_ptr<uint32_t[]> slots;
     // Journal: path, open handle (PF_INVALID until the first intent), size.
@@ -123,6 +127,11 @@ bool dupe_find_linear(const DupeDb& db, uint64_t key);
 // after logging "ERROR: cannot write the dupe journal: " + path (the caller
 // must then not append).
 int dupe_intent(DupeDb& db, uint64_t key, const char* base_path, bool keep = true);
+// The same with the base's number of whole index records given by a caller
+// that holds the base open and locked (jam/jam.h JamWriter::nrec), instead
+// of asking the file system for it.
+int dupe_intent_at(DupeDb& db, uint64_t key, const char* base_path, uint32_t count,
+                   bool keep = true);
 // Step 3: remembers the key and writes every unsaved key to the file. 0, or
 // 1 when the file write failed (logged; the key stays remembered and the
 // journal keeps its intent until a later settle).

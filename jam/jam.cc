@@ -126,42 +126,38 @@ int repair_tail(pf_file hhdr, pf_file hidx, uint64_t nrec, uint32_t base_num, ui
     return 0;
 }
 
-struct Files {
-    pf_file hdr = PF_INVALID;
-    pf_file idx = PF_INVALID;
-    pf_file txt = PF_INVALID;
-    ~Files() {
-        if (txt != PF_INVALID) f_close(txt);
-        if (idx != PF_INVALID) f_close(idx);
-        if (hdr != PF_INVALID) f_close(hdr);
-    }
-};
-
-// The append once the byte lock is held. 0 or 1 (logged).
-int append_locked(const char* base_path, const char* fidx, const char* ftxt, const char* flr,
-                  Files& f, JamMsg& m) {
-    int64_t jhr_size = f_size(f.hdr);
+// The opening once the byte lock is held: base header (written for a new
+// base), last-read file, index and text files, tail repair. 0 or 1 (logged).
+int open_locked(JamWriter& w, uint32_t now) {
+    const char* base_path = w.path;
+    char fidx[WP_PATH_MAX], ftxt[WP_PATH_MAX], flr[WP_PATH_MAX];
+    mkpath(ftxt, base_path, ".jdt");
+    mkpath(fidx, base_path, ".jdx");
+    mkpath(flr, base_path, ".jlr");
+    int64_t jhr_size = f_size(w.hdr);
     if (jhr_size < 0) {
         log_msg2(jam_m_open, base_path);
         return 1;
     }
-    uint8_t base[JHI_SIZE] = {};
+    uint8_t* base = w.base;
+    std::memset(base, 0, JHI_SIZE);
     uint64_t hdr_off = static_cast<uint64_t>(jhr_size);
     if (jhr_size == 0) {
         put_signature(base + JHI_SIGNATURE);
-        put_le32(base + JHI_DATECREATED, m.jm_now);
+        put_le32(base + JHI_DATECREATED, now);
         put_le32(base + JHI_PASSWORDCRC, JAM_NO_CRC);
         put_le32(base + JHI_BASEMSGNUM, 1);
         hdr_off = JHI_SIZE;
         // The empty base header goes to disk first: a message header written
         // at 1024 before it would leave a base without signature (damaged for
         // good) if the process died before the last step.
-        if (write_at(f.hdr, 0, base, JHI_SIZE) != 0) {
+        if (pf_pwrite(w.hdr, base, JHI_SIZE, 0) != 0) {
             log_msg2(m_write, base_path);
             return 1;
         }
     } else if (jhr_size < static_cast<int64_t>(JHI_SIZE) ||
-               read_at(f.hdr, 0, base, JHI_SIZE) != JHI_SIZE || !has_signature(base)) {
+               pf_pread(w.hdr, base, JHI_SIZE, 0) != static_cast<int64_t>(JHI_SIZE) ||
+               !has_signature(base)) {
         log_msg2(jam_m_corrupt, base_path);
         return 1;
     }
@@ -172,39 +168,49 @@ int append_locked(const char* base_path, const char* fidx, const char* ftxt, con
     pf_file hlr = f_open_always(flr);
     if (hlr != PF_INVALID) f_close(hlr);
 
-    f.idx = f_open_always(fidx);
-    int64_t jdx_size = f.idx == PF_INVALID ? -1 : f_size(f.idx);
+    w.idx = f_open_always(fidx);
+    int64_t jdx_size = w.idx == PF_INVALID ? -1 : f_size(w.idx);
     if (jdx_size < 0) {
         log_msg2(jam_m_open, base_path);
         return 1;
     }
-    const uint64_t nrec = static_cast<uint64_t>(jdx_size) / JDX_SIZE;
-    const uint32_t msgnum = static_cast<uint32_t>(nrec + base_num);
+    w.nrec = static_cast<uint64_t>(jdx_size) / JDX_SIZE;
 
     if (jhr_size > 0) {
-        if (repair_tail(f.hdr, f.idx, nrec, base_num, &hdr_off) != 0) {
+        if (repair_tail(w.hdr, w.idx, w.nrec, base_num, &hdr_off) != 0) {
             log_msg2(m_write, base_path);
             return 1;
         }
     }
+    w.jhr_size = hdr_off;
 
-    f.txt = f_open_always(ftxt);
-    int64_t jdt_size = f.txt == PF_INVALID ? -1 : f_size(f.txt);
+    w.txt = f_open_always(ftxt);
+    int64_t jdt_size = w.txt == PF_INVALID ? -1 : f_size(w.txt);
     if (jdt_size < 0) {
         log_msg2(jam_m_open, base_path);
         return 1;
     }
-    const uint64_t txt_off = static_cast<uint64_t>(jdt_size);
+    w.jdt_size = static_cast<uint64_t>(jdt_size);
+    return 0;
+}
+
+// One append into an open writer. 0 or 1 (logged; the caller closes).
+int append_open(JamWriter& w, JamMsg& m) {
+    const char* base_path = w.path;
+    const uint64_t txt_off = w.jdt_size;
+    const uint64_t hdr_off = w.jhr_size;
+    const uint32_t msgnum = static_cast<uint32_t>(w.nrec + get_le32(w.base + JHI_BASEMSGNUM));
     // Offsets are 32 bits wide: a text or header beyond 4 GiB could not be
     // found again (its offset would wrap onto older data). Refuse it.
     if (txt_off + m.jm_textlen > JAM_FILE_MAX || hdr_off + JMH_SIZE + m.jm_subflen > JAM_FILE_MAX) {
         log_msg2(m_write, base_path);
         return 1;
     }
-    if (m.jm_textlen > 0 && write_at(f.txt, txt_off, m.jm_text, m.jm_textlen) != 0) {
+    if (m.jm_textlen > 0 && pf_pwrite(w.txt, m.jm_text, m.jm_textlen, txt_off) != 0) {
         log_msg2(m_write, base_path);
         return 1;
     }
+    w.jdt_size = txt_off + m.jm_textlen;
 
     // Header and subfields in one write, so that a crash cannot leave a
     // header whose subfields are missing in the middle of the file.
@@ -231,7 +237,7 @@ int append_locked(const char* base_path, const char* fidx, const char* ftxt, con
     put_le32(h + JMH_PASSWORDCRC, JAM_NO_CRC);
     put_le32(h + JMH_COST, 0);
     if (m.jm_subflen > 0) mem_copy(h + JMH_SIZE, m.jm_subf, m.jm_subflen);
-    if (write_at(f.hdr, hdr_off, rec.data(), rec.size()) != 0) {
+    if (pf_pwrite(w.hdr, rec.data(), rec.size(), hdr_off) != 0) {
         log_msg2(m_write, base_path);
         return 1;
     }
@@ -240,17 +246,21 @@ int append_locked(const char* base_path, const char* fidx, const char* ftxt, con
     uint8_t ix[JDX_SIZE];
     put_le32(ix + JDX_USERCRC, m.jm_usercrc);
     put_le32(ix + JDX_HDROFFSET, static_cast<uint32_t>(hdr_off));
-    if (write_at(f.idx, nrec * JDX_SIZE, ix, JDX_SIZE) != 0) {
+    if (pf_pwrite(w.idx, ix, JDX_SIZE, w.nrec * JDX_SIZE) != 0) {
         log_msg2(m_write, base_path);
         return 1;
     }
 
+    uint8_t* base = w.base;
     put_le32(base + JHI_MODCOUNTER, get_le32(base + JHI_MODCOUNTER) + 1);
     put_le32(base + JHI_ACTIVEMSGS, get_le32(base + JHI_ACTIVEMSGS) + 1);
-    if (write_at(f.hdr, 0, base, JHI_SIZE) != 0) {
+    if (pf_pwrite(w.hdr, base, JHI_SIZE, 0) != 0) {
         log_msg2(m_write, base_path);
         return 1;
     }
+    w.jhr_size = hdr_off + rec.size();
+    ++w.nrec;
+    ++w.appended;
     m.jm_msgnum = msgnum;
     return 0;
 }
@@ -274,25 +284,71 @@ void jam_unlock(pf_file jhr) {
     pf_unlock_range(jhr, 0, 1);
 }
 
-int jam_append(const char* base_path, JamMsg& m) {
-    char fhdr[WP_PATH_MAX], fidx[WP_PATH_MAX], ftxt[WP_PATH_MAX], flr[WP_PATH_MAX];
-    mkpath(fhdr, base_path, ".jhr");
-    mkpath(ftxt, base_path, ".jdt");
-    mkpath(fidx, base_path, ".jdx");
-    mkpath(flr, base_path, ".jlr");
+JamWriter::~JamWriter() {
+    jam_writer_close(*this);
+}
 
-    Files f;
-    f.hdr = f_open_always(fhdr);
-    if (f.hdr == PF_INVALID) {
+bool jam_writer_is_open(const JamWriter& w) {
+    return w.hdr != PF_INVALID;
+}
+
+void jam_writer_close(JamWriter& w) {
+    if (w.txt != PF_INVALID) f_close(w.txt);
+    if (w.idx != PF_INVALID) f_close(w.idx);
+    if (w.hdr != PF_INVALID) {
+        jam_unlock(w.hdr);
+        f_close(w.hdr);
+    }
+    w.txt = w.idx = w.hdr = PF_INVALID;
+    w.appended = 0;
+}
+
+namespace {
+int writer_open(JamWriter& w, const char* base_path, uint32_t now) {
+    jam_writer_close(w);
+    str_copy(w.path, base_path, sizeof w.path);
+    char fhdr[WP_PATH_MAX];
+    mkpath(fhdr, base_path, ".jhr");
+    pf_file h = f_open_always(fhdr);
+    if (h == PF_INVALID) {
         log_msg2(jam_m_open, base_path);
         return 1;
     }
-    if (jam_lock(f.hdr, JAM_LOCK_TRIES) != 0) {
+    if (jam_lock(h, JAM_LOCK_TRIES) != 0) {
+        f_close(h);
         log_msg2(jam_m_locked, base_path);
         return 1;
     }
-    int r = append_locked(base_path, fidx, ftxt, flr, f, m);
-    jam_unlock(f.hdr);
+    w.hdr = h;
+    if (open_locked(w, now) != 0) {
+        jam_writer_close(w);
+        return 1;
+    }
+    return 0;
+}
+}  // namespace
+
+int jam_writer_open(JamWriter& w, const char* base_path, uint32_t now) {
+    return writer_open(w, base_path, now);
+}
+
+int jam_writer_append(JamWriter& w, JamMsg& m) {
+    if (!jam_writer_is_open(w)) {
+        log_msg2(jam_m_open, w.path);
+        return 1;
+    }
+    if (append_open(w, m) != 0) {
+        jam_writer_close(w);
+        return 1;
+    }
+    return 0;
+}
+
+int jam_append(const char* base_path, JamMsg& m) {
+    JamWriter w;
+    if (writer_open(w, base_path, m.jm_now) != 0) return 1;
+    int r = jam_writer_append(w, m);
+    jam_writer_close(w);
     return r;
 }
 

@@ -70,6 +70,55 @@ struct JamMsg {
 // error in JAM base. A failure leaves already written parts in place.
 int jam_append(const char* base_path, JamMsg& m);
 
+// ---- Keeping a base open across appends ------------------------------------------
+
+// One base held open with its .jhr byte lock taken, for a run of appends into
+// it (the toss run keeps the bases of a packet open this way). Each
+// jam_writer_append writes exactly what jam_append writes, in the same order
+// (text, header + subfields, index record, base header with ModCounter and
+// ActiveMsgs raised), so after every append the files are what a jam_append
+// leaves, and a process killed between two appends leaves a consistent base;
+// one killed inside an append leaves what a killed jam_append leaves, which
+// the next opening repairs. The offsets and counters are kept in memory
+// between appends: they stay right only because nobody else writes the base
+// while the byte lock is held. Holders keep it a bounded time (a few hundred
+// messages or a second) so that other programs get their turn.
+//
+// Lock: the caller holds the JAM lock file; jam_writer_open takes byte 0 of
+// .jhr, jam_writer_close releases it. Several writers may be open at once
+// (different bases); never two for one base in one process (the byte lock of
+// the second would wait for the first).
+struct JamWriter {
+    char path[WP_PATH_MAX] = "";  // base path, no extension
+    pf_file hdr = PF_INVALID;
+    pf_file idx = PF_INVALID;
+    pf_file txt = PF_INVALID;
+    uint8_t base[JHI_SIZE] = {};  // the base header as on disk
+    uint64_t jhr_size = 0;        // where the next header goes
+    uint64_t jdt_size = 0;        // where the next text goes
+    uint64_t nrec = 0;            // whole index records
+    uint32_t appended = 0;        // appends since the opening
+
+    JamWriter() = default;
+    JamWriter(const JamWriter&) = delete;
+    JamWriter& operator=(const JamWriter&) = delete;
+    ~JamWriter();
+};
+
+// Opens the base at `base_path` for appending, as jam_append does before it
+// writes: creates the four files when missing (a new base gets its empty base
+// header, DateCreated `now`), takes the byte lock (JAM_LOCK_TRIES attempts)
+// and repairs the tail of .jhr. 0, or 1 after logging (cannot open, locked,
+// damaged, write error; the writer is closed then).
+int jam_writer_open(JamWriter& w, const char* base_path, uint32_t now);
+bool jam_writer_is_open(const JamWriter& w);
+// Appends one message (see jam_append for what is written and refused). Sets
+// m.jm_msgnum. 0, or 1 after logging; on 1 the writer is closed (what was
+// written stays; the next opening repairs it).
+int jam_writer_append(JamWriter& w, JamMsg& m);
+// Releases the byte lock and closes the files; nothing when not open.
+void jam_writer_close(JamWriter& w);
+
 // Appends one encoded subfield (LoID, HiID 0, DatLen, data) to a block.
 void jam_subf_add(std::string& block, uint16_t lo_id, const void* data, size_t len);
 // The same for a NUL-terminated text (no terminator written).

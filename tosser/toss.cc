@@ -147,7 +147,7 @@ int autocreate(TossRun& r, const char* tag) {
         lb_flush();
     }
     const char* section = n.N_SECT >= 0 ? n.N_NAME : nullptr;
-    if (af_cfg_add_area(c.path, section, tag, path) != 0) {
+    if (af_cfg_batch_add(r.new_areas, c.path, section, tag, path) != 0) {
         log_msg2(m_ac_cfgerr, tag);
         return -1;
     }
@@ -176,6 +176,68 @@ int autocreate(TossRun& r, const char* tag) {
     return idx;
 }
 
+// Writes the configuration lines of the areas created since the last write.
+// When that fails the run stops: the packet stays for the next run, which
+// passes over what this one filed (the journal is kept) and creates the areas
+// again on the same bases.
+void write_new_areas(TossRun& r) {
+    std::vector<std::string> tags;
+    for (const auto& a : r.new_areas.adds) tags.push_back(a.tag);
+    if (af_cfg_batch_write(r.new_areas, r.cfg->path) == 0) return;
+    for (const auto& t : tags) log_msg2(m_ac_cfglate, t.c_str());
+    r.stopped = r.cfg_failed = true;
+}
+
+// The real path of a base's .jhr; false when it does not exist (yet). Kept
+// for the run once found: the bases of a run are the few its configuration
+// names.
+bool jhr_real(TossRun& r, const char* base, std::string& out) {
+    auto it = r.real_paths.find(base);
+    if (it != r.real_paths.end()) {
+        out = it->second;
+        return true;
+    }
+    char jhr[WP_PATH_MAX], real[WP_PATH_MAX];
+    mkpath(jhr, base, ".jhr");
+    if (pf_real_path(jhr, real, sizeof real) != 0) return false;
+    out = real;
+    r.real_paths.emplace(base, out);
+    return true;
+}
+
+// The held writer of a base, opened (and locked) when not held yet; nullptr
+// when it cannot be opened (logged). Releases every held base first when the
+// hold has lasted HOLD_MSGS appends or HOLD_MS milliseconds.
+JamWriter* held_base(TossRun& r, const char* path) {
+    if (!r.held.empty() && (r.held_msgs >= HOLD_MSGS || pf_ticks_ms() - r.held_since >= HOLD_MS))
+        toss_release(r);
+    JamWriter* found = nullptr;
+    for (auto& h : r.held)
+        if (std::strcmp(h.w->path, path) == 0) found = h.w.get();
+    // Another spelling of a held base (which exists, being open): a second
+    // writer would wait for the first one's byte lock.
+    std::string real;
+    if (found == nullptr && !r.held.empty() && jhr_real(r, path, real))
+        for (auto& h : r.held)
+            if (h.real == real) found = h.w.get();
+    if (found != nullptr) {
+        if (jam_writer_is_open(*found)) return found;
+        return jam_writer_open(*found, found->path, r.jm_now) == 0 ? found : nullptr;
+    }
+    if (r.held.size() >= HOLD_BASES) r.held.erase(r.held.begin());  // closes it
+    HeldBase h;
+    h.w = std::make_unique<JamWriter>();
+    if (jam_writer_open(*h.w, path, r.jm_now) != 0) return nullptr;
+    if (real.empty()) jhr_real(r, path, real);
+    h.real = real;
+    if (r.held.empty()) {
+        r.held_since = pf_ticks_ms();
+        r.held_msgs = 0;
+    }
+    r.held.push_back(std::move(h));
+    return r.held.back().w.get();
+}
+
 int toss_msg(void* ctx, const Packet& p, const ParsedMsg& pm) {
     TossRun& r = *static_cast<TossRun*>(ctx);
     if (r.stopped || pf_stop_requested()) {
@@ -190,7 +252,10 @@ int toss_msg(void* ctx, const Packet& p, const ParsedMsg& pm) {
     bool bad = false, dupe = false;
     if (m.echo) {
         int a = find_area(c, m.tag);
-        if (a < 0) a = autocreate(r, m.tag);
+        if (a < 0) {
+            toss_release(r);
+            a = autocreate(r, m.tag);
+        }
         if (a >= 0) {
             target = c.area_paths[a];
         } else {
@@ -236,15 +301,21 @@ int toss_msg(void* ctx, const Packet& p, const ParsedMsg& pm) {
     // Journal, append, key: see jam/dupe.h for why this order files each
     // message exactly once whenever the run dies.
     const bool new_key = m.has_msgid && !dupe;
+    // The base is opened and locked before the intent, which records how
+    // many index records it has.
+    JamWriter* w = held_base(r, target);
+    if (w == nullptr) return 1;
+    const auto count = static_cast<uint32_t>(w->nrec);
     // Without the journal nothing more is filed: the run ends, and the packet
     // stays where it is for the next one (the error is logged).
-    if ((new_key && dupe_intent(r.dupes, key, target) != 0) ||
-        (dupe && dupe_intent(r.dupes, dupe_area_key, target, false) != 0)) {
+    if ((new_key && dupe_intent_at(r.dupes, key, target, count) != 0) ||
+        (dupe && dupe_intent_at(r.dupes, dupe_area_key, target, count, false) != 0)) {
         r.stopped = r.jnl_failed = true;
         return 1;
     }
     JamMsg jm = m.jam();
-    if (jam_append(target, jm) != 0) {
+    ++r.held_msgs;
+    if (jam_writer_append(*w, jm) != 0) {
         if (new_key) dupe_resolve(r.dupes);
         return 1;
     }
@@ -280,6 +351,7 @@ int toss_msg(void* ctx, const Packet& p, const ParsedMsg& pm) {
 void bad_packet(TossRun& r, const char* path, const char* name, const char* inbound,
                 bool from_bundle, const char* reason) {
     ++r.st.st_badpkts;
+    toss_release(r);
     dupe_settle(r.dupes);
     log_msg2(m_badpkt, path);
     log_msg2(m_reason, reason);
@@ -331,7 +403,12 @@ void toss_packet(TossRun& r, const char* dir, const char* name, const char* inbo
         bad_packet(r, path, name, inbound, from_bundle, p.reason);
         return;
     }
-    if (scan_packet(p, 1, toss_msg, &r) != 0) {
+    const int walked = scan_packet(p, 1, toss_msg, &r);
+    // Every base is released and the new areas are in the configuration
+    // before the packet leaves the inbound.
+    toss_release(r);
+    write_new_areas(r);
+    if (walked != 0 || r.stopped) {
         if (r.stopped) {
             // What was filed keeps its keys; the packet is tossed again next
             // time, its filed messages then being dupes.
@@ -343,12 +420,17 @@ void toss_packet(TossRun& r, const char* dir, const char* name, const char* inbo
         return;
     }
     ++r.st.st_pkts;
-    // The keys of its messages are on disk before the packet leaves.
-    dupe_settle(r.dupes);
-    if (from_bundle)
+    // The keys of its messages are on disk before the packet leaves. A copy
+    // extracted from a bundle is not the source: the bundle stays in the
+    // inbound until all its packets are filed, and the keys are synced once
+    // before it leaves (toss_bundle).
+    if (from_bundle) {
+        dupe_save(r.dupes);
         pf_delete(path);
-    else
+    } else {
+        dupe_settle(r.dupes);
         to_tossed(dir, name, m_moved);
+    }
 }
 
 void clean_tmp(const char* tmp) {
@@ -433,6 +515,7 @@ void toss_bundle(TossRun& r, const char* dir, const char* name) {
         return;
     }
     ++r.st.st_bundles;
+    dupe_settle(r.dupes);
     to_tossed(dir, name, m_bnd_done);
 }
 
@@ -616,6 +699,11 @@ void toss_dir(TossRun& r, const char* dir) {
     }
 }
 
+void toss_release(TossRun& r) {
+    r.held.clear();  // each writer closes and unlocks its base
+    r.held_msgs = 0;
+}
+
 unsigned toss_all(TossRun& r) {
     for (int i = 0; i < r.net_count; ++i) {
         const char* in = r.net_tab[i].N_INBOUND;
@@ -626,6 +714,8 @@ unsigned toss_all(TossRun& r) {
         for (int k = 0; k < i && !seen; ++k) seen = std::strcmp(r.net_tab[k].N_INBOUND, in) == 0;
         if (!seen && !r.stopped) toss_dir(r, in);
     }
+    toss_release(r);
+    write_new_areas(r);
     if (r.dupes.resume_skipped > 0) log_num(m_resumed, r.dupes.resume_skipped);
     // A stopped run keeps the journal: the next one passes over what this one
     // filed of the packets it left.
@@ -633,7 +723,7 @@ unsigned toss_all(TossRun& r) {
         dupe_settle(r.dupes);
     else
         dupe_finish(r.dupes);
-    if (r.stopped) return r.jnl_failed ? EXIT_PROTO : EXIT_STOPPED;
+    if (r.stopped) return r.jnl_failed || r.cfg_failed ? EXIT_PROTO : EXIT_STOPPED;
     return (r.st.st_badpkts > 0 || r.st.st_bnd_bad > 0 || r.dir_error) ? EXIT_PROTO : EXIT_OK;
 }
 

@@ -20,15 +20,27 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
+#include "config/cfgedit.h"
 #include "config/config.h"
 #include "jam/dupe.h"
+#include "jam/jam.h"
 #include "tosser/packet.h"
 
 constexpr int MAX_NETS = 16;
 constexpr int MAX_NAMES = 2048;
 constexpr uint64_t PKT_MAX_SIZE = 268435456;  // largest packet read (256 MiB)
+// Bases held open and locked while a packet is filed (see TossRun::held):
+// at most this many at once, released together after this many appends or
+// this many milliseconds, whichever comes first, and at the end of every
+// packet, so that other programs waiting for a base get their turn.
+constexpr size_t HOLD_BASES = 64;
+constexpr uint32_t HOLD_MSGS = 1000;
+constexpr uint64_t HOLD_MS = 1000;
 
 // One boss as the toss run sees it (effective settings).
 struct TossNet {
@@ -50,6 +62,13 @@ struct TossStats {
              st_bnd_empty = 0;
 };
 
+// A base held open by the toss run and the real path of its .jhr (empty
+// when unknown), by which another spelling of its path is recognised.
+struct HeldBase {
+    std::unique_ptr<JamWriter> w;
+    std::string real;
+};
+
 struct TossRun {
     Config* cfg = &g_cfg;
     TossNet net_tab[MAX_NETS];
@@ -66,12 +85,31 @@ struct TossRun {
     bool stopped = false;     // a stop was requested: nothing more is filed
     bool jnl_failed = false;  // ... because the dupe journal could not be written
     bool dir_error = false;   // an inbound could not be tossed ("tossed"/"wptmp")
+    bool cfg_failed = false;  // ... because new areas' lines could not be written
     // The inbound being tossed: bit i set when boss i delivers into it.
     uint32_t owners = 0;
     // The packet being filed.
     int sender = -1;  // index into net_tab of the boss that sent it, or -1
     TossMsg msg;
+    // The bases appended to since the last release, each open with its .jhr
+    // byte lock (jam/jam.h JamWriter), so that a run of messages into the
+    // same areas opens and locks each base once; held_msgs appends since
+    // held_since (pf_ticks_ms). Released as HOLD_* says, before an area is
+    // created (its take-over from the bad area locks bases itself) and when
+    // the run ends.
+    std::vector<HeldBase> held;
+    std::unordered_map<std::string, std::string> real_paths;  // base path -> HeldBase::real
+    uint32_t held_msgs = 0;
+    uint64_t held_since = 0;
+    // The configuration lines of the areas created while the packet is
+    // filed, written with one rewrite of the file before the packet leaves
+    // the inbound (a run killed before that tosses the packet again and
+    // creates the same areas on the same bases).
+    AfAreaBatch new_areas;
 };
+
+// Closes every held base (their byte locks released).
+void toss_release(TossRun& r);
 
 // "no", "off", "0", "false" (any case) are false; anything else is true.
 bool yesno(const char* text);
@@ -89,8 +127,9 @@ int move_unique(const char* source, const char* destination, std::string* used =
 int toss_setup(TossRun& r);
 // Tosses every inbound once, saves the dupe database. 5 when any packet was
 // bad, any bundle broken, an entry in the way of an inbound's own directories
-// ("tossed", "wptmp") could not be moved, or the dupe journal could not be
-// written (the run then ends like a stopped one, the packet left in place); 7 (EXIT_STOPPED) when a
+// ("tossed", "wptmp") could not be moved, or the dupe journal or the lines of
+// new areas could not be written (the run then ends like a stopped one, the
+// packet left in place, to be tossed again); 7 (EXIT_STOPPED) when a
 // stop was requested (pf_stop_requested): the message being converted is abandoned, what was filed
 // is saved with its keys, and the packet or bundle stays in the inbound for the next run; else 0.
 unsigned toss_all(TossRun& r);

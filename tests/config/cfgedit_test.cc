@@ -201,3 +201,44 @@ TEST(CfgEdit, SectionNamesReadAsTheLoaderReadsThem) {
         EXPECT_STREQ(e->slots[0].name, loaded) << len;
     }
 }
+
+// A batch answers each addition as af_cfg_add_area would for the file with
+// the batch's earlier lines, touches the file only when written, and writes
+// its lines into the file as it is then: a line another program wrote in
+// between stays.
+TEST(CfgEdit, BatchWritesEveryAcceptedLineOnce) {
+    std::string text = "a=1\n[boss fido]\nb=2\n[boss fsx]\nc=3\n";
+    CfgFile f(text);
+    AfAreaBatch b;
+    EXPECT_EQ(af_cfg_batch_add(b, f.path.c_str(), "fsx", "FSX_ONE", "/m/one"), 0);
+    EXPECT_EQ(af_cfg_batch_add(b, f.path.c_str(), "fido", "FIDO_TWO", "/m/two"), 0);
+    EXPECT_EQ(af_cfg_batch_add(b, f.path.c_str(), "fido", "fsx_one", "/m/x"), 2);  // batched
+    EXPECT_EQ(af_cfg_batch_add(b, f.path.c_str(), "nowhere", "OTHER", "/m/x"), 1);
+    EXPECT_EQ(f.text(), text);
+    // Another program's edit in the meantime.
+    write_file(f.path, text + "d=4\n");
+    EXPECT_EQ(af_cfg_batch_write(b, f.path.c_str()), 0);
+    EXPECT_EQ(f.text(),
+              "a=1\n[boss fido]\nb=2\nechoarea=FIDO_TWO /m/two\n[boss fsx]\nc=3\nd=4\n"
+              "echoarea=FSX_ONE /m/one\n");
+    EXPECT_TRUE(b.adds.empty());
+    std::string done = f.text();
+    EXPECT_EQ(af_cfg_batch_write(b, f.path.c_str()), 0);  // empty: nothing written
+    EXPECT_EQ(f.text(), done);
+
+    // The limit counts the batch's earlier lines.
+    std::string big = "# " + std::string(16382 - 3 - 14, 'x') + "\n";
+    CfgFile g(big);
+    AfAreaBatch b2;
+    EXPECT_EQ(af_cfg_batch_add(b2, g.path.c_str(), nullptr, "A", "/a"), 0);  // 14 bytes
+    EXPECT_EQ(af_cfg_batch_add(b2, g.path.c_str(), nullptr, "B", "/b"), 1);
+    EXPECT_EQ(af_cfg_batch_write(b2, g.path.c_str()), 0);
+    EXPECT_EQ(g.text().size(), 16382u);
+
+    // A file that cannot be written refuses the first line already.
+    CfgFile ro("a=1\n");
+    chmod(ro.path.c_str(), 0444);
+    AfAreaBatch b3;
+    EXPECT_EQ(af_cfg_batch_add(b3, ro.path.c_str(), nullptr, "A", "/a"), 1);
+    EXPECT_EQ(ro.text(), "a=1\n");
+}

@@ -6,6 +6,8 @@
 //                                        one append; prints the message number
 //   jam_tool loop BASE LOGFILE TAG       appends until killed; after each
 //                                        successful append writes "TAG-i\n" to LOGFILE
+//   jam_tool loop BASE LOGFILE TAG held  the same through one JamWriter kept
+//                                        open, closed and opened again every 37
 //   jam_tool hold BASE SECONDS           holds byte 0 of BASE.jhr; prints "locked"
 #include <cstdio>
 #include <cstdlib>
@@ -112,7 +114,8 @@ int cmd_dump(const char* base) {
 
 // Fills a request the way the compose window does for echomail.
 int append_one(const char* base, const char* from, const char* to, const char* subj,
-               const char* msgid, const std::string& text, uint32_t now, uint32_t* num) {
+               const char* msgid, const std::string& text, uint32_t now, uint32_t* num,
+               JamWriter* w = nullptr) {
     std::string sf;
     jam_subf_add(sf, SF_OADDR, "2:280/5555.1");
     jam_subf_add(sf, SF_SENDER, from);
@@ -130,7 +133,7 @@ int append_one(const char* base, const char* from, const char* to, const char* s
     m.jm_now = now;
     m.jm_msgidcrc = msgid[0] != '\0' ? jam_crc(msgid) : JAM_NO_CRC;
     m.jm_usercrc = jam_crc(to);
-    int r = jam_append(base, m);
+    int r = w != nullptr ? jam_writer_append(*w, m) : jam_append(base, m);
     *num = m.jm_msgnum;
     return r;
 }
@@ -146,9 +149,10 @@ int cmd_append(int argc, char** argv) {
     return r;
 }
 
-int cmd_loop(const char* base, const char* logfile, const char* tag) {
+int cmd_loop(const char* base, const char* logfile, const char* tag, bool held) {
     pf_file log = f_open_always(logfile);
     if (log == PF_INVALID) return 2;
+    JamWriter w;
     uint32_t rng_start = static_cast<uint32_t>(pf_getpid());
     for (unsigned long i = 0;; ++i) {
         rng_start = rng_start * 1103515245u + 12345u;
@@ -161,7 +165,9 @@ int cmd_loop(const char* base, const char* logfile, const char* tag) {
         char msgid[128];
         snprintf(msgid, sizeof msgid, "2:280/5555.1 %08lx %s", i, id);
         uint32_t num;
-        if (append_one(base, "Loop Writer", to.c_str(), id, msgid, text, 1700000000u, &num) != 0)
+        if (held && i % 37 == 0 && jam_writer_open(w, base, 1700000000u) != 0) return 1;
+        if (append_one(base, "Loop Writer", to.c_str(), id, msgid, text, 1700000000u, &num,
+                       held ? &w : nullptr) != 0)
             return 1;
         std::string line = std::string(id) + "\n";
         f_seek(log, 0, PfSeek::End);
@@ -190,7 +196,8 @@ int main(int argc, char** argv) {
     crc_init();
     if (argc >= 3 && str_icmp(argv[1], "dump") == 0) return cmd_dump(argv[2]);
     if (argc >= 2 && str_icmp(argv[1], "append") == 0) return cmd_append(argc, argv);
-    if (argc == 5 && str_icmp(argv[1], "loop") == 0) return cmd_loop(argv[2], argv[3], argv[4]);
+    if ((argc == 5 || argc == 6) && str_icmp(argv[1], "loop") == 0)
+        return cmd_loop(argv[2], argv[3], argv[4], argc == 6 && str_icmp(argv[5], "held") == 0);
     if (argc == 4 && str_icmp(argv[1], "hold") == 0)
         return cmd_hold(argv[2], static_cast<unsigned>(atoi(argv[3])));
     fputs("usage: jam_tool dump|append|loop|hold ...\n", stderr);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <map>
@@ -795,6 +796,77 @@ TEST(Toss, FailedWriteAtAnyStepLosesNothingAndFilesNothingTwice) {
     }
     con_capture(nullptr);
     EXPECT_TRUE(ran_through);
+}
+
+TEST(Toss, CreatedAreasSurviveAFailedWriteAtAnyStep) {
+    // The same with areas created on the way: their configuration lines are
+    // written once per packet, after their messages. A failure there stops
+    // the run with the packet in place; the next run creates the areas again
+    // on the same bases and passes over what was filed. Every message ends up
+    // in its area once, and every area has one line.
+    lang_apply(LANG_EN);
+    const std::vector<std::string> tags = {"NEW.ONE", "NEW.TWO", "NEW.THREE"};
+    std::string pkt_a = make_pkt(kBoss, kPoint, "PW",
+                                 {echo("NEW.ONE", "a 1"), echo("NEW.TWO", "a 2"),
+                                  echo("FIDO.TEST", "a 3"), echo("NEW.ONE", "a 4")});
+    std::string pkt_b =
+        make_pkt(kBoss, kPoint, "PW", {echo("NEW.TWO", "b 1"), echo("NEW.THREE", "b 2")});
+    std::string log;
+    con_capture(&log);
+    auto toss_here = [&](Point& pt, long fail_at) {
+        Config c;
+        if (load_config(c, pt.cfg.c_str()) != 0) return -1;
+        auto r = std::make_unique<TossRun>();
+        r->cfg = &c;
+        if (toss_setup(*r) != 0) return -1;
+        pf_fault_write_after(fail_at);
+        unsigned code = toss_all(*r);
+        pf_fault_write_after(0);
+        return static_cast<int>(code);
+    };
+    bool ran_through = false;
+    bool cfg_failure_seen = false;
+    for (long n = 1; n < 400 && !ran_through; ++n) {
+        Point pt;
+        pt.config("autocreate=yes\nareadir=" + pt.msg + "/auto\n");
+        pt.put("a.pkt", pkt_a);
+        pt.put("b.pkt", pkt_b);
+        ran_through = toss_here(pt, n) == 0 && log.find("ERROR") == std::string::npos;
+        cfg_failure_seen =
+            cfg_failure_seen ||
+            log.find("ERROR: cannot write the echoarea line to the config, packet left") !=
+                std::string::npos;
+        log.clear();
+        for (const char* name : {"a.pkt", "b.pkt"})
+            if (file_exists(pt.in + "/" + name + ".bad"))
+                pf_rename((pt.in + "/" + name + ".bad").c_str(), (pt.in + "/" + name).c_str(),
+                          false);
+        EXPECT_EQ(toss_here(pt, 0), 0) << "fault at write " << n << "\n" << log;
+        pt.put("a.pkt", pkt_a);
+        pt.put("b.pkt", pkt_b);
+        EXPECT_EQ(toss_here(pt, 0), 0) << "fault at write " << n << "\n" << log;
+        std::map<std::string, int> want = {{"NEW.ONE", 2}, {"NEW.TWO", 2}, {"NEW.THREE", 1}};
+        std::string cfg = read_file(pt.cfg);
+        for (const auto& tag : tags) {
+            std::string lc = tag;
+            for (char& ch : lc) ch = static_cast<char>(std::tolower(ch));
+            auto counts = msgid_counts(pt.msg + "/auto/" + lc);
+            EXPECT_EQ(counts.size(), static_cast<size_t>(want[tag])) << tag << " at write " << n;
+            for (const auto& [id, times] : counts)
+                EXPECT_EQ(times, 1) << "fault at write " << n << ": " << id;
+            size_t lines = 0;
+            for (size_t at = cfg.find("echoarea=" + tag + " "); at != std::string::npos;
+                 at = cfg.find("echoarea=" + tag + " ", at + 1))
+                ++lines;
+            EXPECT_EQ(lines, 1u) << tag << " at write " << n;
+        }
+        EXPECT_EQ(msgid_counts(pt.msg + "/fidotest").size(), 1u) << n;
+        EXPECT_TRUE(read_base(pt.msg + "/bad").empty()) << n;
+        log.clear();
+    }
+    con_capture(nullptr);
+    EXPECT_TRUE(ran_through);
+    EXPECT_TRUE(cfg_failure_seen);  // the configuration's write was among the failures
 }
 
 TEST(Toss, UnwritableDupeJournalLeavesThePacketInPlace) {
