@@ -457,6 +457,12 @@ void ej_sort(EdBase& eb, int column, int descending) {
     }
 }
 
+size_t ej_list_bytes(const EdBase& eb) {
+    size_t n = eb.ej_msgs == nullptr ? 0 : size_t{eb.ej_count};
+    return n * sizeof(EdMsg) + (eb.ej_order == nullptr ? 0 : (n + 4) * 4) +
+           static_cast<size_t>(eb.ej_jhr == nullptr ? 0 : eb.ej_jhrlen) + eb.ej_txtcap;
+}
+
 void ej_fmt_date(uint32_t seconds, char16_t* out) {
     uint32_t day = seconds / 86400, sec = seconds % 86400;
     // Civil date from a day count, with years starting in March.

@@ -132,5 +132,8 @@ int ej_delete(EdBase& eb, int area, const uint32_t* entries, int count);
 // Sorts ej_order by a column; cmp_msgs is its comparison.
 void ej_sort(EdBase& eb, int column, int descending);
 int cmp_msgs(const EdBase& eb, uint32_t a, uint32_t b);
+// Bytes the loaded list holds in memory: its records, the display order,
+// header bytes kept for the list and the text buffer. For benchmarks.
+size_t ej_list_bytes(const EdBase& eb);
 // "DD.MM.YYYY HH:MM" of seconds since 1970, no time-zone shift; out holds 17.
 void ej_fmt_date(uint32_t seconds, char16_t* out);
