@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "config/robot.h"
@@ -583,17 +584,19 @@ int ej_sort(EdBase& eb, int column, int descending) {
             sort_by([](uint32_t, uint32_t) { return 0; });
         return 0;
     }
-    // Every row's text of the column, in one pool, decoded in the order of
-    // the headers in the file so that the header window reads it straight.
-    std::vector<char16_t> pool;
-    std::vector<size_t> at;
+    // Every row's text of the column, decoded in the order of the headers in
+    // the file so that the header window reads it straight. Names and
+    // subjects repeat (senders, threads): each distinct text is kept once and
+    // the distinct texts are sorted; the rows then sort by the rank of their
+    // text, texts that compare equal sharing one rank.
+    std::vector<uint32_t> rank(n);
     try {
         std::vector<uint32_t> by_off(n);
         for (uint32_t i = 0; i < n; ++i) by_off[i] = i;
         std::sort(by_off.begin(), by_off.end(),
                   [ms](uint32_t a, uint32_t b) { return ms[a].MS_HOFF < ms[b].MS_HOFF; });
-        at.resize(n);
-        pool.reserve(size_t{n} * 24);
+        std::unordered_map<std::u16string, uint32_t> ids;
+        std::vector<const std::u16string*> texts;
         EdRow row;
         for (uint32_t i : by_off) {
             uint32_t len = 0;
@@ -602,14 +605,28 @@ int ej_sort(EdBase& eb, int column, int descending) {
             const char16_t* t = column == SORT_FROM ? row.MS_FROM
                                 : column == SORT_TO ? row.MS_TO
                                                     : row.MS_SUBJ;
-            at[i] = pool.size();
-            pool.insert(pool.end(), t, t + std::char_traits<char16_t>::length(t) + 1);
+            auto got = ids.try_emplace(t, static_cast<uint32_t>(texts.size()));
+            if (got.second) texts.push_back(&got.first->first);
+            rank[i] = got.first->second;
         }
+        std::vector<uint32_t> by_text(texts.size());
+        for (uint32_t k = 0; k < by_text.size(); ++k) by_text[k] = k;
+        std::sort(by_text.begin(), by_text.end(), [&texts](uint32_t a, uint32_t b) {
+            return pf_wcsicmp(texts[a]->c_str(), texts[b]->c_str()) < 0;
+        });
+        std::vector<uint32_t> rank_of(texts.size());
+        uint32_t r = 0;
+        for (size_t k = 0; k < by_text.size(); ++k) {
+            if (k > 0 &&
+                pf_wcsicmp(texts[by_text[k - 1]]->c_str(), texts[by_text[k]]->c_str()) != 0)
+                ++r;
+            rank_of[by_text[k]] = r;
+        }
+        for (uint32_t i = 0; i < n; ++i) rank[i] = rank_of[rank[i]];
     } catch (const std::bad_alloc&) {
         return 1;
     }
-    const char16_t* p = pool.data();
-    sort_by([&](uint32_t a, uint32_t b) { return pf_wcsicmp(p + at[a], p + at[b]); });
+    sort_by([&](uint32_t a, uint32_t b) { return three(rank[a], rank[b]); });
     return 0;
 }
 
