@@ -168,6 +168,7 @@ int next_unread_row(const EdBase& eb, int from) {
 void header_lines(const EdBase& eb, uint32_t row, char16_t lines[5][HDR_LINE]) {
     uint32_t entry = eb.ej_order[row];
     const EdMsg& m = eb.ej_msgs[entry];
+    const EdRow& t = ej_row(eb, entry);
     for (int i = 0; i < 5; ++i) lines[i][0] = 0;
     // A name, then its address subfield in angle quotes when there is one.
     auto name_line = [&](char16_t* line, const char16_t* name, uint16_t id) {
@@ -179,15 +180,15 @@ void header_lines(const EdBase& eb, uint32_t row, char16_t lines[5][HDR_LINE]) {
         put(line, HDR_LINE, addr);
         put(line, HDR_LINE, u"\u203a");
     };
-    name_line(lines[0], m.MS_FROM, SF_OADDR);
-    name_line(lines[1], m.MS_TO, SF_DADDR);
-    put(lines[2], HDR_LINE, m.MS_SUBJ);
-    put(lines[3], HDR_LINE, m.MS_DATES);
+    name_line(lines[0], t.MS_FROM, SF_OADDR);
+    name_line(lines[1], t.MS_TO, SF_DADDR);
+    put(lines[2], HDR_LINE, t.MS_SUBJ);
+    put(lines[3], HDR_LINE, t.MS_DATES);
     if (m.MS_ATTR & JA_LOCAL)
         put(lines[3], HDR_LINE, (m.MS_ATTR & JA_SENT) ? w_flags_s : w_flags_l);
     if (m.MS_ATTR & JA_PRIVATE) put(lines[3], HDR_LINE, w_priv);
     put(lines[4], HDR_LINE, w_nr);
-    put(lines[4], HDR_LINE, m.MS_NUMS);
+    put(lines[4], HDR_LINE, t.MS_NUMS);
     put(lines[4], HDR_LINE, "  (");
     put_num(lines[4], HDR_LINE, row + 1);
     put(lines[4], HDR_LINE, "/");

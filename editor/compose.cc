@@ -230,23 +230,25 @@ std::u16string build_quote(const std::u16string& from, const char* text, uint32_
 
 void cp_reply_fields(const EdBase& eb, uint32_t entry, ComposeInput& in) {
     const EdMsg& m = eb.ej_msgs[entry];
+    const EdRow& t = ej_row(eb, entry);  // copied out before any other row is asked for
     in.reply = true;
     in.orig_area = eb.ej_area;
     in.orig_num = m.MS_NUM;
     in.area = eb.ej_area;
     in.mode = eb.ej_area >= 0 && eb.ed_areas[eb.ej_area].AR_TYPE == AT_NET ? CM_NETMAIL : CM_ECHO;
-    in.to = m.MS_FROM;
+    in.to = t.MS_FROM;
     // The list shows "********" for AreaFix traffic; the real subject is in
     // the subfield.
-    in.orig_cs = m.MS_CS;
+    in.orig_cs = t.MS_CS;
+    std::u16string listed_subj = t.MS_SUBJ;
     uint32_t len = 0;
     const uint8_t* subj = ej_find_sf(eb, entry, SF_SUBJECT, len);
     if (subj != nullptr) {
-        std::u16string w = cs_decode(m.MS_CS, reinterpret_cast<const char*>(subj), len);
+        std::u16string w = cs_decode(in.orig_cs, reinterpret_cast<const char*>(subj), len);
         w.resize(std::min(w.find(u'\0'), w.size()));
         in.subject = reply_subject(w);
     } else {
-        in.subject = reply_subject(m.MS_SUBJ);
+        in.subject = reply_subject(listed_subj);
     }
     const uint8_t* id = ej_find_sf(eb, entry, SF_MSGID, len);
     in.orig_msgid.assign(id ? reinterpret_cast<const char*>(id) : "",

@@ -189,10 +189,11 @@ std::string mc_date(uint32_t seconds) {
 
 std::string mc_list_line(const EdBase& eb, uint32_t entry) {
     const EdMsg& m = eb.ej_msgs[entry];
+    const EdRow& t = ej_row(eb, entry);
     auto field = [](const char16_t* w) { return one_line(utf16_to_utf8(w)); };
     std::string o = std::to_string(m.MS_NUM);
-    o += '\t' + mc_date(m.MS_DATE) + '\t' + field(m.MS_FROM) + '\t' + field(m.MS_TO) + '\t' +
-         field(m.MS_SUBJ) + '\n';
+    o += '\t' + mc_date(m.MS_DATE) + '\t' + field(t.MS_FROM) + '\t' + field(t.MS_TO) + '\t' +
+         field(t.MS_SUBJ) + '\n';
     return o;
 }
 
@@ -211,17 +212,18 @@ std::string mc_message_text(EdBase& eb, uint32_t entry, bool kludges) {
     std::string da = net ? subfield_utf8(eb, entry, SF_DADDR, cs) : "";
     if (!da.empty()) o += " <" + da + ">";
     // An AreaFix request's subject is its password: shown as the list shows it.
-    bool masked = std::u16string(m.MS_SUBJ) == u"********";
+    bool masked = std::u16string(ej_row(eb, entry).MS_SUBJ) == u"********";
     o += "\nSubject: " +
          (masked ? std::string("********") : subfield_utf8(eb, entry, SF_SUBJECT, cs));
     o += "\nDate: " + mc_date(m.MS_DATE) + "\n\n";
 
-    const uint8_t* sf = eb.ej_jhr != nullptr ? eb.ej_jhr + m.MS_SFOFF : nullptr;
+    uint32_t sflen = 0;
+    const uint8_t* sf = ej_sf_block(eb, entry, sflen);
     auto kludge_row = [&o, cs](const char* prefix, const uint8_t* data, uint32_t n) {
         o += prefix;
         text_line(o, cs, reinterpret_cast<const char*>(data), n);
     };
-    if (kludges) rd_kludge_rows(sf, m.MS_SFLEN, false, kludge_row);
+    if (kludges) rd_kludge_rows(sf, sflen, false, kludge_row);
     // Lines end at CR (an LF right after it belongs to it) or a lone LF;
     // 0x1A ends the text.
     for (uint32_t i = 0; i < len;) {
@@ -240,7 +242,7 @@ std::string mc_message_text(EdBase& eb, uint32_t entry, bool kludges) {
         i = e + 1;
         if (text[e] == '\r' && i < len && text[i] == '\n') ++i;
     }
-    if (kludges) rd_kludge_rows(sf, m.MS_SFLEN, true, kludge_row);
+    if (kludges) rd_kludge_rows(sf, sflen, true, kludge_row);
     return o;
 }
 

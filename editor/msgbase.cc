@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "config/robot.h"
 #include "core/bytes.h"
@@ -23,6 +26,8 @@ constexpr uint32_t TEXT_MAX = 0x1000000;     // 16 MB
 constexpr uint32_t TEXT_SLACK = 0x10000;     // 64 KiB
 constexpr int EJ_LOCK_TRIES = 20;
 constexpr size_t JBUF = 4096;
+constexpr uint32_t LOAD_PIECE = 0x100000;  // .jhr read while loading, 1 MB at a time
+constexpr uint32_t ROW_WINDOW = 0x10000;   // .jhr read for the rows, 64 KB at a time
 
 void free_list(EdBase& eb) {
     std::free(eb.ej_msgs);
@@ -32,10 +37,121 @@ void free_list(EdBase& eb) {
     eb.ej_count = 0;
 }
 
+// Forgets the decoded rows and the header window: they belong to the list
+// that is being replaced.
+void drop_caches(const EdBase& eb) {
+    eb.ej_winlen = 0;
+    if (eb.ej_rows != nullptr)
+        for (uint32_t i = 0; i < ROW_CACHE; ++i) eb.ej_rows[i].RW_ENTRY = UINT32_MAX;
+}
+
 void release_area(EdBase& eb) {
     free_mem(eb.ej_jhr);
     free_list(eb);
+    drop_caches(eb);
     eb.ej_jhrlen = 0;
+}
+
+// Bytes of an open .jhr through a window of cap bytes: the buffer, its
+// length and its offset in the file belong to the caller; a request outside
+// the window refills it from the requested offset.
+struct JhrWindow {
+    pf_file h;
+    uint8_t* buf;
+    uint32_t cap;
+    uint32_t& len;
+    uint64_t& off;
+    // n bytes from `at`, or null when the file has fewer.
+    const uint8_t* get(uint64_t at, uint32_t n) {
+        if (at >= off && at + n <= off + len) return buf + (at - off);
+        len = 0;
+        off = at;
+        while (len < cap) {
+            int64_t got = pf_pread(h, buf + len, cap - len, at + len);
+            if (got <= 0) break;
+            len += static_cast<uint32_t>(got);
+        }
+        return n <= len ? buf : nullptr;
+    }
+};
+
+// The list from the .jdx records; header(off) gives the 76 fixed bytes at
+// offset off of .jhr (known to lie inside its eb.ej_jhrlen bytes) or null.
+template <typename Header>
+int fill_list(EdBase& eb, const uint8_t* jdx, uint64_t jdxlen, Header header) {
+    free_list(eb);
+    drop_caches(eb);
+    uint64_t slots = jdxlen / JDX_SIZE;
+    if (slots == 0 || slots > UINT32_MAX - 4) return 0;
+    eb.ej_msgs = static_cast<EdMsg*>(std::malloc(static_cast<size_t>(slots) * sizeof(EdMsg)));
+    eb.ej_order = static_cast<uint32_t*>(std::malloc(static_cast<size_t>(slots + 4) * 4));
+    if (eb.ej_rows == nullptr) eb.ej_rows = new (std::nothrow) EdRow[ROW_CACHE];
+    if (eb.ej_msgs == nullptr || eb.ej_order == nullptr || eb.ej_rows == nullptr) {
+        free_list(eb);
+        return 1;
+    }
+    EdArea* a = eb.ej_area >= 0 ? ej_aptr(eb, eb.ej_area) : nullptr;
+    if (a) a->AR_UNREAD = 0;
+    uint64_t jhrlen = eb.ej_jhrlen;
+    uint32_t n = 0;
+    for (uint64_t s = 0; s < slots; ++s) {
+        uint32_t off = get_le32(jdx + s * JDX_SIZE + JDX_HDROFFSET);
+        if (off == JDX_DELETED || uint64_t{off} + JMH_SIZE > jhrlen) continue;
+        const uint8_t* h = header(off);
+        if (h == nullptr || get_le32(h + JMH_SIGNATURE) != JAM_SIGNATURE) continue;
+        uint32_t attr = get_le32(h + JMH_ATTRIBUTE);
+        if (attr & JA_DELETED) continue;
+        EdMsg& m = eb.ej_msgs[n];
+        m.MS_NUM = get_le32(h + JMH_MESSAGENUMBER);
+        m.MS_HOFF = off;
+        m.MS_DATE = get_le32(h + JMH_DATEWRITTEN);
+        m.MS_ATTR = attr;
+        m.MS_TXTOFF = get_le32(h + JMH_TXTOFFSET);
+        m.MS_TXTLEN = get_le32(h + JMH_TXTLEN);
+        m.MS_SFOFF = off + JMH_SIZE;
+        uint64_t rest = jhrlen - m.MS_SFOFF;
+        uint32_t sflen = get_le32(h + JMH_SUBFIELDLEN);
+        m.MS_SFLEN = sflen < rest ? sflen : static_cast<uint32_t>(rest);
+        if (a && m.MS_NUM > a->AR_LAST) ++a->AR_UNREAD;
+        eb.ej_order[n] = n;
+        ++n;
+    }
+    eb.ej_count = n;
+    if (a) a->AR_TOTAL = n;
+    return 0;
+}
+
+// The names and subject of a header block decoded into row.
+void decode_row(const EdBase& eb, const EdMsg& m, const uint8_t* sf, uint32_t sflen, EdRow& row) {
+    row.MS_FROM[0] = row.MS_TO[0] = row.MS_SUBJ[0] = 0;
+    const char* fld[3] = {};  // sender, receiver, subject (a later one wins)
+    uint32_t flen[3] = {};
+    for (uint32_t p = 0; sf != nullptr && p + JSF_HDR <= sflen;) {
+        uint16_t lo = get_le16(sf + p);
+        uint32_t dlen = get_le32(sf + p + 4);
+        p += JSF_HDR;
+        if (dlen > sflen - p) dlen = sflen - p;
+        int k = lo == SF_SENDER ? 0 : lo == SF_RECEIVER ? 1 : lo == SF_SUBJECT ? 2 : -1;
+        if (k >= 0) {
+            fld[k] = reinterpret_cast<const char*>(sf + p);
+            flen[k] = dlen;
+        }
+        p += dlen;
+    }
+    // The set: the kludge, else what the names and the subject look like.
+    std::string probe;
+    for (int k = 0; k < 3; ++k)
+        if (fld[k] != nullptr) probe.append(fld[k], flen[k]).push_back(' ');
+    row.MS_CS =
+        cs_of_message(sf, sf != nullptr ? sflen : 0, nullptr, 0, probe.data(), probe.size());
+    if (fld[0]) decode_field(row.MS_CS, fld[0], flen[0], row.MS_FROM, 36);
+    if (fld[1]) decode_field(row.MS_CS, fld[1], flen[1], row.MS_TO, 36);
+    if (fld[2]) decode_field(row.MS_CS, fld[2], flen[2], row.MS_SUBJ, 72);
+    if (row.MS_SUBJ[0] != 0 &&
+        (af_is_robot_w(row.MS_FROM, *eb.cfg) || af_is_robot_w(row.MS_TO, *eb.cfg)))
+        a_to_w(row.MS_SUBJ, "********", 72);
+    ej_fmt_date(m.MS_DATE, row.MS_DATES);
+    wnum(m.MS_NUM, row.MS_NUMS);
 }
 
 // Opens .jhr for writing and takes its first byte, as every JAM writer does.
@@ -59,6 +175,8 @@ void close_locked(pf_file h) {
 EdBase::~EdBase() {
     release_area(*this);
     std::free(ej_txtbuf);
+    std::free(ej_win);
+    delete[] ej_rows;
 }
 
 // ---- Files ------------------------------------------------------------------------
@@ -165,88 +283,107 @@ int ej_load_area(EdBase& eb, int area) {
     eb.ej_area = area;
     release_area(eb);
     ej_counts(eb, area);
-    uint64_t len = 0;
-    eb.ej_jhr = read_file(mk(eb, area, ".jhr"), len);
-    if (eb.ej_jhr == nullptr) return 0;
-    eb.ej_jhrlen = len;
-    if (len < JHI_SIZE || get_le32(eb.ej_jhr + JHI_SIGNATURE) != JAM_SIGNATURE) return 1;
+    pf_file h = f_open_read(mk(eb, area, ".jhr"));
+    if (h == PF_INVALID) return 0;
+    int64_t size = pf_size(h);
+    uint8_t fixed[JHI_SIZE];
+    if (size < JHI_SIZE || pf_pread(h, fixed, JHI_SIZE, 0) != JHI_SIZE ||
+        get_le32(fixed + JHI_SIGNATURE) != JAM_SIGNATURE) {
+        pf_close(h);
+        return size < 0 ? 0 : 1;
+    }
+    eb.ej_jhrlen = static_cast<uint64_t>(size);
     uint64_t jdxlen = 0;
     uint8_t* jdx = read_file(mk(eb, area, ".jdx"), jdxlen);
-    ej_fill_list(eb, jdx, jdx == nullptr ? 0 : jdxlen);
+    if (jdx == nullptr) {
+        pf_close(h);
+        return 0;
+    }
+    // Writers append, so the index points ever further into .jhr and one
+    // pass of 1 MB reads finds every header. Should it not, the file is read
+    // whole for the filling, as one read per header could cost far more.
+    bool ascending = true;
+    uint32_t prev = 0;
+    for (uint64_t s = 0; s < jdxlen / JDX_SIZE && ascending; ++s) {
+        uint32_t off = get_le32(jdx + s * JDX_SIZE + JDX_HDROFFSET);
+        if (off == JDX_DELETED) continue;
+        ascending = off >= prev;
+        prev = off;
+    }
+    if (ascending) {
+        auto* piece = static_cast<uint8_t*>(std::malloc(LOAD_PIECE));
+        uint32_t len = 0;
+        uint64_t off = 0;
+        JhrWindow win{h, piece, LOAD_PIECE, len, off};
+        if (piece != nullptr)
+            fill_list(eb, jdx, jdxlen, [&win](uint64_t at) { return win.get(at, JMH_SIZE); });
+        std::free(piece);
+    } else {
+        uint64_t len = 0;
+        uint8_t* image = read_file(mk(eb, area, ".jhr"), len);
+        if (image != nullptr) {
+            eb.ej_jhrlen = len;
+            fill_list(eb, jdx, jdxlen, [image](uint64_t at) { return image + at; });
+        }
+        free_mem(image);
+    }
     free_mem(jdx);
+    pf_close(h);
     return 0;
 }
 
 int ej_fill_list(EdBase& eb, const uint8_t* jdx, uint64_t jdxlen) {
-    free_list(eb);
-    uint64_t slots = jdxlen / JDX_SIZE;
-    if (slots == 0 || slots > UINT32_MAX - 4) return 0;
-    eb.ej_msgs = static_cast<EdMsg*>(std::malloc(static_cast<size_t>(slots) * sizeof(EdMsg)));
-    eb.ej_order = static_cast<uint32_t*>(std::malloc(static_cast<size_t>(slots + 4) * 4));
-    if (eb.ej_msgs == nullptr || eb.ej_order == nullptr) {
-        free_list(eb);
-        return 1;
-    }
-    EdArea* a = eb.ej_area >= 0 ? ej_aptr(eb, eb.ej_area) : nullptr;
-    if (a) a->AR_UNREAD = 0;
     const uint8_t* jhr = eb.ej_jhr;
-    uint64_t jhrlen = eb.ej_jhrlen;
-    uint32_t n = 0;
-    for (uint64_t s = 0; s < slots; ++s) {
-        uint32_t off = get_le32(jdx + s * JDX_SIZE + JDX_HDROFFSET);
-        if (off == JDX_DELETED || uint64_t{off} + JMH_SIZE > jhrlen) continue;
-        const uint8_t* h = jhr + off;
-        if (get_le32(h + JMH_SIGNATURE) != JAM_SIGNATURE) continue;
-        uint32_t attr = get_le32(h + JMH_ATTRIBUTE);
-        if (attr & JA_DELETED) continue;
-        EdMsg& m = eb.ej_msgs[n];
-        m.MS_NUM = get_le32(h + JMH_MESSAGENUMBER);
-        m.MS_HOFF = off;
-        m.MS_DATE = get_le32(h + JMH_DATEWRITTEN);
-        m.MS_ATTR = attr;
-        m.MS_TXTOFF = get_le32(h + JMH_TXTOFFSET);
-        m.MS_TXTLEN = get_le32(h + JMH_TXTLEN);
-        m.MS_SFOFF = off + JMH_SIZE;
-        uint64_t rest = jhrlen - m.MS_SFOFF;
-        uint32_t sflen = get_le32(h + JMH_SUBFIELDLEN);
-        m.MS_SFLEN = sflen < rest ? sflen : static_cast<uint32_t>(rest);
-        if (a && m.MS_NUM > a->AR_LAST) ++a->AR_UNREAD;
+    return fill_list(eb, jdx, jdxlen, [jhr](uint64_t at) { return jhr + at; });
+}
 
-        m.MS_FROM[0] = m.MS_TO[0] = m.MS_SUBJ[0] = 0;
-        const uint8_t* sf = jhr + m.MS_SFOFF;
-        const char* fld[3] = {};  // sender, receiver, subject (a later one wins)
-        uint32_t flen[3] = {};
-        for (uint32_t p = 0; p + JSF_HDR <= m.MS_SFLEN;) {
-            uint16_t lo = get_le16(sf + p);
-            uint32_t dlen = get_le32(sf + p + 4);
-            p += JSF_HDR;
-            if (dlen > m.MS_SFLEN - p) dlen = m.MS_SFLEN - p;
-            int k = lo == SF_SENDER ? 0 : lo == SF_RECEIVER ? 1 : lo == SF_SUBJECT ? 2 : -1;
-            if (k >= 0) {
-                fld[k] = reinterpret_cast<const char*>(sf + p);
-                flen[k] = dlen;
-            }
-            p += dlen;
-        }
-        // The set: the kludge, else what the names and the subject look like.
-        std::string probe;
-        for (int k = 0; k < 3; ++k)
-            if (fld[k] != nullptr) probe.append(fld[k], flen[k]).push_back(' ');
-        m.MS_CS = cs_of_message(sf, m.MS_SFLEN, nullptr, 0, probe.data(), probe.size());
-        if (fld[0]) decode_field(m.MS_CS, fld[0], flen[0], m.MS_FROM, 36);
-        if (fld[1]) decode_field(m.MS_CS, fld[1], flen[1], m.MS_TO, 36);
-        if (fld[2]) decode_field(m.MS_CS, fld[2], flen[2], m.MS_SUBJ, 72);
-        if (m.MS_SUBJ[0] != 0 &&
-            (af_is_robot_w(m.MS_FROM, *eb.cfg) || af_is_robot_w(m.MS_TO, *eb.cfg)))
-            a_to_w(m.MS_SUBJ, "********", 72);
-        ej_fmt_date(m.MS_DATE, m.MS_DATES);
-        wnum(m.MS_NUM, m.MS_NUMS);
-        eb.ej_order[n] = n;
-        ++n;
+const uint8_t* ej_sf_block(const EdBase& eb, uint32_t entry, uint32_t& len) {
+    len = 0;
+    const EdMsg& m = eb.ej_msgs[entry];
+    if (eb.ej_jhr != nullptr) {
+        len = m.MS_SFLEN;
+        return eb.ej_jhr + m.MS_SFOFF;
     }
-    eb.ej_count = n;
-    if (a) a->AR_TOTAL = n;
-    return 0;
+    if (m.MS_SFLEN > UINT32_MAX - JMH_SIZE) return nullptr;
+    uint32_t need = JMH_SIZE + m.MS_SFLEN;
+    const uint8_t* h = nullptr;
+    if (eb.ej_winlen > 0 && m.MS_HOFF >= eb.ej_winoff &&
+        uint64_t{m.MS_HOFF} + need <= eb.ej_winoff + eb.ej_winlen) {
+        h = eb.ej_win + (m.MS_HOFF - eb.ej_winoff);
+    } else {
+        uint32_t want = need > ROW_WINDOW ? need : ROW_WINDOW;
+        if (want > eb.ej_wincap) {
+            std::free(eb.ej_win);
+            eb.ej_wincap = 0;
+            eb.ej_winlen = 0;
+            eb.ej_win = static_cast<uint8_t*>(std::malloc(want));
+            if (eb.ej_win == nullptr) return nullptr;
+            eb.ej_wincap = want;
+        }
+        char path[520];
+        str_copy(path, eb.ed_areas[eb.ej_area].AR_PATH, 512);
+        str_cat(path, ".jhr", sizeof path);
+        pf_file f = f_open_read(path);
+        if (f == PF_INVALID) return nullptr;
+        JhrWindow win{f, eb.ej_win, eb.ej_wincap, eb.ej_winlen, eb.ej_winoff};
+        h = win.get(m.MS_HOFF, need);
+        pf_close(f);
+    }
+    if (h == nullptr || get_le32(h + JMH_SIGNATURE) != JAM_SIGNATURE ||
+        get_le32(h + JMH_MESSAGENUMBER) != m.MS_NUM)
+        return nullptr;
+    len = m.MS_SFLEN;
+    return h + JMH_SIZE;
+}
+
+const EdRow& ej_row(const EdBase& eb, uint32_t entry) {
+    EdRow& row = eb.ej_rows[entry % ROW_CACHE];
+    if (row.RW_ENTRY == entry) return row;
+    uint32_t len = 0;
+    const uint8_t* sf = ej_sf_block(eb, entry, len);
+    decode_row(eb, eb.ej_msgs[entry], sf, len, row);
+    row.RW_ENTRY = entry;
+    return row;
 }
 
 void decode_field(int cs, const char* p, uint32_t n, char16_t* out, size_t cap) {
@@ -261,9 +398,10 @@ void decode_field(int cs, const char* p, uint32_t n, char16_t* out, size_t cap) 
 }
 
 int ej_charset(const EdBase& eb, uint32_t entry, const char* text, uint32_t len) {
-    const EdMsg& m = eb.ej_msgs[entry];
-    if (eb.ej_jhr == nullptr || m.MS_SFOFF > eb.ej_jhrlen) return m.MS_CS;
-    return cs_of_message(eb.ej_jhr + m.MS_SFOFF, m.MS_SFLEN, text, len);
+    uint32_t sflen = 0;
+    const uint8_t* sf = ej_sf_block(eb, entry, sflen);
+    if (sf == nullptr) return ej_row(eb, entry).MS_CS;
+    return cs_of_message(sf, sflen, text, len);
 }
 
 // ---- One message ------------------------------------------------------------------
@@ -298,13 +436,13 @@ const char* ej_get_text(EdBase& eb, uint32_t entry, uint32_t& len) {
 
 const uint8_t* ej_find_sf(const EdBase& eb, uint32_t entry, uint16_t id, uint32_t& len) {
     len = 0;
-    const EdMsg& m = eb.ej_msgs[entry];
-    const uint8_t* sf = eb.ej_jhr + m.MS_SFOFF;
+    uint32_t sflen = 0;
+    const uint8_t* sf = ej_sf_block(eb, entry, sflen);
     uint64_t p = 0;
-    while (p + JSF_HDR <= m.MS_SFLEN) {
+    while (sf != nullptr && p + JSF_HDR <= sflen) {
         uint16_t lo = get_le16(sf + p);
         uint32_t dlen = get_le32(sf + p + 4);
-        if (p + JSF_HDR + dlen > m.MS_SFLEN) return nullptr;
+        if (p + JSF_HDR + dlen > sflen) return nullptr;
         if (lo == id) {
             len = dlen;
             return sf + p + JSF_HDR;
@@ -416,45 +554,87 @@ int ej_delete(EdBase& eb, int area, const uint32_t* entries, int count) {
 
 // ---- Sorting and dates ------------------------------------------------------------
 
-int cmp_msgs(const EdBase& eb, uint32_t a, uint32_t b) {
-    const EdMsg& x = eb.ej_msgs[a];
-    const EdMsg& y = eb.ej_msgs[b];
-    auto three = [](uint32_t u, uint32_t v) { return u < v ? -1 : (u > v ? 1 : 0); };
-    int r = 0;
-    switch (eb.sort_col) {
-        case SORT_FROM:
-            r = pf_wcsicmp(x.MS_FROM, y.MS_FROM);
-            break;
-        case SORT_TO:
-            r = pf_wcsicmp(x.MS_TO, y.MS_TO);
-            break;
-        case SORT_SUBJ:
-            r = pf_wcsicmp(x.MS_SUBJ, y.MS_SUBJ);
-            break;
-        case SORT_DATE:
-            r = three(x.MS_DATE, y.MS_DATE);
-            break;
-        default:
-            break;
-    }
-    r = r < 0 ? -1 : (r > 0 ? 1 : 0);
-    if (r == 0) r = three(x.MS_NUM, y.MS_NUM);
-    return eb.sort_desc ? -r : r;
-}
-
-void ej_sort(EdBase& eb, int column, int descending) {
+int ej_sort(EdBase& eb, int column, int descending) {
     eb.sort_col = column;
     eb.sort_desc = descending;
     uint32_t* o = eb.ej_order;
     uint32_t n = eb.ej_count;
-    for (uint32_t gap = n / 2; gap > 0; gap /= 2) {
-        for (uint32_t i = gap; i < n; ++i) {
-            uint32_t v = o[i];
-            uint32_t j = i;
-            for (; j >= gap && cmp_msgs(eb, o[j - gap], v) > 0; j -= gap) o[j] = o[j - gap];
-            o[j] = v;
-        }
+    const EdMsg* ms = eb.ej_msgs;
+    auto three = [](uint32_t u, uint32_t v) { return u < v ? -1 : (u > v ? 1 : 0); };
+    auto sort_by = [&](auto key) {
+        std::sort(o, o + n, [&](uint32_t a, uint32_t b) {
+            int r = key(a, b);
+            r = r < 0 ? -1 : (r > 0 ? 1 : 0);
+            if (r == 0) r = three(ms[a].MS_NUM, ms[b].MS_NUM);
+            if (r == 0) r = three(a, b);  // a damaged base's equal numbers
+            return descending ? r > 0 : r < 0;
+        });
+    };
+    if (column == SORT_DATE) {
+        sort_by([&](uint32_t a, uint32_t b) { return three(ms[a].MS_DATE, ms[b].MS_DATE); });
+        return 0;
     }
+    if (column != SORT_FROM && column != SORT_TO && column != SORT_SUBJ) {
+        // The index is normally in number order already: no sort needed.
+        bool rising = true;
+        for (uint32_t i = 1; i < n && rising; ++i) rising = ms[i - 1].MS_NUM < ms[i].MS_NUM;
+        if (rising)
+            for (uint32_t r = 0; r < n; ++r) o[r] = descending ? n - 1 - r : r;
+        else
+            sort_by([](uint32_t, uint32_t) { return 0; });
+        return 0;
+    }
+    // Every row's text of the column, decoded in the order of the headers in
+    // the file so that the header window reads it straight. Names and
+    // subjects repeat (senders, threads): each distinct text is kept once and
+    // the distinct texts are sorted; the rows then sort by the rank of their
+    // text, texts that compare equal sharing one rank.
+    std::vector<uint32_t> rank(n);
+    try {
+        std::vector<uint32_t> by_off(n);
+        for (uint32_t i = 0; i < n; ++i) by_off[i] = i;
+        std::sort(by_off.begin(), by_off.end(),
+                  [ms](uint32_t a, uint32_t b) { return ms[a].MS_HOFF < ms[b].MS_HOFF; });
+        std::unordered_map<std::u16string, uint32_t> ids;
+        std::vector<const std::u16string*> texts;
+        EdRow row;
+        for (uint32_t i : by_off) {
+            uint32_t len = 0;
+            const uint8_t* sf = ej_sf_block(eb, i, len);
+            decode_row(eb, ms[i], sf, len, row);
+            const char16_t* t = column == SORT_FROM ? row.MS_FROM
+                                : column == SORT_TO ? row.MS_TO
+                                                    : row.MS_SUBJ;
+            auto got = ids.try_emplace(t, static_cast<uint32_t>(texts.size()));
+            if (got.second) texts.push_back(&got.first->first);
+            rank[i] = got.first->second;
+        }
+        std::vector<uint32_t> by_text(texts.size());
+        for (uint32_t k = 0; k < by_text.size(); ++k) by_text[k] = k;
+        std::sort(by_text.begin(), by_text.end(), [&texts](uint32_t a, uint32_t b) {
+            return pf_wcsicmp(texts[a]->c_str(), texts[b]->c_str()) < 0;
+        });
+        std::vector<uint32_t> rank_of(texts.size());
+        uint32_t r = 0;
+        for (size_t k = 0; k < by_text.size(); ++k) {
+            if (k > 0 &&
+                pf_wcsicmp(texts[by_text[k - 1]]->c_str(), texts[by_text[k]]->c_str()) != 0)
+                ++r;
+            rank_of[by_text[k]] = r;
+        }
+        for (uint32_t i = 0; i < n; ++i) rank[i] = rank_of[rank[i]];
+    } catch (const std::bad_alloc&) {
+        return 1;
+    }
+    sort_by([&](uint32_t a, uint32_t b) { return three(rank[a], rank[b]); });
+    return 0;
+}
+
+size_t ej_list_bytes(const EdBase& eb) {
+    size_t n = eb.ej_msgs == nullptr ? 0 : size_t{eb.ej_count};
+    return n * sizeof(EdMsg) + (eb.ej_order == nullptr ? 0 : (n + 4) * 4) +
+           (eb.ej_rows == nullptr ? 0 : ROW_CACHE * sizeof(EdRow)) + eb.ej_wincap +
+           static_cast<size_t>(eb.ej_jhr == nullptr ? 0 : eb.ej_jhrlen) + eb.ej_txtcap;
 }
 
 void ej_fmt_date(uint32_t seconds, char16_t* out) {

@@ -6,13 +6,24 @@
 // The editor never goes through the tosser's appender. All state lives in one
 // EdBase owned by the caller; one area is loaded at a time and every buffer
 // of the loaded area is replaced by the next ej_load_area. Pointers handed
-// out (ej_get_text, ej_find_sf, ej_jhr) stay valid until the next call that
-// replaces their buffer.
+// out (ej_get_text, ej_find_sf, ej_sf_block) stay valid until the next call
+// that replaces their buffer; references from ej_row until the next ej_row.
+//
+// The list keeps a small fixed record per message (EdMsg, 32 bytes) and the
+// display order; names, subject and character set of a row are decoded from
+// its header block when first asked for (ej_row) and kept in a small cache.
+// Header blocks are read from .jhr in 64 KB windows, so rows next to each
+// other in the file cost one read. JAM writers only append headers and change
+// a listed header in place only in its attribute and text length, so a block
+// read later still belongs to its message; one whose signature or number no
+// longer matches (the base was rebuilt meanwhile) reads as empty.
 //
 // REQUIRES: one thread; the caller holds the JAM lock file around each use
 // (counting all areas, loading, showing a message, marking read, deleting).
 // Writes (ej_set_lastread, ej_delete) take the .jhr byte lock themselves.
-// Files are opened shared for reading and writing.
+// Files are opened shared for reading and writing. The row cache and the
+// header window are filled through const references (they change no
+// observable state).
 #pragma once
 
 #include <cstddef>
@@ -43,7 +54,7 @@ struct EdArea {
     char16_t AR_TITLE[64] = {};  // text shown in the tree
 };
 
-// One live message of the loaded area.
+// One live message of the loaded area, as the list keeps it.
 struct EdMsg {
     uint32_t MS_NUM;     // MessageNumber
     uint32_t MS_HOFF;    // header offset in .jhr
@@ -52,14 +63,20 @@ struct EdMsg {
     uint32_t MS_TXTOFF;  // TxtOffset in .jdt
     uint32_t MS_TXTLEN;  // TxtLen
     uint32_t MS_SFOFF;   // first subfield in .jhr (header offset + 76)
-    uint32_t MS_SFLEN;   // SubfieldLen, cut to the bytes the .jhr has
-    char16_t MS_FROM[36];
-    char16_t MS_TO[36];
-    char16_t MS_SUBJ[72];   // "********" for AreaFix traffic
-    char16_t MS_DATES[20];  // ej_fmt_date of MS_DATE
-    char16_t MS_NUMS[12];   // MS_NUM in decimal
-    int MS_CS;              // character set of names and subject (charset.h)
+    uint32_t MS_SFLEN;   // SubfieldLen, cut to the bytes the .jhr had at loading
 };
+
+// The texts of one row of the list, decoded from the message's header block.
+struct EdRow {
+    uint32_t RW_ENTRY = UINT32_MAX;  // the entry decoded here; UINT32_MAX: none
+    char16_t MS_FROM[36] = {};
+    char16_t MS_TO[36] = {};
+    char16_t MS_SUBJ[72] = {};   // "********" for AreaFix traffic
+    char16_t MS_DATES[20] = {};  // ej_fmt_date of MS_DATE
+    char16_t MS_NUMS[12] = {};   // MS_NUM in decimal
+    int MS_CS = 0;               // character set of names and subject (charset.h)
+};
+constexpr uint32_t ROW_CACHE = 256;  // rows kept decoded, by entry modulo this
 
 // Sort columns of the message list.
 enum { SORT_NUM = 0, SORT_FROM = 1, SORT_TO = 2, SORT_SUBJ = 3, SORT_DATE = 4 };
@@ -71,14 +88,22 @@ struct EdBase {
 
     // The loaded area.
     int ej_area = -1;
-    uint8_t* ej_jhr = nullptr;  // the whole .jhr, kept while the area is shown
-    uint64_t ej_jhrlen = 0;
+    // An image of the whole .jhr when one is set (ej_fill_list's callers):
+    // header blocks come from it instead of the file. ej_load_area sets none.
+    uint8_t* ej_jhr = nullptr;
+    uint64_t ej_jhrlen = 0;        // size of .jhr (of the image) when the list was filled
     EdMsg* ej_msgs = nullptr;      // in .jdx order
     uint32_t* ej_order = nullptr;  // display order: row r shows ej_msgs[ej_order[r]]
     uint32_t ej_count = 0;
     char* ej_txtbuf = nullptr;  // text of ej_get_text; only grows
     uint32_t ej_txtcap = 0;
     uint32_t ej_user_crc = 0xFFFFFFFFu;  // JAM UserCRC of the sysop name
+    // Caches of the loaded area, emptied by every load.
+    mutable EdRow* ej_rows = nullptr;   // ROW_CACHE decoded rows, allocated on first use
+    mutable uint8_t* ej_win = nullptr;  // bytes of .jhr from ej_winoff
+    mutable uint32_t ej_wincap = 0;
+    mutable uint32_t ej_winlen = 0;
+    mutable uint64_t ej_winoff = 0;
     int sort_col = SORT_NUM;
     int sort_desc = 0;
     char ej_path[520] = {};
@@ -110,9 +135,16 @@ void ej_counts(EdBase& eb, int area);
 // Loads an area into the list: 0 (possibly empty), 1 when the base is
 // damaged. Sets AR_TOTAL, AR_UNREAD and AR_LAST exactly.
 int ej_load_area(EdBase& eb, int area);
-// Fills the list from the .jdx records over the loaded ej_jhr (the part of
-// ej_load_area that reads outside bytes). 0, or 1 when out of memory.
+// Fills the list from the .jdx records over the image set in ej_jhr and
+// ej_jhrlen (the part of ej_load_area that reads outside bytes, which reads
+// .jhr in 1 MB pieces instead). 0, or 1 when out of memory.
 int ej_fill_list(EdBase& eb, const uint8_t* jdx, uint64_t jdxlen);
+// The decoded texts of entry (an index into ej_msgs), from the row cache or
+// its header block; a block that cannot be read gives empty texts.
+const EdRow& ej_row(const EdBase& eb, uint32_t entry);
+// The subfields of entry (MS_SFLEN bytes; len = that), or null (len 0) when
+// its header cannot be read or no longer matches it.
+const uint8_t* ej_sf_block(const EdBase& eb, uint32_t entry, uint32_t& len);
 // The text of entry (an index into ej_msgs), NUL-terminated; len = bytes.
 // (null, 0) when out of memory. Cut to 16 MB.
 const char* ej_get_text(EdBase& eb, uint32_t entry, uint32_t& len);
@@ -129,8 +161,14 @@ void ej_set_lastread(EdBase& eb, int area, uint32_t number);
 // Deletes the given entries: the count deleted, or -1 (base missing,
 // damaged, locked or not writable).
 int ej_delete(EdBase& eb, int area, const uint32_t* entries, int count);
-// Sorts ej_order by a column; cmp_msgs is its comparison.
-void ej_sort(EdBase& eb, int column, int descending);
-int cmp_msgs(const EdBase& eb, uint32_t a, uint32_t b);
+// Sorts ej_order by a column (SORT_*; any other: by number), ties by number.
+// Names and subjects compare case-insensitively as ej_row shows them; sorting
+// by them decodes every row once (seconds on an area of a million messages,
+// with its texts in memory meanwhile). 0, or 1 when out of memory (the order
+// is then left as it was).
+int ej_sort(EdBase& eb, int column, int descending);
+// Bytes the loaded list holds in memory: its records, the display order,
+// the row cache, the header window, an image if set, and the text buffer.
+size_t ej_list_bytes(const EdBase& eb);
 // "DD.MM.YYYY HH:MM" of seconds since 1970, no time-zone shift; out holds 17.
 void ej_fmt_date(uint32_t seconds, char16_t* out);

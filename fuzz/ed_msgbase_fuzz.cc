@@ -53,6 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (uint32_t i = 0; i < eb.ej_count; ++i) {
         const EdMsg& m = eb.ej_msgs[i];
         if (uint64_t{m.MS_SFOFF} + m.MS_SFLEN > eb.ej_jhrlen) abort();
+        if (ej_row(eb, i).RW_ENTRY != i) abort();  // decoded over the image
         for (uint16_t id : {SF_OADDR, SF_DADDR, SF_SENDER, SF_MSGID, SF_KLUDGE}) {
             uint32_t len = 0;
             const uint8_t* p = ej_find_sf(eb, i, id, len);

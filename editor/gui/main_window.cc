@@ -55,7 +55,7 @@ uint64_t now_local() {
 }  // namespace
 
 // The message list over the loaded area: rows in display order, cell texts
-// straight from the message entries.
+// from the row cache of the message base (ej_row).
 class MsgModel : public QAbstractTableModel {
   public:
     explicit MsgModel(EdBase& eb) : eb_(eb) {}
@@ -68,19 +68,22 @@ class MsgModel : public QAbstractTableModel {
     }
     QVariant data(const QModelIndex& ix, int role) const override {
         if (!ix.isValid() || ix.row() >= static_cast<int>(eb_.ej_count)) return {};
-        const EdMsg& m = eb_.ej_msgs[eb_.ej_order[ix.row()]];
+        uint32_t entry = eb_.ej_order[ix.row()];
+        const EdMsg& m = eb_.ej_msgs[entry];
         if (role == Qt::DisplayRole) {
+            // Decoded on demand: only the rows shown are ever asked for.
+            const EdRow& t = ej_row(eb_, entry);
             switch (ix.column()) {
                 case 0:
-                    return qs(m.MS_NUMS);
+                    return qs(t.MS_NUMS);
                 case 1:
-                    return qs(m.MS_FROM);
+                    return qs(t.MS_FROM);
                 case 2:
-                    return qs(m.MS_TO);
+                    return qs(t.MS_TO);
                 case 3:
-                    return qs(m.MS_SUBJ);
+                    return qs(t.MS_SUBJ);
                 default:
-                    return qs(m.MS_DATES);
+                    return qs(t.MS_DATES);
             }
         }
         if (role == Qt::ForegroundRole) {
@@ -688,7 +691,9 @@ void MainWindow::show_msg(int row) {
     uint32_t len = 0;
     const char* text = ej_get_text(*eb_, static_cast<uint32_t>(cur_msg_), len);
     const EdMsg& m = eb_->ej_msgs[cur_msg_];
-    reader_->render(text ? text : "", len, eb_->ej_jhr + m.MS_SFOFF, m.MS_SFLEN, show_kludges_);
+    uint32_t sflen = 0;
+    const uint8_t* sf = ej_sf_block(*eb_, static_cast<uint32_t>(cur_msg_), sflen);
+    reader_->render(text ? text : "", len, sf, sflen, show_kludges_);
     ej_set_lastread(*eb_, cur_area_, m.MS_NUM);
     eb_->ed_areas[cur_area_].AR_UNREAD = recount_unread(*eb_);
     unlock();

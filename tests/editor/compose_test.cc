@@ -347,7 +347,7 @@ TEST(Compose, ReplyKeepsTheParentsCharacterSet) {
     int echo = pt.area("FSX_GEN");
     ASSERT_EQ(add_local(pt.eb->ed_areas[echo].AR_PATH, parent), 0);
     ASSERT_EQ(ej_load_area(*pt.eb, echo), 0);
-    EXPECT_EQ(std::u16string(pt.eb->ej_msgs[0].MS_FROM), u"Дмитрий");
+    EXPECT_EQ(std::u16string(ej_row(*pt.eb, 0).MS_FROM), u"Дмитрий");
 
     struct Case {
         std::u16string add;
