@@ -1,6 +1,7 @@
 #include "editor/gui/gui_util.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
 #include <QPalette>
 #include <QStyleFactory>
@@ -42,6 +43,8 @@ void gui_theme(QApplication& app) {
     p.setColor(QPalette::Disabled, QPalette::HighlightedText, dim);
     app.setPalette(p);
     QToolTip::setPalette(p);
+    // Every window, and the About box, show the program's icon.
+    app.setWindowIcon(QIcon(qa(":/wrenpost.png")));
 }
 
 bool question(QWidget* parent, const QString& title, const QString& text) {

@@ -6,8 +6,11 @@
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QTableView>
+#include <QTest>
 #include <QTreeWidget>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -97,5 +100,29 @@ struct Editor {
     int current_row() { return w->list()->currentIndex().row(); }
     std::string header(int line) { return str(qs(w->reader()->model().rd_hdr[line])); }
 };
+
+// Waits, handling events, until `done` holds (false after 10 s).
+inline bool wait_for(const std::function<bool()>& done) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > 10000) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+// Brings the main window to the front so that shortcuts and focus work.
+inline void activate(Editor& e) {
+    e.w->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(e.w.get()));
+}
+
+// A key as the user types it: to whatever widget has the focus.
+inline void key(Editor& e, Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier) {
+    QWidget* to = QApplication::focusWidget();
+    QTest::keyClick(to ? to : e.w.get(), k, m);
+    QApplication::processEvents();
+}
 
 }  // namespace edtest
