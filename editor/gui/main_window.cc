@@ -320,6 +320,16 @@ MainWindow::MainWindow(const CmdLine& cl) : eb_(std::make_unique<EdBase>()) {
 
 MainWindow::~MainWindow() {
     if (worker_.joinable()) worker_.join();
+    // The other windows go first, while this is still a MainWindow: their
+    // destroyed() handlers write its members, and QWidget's destructor
+    // would delete them after this one's part is gone.
+    delete compose_;
+    delete areas_;
+    delete settings_;
+    // The list's model reads the loaded area, which goes with this part;
+    // QWidget's destructor still lays the list out while hiding it.
+    list_->setModel(nullptr);
+    delete model_;
 }
 
 void MainWindow::build_menus() {
