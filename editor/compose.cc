@@ -369,10 +369,10 @@ int cp_save(EdBase& eb, const EdNets& nets, JamLock& lk, const ComposeInput& in,
     if (lock_acquire(lk, CP_LOCK_MS, "wrenpost") != 0) return CP_E_LOCKED;
     // jm points into msg's strings; they stay where they are until here.
     r = jam_append(eb.ed_areas[msg.area].AR_PATH, msg.jm) == 0 ? CP_SAVED : CP_E_WRITE;
+    area = msg.area;
     if (r == CP_SAVED) {
         ej_counts(eb, msg.area);
         msgnum = msg.jm.jm_msgnum;
-        area = msg.area;
     }
     lock_release(lk);
     return r;

@@ -88,6 +88,7 @@ int cp_build(const EdBase& eb, const EdNets& nets, const ComposeInput& in, Compo
 // Builds the message now, takes the JAM lock file (3 s), appends it to its
 // base, refreshes the area's counters and releases the lock. CP_SAVED with
 // the new message's number and area, or the reason why not; nothing is
-// written unless the whole message was built and the lock taken.
+// written unless the whole message was built and the lock taken. On
+// CP_E_WRITE `area` is the area whose base could not be written.
 int cp_save(EdBase& eb, const EdNets& nets, JamLock& lk, const ComposeInput& in, ComposeState& st,
             uint32_t& msgnum, int& area);

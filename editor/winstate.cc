@@ -68,6 +68,15 @@ void ws_save(IniFile& f, const WinState& s) {
     ini_flush(f);
 }
 
+Rect settings_place(const Rect& work, int frame_w, int frame_h) {
+    const int cw = 1000, ch = 722, top = 40, left = 160, bottom = 8;
+    int w = std::max(0, std::min(cw + frame_w, work.width()));
+    int h = std::max(0, std::min(ch + frame_h, work.height() - top - bottom));
+    int x = work.left + std::max(0, std::min(left, work.width() - w));
+    int y = work.top + std::min(top, std::max(0, work.height() - h));
+    return Rect{x, y, x + w, y + h};
+}
+
 Rect ws_place(const WinState& s, const Monitor* monitors, int n, const Rect& primary_work) {
     if (s.ws_valid) {
         // The monitor the title bar lies on most.

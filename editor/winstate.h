@@ -51,6 +51,14 @@ void ws_save(IniFile& f, const WinState& s);
 // primary work area.
 Rect ws_place(const WinState& s, const Monitor* monitors, int n, const Rect& primary_work);
 
+// The settings window's frame rectangle on a work area: a client area of
+// 1000 x 722 where it fits, 40 pixels below the work area's top and at most
+// 160 from its left (less when the area is narrow); on a smaller work area
+// the client shrinks so that the whole frame (`frame_w` and `frame_h` are
+// what the frame adds to the client) stays inside it, its bottom 8 pixels
+// above the work area's. The window then scrolls its form.
+Rect settings_place(const Rect& work, int frame_w, int frame_h);
+
 // Pane rectangles of one layout, in client coordinates.
 struct Layout {
     Rect tree, list, reader;

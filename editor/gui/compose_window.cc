@@ -176,7 +176,11 @@ bool ComposeWindow::save() {
             break;
     }
     if (why != nullptr) {
-        warning(this, qa("wrenpost"), qs(why));
+        QString text = qs(why);
+        // Which base could not be written, as the configuration resolves it.
+        if (r == CP_E_WRITE && area >= 0 && area < eb_.ed_nareas)
+            text += QString::fromLocal8Bit(eb_.ed_areas[area].AR_PATH) + qa(".jhr/.jdt/.jdx");
+        warning(this, qa("wrenpost"), text);
         return false;
     }
     Q_EMIT saved(num, area);

@@ -1,15 +1,45 @@
 #include "editor/gui/gui_util.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPalette>
+#include <QPixmap>
+#include <QProxyStyle>
 #include <QStyleFactory>
 #include <QToolTip>
 
 GuiBoxes gui_boxes;
 
+namespace {
+
+// Fusion with our own pictures where its built-in ones are drawn for a light
+// face: the toolbar's extension arrows (dark grey, lost on the dark toolbar).
+class ThemeStyle : public QProxyStyle {
+  public:
+    using QProxyStyle::QProxyStyle;
+    QIcon standardIcon(StandardPixmap sp, const QStyleOption* opt,
+                       const QWidget* w) const override {
+        if (sp != SP_ToolBarHorizontalExtensionButton && sp != SP_ToolBarVerticalExtensionButton)
+            return QProxyStyle::standardIcon(sp, opt, w);
+        QPixmap pm(16, 16);
+        pm.fill(Qt::transparent);
+        QPainter p(&pm);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(rgb(0xE6E6E6), 1.6));
+        if (sp == SP_ToolBarVerticalExtensionButton) p.translate(16, 0), p.rotate(90);
+        for (int x : {3, 8})
+            p.drawPolyline(QPolygonF({QPointF(x, 4), QPointF(x + 4, 8), QPointF(x, 12)}));
+        p.end();
+        return QIcon(pm);
+    }
+};
+
+}  // namespace
+
 void gui_theme(QApplication& app) {
-    if (QStyle* fusion = QStyleFactory::create(qa("Fusion"))) app.setStyle(fusion);
+    if (QStyle* fusion = QStyleFactory::create(qa("Fusion"))) app.setStyle(new ThemeStyle(fusion));
     QPalette p;
     const QColor text = rgb(0xE6E6E6), dim = rgb(0x9A9A9A), face = rgb(0x2B2B2B);
     const QColor base = rgb(0x1E1E1E), button = rgb(0x3A3A3A), accent = rgb(0x0078D4);
@@ -42,6 +72,8 @@ void gui_theme(QApplication& app) {
     p.setColor(QPalette::Disabled, QPalette::HighlightedText, dim);
     app.setPalette(p);
     QToolTip::setPalette(p);
+    // Every window, and the About box, show the program's icon.
+    app.setWindowIcon(QIcon(qa(":/wrenpost.png")));
 }
 
 bool question(QWidget* parent, const QString& title, const QString& text) {

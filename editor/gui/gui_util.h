@@ -28,8 +28,8 @@ inline QColor rgb(uint32_t v) {
 // The editor's dark look, set once for the whole application: the Fusion
 // style with one dark palette, so that every window, dialog, message box,
 // menu, header and tooltip draws light text on a dark face, and disabled
-// fields grey but legible. Call after the QApplication exists, before the
-// first window. Windows colour single labels at most, never whole subtrees.
+// fields grey but legible; and the program's icon on every window. Call after the QApplication
+// exists, before the first window. Windows colour single labels at most, never whole subtrees.
 void gui_theme(QApplication& app);
 
 // How the windows ask and warn: question() is true for Yes. Tests may set

@@ -289,12 +289,10 @@ MainWindow::MainWindow(const CmdLine& cl) : eb_(std::make_unique<EdBase>()) {
     connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         if (cur_area_ < 0) return;
         QMenu m(this);
-        QAction* reply = m.addAction(qs(mi_reply));
+        m.addAction(acts_[CMD_REPLY]);
         m.addSeparator();
-        QAction* del = m.addAction(qs(mi_del));
-        QAction* chosen = m.exec(list_->viewport()->mapToGlobal(at));
-        if (chosen == reply) do_command(CMD_REPLY);
-        if (chosen == del) do_command(CMD_DELETE);
+        m.addAction(acts_[CMD_DELETE]);
+        m.exec(list_->viewport()->mapToGlobal(at));
     });
     connect(reader_, &ReaderView::status, this, &MainWindow::set_info);
     connect(reader_, &ReaderView::next_unread, this, [this] { do_command(CMD_NEXTUNREAD); });
@@ -325,110 +323,142 @@ MainWindow::MainWindow(const CmdLine& cl) : eb_(std::make_unique<EdBase>()) {
 
 MainWindow::~MainWindow() {
     if (worker_.joinable()) worker_.join();
+    // The other windows go first, while this is still a MainWindow: their
+    // destroyed() handlers write its members, and QWidget's destructor
+    // would delete them after this one's part is gone.
+    delete compose_;
+    delete areas_;
+    delete settings_;
+    // The list's model reads the loaded area, which goes with this part;
+    // QWidget's destructor still lays the list out while hiding it.
+    list_->setModel(nullptr);
+    delete model_;
 }
 
 void MainWindow::build_menus() {
-    struct Item {
+    // One action per command: the menu shows its text (the part after the
+    // tab is the key as the catalogue spells it), the toolbar its short text,
+    // and its shortcuts work wherever the main window has the focus. Whether
+    // it can run is decided in update_actions() alone.
+    struct Cmd {
         int id;
-        const char16_t* text;
-        QKeySequence key;
+        const char16_t* text;     // menu text, nullptr: no menu item
+        const char16_t* tb_text;  // toolbar text, nullptr: no button
+        QList<QKeySequence> keys;
     };
-    auto add = [this](QMenu* m, const Item& it) {
-        QString t = qs(it.text);
-        int tab = t.indexOf(QLatin1Char('\t'));
-        QAction* a = m->addAction(tab >= 0 ? t.left(tab) : t);
-        if (!it.key.isEmpty()) a->setShortcut(it.key);
-        int id = it.id;
-        connect(a, &QAction::triggered, this, [this, id] { do_command(id); });
-        return a;
+    const Cmd cmds[] = {
+        {CMD_RELOAD, mi_reload, tb_reload, {QKeySequence(Qt::Key_F5)}},
+        {CMD_EXIT, mi_exit, nullptr, {QKeySequence(Qt::CTRL | Qt::Key_Q)}},
+        {CMD_NEW, mi_new, tb_new, {QKeySequence(Qt::CTRL | Qt::Key_N)}},
+        {CMD_NETMAIL, mi_net, tb_net, {QKeySequence(Qt::CTRL | Qt::Key_M)}},
+        {CMD_REPLY, mi_reply, tb_reply, {QKeySequence(Qt::CTRL | Qt::Key_R)}},
+        {CMD_MARKREAD, mi_mark, tb_mark, {QKeySequence(Qt::CTRL | Qt::Key_G)}},
+        {CMD_NEXTUNREAD, mi_next, tb_next, {QKeySequence(Qt::CTRL | Qt::Key_U)}},
+        {CMD_DELETE, mi_del, nullptr, {QKeySequence(Qt::Key_Delete)}},
+        {CMD_POLL, mi_poll, tb_poll, {QKeySequence(Qt::Key_F6)}},
+        {CMD_POLLALL, mi_pollall, nullptr, {QKeySequence(Qt::SHIFT | Qt::Key_F6)}},
+        {CMD_TOSS, mi_toss, tb_toss, {QKeySequence(Qt::Key_F7)}},
+        {CMD_SCAN, mi_scan, tb_scan, {QKeySequence(Qt::Key_F8)}},
+        {CMD_AREAS, mi_areas, tb_areas, {QKeySequence(Qt::CTRL | Qt::Key_E)}},
+        {CMD_SETTINGS, mi_set, tb_set, {QKeySequence(Qt::Key_F9)}},
+        {CMD_KLUDGES, mi_kl, tb_kl, {QKeySequence(Qt::CTRL | Qt::Key_K)}},
+        {CMD_LOG, mi_log, nullptr, {QKeySequence(Qt::CTRL | Qt::Key_L)}},
+        {CMD_ABOUT, mi_about, nullptr, {}},
+        // Zoom: keys only. The keypad's plus, minus and 0 match these too.
+        {CMD_ZOOMIN,
+         nullptr,
+         nullptr,
+         {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Plus),
+          QKeySequence(Qt::CTRL | Qt::Key_Equal)}},
+        {CMD_ZOOMOUT, nullptr, nullptr, {QKeySequence(Qt::CTRL | Qt::Key_Minus)}},
+        {CMD_ZOOMFIT, nullptr, nullptr, {QKeySequence(Qt::CTRL | Qt::Key_0)}},
     };
-    QMenu* file = menuBar()->addMenu(qs(mn_file));
-    add(file, {CMD_RELOAD, mi_reload, QKeySequence(Qt::Key_F5)});
-    file->addSeparator();
-    add(file, {CMD_EXIT, mi_exit, QKeySequence(Qt::CTRL | Qt::Key_Q)});
-    QMenu* msg = menuBar()->addMenu(qs(mn_msg));
-    add(msg, {CMD_NEW, mi_new, QKeySequence(Qt::CTRL | Qt::Key_N)});
-    add(msg, {CMD_NETMAIL, mi_net, QKeySequence(Qt::CTRL | Qt::Key_M)});
-    add(msg, {CMD_REPLY, mi_reply, QKeySequence(Qt::CTRL | Qt::Key_R)});
-    msg->addSeparator();
-    add(msg, {CMD_MARKREAD, mi_mark, QKeySequence(Qt::CTRL | Qt::Key_G)});
-    add(msg, {CMD_NEXTUNREAD, mi_next, QKeySequence(Qt::CTRL | Qt::Key_U)});
-    msg->addSeparator();
-    add(msg, {CMD_DELETE, mi_del, QKeySequence()});
-    QMenu* mail = menuBar()->addMenu(qs(mn_mail));
-    add(mail, {CMD_POLL, mi_poll, QKeySequence(Qt::Key_F6)});
-    add(mail, {CMD_POLLALL, mi_pollall, QKeySequence(Qt::SHIFT | Qt::Key_F6)});
-    add(mail, {CMD_TOSS, mi_toss, QKeySequence(Qt::Key_F7)});
-    add(mail, {CMD_SCAN, mi_scan, QKeySequence(Qt::Key_F8)});
-    mail->addSeparator();
-    add(mail, {CMD_AREAS, mi_areas, QKeySequence(Qt::CTRL | Qt::Key_E)});
-    add(mail, {CMD_SETTINGS, mi_set, QKeySequence(Qt::Key_F9)});
-    QMenu* view = menuBar()->addMenu(qs(mn_view));
-    act_kludges_ = add(view, {CMD_KLUDGES, mi_kl, QKeySequence(Qt::CTRL | Qt::Key_K)});
-    act_kludges_->setCheckable(true);
-    act_log_ = add(view, {CMD_LOG, mi_log, QKeySequence(Qt::CTRL | Qt::Key_L)});
-    act_log_->setCheckable(true);
-    act_log_->setChecked(ws_.log != 0);
-    QMenu* help = menuBar()->addMenu(qs(mn_help));
-    add(help, {CMD_ABOUT, mi_about, QKeySequence()});
-
-    // Zoom keys without menu items.
-    struct Key {
-        QKeySequence key;
-        int id;
-    } keys[] = {{QKeySequence(Qt::CTRL | Qt::Key_Plus), CMD_ZOOMIN},
-                {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Plus), CMD_ZOOMIN},
-                {QKeySequence(Qt::CTRL | Qt::Key_Equal), CMD_ZOOMIN},
-                {QKeySequence(Qt::CTRL | Qt::Key_Minus), CMD_ZOOMOUT},
-                {QKeySequence(Qt::CTRL | Qt::Key_0), CMD_ZOOMFIT}};
-    for (auto& k : keys) {
+    for (const Cmd& c : cmds) {
         auto* a = new QAction(this);
-        a->setShortcut(k.key);
-        int id = k.id;
+        if (c.text != nullptr) a->setText(qs(c.text));
+        if (c.tb_text != nullptr) a->setIconText(qs(c.tb_text));
+        a->setShortcuts(c.keys);
+        int id = c.id;
         connect(a, &QAction::triggered, this, [this, id] { do_command(id); });
-        addAction(a);
+        acts_[id] = a;
+        addAction(a);  // its keys work while the window has the focus
     }
-    auto* del = new QAction(list_);
-    del->setShortcut(QKeySequence(Qt::Key_Delete));
+    acts_[CMD_KLUDGES]->setCheckable(true);
+    acts_[CMD_LOG]->setCheckable(true);
+    // Delete belongs to the message list: the key deletes messages only
+    // while the list has the focus, the menu item always.
+    QAction* del = acts_[CMD_DELETE];
+    removeAction(del);
     del->setShortcutContext(Qt::WidgetShortcut);
-    connect(del, &QAction::triggered, this, [this] { do_command(CMD_DELETE); });
     list_->addAction(del);
 
-    QToolBar* tb = addToolBar(qa("main"));
-    tb->setMovable(false);
-    tb->setToolButtonStyle(Qt::ToolButtonTextOnly);
-    struct Btn {
-        int id;
-        const char16_t* text;
-    } btns[] = {{CMD_RELOAD, tb_reload},
-                {0, nullptr},
-                {CMD_NEW, tb_new},
-                {CMD_NETMAIL, tb_net},
-                {CMD_REPLY, tb_reply},
-                {0, nullptr},
-                {CMD_MARKREAD, tb_mark},
-                {CMD_NEXTUNREAD, tb_next},
-                {0, nullptr},
-                {CMD_KLUDGES, tb_kl},
-                {0, nullptr},
-                {CMD_POLL, tb_poll},
-                {CMD_TOSS, tb_toss},
-                {CMD_SCAN, tb_scan},
-                {CMD_AREAS, tb_areas},
-                {CMD_SETTINGS, tb_set}};
-    for (auto& b : btns) {
-        if (b.text == nullptr) {
-            tb->addSeparator();
-            continue;
+    const int SEP = 0;
+    auto menu = [this](const char16_t* title, std::initializer_list<int> ids) {
+        QMenu* m = menuBar()->addMenu(qs(title));
+        for (int id : ids) {
+            if (id == SEP)
+                m->addSeparator();
+            else
+                m->addAction(acts_[id]);
         }
-        QAction* a = tb->addAction(qs(b.text));
-        int id = b.id;
-        connect(a, &QAction::triggered, this, [this, id] { do_command(id); });
-        if (id == CMD_KLUDGES) {
-            tb_kludges_ = a;
-            a->setCheckable(true);
-        }
+    };
+    menu(mn_file, {CMD_RELOAD, SEP, CMD_EXIT});
+    menu(mn_msg,
+         {CMD_NEW, CMD_NETMAIL, CMD_REPLY, SEP, CMD_MARKREAD, CMD_NEXTUNREAD, SEP, CMD_DELETE});
+    menu(mn_mail, {CMD_POLL, CMD_POLLALL, CMD_TOSS, CMD_SCAN, SEP, CMD_AREAS, CMD_SETTINGS});
+    menu(mn_view, {CMD_KLUDGES, CMD_LOG});
+    menu(mn_help, {CMD_ABOUT});
+
+    tb_ = addToolBar(qa("main"));
+    tb_->setObjectName(qa("main"));
+    tb_->setMovable(false);
+    tb_->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    for (int id : std::initializer_list<int>{
+             CMD_RELOAD, SEP, CMD_NEW, CMD_NETMAIL, CMD_REPLY, SEP, CMD_MARKREAD, CMD_NEXTUNREAD,
+             SEP, CMD_KLUDGES, SEP, CMD_POLL, CMD_TOSS, CMD_SCAN, CMD_AREAS, CMD_SETTINGS}) {
+        if (id == SEP)
+            tb_->addSeparator();
+        else
+            tb_->addAction(acts_[id]);
     }
+    update_actions();
+}
+
+QAction* MainWindow::action(int id) const {
+    auto it = acts_.find(id);
+    return it == acts_.end() ? nullptr : it->second;
+}
+
+void MainWindow::update_actions() {
+    if (acts_.empty()) return;  // before the menus exist
+    bool area = cur_area_ >= 0;
+    bool msg = area && cur_msg_ >= 0;
+    bool idle = !jobs_.po_running;
+    for (auto& [id, a] : acts_) {
+        bool on = true;
+        switch (id) {
+            case CMD_NEW:
+            case CMD_MARKREAD:
+            case CMD_NEXTUNREAD:
+                on = area;
+                break;
+            case CMD_REPLY:
+            case CMD_DELETE:
+                on = msg;
+                break;
+            case CMD_POLL:
+            case CMD_POLLALL:
+            case CMD_TOSS:
+            case CMD_SCAN:
+                on = idle;
+                break;
+            default:
+                break;
+        }
+        a->setEnabled(on);
+    }
+    acts_[CMD_KLUDGES]->setChecked(show_kludges_);
+    acts_[CMD_LOG]->setChecked(ws_.log != 0);
 }
 
 // ---- Layout and state ---------------------------------------------------------------
@@ -513,6 +543,7 @@ void MainWindow::update_status() {
         st_[1]->setText(qs(w_noarea));
     }
     st_[2]->setText(info_);
+    update_actions();
 }
 
 bool MainWindow::lock() {
@@ -658,6 +689,7 @@ void MainWindow::open_area(int area) {
     if (!lock()) {
         eb_->ej_count = 0;
         model_->reset();
+        update_status();
         return;
     }
     int r = ej_load_area(*eb_, area);
@@ -767,8 +799,7 @@ void MainWindow::do_command(int id) {
             return;
         case CMD_KLUDGES:
             show_kludges_ = !show_kludges_;
-            act_kludges_->setChecked(show_kludges_);
-            tb_kludges_->setChecked(show_kludges_);
+            update_actions();
             if (cur_msg_ >= 0) {
                 for (uint32_t r = 0; r < eb_->ej_count; ++r)
                     if (static_cast<int>(eb_->ej_order[r]) == cur_msg_)
@@ -781,10 +812,12 @@ void MainWindow::do_command(int id) {
         case CMD_NETMAIL: {
             if (compose_) {
                 compose_->raise();
+                compose_->activateWindow();
                 return;
             }
             compose_ = new ComposeWindow(this, *eb_, nets_, lk_, cst_, CM_NETMAIL, cur_area_, -1);
-            break;
+            show_compose();
+            return;
         }
         case CMD_SETTINGS:
             if (settings_ == nullptr) {
@@ -812,7 +845,7 @@ void MainWindow::do_command(int id) {
         case CMD_LOG:
             ws_.log = !ws_.log;
             log_->setVisible(ws_.log);
-            act_log_->setChecked(ws_.log);
+            update_actions();
             layout_panes();
             return;
         case CMD_ZOOMIN:
@@ -839,50 +872,55 @@ void MainWindow::do_command(int id) {
         default:
             break;
     }
-    if (compose_ == nullptr) {
-        if (cur_area_ < 0) {
-            set_info(qs(w_needarea));
+    if (cur_area_ < 0) {
+        set_info(qs(w_needarea));
+        return;
+    }
+    switch (id) {
+        case CMD_MARKREAD:
+            mark_read();
+            return;
+        case CMD_NEXTUNREAD:
+            next_unread();
+            return;
+        case CMD_DELETE:
+            del_selected();
+            return;
+        case CMD_NEW:
+        case CMD_REPLY:
+            break;
+        default:
+            return;
+    }
+    // One message is written at a time: its window comes to the front.
+    if (compose_ != nullptr) {
+        compose_->raise();
+        compose_->activateWindow();
+        return;
+    }
+    if (id == CMD_NEW) {
+        uint32_t type = eb_->ed_areas[cur_area_].AR_TYPE;
+        int mode = type == AT_NET ? CM_NETMAIL : CM_ECHO;
+        if (mode == CM_ECHO && type != AT_ECHO) {
+            warning(this, qa("wrenpost"), qs(e_noecho));
             return;
         }
-        switch (id) {
-            case CMD_NEW: {
-                uint32_t type = eb_->ed_areas[cur_area_].AR_TYPE;
-                int mode = type == AT_NET ? CM_NETMAIL : CM_ECHO;
-                if (mode == CM_ECHO && type != AT_ECHO) {
-                    warning(this, qa("wrenpost"), qs(e_noecho));
-                    return;
-                }
-                compose_ = new ComposeWindow(this, *eb_, nets_, lk_, cst_, mode, cur_area_, -1);
-                break;
-            }
-            case CMD_REPLY: {
-                if (cur_msg_ < 0) {
-                    set_info(qs(w_needmsg));
-                    return;
-                }
-                uint32_t type = eb_->ed_areas[cur_area_].AR_TYPE;
-                if (type == AT_LOCAL) {
-                    warning(this, qa("wrenpost"), qs(e_noecho));
-                    return;
-                }
-                compose_ =
-                    new ComposeWindow(this, *eb_, nets_, lk_, cst_, CM_REPLY, cur_area_, cur_msg_);
-                break;
-            }
-            case CMD_MARKREAD:
-                mark_read();
-                return;
-            case CMD_NEXTUNREAD:
-                next_unread();
-                return;
-            case CMD_DELETE:
-                del_selected();
-                return;
-            default:
-                return;
+        compose_ = new ComposeWindow(this, *eb_, nets_, lk_, cst_, mode, cur_area_, -1);
+    } else {
+        if (cur_msg_ < 0) {
+            set_info(qs(w_needmsg));
+            return;
         }
+        if (eb_->ed_areas[cur_area_].AR_TYPE == AT_LOCAL) {
+            warning(this, qa("wrenpost"), qs(e_noecho));
+            return;
+        }
+        compose_ = new ComposeWindow(this, *eb_, nets_, lk_, cst_, CM_REPLY, cur_area_, cur_msg_);
     }
-    if (compose_ == nullptr) return;
+    show_compose();
+}
+
+void MainWindow::show_compose() {
     // Back to the messages; not when the compose window goes down with this
     // one (the list may be gone already).
     connect(compose_, &QObject::destroyed, this, [this, list = QPointer<QTableView>(list_)] {
@@ -983,4 +1021,5 @@ void MainWindow::show_job_status() {
     QString s = qs(po_status(jobs_));
     if (jobstat_->text() != s) jobstat_->setText(s);
     set_role(jobstat_, QPalette::WindowText, jobs_.po_running ? JOB_BUSY : JOB_IDLE);
+    update_actions();
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <map>
 #include <memory>
 #include <thread>
 
@@ -20,6 +21,7 @@ class QAction;
 class QLabel;
 class QPlainTextEdit;
 class QTableView;
+class QToolBar;
 class QTreeWidget;
 class QTreeWidgetItem;
 class MsgModel;
@@ -58,7 +60,12 @@ class MainWindow : public QMainWindow {
     explicit MainWindow(const CmdLine& cl);
     ~MainWindow() override;
 
+    // Runs a command as chosen from the menu, whatever its action's state.
     void do_command(int id);
+    // The command's action (shared by the menu, the toolbar, the keys and the
+    // list's context menu); nullptr for an unknown id.
+    QAction* action(int id) const;
+    QToolBar* toolbar() const { return tb_; }
     void set_info(const QString& text);
     // Opens the start area ("-a" tag, else the first) and selects "-m".
     void open_start(const char* tag, uint32_t number);
@@ -100,6 +107,11 @@ class MainWindow : public QMainWindow {
   private:
     friend class Central;
     void build_menus();
+    // The one place that decides which commands can run now: a message
+    // command needs an open area (and a shown message), a mail job none
+    // running; also the check marks of Kludges and Log.
+    void update_actions();
+    void show_compose();  // shows the new compose_ and follows its end
     void fill_tree();
     void refresh_area_item(int area);
     bool count_all();
@@ -149,9 +161,8 @@ class MainWindow : public QMainWindow {
     QLabel* jobstat_;
     QPlainTextEdit* log_;
     QLabel* st_[3];
-    QAction* act_kludges_ = nullptr;
-    QAction* tb_kludges_ = nullptr;
-    QAction* act_log_ = nullptr;
+    std::map<int, QAction*> acts_;  // one per command id
+    QToolBar* tb_ = nullptr;
     ComposeWindow* compose_ = nullptr;
     AreasWindow* areas_ = nullptr;
     SettingsWindow* settings_ = nullptr;

@@ -123,16 +123,23 @@ void ReaderView::paintEvent(QPaintEvent*) {
     p.fillRect(0, r.hdr_h - 2, w, 2, rgb(0x0078D4));
     QFontMetrics fm(font());
     const char16_t* labels[4] = {ereader_l_from, ereader_l_to, ereader_l_subj, l_date};
+    // The number sits right-aligned on the From line; a From text that
+    // would run into it ends in an ellipsis a cell before it.
+    QString no = qs(r.rd_hdr[4]);
+    int no_x = w - fm.horizontalAdvance(no) - 12;
+    int text_x = 9 * r.cellw + 10;
     for (int i = 0; i < 4; ++i) {
         int y = i * r.cellh + 5 + fm.ascent();
         p.setPen(rgb(0xA0A0A0));
         p.drawText(10, y, qs(labels[i]));
         p.setPen(rgb(i == 2 ? 0xFFFF55 : 0xFFFFFF));
-        p.drawText(9 * r.cellw + 10, y, qs(r.rd_hdr[i]));
+        QString t = qs(r.rd_hdr[i]);
+        if (i == 0 && !no.isEmpty())
+            t = fm.elidedText(t, Qt::ElideRight, std::max(0, no_x - r.cellw - text_x));
+        p.drawText(text_x, y, t);
     }
-    QString no = qs(r.rd_hdr[4]);
     p.setPen(rgb(0xA0A0A0));
-    p.drawText(w - r.cellw * static_cast<int>(no.size()) - 12, 5 + fm.ascent(), no);
+    p.drawText(no_x, 5 + fm.ascent(), no);
 
     int a = std::min(r.sel_a, r.sel_c), c = std::max(r.sel_a, r.sel_c);
     int ul = std::max(1, r.cellh / 16);

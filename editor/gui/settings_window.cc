@@ -5,11 +5,14 @@
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QVBoxLayout>
 #include <cstring>
@@ -20,6 +23,7 @@
 #include "editor/gui/gui_util.h"
 #include "editor/gui/main_window.h"
 #include "editor/messages.h"
+#include "editor/winstate.h"
 
 namespace {
 
@@ -47,7 +51,6 @@ SettingsWindow::SettingsWindow(MainWindow* main, bool& ok)
         s.ap_min0 = s.ap_min = jobs.ap_slots[i].ap_min;
     }
     setWindowTitle(qs(t_set));
-    resize(1000, 722);
 
     auto* top = new QHBoxLayout(this);
     auto* left = new QVBoxLayout;
@@ -62,7 +65,11 @@ SettingsWindow::SettingsWindow(MainWindow* main, bool& ok)
     bdel->setEnabled(!e_->single);
     top->addLayout(left, 1);
 
-    auto* right = new QVBoxLayout;
+    // The form scrolls when the screen is too low for it; Save and Cancel
+    // stay below it, always in reach.
+    auto* form = new QWidget;
+    auto* right = new QVBoxLayout(form);
+    right->setContentsMargins(0, 0, 0, 0);
     auto* grid = new QGridLayout;
     int row = 0;
     auto line = [&](const char16_t* label, QLineEdit*& edit, int max) {
@@ -155,14 +162,23 @@ SettingsWindow::SettingsWindow(MainWindow* main, bool& ok)
     hint->setWordWrap(true);
     hint->setStyleSheet(qa("color: #FFDD66;"));
     right->addWidget(hint);
+    scroll_ = new QScrollArea;
+    scroll_->setWidget(form);
+    scroll_->setWidgetResizable(true);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    auto* side = new QVBoxLayout;
+    side->addWidget(scroll_);
     auto* buttons = new QHBoxLayout;
-    auto* bsave = new QPushButton(qs(b_ok));
-    auto* bcancel = new QPushButton(qs(esettings_b_cancel));
+    save_ = new QPushButton(qs(b_ok));
+    auto* bsave = save_;
+    cancel_ = new QPushButton(qs(esettings_b_cancel));
+    auto* bcancel = cancel_;
     buttons->addStretch();
     buttons->addWidget(bsave);
     buttons->addWidget(bcancel);
-    right->addLayout(buttons);
-    top->addLayout(right, 4);
+    side->addLayout(buttons);
+    top->addLayout(side, 4);
+    place();
 
     connect(bnew, &QPushButton::clicked, this, [this] { new_boss(); });
     connect(bdel, &QPushButton::clicked, this, [this] { delete_boss(); });
@@ -198,6 +214,18 @@ SettingsWindow::SettingsWindow(MainWindow* main, bool& ok)
     connect(fields_[SK_ADDRESS], &QLineEdit::textChanged, this, [this] { update_origin(); });
     fill_list();
     show_slot(0);
+}
+
+void SettingsWindow::place() {
+    QScreen* scr = main_->screen() ? main_->screen() : QGuiApplication::primaryScreen();
+    QRect a = scr ? scr->availableGeometry() : QRect(0, 0, 1366, 728);
+    // What the frame adds is known once a window is shown; the main window's
+    // tells it before this one is.
+    int fw = std::max(0, main_->frameGeometry().width() - main_->geometry().width());
+    int fh = std::max(0, main_->frameGeometry().height() - main_->geometry().height());
+    Rect r = settings_place(Rect{a.left(), a.top(), a.right() + 1, a.bottom() + 1}, fw, fh);
+    resize(std::max(0, r.width() - fw), std::max(0, r.height() - fh));
+    move(r.left, r.top);  // the frame's corner
 }
 
 SettingsWindow::~SettingsWindow() {

@@ -17,6 +17,8 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QPushButton;
+class QScrollArea;
 
 class SettingsWindow : public QWidget {
     Q_OBJECT
@@ -42,6 +44,9 @@ class SettingsWindow : public QWidget {
     QLineEdit* global_sysop() { return gsysop_; }
     QLineEdit* global_system() { return gsystem_; }
     QListWidget* bosses() { return list_; }
+    QPushButton* save_button() { return save_; }
+    QPushButton* cancel_button() { return cancel_; }
+    QScrollArea* form_area() { return scroll_; }
     int current() const { return cur_; }
     QString origin_line() const;
 
@@ -49,6 +54,8 @@ class SettingsWindow : public QWidget {
     void closeEvent(QCloseEvent*) override;
 
   private:
+    // Size and place on the main window's screen (settings_place).
+    void place();
     void show_slot(int i);
     void fill_list();
     SlotForm read_form() const;
@@ -68,4 +75,6 @@ class SettingsWindow : public QWidget {
     QComboBox *cram_, *unit_, *lang_;
     QCheckBox *ap_on_, *autoc_, *movebad_, *own_, *nr_;
     QLabel *pw_state_, *afpw_state_, *olen_;
+    QScrollArea* scroll_ = nullptr;
+    QPushButton *save_ = nullptr, *cancel_ = nullptr;
 };

@@ -142,6 +142,31 @@ TEST(WinState, PlacementOnTheMonitors) {
     EXPECT_TRUE(eq(ws_place(s, top_bar, 1, top_bar[0].work), (Rect{340, 155, 1580, 955})));
 }
 
+// The settings window: 1000 x 722 of client 40 pixels from the top and 160
+// from the left where that fits; on a low or narrow screen the whole frame
+// stays on the work area, so Save and Cancel at its bottom can be reached.
+TEST(WinState, SettingsWindowPlacement) {
+    struct Case {
+        Rect work;
+        Rect want;  // the frame
+    } cases[] = {
+        {{0, 0, 1920, 1040}, {160, 40, 1168, 792}},      // 1000 x 722 plus an 8 x 30 frame
+        {{0, 0, 1366, 728}, {160, 40, 1168, 720}},       // 1366 x 768 less a task bar: lower
+        {{0, 0, 1100, 768}, {92, 40, 1100, 760}},        // narrow: less than 160 from the left
+        {{0, 0, 800, 600}, {0, 40, 800, 592}},           // smaller than the window's width
+        {{1920, 30, 3286, 798}, {2080, 70, 3088, 790}},  // a second monitor, a bar on top
+    };
+    for (const Case& c : cases) {
+        Rect r = settings_place(c.work, 8, 30);
+        EXPECT_EQ(r.left, c.want.left) << c.work.right;
+        EXPECT_EQ(r.top, c.want.top) << c.work.right;
+        EXPECT_EQ(r.right, c.want.right) << c.work.right;
+        EXPECT_EQ(r.bottom, c.want.bottom) << c.work.right;
+        EXPECT_LE(r.bottom, c.work.bottom);
+        EXPECT_LE(r.right, c.work.right);
+    }
+}
+
 TEST(WinState, LayoutKeepsTheListShareAndTheMinimumDistances) {
     WinState s;  // split_x 280, split_y 300, unknown available height
     Layout l = lay_compute(s, 1200, 800, 30, 22, 0, 900);

@@ -6,8 +6,13 @@
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QTableView>
+#include <QTest>
 #include <QTreeWidget>
+#include <algorithm>
+#include <cmath>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -97,5 +102,42 @@ struct Editor {
     int current_row() { return w->list()->currentIndex().row(); }
     std::string header(int line) { return str(qs(w->reader()->model().rd_hdr[line])); }
 };
+
+// The contrast ratio of two colours as WCAG defines it (1 to 21).
+inline double luminance(QRgb c) {
+    auto ch = [](int v) {
+        double s = v / 255.0;
+        return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * ch(qRed(c)) + 0.7152 * ch(qGreen(c)) + 0.0722 * ch(qBlue(c));
+}
+inline double contrast(QRgb a, QRgb b) {
+    double x = luminance(a), y = luminance(b);
+    return (std::max(x, y) + 0.05) / (std::min(x, y) + 0.05);
+}
+
+// Waits, handling events, until `done` holds (false after 10 s).
+inline bool wait_for(const std::function<bool()>& done) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > 10000) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+// Brings the main window to the front so that shortcuts and focus work.
+inline void activate(Editor& e) {
+    e.w->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(e.w.get()));
+}
+
+// A key as the user types it: to whatever widget has the focus.
+inline void key(Editor& e, Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier) {
+    QWidget* to = QApplication::focusWidget();
+    QTest::keyClick(to ? to : e.w.get(), k, m);
+    QApplication::processEvents();
+}
 
 }  // namespace edtest

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
@@ -17,34 +16,13 @@
 #include "editor/gui/compose_window.h"
 #include "editor_gui/editor_fixture.h"
 
+using edtest::activate;
 using edtest::Editor;
+using edtest::key;
 using edtest::str;
+using edtest::wait_for;
 
 namespace {
-
-// Waits, handling events, until `done` holds (false after 10 s).
-bool wait_for(const std::function<bool()>& done) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > 10000) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
-
-// Brings the main window to the front so that shortcuts and focus work.
-void activate(Editor& e) {
-    e.w->activateWindow();
-    EXPECT_TRUE(QTest::qWaitForWindowActive(e.w.get()));
-}
-
-// A key as the user types it: to whatever widget has the focus.
-void key(Editor& e, Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier) {
-    QWidget* to = QApplication::focusWidget();
-    QTest::keyClick(to ? to : e.w.get(), k, m);
-    QApplication::processEvents();
-}
 
 bool row_visible(QTableView* list, int row) {
     QRect r = list->visualRect(list->model()->index(row, 0));

@@ -34,23 +34,11 @@
 #include "editor/gui/settings_window.h"
 #include "editor_gui/editor_fixture.h"
 
+using edtest::contrast;
 using edtest::Editor;
 using edtest::str;
 
 namespace {
-
-double luminance(QRgb c) {
-    auto ch = [](int v) {
-        double s = v / 255.0;
-        return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * ch(qRed(c)) + 0.7152 * ch(qGreen(c)) + 0.0722 * ch(qBlue(c));
-}
-
-double contrast(QRgb a, QRgb b) {
-    double x = luminance(a), y = luminance(b);
-    return (std::max(x, y) + 0.05) / (std::min(x, y) + 0.05);
-}
 
 // The contrast that text in a rendered area reaches: the commonest colour is
 // the face, the pixel furthest from it the text's core. 0 for an empty area.

@@ -172,6 +172,27 @@ TEST(EditorWindow, ComposeKeepsItsAreaAcrossAReload) {
     EXPECT_EQ(str(e.w->status_text(2)), "Please select an area on the left first.");
 }
 
+// A message that cannot be written: the box says which base failed, as the
+// configuration's relative path resolves it.
+TEST(EditorWindow, SaveErrorNamesTheBase) {
+    Editor e;
+    std::string cfg = wptest::read_file(e.cfg);
+    // A directory that does not exist: nothing can be created there.
+    wptest::write_file(e.cfg, cfg + "echoarea=LOST gone/lost\n");
+    e.w->reload_areas();
+    e.w->open_start("LOST", 0);
+    e.w->do_command(CMD_NEW);
+    ComposeWindow* c = e.w->compose();
+    ASSERT_NE(c, nullptr);
+    c->subject_field()->setText("Nowhere");
+    EXPECT_FALSE(c->save());
+    ASSERT_FALSE(e.boxes.empty());
+    EXPECT_EQ(e.boxes.back(),
+              "wrenpost|Write error: the message could not be saved in the message base:\n" +
+                  e.d.file("gone/lost") + ".jhr/.jdt/.jdx");
+    c->close();
+}
+
 TEST(EditorWindow, JobsRunAsChildren) {
     Editor e;
     setenv("WRENPOST_EXE", WP_BINARY, 1);
