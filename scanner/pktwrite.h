@@ -7,13 +7,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/packet_format.h"
+#include "core/zip_format.h"
 #include "outbound/bso.h"
 
 constexpr uint8_t PRODCODE_LO = 254;
 constexpr uint8_t REV_MAJOR = 0;
 constexpr uint8_t REV_MINOR = 1;
-constexpr size_t PKT_HDR_SIZE = 58;
-constexpr size_t ZIP_STORE_OVERHEAD = 98;  // plus twice the name length
+constexpr size_t ZIP_STORE_OVERHEAD = ZL_SIZE + ZC_SIZE + ZE_SIZE;  // plus twice the name length
 
 struct Civil {
     uint32_t year, month, day, hour, minute, second;  // month 1-12

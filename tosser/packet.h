@@ -17,9 +17,9 @@
 #include <cstdint>
 #include <string>
 
+#include "core/packet_format.h"
 #include "core/strutil.h"
 #include "jam/jam.h"
-#include "tosser/packet_format.h"
 
 // A FidoNet address as packets carry it. Point 0: not a point.
 struct PktAddr {
