@@ -9,24 +9,6 @@
 #include "core/zip_format.h"
 #include "jam/crc32.h"
 
-Civil unix_civil(uint32_t t) {
-    Civil c;
-    uint32_t days = t / 86400, s = t % 86400;
-    c.hour = s / 3600;
-    c.minute = (s % 3600) / 60;
-    c.second = s % 60;
-    uint32_t z = days + 719468;
-    uint32_t era = z / 146097;
-    uint32_t doe = z % 146097;
-    uint32_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    uint32_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    uint32_t mp = (5 * doy + 2) / 153;
-    c.day = doy - (153 * mp + 2) / 5 + 1;
-    c.month = mp < 10 ? mp + 3 : mp - 9;
-    c.year = era * 400 + yoe + (c.month < 3 ? 1 : 0);
-    return c;
-}
-
 void put2(char* out, uint32_t v) {
     out[0] = static_cast<char>('0' + v / 10 % 10);
     out[1] = static_cast<char>('0' + v % 10);

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "core/bytes.h"
+#include "core/civil.h"
 #include "core/log.h"
 #include "jam/crc32.h"
 #include "tosser/messages.h"
@@ -133,16 +134,7 @@ uint32_t parse_date(const char* text) {
         if (!read_num(p, second)) return 0;
     }
     if (day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) return 0;
-    // Days since 1970-01-01, proleptic Gregorian, with March-based years.
-    int64_t y = year;
-    int64_t m = month;
-    if (m <= 2) {
-        y -= 1;
-        m += 9;
-    } else {
-        m -= 3;
-    }
-    int64_t days = 365 * y + y / 4 - y / 100 + y / 400 + (153 * m + 2) / 5 + day - 1 - 719468;
+    int64_t days = days_from_civil(year, month, day);
     int64_t t = days * 86400 + hour * 3600 + minute * 60 + second;
     if (t <= 0 || t > 0xFFFFFFFFLL) return 0;  // outside what a JAM date can hold
     return static_cast<uint32_t>(t);
