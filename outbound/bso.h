@@ -1,5 +1,5 @@
-// BinkleyTerm-style outbound: FidoNet addresses, outbound paths, flow files
-// and busy locks.
+// BinkleyTerm-style outbound: outbound paths of FidoNet addresses
+// (core/ftnaddr.h), flow files and busy locks.
 //
 // Mail for an address waits under a base path derived from the address in
 // hexadecimal (zone directory, net and node, point directory). Files are the
@@ -15,24 +15,11 @@
 #include <cstdint>
 
 #include "config/config.h"
+#include "core/ftnaddr.h"
 #include "platform/platform.h"
 
 constexpr size_t FLO_MAX = 65536;            // larger flow files are not read
 constexpr int64_t BSY_STALE_SEC = 3 * 3600;  // an older busy file is stale
-constexpr size_t FTN_TEXT_MAX = 24;          // "65535:65535/65535.65535" + NUL
-
-struct ftn_addr {
-    uint32_t zone = 0, net = 0, node = 0, point = 0;
-};
-
-// "zone:net/node[.point]" with optional leading blanks/tabs and an ignored
-// "@domain" (or a blank, tab or CR) after the last number. Every number
-// starts with a digit and is at most 65535. 1 on success, 0 on failure; the
-// address is zeroed first.
-int ftn_parse(const char* text, ftn_addr& a);
-// "zone:net/node", plus ".point" when point is not 0. buf: FTN_TEXT_MAX.
-// Returns the length written.
-size_t ftn_fmt(char* buf, const ftn_addr& a);
 // Exactly `digits` lowercase hexadecimal digits of value (the low ones),
 // terminated. Returns the position of the terminator.
 char* hexw(char* buf, uint32_t value, int digits);

@@ -77,17 +77,10 @@ struct Out {
         byte('/');
         put_num(a.node);
     }
-    void put_3d(const ftn_addr& a) {
-        put_num(a.zone);
-        byte(':');
-        put_nn(a);
-    }
+    void put_3d(const ftn_addr& a) { put_4d(ftn_addr{a.zone, a.net, a.node, 0}); }
     void put_4d(const ftn_addr& a) {
-        put_3d(a);
-        if (a.point != 0) {
-            byte('.');
-            put_num(a.point);
-        }
+        char t[FTN_TEXT_MAX];
+        bytes(t, ftn_fmt(t, a));
     }
 };
 

@@ -312,9 +312,9 @@ void toss_packet(TossRun& r, const char* dir, const char* name, const char* inbo
         bad_packet(r, path, name, inbound, from_bundle, p.reason);
         return;
     }
-    char from[ADDR_TEXT_MAX], to[ADDR_TEXT_MAX];
-    fmt_addr(from, p.sum.orig);
-    fmt_addr(to, p.sum.dest);
+    char from[FTN_TEXT_MAX], to[FTN_TEXT_MAX];
+    ftn_fmt(from, p.sum.orig);
+    ftn_fmt(to, p.sum.dest);
     lb_start();
     lb_add(m_pkt);
     lb_add(name);
@@ -504,9 +504,9 @@ int toss_setup(TossRun& r) {
         cfg_select(c, sect, 1);
         TossNet& n = r.net_tab[r.net_count++];
         n = TossNet{};
-        PktAddr own;
+        ftn_addr own;
         if (parse_addr(c.get(F_ADDRESS), own)) n.N_ZONE = own.zone;
-        if (!parse_addr(c.get(F_BOSSADDR), n.N_BOSS)) n.N_BOSS = PktAddr{};
+        if (!parse_addr(c.get(F_BOSSADDR), n.N_BOSS)) n.N_BOSS = ftn_addr{};
         str_copy(n.N_NETMAIL, c.get(F_NETMAIL), CFG_STR);
         str_copy(n.N_PKTPWD, c.get(F_PKTPWD), CFG_STR);
         str_copy(n.N_INBOUND, c.get(F_INBOUND), CFG_STR);
