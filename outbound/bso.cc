@@ -65,13 +65,13 @@ char* hexw(char* buf, uint32_t value, int digits) {
     return buf + digits;
 }
 
-uint32_t bso_defzone(const Config& c) {
+uint32_t bso_defzone(const BossCfg& c) {
     const char* z = c.get(F_BSOZONE);
     if (z[0] != '\0') return static_cast<uint32_t>(parse_u64(z));
     return static_cast<uint32_t>(parse_u64(c.get(F_ADDRESS)));
 }
 
-int bso_path(const Config& c, char* out, const ftn_addr& addr, bool create_dirs) {
+int bso_path(const BossCfg& c, char* out, const ftn_addr& addr, bool create_dirs) {
     const char* ob = c.get(F_OUTBOUND);
     if (ob[0] == '\0') return 1;
     char dir[WP_PATH_MAX];

@@ -7,8 +7,8 @@
 // file per line, the first character says what to do once it is sent),
 // ".bsy" the busy lock that keeps two programs off one outbound.
 //
-// The functions read the selected boss's effective settings from the Config
-// they are given (outbound, address, bso_zone).
+// The functions read the effective settings of the boss they are given
+// (outbound, address, bso_zone; config/config.h, cfg_boss).
 #pragma once
 
 #include <cstddef>
@@ -25,11 +25,11 @@ constexpr int64_t BSY_STALE_SEC = 3 * 3600;  // an older busy file is stale
 char* hexw(char* buf, uint32_t value, int digits);
 
 // Home zone of the outbound: bso_zone when set, else the zone of address.
-uint32_t bso_defzone(const Config& c);
+uint32_t bso_defzone(const BossCfg& c);
 // Base path (no extension) of addr's files into out (WP_PATH_MAX bytes).
 // With create_dirs the zone directory and the point directory are created
 // (one level each; failures are ignored). 0, or 1 when no outbound is set.
-int bso_path(const Config& c, char* out, const ftn_addr& addr, bool create_dirs);
+int bso_path(const BossCfg& c, char* out, const ftn_addr& addr, bool create_dirs);
 
 // The busy lock of one outbound base. Held from bso_lock until bso_unlock.
 struct BsoLock {
