@@ -152,20 +152,20 @@ void cfg_section_name(const char* p, const char* end, char* out) {
     out[n] = '\0';
 }
 
+std::string cfg_base_key(const char* path) {
+    if (path[0] == '\0') return std::string();
+    char j[WP_PATH_MAX], f[WP_PATH_MAX];
+    str_copy(j, path, sizeof j);
+    str_cat(j, ".jhr", sizeof j);
+    // An existing file as the system reaches it, links resolved.
+    if (pf_real_path(j, f, sizeof f) == 0) return f;
+    if (pf_full_path(j, f, sizeof f) != 0) return j;
+    return f;
+}
+
 bool cfg_same_base(const char* a, const char* b) {
     if (a[0] == '\0' || b[0] == '\0') return false;
-    char ja[WP_PATH_MAX], jb[WP_PATH_MAX];
-    str_copy(ja, a, sizeof ja);
-    str_cat(ja, ".jhr", sizeof ja);
-    str_copy(jb, b, sizeof jb);
-    str_cat(jb, ".jhr", sizeof jb);
-    char fa[WP_PATH_MAX], fb[WP_PATH_MAX];
-    // Both exist: the files the system reaches, links resolved.
-    if (pf_real_path(ja, fa, sizeof fa) == 0 && pf_real_path(jb, fb, sizeof fb) == 0)
-        return std::strcmp(fa, fb) == 0;
-    if (pf_full_path(ja, fa, sizeof fa) != 0 || pf_full_path(jb, fb, sizeof fb) != 0)
-        return std::strcmp(ja, jb) == 0;
-    return std::strcmp(fa, fb) == 0;
+    return cfg_base_key(a) == cfg_base_key(b);
 }
 
 int load_config(Config& c, const char* path) {

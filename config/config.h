@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #include "core/cfgline.h"
 #include "core/strutil.h"
@@ -117,6 +118,10 @@ void cfg_section_name(const char* p, const char* end, char* out);
 // system names it: the same header file when it exists (links and "."/".."
 // resolved), else the same absolute path. Empty paths name no base.
 bool cfg_same_base(const char* a, const char* b);
+// The name cfg_same_base compares for one base: the resolved header file
+// when it exists, else its absolute path; "" for an empty path. Two bases
+// are the same exactly when their keys are equal and not empty.
+std::string cfg_base_key(const char* path);
 
 // The configuration file to use when none is named: "wrenpost.cfg" when it
 // exists in the current directory, else the per-user file

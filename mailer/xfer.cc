@@ -1,5 +1,7 @@
 #include "mailer/xfer.h"
 
+#include <cctype>
+#include <cstring>
 #include <vector>
 
 #include "core/exitcode.h"
@@ -120,6 +122,24 @@ bool is_unsafe(unsigned char c) {
            c == '<' || c == '>' || c == '|';
 }
 
+// Whether Windows takes the name for a device whatever the directory: CON,
+// PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$ or CONOUT$ in any letter case, alone
+// or before an extension, with blanks before the dot.
+bool names_device(const char* name) {
+    size_t stem = std::strcspn(name, ".");
+    while (stem > 0 && name[stem - 1] == ' ') --stem;
+    char s[8];
+    if (stem < 3 || stem >= sizeof s) return false;
+    for (size_t i = 0; i < stem; ++i)
+        s[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[i])));
+    s[stem] = '\0';
+    static const char* const fixed[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const char* d : fixed)
+        if (std::strcmp(s, d) == 0) return true;
+    return stem == 4 && (std::strncmp(s, "COM", 3) == 0 || std::strncmp(s, "LPT", 3) == 0) &&
+           s[3] >= '1' && s[3] <= '9';
+}
+
 }  // namespace
 
 // ---- Names ------------------------------------------------------------------
@@ -162,6 +182,14 @@ void rx_local_name(char* out, const char* raw) {
         return;
     }
     if (out[0] == '.') out[0] = '_';
+    // A device name would be opened as the device on Windows: the file
+    // gets a "_" in front.
+    if (names_device(out)) {
+        if (n == RXNAME_MAX - 1) --n;
+        std::memmove(out + 1, out, n);
+        out[0] = '_';
+        out[++n] = '\0';
+    }
     // A finished file must never carry the temporary suffix, or receiving
     // its stem later would overwrite it; nor take one of the names the toss
     // keeps for its own directories in the inbound, or no packet could ever

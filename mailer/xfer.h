@@ -55,5 +55,7 @@ void rx_eob(Session& s);
 // to 0x20, from 0x7F and "\" become "\xHH" (lowercase). out: WIRE_MAX.
 void wire_escape(char* out, const char* path);
 // The local name of a received wire name: "\xHH" unescaped, at most 255
-// bytes, then made safe for the inbound. out: RXNAME_MAX.
+// bytes, then made safe for the inbound (no separators or characters
+// Windows refuses, no leading dot, no device name such as NUL or COM1, no
+// name the toss keeps for itself). out: RXNAME_MAX.
 void rx_local_name(char* out, const char* raw);

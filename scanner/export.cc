@@ -486,6 +486,34 @@ void mark_sent(ScanState& st, int kind) {
     }
 }
 
+namespace {
+
+// The base keys (cfg_base_key) of every netmail base, boss b's and each
+// section's as written, and of every echo area, in order.
+void base_keys(const Config& c, const BossCfg& b, std::vector<std::string>& nets,
+               std::vector<std::string>& keys) {
+    nets.push_back(cfg_base_key(b.get(F_NETMAIL)));
+    for (int i = -1; i < c.boss_count; ++i) {
+        char p[CFG_STR];
+        if (cfg_resolve(c.dir, cfg_raw(c, i, F_NETMAIL), p, sizeof p))
+            nets.push_back(cfg_base_key(p));
+    }
+    for (int a = 0; a < c.area_count; ++a) keys.push_back(cfg_base_key(c.area_paths[a]));
+}
+
+// Why echo area a must not be exported: 1 = on a netmail base, 2 = on the
+// base of an earlier area (of any boss), 0 = it may.
+int area_base_clash(const std::vector<std::string>& nets, const std::vector<std::string>& keys,
+                    int a) {
+    const std::string& k = keys[static_cast<size_t>(a)];
+    if (k.empty()) return 0;
+    if (std::find(nets.begin(), nets.end(), k) != nets.end()) return 1;
+    if (std::find(keys.begin(), keys.begin() + a, k) != keys.begin() + a) return 2;
+    return 0;
+}
+
+}  // namespace
+
 unsigned scan_boss(ScanState& st, int boss) {
     const Config& c = *st.cfg;
     const BossCfg b = cfg_boss(c, boss);
@@ -515,13 +543,21 @@ unsigned scan_boss(ScanState& st, int boss) {
     reset_boss(st);
 
     scan_area(st, b.get(F_NETMAIL), nullptr, 0);
+    std::vector<std::string> nets, keys;
     for (int a = 0; a < c.area_count; ++a) {
         int net = c.area_nets[a];
         if (net != boss && !(net == -1 && boss == 0)) continue;
-        // An echo area listed on the netmail base would publish private
-        // netmail as echomail: it is never exported.
-        if (cfg_same_base(c.area_paths[a], b.get(F_NETMAIL))) {
+        if (keys.empty()) base_keys(c, b, nets, keys);
+        int reason = area_base_clash(nets, keys, a);
+        // An echo area listed on a netmail base would publish private
+        // netmail as echomail; one listed on the base of an earlier area
+        // would publish that area's mail here too. Neither is exported.
+        if (reason == 1) {
             log_msg2(m_onnet, c.area_tags[a]);
+            continue;
+        }
+        if (reason == 2) {
+            log_msg2(m_shared, c.area_tags[a]);
             continue;
         }
         scan_area(st, c.area_paths[a], c.area_tags[a], 1);

@@ -729,6 +729,32 @@ TEST(RxLocalName, ReservedInboundNamesAreRenamed) {
     }
 }
 
+// Windows opens a device for these names in any directory, with or without
+// an extension; the received file gets a "_" in front instead.
+TEST(RxLocalName, DeviceNamesAreRenamed) {
+    struct {
+        const char* wire;
+        const char* local;
+    } cases[] = {
+        {"NUL", "_NUL"},         {"con", "_con"},
+        {"nul.pkt", "_nul.pkt"}, {"Com1.zip", "_Com1.zip"},
+        {"LPT9", "_LPT9"},       {"aux\x20.txt", "_aux .txt"},
+        {"CONOUT$", "_CONOUT$"}, {"nul.tar.gz", "_nul.tar.gz"},
+        {"COM0", "COM0"},        {"COM10", "COM10"},
+        {"nulx", "nulx"},        {"xnul", "xnul"},
+        {"con_", "con_"},        {"00010002.pkt", "00010002.pkt"},
+    };
+    for (const auto& c : cases) {
+        char out[RXNAME_MAX];
+        rx_local_name(out, c.wire);
+        EXPECT_STREQ(out, c.local) << c.wire;
+    }
+    std::string longname = "nul." + std::string(300, 'x');
+    char out[RXNAME_MAX];
+    rx_local_name(out, longname.c_str());
+    EXPECT_EQ(std::string(out), "_nul." + std::string(250, 'x'));
+}
+
 TEST_F(SessionTest, SendNamesAreEscapedAndDuplicatesWait) {
     char w[WIRE_MAX];
     wire_escape(w, "C:\\out\\my file\x7f.txt");

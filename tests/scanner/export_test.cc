@@ -507,3 +507,31 @@ TEST(Export, EchoAreaOnTheNetmailBaseIsNeverExported) {
             << on;
     }
 }
+
+TEST(Export, BaseListedTwiceIsExportedOnceAndNetmailOfAnyBossNever) {
+    // FOO and BAR name one base (BAR under another spelling, through another
+    // boss), and the second boss lists an echo area on the first boss's
+    // netmail base. Each message goes out once, and netmail only as netmail.
+    Point pt;
+    pt.config("outbound=" + pt.out + "\noutmode=plain\n[boss fido]\naddress=2:240/1.5\n" +
+              "boss_address=2:240/1\nnetmail=" + pt.msg + "/fidonet\nechoarea=FOO " + pt.msg +
+              "/shared\n[boss fsx]\naddress=21:3/210.7\nboss_address=21:3/210\nnetmail=" + pt.msg +
+              "/fsxnet\nechoarea=BAR " + pt.msg + "/./shared\nechoarea=PRIV " + pt.msg +
+              "/fidonet\n");
+    ASSERT_EQ(add_local(pt.msg + "/shared", LocalMsg{}), 0);
+    LocalMsg priv = netmail("private");
+    priv.daddr = "2:240/1";
+    priv.attr = JA_LOCAL | JA_PRIVATE;
+    ASSERT_EQ(add_local(pt.msg + "/fidonet", priv), 0);
+    auto r = pt.scan();
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_TRUE(has_log_line(
+        r.out, "Warning: echo area on the base of an earlier area - not exported: BAR"))
+        << r.out;
+    EXPECT_TRUE(has_log_line(r.out, "Warning: echo area on the netmail base - not exported: PRIV"))
+        << r.out;
+    EXPECT_EQ(summary(r.out),
+              "Export done. Echomail: 1, netmail: 1, files: 2, errors: 0, boss busy: 0")
+        << r.out;
+    for (const auto& name : pt.outbound()) EXPECT_EQ(name.substr(8), ".pkt") << name;
+}
