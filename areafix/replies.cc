@@ -387,17 +387,17 @@ int af_save_cache(const AfTable& t, const char* path) {
 }
 
 unsigned af_cli_list(int boss) {
-    Config& c = g_cfg;
-    cfg_select(c, boss, 1);
+    const Config& c = g_cfg;
+    const BossCfg b = cfg_boss(c, boss);
     AfTable t;
-    std::string cache = af_cache_path(c.path, c.cfg_name);
+    std::string cache = af_cache_path(c.path, b.name);
     af_load_cache(t, cache.c_str());
     lock_set_cfg(g_jamlock, c.path);
     if (lock_acquire(g_jamlock, g_jamlock.wait_ms, "wrenpost") != 0) {
         log_msg2(m_af_locked, g_jamlock.lock_path);
         return EXIT_LOCK;
     }
-    int count = c.get(F_NETMAIL)[0] != '\0' ? af_scan_base(t, c.get(F_NETMAIL)) : 0;
+    int count = b.get(F_NETMAIL)[0] != '\0' ? af_scan_base(t, b.get(F_NETMAIL)) : 0;
     lock_release(g_jamlock);
     af_sort(t);
     af_save_cache(t, cache.c_str());

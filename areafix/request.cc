@@ -40,8 +40,8 @@ std::string af_tzutc(int offset_minutes) {
     return buf;
 }
 
-int af_request(AfWriter& w, Config& c, int boss, const char* cmds, uint32_t now) {
-    cfg_select(c, boss, 1);
+int af_request(AfWriter& w, const Config& cfg, int boss, const char* cmds, uint32_t now) {
+    const BossCfg c = cfg_boss(cfg, boss);
     const char* netmail = c.get(F_NETMAIL);
     if (netmail[0] == '\0') return 1;
     uint32_t serial = now > w.last_serial ? now : w.last_serial + 1;
@@ -110,21 +110,22 @@ unsigned af_cli_request(int boss, const char* arg) {
     }
     int r = af_request(writer, g_cfg, boss, cmds, static_cast<uint32_t>(unix_now_local()));
     lock_release(g_jamlock);
+    const BossCfg b = cfg_boss(g_cfg, boss);
     if (r == 1) {
-        log_msg2(m_af_nonet, g_cfg.cfg_name);
+        log_msg2(m_af_nonet, b.name);
         return EXIT_CONFIG;
     }
     if (r == 2) {
-        log_msg2(m_af_wfail, g_cfg.get(F_NETMAIL));
+        log_msg2(m_af_wfail, b.get(F_NETMAIL));
         return EXIT_PROTO;
     }
     lb_start();
     lb_add(m_af_written);
     lb_num(writer.msgnum);
     lb_add(m_af_written2);
-    lb_add(g_cfg.get(F_AFNAME));
+    lb_add(b.get(F_AFNAME));
     lb_add(" @ ");
-    lb_add(g_cfg.get(F_BOSSADDR));
+    lb_add(b.get(F_BOSSADDR));
     lb_flush();
     return EXIT_OK;
 }

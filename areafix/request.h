@@ -32,6 +32,6 @@ std::string af_text(const char* cmds);
 std::string af_tzutc(int offset_minutes);
 // Writes a request for boss (-1: the global part) of c, dated `now` (local
 // time). 0 appended (w.msgnum set), 1 no netmail base, 2 the append failed.
-int af_request(AfWriter& w, Config& c, int boss, const char* cmds, uint32_t now);
+int af_request(AfWriter& w, const Config& cfg, int boss, const char* cmds, uint32_t now);
 // The `areafix` command: ";" separates the commands. Returns the exit code.
 unsigned af_cli_request(int boss, const char* arg);

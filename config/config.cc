@@ -234,7 +234,7 @@ int load_config(Config& c, const char* path) {
     Parser ps{c, &c.gdef};
     ps.run(buf, n);
     if (ps.failed) return 1;
-    // Every path must still fit once resolved, so cfg_select never cuts one.
+    // Every path must still fit once resolved, so cfg_boss never cuts one.
     for (int b = -1; b < c.boss_count; ++b) {
         const BossRec& r = b < 0 ? c.gdef : c.bosses[b];
         for (int k = 0; k < NFIELDS; ++k) {
@@ -263,26 +263,30 @@ int cfg_find(const Config& c, const char* name) {
     return -1;
 }
 
-int cfg_select(Config& c, int i, int no_require) {
-    c.eff = c.gdef;
-    str_copy(c.cfg_name, "default", BNAME_MAX);
+BossCfg cfg_boss(const Config& c, int i) {
+    BossCfg b;
+    b.rec = c.gdef;
+    str_copy(b.name, "default", BNAME_MAX);
     if (i >= 0 && i < c.boss_count) {
-        str_copy(c.cfg_name, c.bnames[i], BNAME_MAX);
+        str_copy(b.name, c.bnames[i], BNAME_MAX);
         for (int k = 0; k < NFIELDS; ++k)
-            if (c.bosses[i].f[k][0] != '\0') str_copy(c.eff.f[k], c.bosses[i].f[k], CFG_STR);
+            if (c.bosses[i].f[k][0] != '\0') str_copy(b.rec.f[k], c.bosses[i].f[k], CFG_STR);
     }
     for (const Default& d : kDefaults)
-        if (c.eff.f[d.field][0] == '\0') str_copy(c.eff.f[d.field], d.value, CFG_STR);
+        if (b.rec.f[d.field][0] == '\0') str_copy(b.rec.f[d.field], d.value, CFG_STR);
     for (int k = 0; k < NFIELDS; ++k) {
         if (!cfg_is_path(static_cast<CfgField>(k))) continue;
         char out[CFG_STR];
-        cfg_resolve(c.dir, c.eff.f[k], out, sizeof out);  // fits: checked by the load
-        str_copy(c.eff.f[k], out, CFG_STR);
+        cfg_resolve(c.dir, b.rec.f[k], out, sizeof out);  // fits: checked by the load
+        str_copy(b.rec.f[k], out, CFG_STR);
     }
-    if (no_require) return 0;
+    return b;
+}
+
+int cfg_require(const BossCfg& b) {
     int missing = 0;
     for (CfgField f : kRequired) {
-        if (c.eff.f[f][0] == '\0') {
+        if (b.rec.f[f][0] == '\0') {
             log_msg2(m_missing, cfg_keys[f]);
             missing = 1;
         }

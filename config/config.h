@@ -3,18 +3,21 @@
 // One text file of "key = value" lines: a global part and up to 16 [boss]
 // sections, each inheriting every setting it leaves empty from the global
 // part. A file without sections is the single-boss form. load_config reads the
-// file whole (first 16383 bytes) and keeps the raw records; cfg_select builds
-// the effective settings of one boss. Messages go to the log (core/log.h).
+// file whole (first 16383 bytes) and keeps the raw records; cfg_boss builds
+// the effective settings of one boss as a value the caller holds (nothing in
+// the Config changes). Messages go to the log (core/log.h).
 //
 // Relative paths in the file (inbound, outbound, the JAM bases, the dupe
 // database, the area directory, echoarea paths) are taken relative to the
 // file's own directory, so a run works alike from any current directory:
-// cfg_select and the echo-area list give them resolved; the raw records keep
+// cfg_boss and the echo-area list give them resolved; the raw records keep
 // the text as written. A file named without a directory (the current one)
 // leaves them as they are.
 //
-// The loaded configuration is process state that every mail-side module
-// reads: g_cfg. Functions take the Config explicitly so tests can hold several.
+// The loaded configuration is one of the process's few global instances
+// (ARCHITECTURE.md, "State"): g_cfg, loaded once by the command line and
+// read, never changed, by the drivers. Functions take the Config explicitly
+// so tests can hold several.
 #pragma once
 
 #include <cstddef>
@@ -88,12 +91,16 @@ struct Config {
     char area_paths[MAX_AREAS][CFG_STR];  // resolved
     int area_nets[MAX_AREAS];             // section index, -1 = global part
     int area_count = 0;
+};
 
-    // Effective record of the selected boss (cfg_select), paths resolved.
-    char cfg_name[BNAME_MAX];
-    BossRec eff;
+// The effective settings of one boss: the section's values over the global
+// part's, defaults filled in, paths resolved. A plain value: the caller holds
+// it for as long as it needs it, and any number may live side by side.
+struct BossCfg {
+    char name[BNAME_MAX] = "";  // the section's name; "default" for the global part
+    BossRec rec{};
 
-    const char* get(CfgField f) const { return eff.f[f]; }
+    const char* get(CfgField f) const { return rec.f[f]; }
 };
 
 extern Config g_cfg;
@@ -149,9 +156,11 @@ inline const BossRec& cfg_boss_rec(const Config& c, int i) {
 }
 // First section whose name equals `name` (ASCII case-insensitive), or -1.
 int cfg_find(const Config& c, const char* name);
-// Builds the effective record of section i (-1: the global part alone) in
-// c.eff and c.cfg_name. Returns 1 when a required setting is missing and
-// no_require is 0 (each missing key logged), else 0.
-int cfg_select(Config& c, int i, int no_require);
+// The effective settings of section i (-1, or no such section: the global
+// part alone). Logs nothing, cannot fail.
+BossCfg cfg_boss(const Config& c, int i);
+// 1 when a setting every mail run needs (address, boss_host, boss_address,
+// inbound, outbound) is empty in b, each missing key logged; else 0.
+int cfg_require(const BossCfg& b);
 // Appends an echo area at run time; the new index, or -1 when full.
 int area_push(Config& c, const char* tag, const char* path, int net);

@@ -24,11 +24,11 @@ void make_point_dirs(const char* cfg_path) {
     if (load_config(*c, cfg_path) != 0) return;
     int n = c->boss_count == 0 ? 1 : c->boss_count;
     for (int i = 0; i < n; ++i) {
-        cfg_select(*c, c->boss_count == 0 ? -1 : i, 1);
+        const BossCfg b = cfg_boss(*c, c->boss_count == 0 ? -1 : i);
         for (CfgField f : {F_INBOUND, F_OUTBOUND, F_AREADIR})
-            if (c->get(f)[0] != '\0') make_parents(std::string(c->get(f)) + "/");
+            if (b.get(f)[0] != '\0') make_parents(std::string(b.get(f)) + "/");
         for (CfgField f : {F_NETMAIL, F_BADAREA, F_DUPEAREA})
-            if (c->get(f)[0] != '\0') make_parents(c->get(f));
+            if (b.get(f)[0] != '\0') make_parents(b.get(f));
     }
     for (int a = 0; a < c->area_count; ++a) make_parents(c->area_paths[a]);
 }

@@ -11,7 +11,6 @@ bool af_is_robot(const char* name, const Config& c) {
     static const char* const robots[] = {"areafix", "areamgr", "areamanager", "arealink"};
     for (const char* r : robots)
         if (str_icmp(name, r) == 0) return true;
-    if (matches(name, c.eff.f[F_AFNAME])) return true;
     if (matches(name, c.gdef.f[F_AFNAME])) return true;
     for (int i = 0; i < c.boss_count; ++i)
         if (matches(name, c.bosses[i].f[F_AFNAME])) return true;

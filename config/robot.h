@@ -4,7 +4,7 @@
 // password, so wherever such a message is named to the user its subject is
 // hidden. A name is a robot name when it equals (ASCII case-insensitively)
 // "areafix", "areamgr", "areamanager" or "arealink", or a non-empty
-// `areafix_name` of the selected boss, the global part or any section.
+// `areafix_name` of the global part or any section.
 #pragma once
 
 #include "config/config.h"

@@ -67,32 +67,32 @@ void sf_ascii(const EdBase& eb, uint32_t entry, uint16_t id, char* out) {
 void build_tables(Config& c, EdBase& eb, EdNets& nets) {
     eb.ed_nareas = 0;
     nets.ed_net_count = 0;
-    cfg_select(c, -1, 1);
-    ej_set_user(eb, c.get(F_SYSOP));
+    const BossCfg global = cfg_boss(c, -1);
+    ej_set_user(eb, global.get(F_SYSOP));
     char bad[CFG_STR], dupes[CFG_STR];
-    str_copy(bad, c.get(F_BADAREA), sizeof bad);
-    str_copy(dupes, c.get(F_DUPEAREA), sizeof dupes);
+    str_copy(bad, global.get(F_BADAREA), sizeof bad);
+    str_copy(dupes, global.get(F_DUPEAREA), sizeof dupes);
 
     int bosses = cfg_boss_count(c) < MAX_NETS ? cfg_boss_count(c) : MAX_NETS;
     int rounds = bosses > 0 ? bosses : 1;
     for (int b = 0; b < rounds; ++b) {
         int sect = bosses > 0 ? b : -1;
-        cfg_select(c, sect, 1);
+        const BossCfg bc = cfg_boss(c, sect);
         EdNet& n = nets.ed_nets[nets.ed_net_count];
         n = EdNet{};
         uint32_t net = static_cast<uint32_t>(nets.ed_net_count++);
-        str_copy(n.NT_ADDR, c.get(F_ADDRESS), sizeof n.NT_ADDR);
-        str_copy(n.NT_SECT, c.cfg_name, sizeof n.NT_SECT);
-        const char* name = c.get(F_NETNAME);
-        str_copy(n.NT_NAME, name[0] ? name : c.cfg_name, sizeof n.NT_NAME);
-        str_copy(n.NT_SYSOP, c.get(F_SYSOP), sizeof n.NT_SYSOP);
-        str_copy(n.NT_SYSTEM, c.get(F_SYSTEM), sizeof n.NT_SYSTEM);
+        str_copy(n.NT_ADDR, bc.get(F_ADDRESS), sizeof n.NT_ADDR);
+        str_copy(n.NT_SECT, bc.name, sizeof n.NT_SECT);
+        const char* name = bc.get(F_NETNAME);
+        str_copy(n.NT_NAME, name[0] ? name : bc.name, sizeof n.NT_NAME);
+        str_copy(n.NT_SYSOP, bc.get(F_SYSOP), sizeof n.NT_SYSOP);
+        str_copy(n.NT_SYSTEM, bc.get(F_SYSTEM), sizeof n.NT_SYSTEM);
         n.NT_ZONE = static_cast<uint32_t>(parse_u64(n.NT_ADDR));
-        if (c.get(F_NETMAIL)[0] != '\0') {
+        if (bc.get(F_NETMAIL)[0] != '\0') {
             char tag[64];
             str_copy(tag, "NETMAIL.", sizeof tag);
-            str_cat(tag, c.cfg_name, sizeof tag);
-            if (add_area(eb, c.get(F_NETMAIL), tag, net, AT_NET, "Netmail"))
+            str_cat(tag, bc.name, sizeof tag);
+            if (add_area(eb, bc.get(F_NETMAIL), tag, net, AT_NET, "Netmail"))
                 n.NT_NMAREA = static_cast<uint32_t>(eb.ed_nareas - 1);
         }
         for (int a = 0; a < c.area_count; ++a)
@@ -105,7 +105,6 @@ void build_tables(Config& c, EdBase& eb, EdNets& nets) {
                 add_area(eb, c.area_paths[a], c.area_tags[a], AR_NONET, AT_ECHO, c.area_tags[a]);
     if (bad[0] != '\0') add_area(eb, bad, "BAD", AR_NONET, AT_LOCAL, w_bad);
     if (dupes[0] != '\0') add_area(eb, dupes, "DUPES", AR_NONET, AT_LOCAL, w_dupes);
-    cfg_select(c, -1, 1);
 }
 
 uint32_t area_list_sum(const Config& c) {

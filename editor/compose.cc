@@ -67,25 +67,9 @@ bool digits(const char*& p, uint32_t& v, bool may_be_empty) {
     return p != start || may_be_empty;
 }
 
-// "zone:net/node[.point]" like ftn_fmt, but for numbers of any size: the
-// destination field takes them without a range check.
 std::string addr_text(const ftn_addr& a) {
-    char n[21];
-    std::string s;
-    u64_to_dec(a.zone, n);
-    s += n;
-    s += ':';
-    u64_to_dec(a.net, n);
-    s += n;
-    s += '/';
-    u64_to_dec(a.node, n);
-    s += n;
-    if (a.point != 0) {
-        u64_to_dec(a.point, n);
-        s += '.';
-        s += n;
-    }
-    return s;
+    char t[FTN_TEXT_MAX];
+    return std::string(t, ftn_fmt(t, a));
 }
 
 bool fido_zone(uint32_t z) {

@@ -62,16 +62,15 @@ void po_init(Jobs& j, Config& c, uint64_t now) {
     j.sections = cfg_boss_count(c) > 0;
     int n = j.sections ? cfg_boss_count(c) : 1;
     for (int i = 0; i < n; ++i) {
-        cfg_select(c, j.sections ? i : -1, 1);
+        const BossCfg b = cfg_boss(c, j.sections ? i : -1);
         ApSlot s;
         s.name = j.sections ? cfg_boss_name(c, i) : "Boss";
-        ApValue v = parse_ap(c.get(F_AUTOPOLL));
+        ApValue v = parse_ap(b.get(F_AUTOPOLL));
         s.ap_on = v.on;
         s.ap_min = v.minutes;
         s.ap_next = now + static_cast<uint64_t>(s.ap_min) * 60;
         j.ap_slots.push_back(s);
     }
-    cfg_select(c, -1, 1);
 }
 
 void po_reinit(Jobs& j, Config& c, uint64_t now) {

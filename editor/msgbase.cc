@@ -11,6 +11,7 @@
 #include "config/robot.h"
 #include "core/bytes.h"
 #include "core/charset.h"
+#include "core/civil.h"
 #include "core/cp437.h"
 #include "core/fileio.h"
 #include "core/strutil.h"
@@ -638,19 +639,8 @@ size_t ej_list_bytes(const EdBase& eb) {
 }
 
 void ej_fmt_date(uint32_t seconds, char16_t* out) {
-    uint32_t day = seconds / 86400, sec = seconds % 86400;
-    // Civil date from a day count, with years starting in March.
-    uint32_t z = day + 719468;
-    uint32_t era = z / 146097;
-    uint32_t doe = z - era * 146097;
-    uint32_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    uint32_t year = yoe + era * 400;
-    uint32_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    uint32_t mp = (5 * doy + 2) / 153;
-    uint32_t d = doy - (153 * mp + 2) / 5 + 1;
-    uint32_t m = mp < 10 ? mp + 3 : mp - 9;
-    if (m <= 2) ++year;
-    uint32_t hour = sec / 3600, minute = sec % 3600 / 60;
+    Civil c = unix_civil(seconds);
+    uint32_t d = c.day, m = c.month, year = c.year, hour = c.hour, minute = c.minute;
     auto two = [&](char16_t* p, uint32_t v) {
         p[0] = static_cast<char16_t>('0' + v / 10 % 10);
         p[1] = static_cast<char16_t>('0' + v % 10);

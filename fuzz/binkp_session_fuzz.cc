@@ -39,6 +39,7 @@ namespace {
 
 std::string g_root;
 std::unique_ptr<Config> g_c;
+std::unique_ptr<BossCfg> g_boss;
 std::string g_log;
 
 std::string frame(bool cmd, const std::string& body) {
@@ -153,7 +154,9 @@ void setup() {
     lang_apply(LANG_EN);
     con_capture(&g_log);
     g_c = std::make_unique<Config>();
-    if (load_config(*g_c, cfg.c_str()) != 0 || cfg_select(*g_c, -1, 0) != 0) abort();
+    if (load_config(*g_c, cfg.c_str()) != 0) abort();
+    g_boss = std::make_unique<BossCfg>(cfg_boss(*g_c, -1));
+    if (cfg_require(*g_boss) != 0) abort();
 }
 
 }  // namespace
@@ -180,7 +183,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) abort();
     std::thread t(boss, pair[1], build_stream(data, size));
     auto s = std::make_unique<Session>();
-    s->cfg = g_c.get();
+    s->cfg = g_boss.get();
     net_attach(s->fr.net, pair[0]);
     unsigned code = session_run(*s);
     t.join();

@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static Config c;
     cfg_lang(path.c_str());
     if (load_config(c, path.c_str()) == 0) {
-        for (int i = -1; i < c.boss_count; ++i) cfg_select(c, i, 0);
+        for (int i = -1; i < c.boss_count; ++i) cfg_require(cfg_boss(c, i));
         cfg_find(c, "fido");
     }
     return 0;

@@ -19,11 +19,11 @@ namespace {
 std::string g_log;
 TossMsg g_msg;
 
-void check_addr(const PktAddr& a) {
-    char b[ADDR_TEXT_MAX];
-    size_t n = fmt_addr(b, a);
-    if (n >= ADDR_TEXT_MAX || std::strlen(b) != n) abort();
-    PktAddr r;
+void check_addr(const ftn_addr& a) {
+    char b[FTN_TEXT_MAX];
+    size_t n = ftn_fmt(b, a);
+    if (n >= FTN_TEXT_MAX || std::strlen(b) != n) abort();
+    ftn_addr r;
     if (!parse_addr(b, r) || r.zone != a.zone || r.net != a.net || r.node != a.node ||
         r.point != a.point)
         abort();

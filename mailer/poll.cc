@@ -10,11 +10,11 @@
 #include "mailer/session.h"
 
 unsigned call_boss(int index) {
-    Config& c = g_cfg;
-    if (cfg_select(c, index, 0) != 0) return EXIT_CONFIG;
+    const BossCfg c = cfg_boss(g_cfg, index);
+    if (cfg_require(c) != 0) return EXIT_CONFIG;
     lb_start();
     lb_add(m_bosshdr);
-    lb_add(c.cfg_name);
+    lb_add(c.name);
     lb_add(m_bosshdr2);
     lb_add(c.get(F_ADDRESS));
     lb_add(main_m_boss);

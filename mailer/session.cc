@@ -91,14 +91,14 @@ bool finished(const Session& s) {
 
 }  // namespace
 
-uint32_t session_frame_ms(const Config& c) {
+uint32_t session_frame_ms(const BossCfg& c) {
     uint64_t sec = seconds_of(c.get(F_NETTIMEOUT));
     if (sec == 0) return net_timeout_ms();
     if (sec > NET_TIMEOUT_MAX_S) sec = NET_TIMEOUT_MAX_S;
     return static_cast<uint32_t>(sec * 1000);
 }
 
-uint64_t session_limit_ms(const Config& c) {
+uint64_t session_limit_ms(const BossCfg& c) {
     uint64_t sec = seconds_of(c.get(F_SESSLIMIT));
     if (sec == 0 || sec > UINT32_MAX) sec = SESSION_LIMIT_S;
     return sec * 1000;
@@ -242,7 +242,7 @@ unsigned send_password(Session& s) {
 
 unsigned session_run(Session& s) {
     session_reset(s);
-    const Config& c = *s.cfg;
+    const BossCfg& c = *s.cfg;
     s.fr.net.timeout_ms = session_frame_ms(c);
     s.fr.net.until = pf_ticks_ms() + session_limit_ms(c);
     const char* adr = c.get(F_ADDRESS);

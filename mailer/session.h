@@ -16,9 +16,9 @@
 // connection is always closed before session_run returns.
 //
 // All state of one session lives in a Session; the settings come from the
-// effective record of the selected boss in *cfg (cfg_select done by the
-// caller). A Session is large (send list, flow buffer, frame buffers):
-// allocate it on the heap.
+// boss's effective settings in *cfg (cfg_boss), which the caller builds and
+// keeps alive until session_run returns. A Session is large (send list, flow buffer, frame
+// buffers): allocate it on the heap.
 #pragma once
 
 #include <cstddef>
@@ -50,7 +50,7 @@ struct TxEntry {
 };
 
 struct Session {
-    const Config* cfg = nullptr;
+    const BossCfg* cfg = nullptr;
     Frames fr;
     BsoLock bsy;
 
@@ -111,11 +111,11 @@ constexpr uint32_t NET_TIMEOUT_MAX_S = 86400;
 // The time-out of one frame (net_timeout, seconds; empty or invalid: the
 // default of net.h) and the whole-session limit (session_limit, seconds;
 // empty or invalid: SESSION_LIMIT_S), both in milliseconds.
-uint32_t session_frame_ms(const Config& c);
-uint64_t session_limit_ms(const Config& c);
+uint32_t session_frame_ms(const BossCfg& c);
+uint64_t session_limit_ms(const BossCfg& c);
 // partial_keep_days: whole days a partial file is kept (empty or invalid:
 // PARTIAL_KEEP_DAYS).
-uint64_t session_partial_days(const Config& c);
+uint64_t session_partial_days(const BossCfg& c);
 // Logs why the connection failed (the session limit, else m_net) and gives
 // EXIT_NET.
 unsigned net_error(Session& s);

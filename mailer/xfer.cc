@@ -288,7 +288,7 @@ void flo_parse(Session& s, const char* path) {
 unsigned build_list(Session& s) {
     s.tx_count = 0;
     s.flo_count = 0;
-    const Config& c = *s.cfg;
+    const BossCfg& c = *s.cfg;
     if (str_icmp(c.get(F_OUTMODE), "plain") == 0) {
         std::vector<PfDirEntry> list;
         pf_list_dir(c.get(F_OUTBOUND), list);

@@ -15,19 +15,6 @@ bool is_digit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// One number of an address: a digit first, at most 65535.
-const char* read_part(const char* p, uint32_t& out) {
-    if (!is_digit(*p)) return nullptr;
-    uint32_t v = 0;
-    while (is_digit(*p)) {
-        v = v * 10 + static_cast<uint32_t>(*p - '0');
-        if (v > 65535) return nullptr;
-        ++p;
-    }
-    out = v;
-    return p;
-}
-
 // The process id a busy file names: the number after " pid " (our own form),
 // or the whole content when it is one decimal number. 0 when neither.
 uint32_t recorded_pid(const char* text) {
@@ -68,43 +55,6 @@ Stale stale_kind(const char* path) {
 
 }  // namespace
 
-int ftn_parse(const char* text, ftn_addr& a) {
-    a = ftn_addr{};
-    const char* p = text;
-    while (*p == ' ' || *p == '\t') ++p;
-    ftn_addr r;
-    if ((p = read_part(p, r.zone)) == nullptr || *p++ != ':') return 0;
-    if ((p = read_part(p, r.net)) == nullptr || *p++ != '/') return 0;
-    if ((p = read_part(p, r.node)) == nullptr) return 0;
-    if (*p == '.' && (p = read_part(p + 1, r.point)) == nullptr) return 0;
-    if (*p != '\0' && *p != '@' && *p != ' ' && *p != '\t' && *p != '\r') return 0;
-    a = r;
-    return 1;
-}
-
-size_t ftn_fmt(char* buf, const ftn_addr& a) {
-    char d[21];
-    size_t n = 0;
-    auto put = [&](const char* s) {
-        while (*s != '\0' && n + 1 < FTN_TEXT_MAX) buf[n++] = *s++;
-    };
-    u64_to_dec(a.zone, d);
-    put(d);
-    put(":");
-    u64_to_dec(a.net, d);
-    put(d);
-    put("/");
-    u64_to_dec(a.node, d);
-    put(d);
-    if (a.point != 0) {
-        put(".");
-        u64_to_dec(a.point, d);
-        put(d);
-    }
-    buf[n] = '\0';
-    return n;
-}
-
 char* hexw(char* buf, uint32_t value, int digits) {
     static const char hex[] = "0123456789abcdef";
     for (int i = digits - 1; i >= 0; --i) {
@@ -115,13 +65,13 @@ char* hexw(char* buf, uint32_t value, int digits) {
     return buf + digits;
 }
 
-uint32_t bso_defzone(const Config& c) {
+uint32_t bso_defzone(const BossCfg& c) {
     const char* z = c.get(F_BSOZONE);
     if (z[0] != '\0') return static_cast<uint32_t>(parse_u64(z));
     return static_cast<uint32_t>(parse_u64(c.get(F_ADDRESS)));
 }
 
-int bso_path(const Config& c, char* out, const ftn_addr& addr, bool create_dirs) {
+int bso_path(const BossCfg& c, char* out, const ftn_addr& addr, bool create_dirs) {
     const char* ob = c.get(F_OUTBOUND);
     if (ob[0] == '\0') return 1;
     char dir[WP_PATH_MAX];

@@ -1,5 +1,5 @@
-// BinkleyTerm-style outbound: FidoNet addresses, outbound paths, flow files
-// and busy locks.
+// BinkleyTerm-style outbound: outbound paths of FidoNet addresses
+// (core/ftnaddr.h), flow files and busy locks.
 //
 // Mail for an address waits under a base path derived from the address in
 // hexadecimal (zone directory, net and node, point directory). Files are the
@@ -7,42 +7,29 @@
 // file per line, the first character says what to do once it is sent),
 // ".bsy" the busy lock that keeps two programs off one outbound.
 //
-// The functions read the selected boss's effective settings from the Config
-// they are given (outbound, address, bso_zone).
+// The functions read the effective settings of the boss they are given
+// (outbound, address, bso_zone; config/config.h, cfg_boss).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "config/config.h"
+#include "core/ftnaddr.h"
 #include "platform/platform.h"
 
 constexpr size_t FLO_MAX = 65536;            // larger flow files are not read
 constexpr int64_t BSY_STALE_SEC = 3 * 3600;  // an older busy file is stale
-constexpr size_t FTN_TEXT_MAX = 24;          // "65535:65535/65535.65535" + NUL
-
-struct ftn_addr {
-    uint32_t zone = 0, net = 0, node = 0, point = 0;
-};
-
-// "zone:net/node[.point]" with optional leading blanks/tabs and an ignored
-// "@domain" (or a blank, tab or CR) after the last number. Every number
-// starts with a digit and is at most 65535. 1 on success, 0 on failure; the
-// address is zeroed first.
-int ftn_parse(const char* text, ftn_addr& a);
-// "zone:net/node", plus ".point" when point is not 0. buf: FTN_TEXT_MAX.
-// Returns the length written.
-size_t ftn_fmt(char* buf, const ftn_addr& a);
 // Exactly `digits` lowercase hexadecimal digits of value (the low ones),
 // terminated. Returns the position of the terminator.
 char* hexw(char* buf, uint32_t value, int digits);
 
 // Home zone of the outbound: bso_zone when set, else the zone of address.
-uint32_t bso_defzone(const Config& c);
+uint32_t bso_defzone(const BossCfg& c);
 // Base path (no extension) of addr's files into out (WP_PATH_MAX bytes).
 // With create_dirs the zone directory and the point directory are created
 // (one level each; failures are ignored). 0, or 1 when no outbound is set.
-int bso_path(const Config& c, char* out, const ftn_addr& addr, bool create_dirs);
+int bso_path(const BossCfg& c, char* out, const ftn_addr& addr, bool create_dirs);
 
 // The busy lock of one outbound base. Held from bso_lock until bso_unlock.
 struct BsoLock {

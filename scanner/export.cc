@@ -488,10 +488,11 @@ void mark_sent(ScanState& st, int kind) {
 
 namespace {
 
-// The base keys (cfg_base_key) of every netmail base, the selected boss's
-// and each section's as written, and of every echo area, in order.
-void base_keys(const Config& c, std::vector<std::string>& nets, std::vector<std::string>& keys) {
-    nets.push_back(cfg_base_key(c.get(F_NETMAIL)));
+// The base keys (cfg_base_key) of every netmail base, boss b's and each
+// section's as written, and of every echo area, in order.
+void base_keys(const Config& c, const BossCfg& b, std::vector<std::string>& nets,
+               std::vector<std::string>& keys) {
+    nets.push_back(cfg_base_key(b.get(F_NETMAIL)));
     for (int i = -1; i < c.boss_count; ++i) {
         char p[CFG_STR];
         if (cfg_resolve(c.dir, cfg_raw(c, i, F_NETMAIL), p, sizeof p))
@@ -514,39 +515,39 @@ int area_base_clash(const std::vector<std::string>& nets, const std::vector<std:
 }  // namespace
 
 unsigned scan_boss(ScanState& st, int boss) {
-    Config& c = *st.cfg;
-    cfg_select(c, boss, 1);
+    const Config& c = *st.cfg;
+    const BossCfg b = cfg_boss(c, boss);
     lb_start();
     lb_add(scan_m_boss);
-    lb_add(c.cfg_name);
+    lb_add(b.name);
     lb_add("]: ");
-    lb_add(c.get(F_ADDRESS));
+    lb_add(b.get(F_ADDRESS));
     lb_add(" -> ");
-    lb_add(c.get(F_BOSSADDR));
+    lb_add(b.get(F_BOSSADDR));
     lb_flush();
-    if (ftn_parse(c.get(F_ADDRESS), st.own) != 1 || ftn_parse(c.get(F_BOSSADDR), st.boss) != 1) {
+    if (ftn_parse(b.get(F_ADDRESS), st.own) != 1 || ftn_parse(b.get(F_BOSSADDR), st.boss) != 1) {
         log_msg(m_noaddr);
         ++st.c.sc_err;
         return EXIT_PROTO;
     }
-    if (c.get(F_OUTBOUND)[0] == '\0') {
+    if (b.get(F_OUTBOUND)[0] == '\0') {
         log_msg(m_noout);
         ++st.c.sc_err;
         return EXIT_PROTO;
     }
-    st.bso = str_icmp(c.get(F_OUTMODE), "plain") != 0;
-    st.zip = str_icmp(c.get(F_PACK), "zip") == 0;
-    st.path_line = str_icmp(c.get(F_ECHOPATH), "boss") == 0;
-    st.pktpwd = c.get(F_PKTPWD);
-    st.system = c.get(F_SYSTEM);
+    st.bso = str_icmp(b.get(F_OUTMODE), "plain") != 0;
+    st.zip = str_icmp(b.get(F_PACK), "zip") == 0;
+    st.path_line = str_icmp(b.get(F_ECHOPATH), "boss") == 0;
+    st.pktpwd = b.get(F_PKTPWD);
+    st.system = b.get(F_SYSTEM);
     reset_boss(st);
 
-    scan_area(st, c.get(F_NETMAIL), nullptr, 0);
+    scan_area(st, b.get(F_NETMAIL), nullptr, 0);
     std::vector<std::string> nets, keys;
     for (int a = 0; a < c.area_count; ++a) {
         int net = c.area_nets[a];
         if (net != boss && !(net == -1 && boss == 0)) continue;
-        if (keys.empty()) base_keys(c, nets, keys);
+        if (keys.empty()) base_keys(c, b, nets, keys);
         int reason = area_base_clash(nets, keys, a);
         // An echo area listed on a netmail base would publish private
         // netmail as echomail; one listed on the base of an earlier area
@@ -570,7 +571,7 @@ unsigned scan_boss(ScanState& st, int boss) {
     bool held = false;
     if (st.bso) {
         char base[WP_PATH_MAX];
-        bso_path(c, base, st.boss, true);
+        bso_path(b, base, st.boss, true);
         st.basename = base;
         const char* slash = std::strrchr(base, '/');
         st.outdir = slash ? std::string(base, static_cast<size_t>(slash - base)) : std::string(".");
@@ -583,7 +584,7 @@ unsigned scan_boss(ScanState& st, int boss) {
         sweep_scratch(st.outdir.c_str());
     } else {
         st.basename.clear();
-        st.outdir = c.get(F_OUTBOUND);
+        st.outdir = b.get(F_OUTBOUND);
         pf_mkdir(st.outdir.c_str());
         sweep_scratch(st.outdir.c_str());
     }

@@ -6,6 +6,7 @@
 #include "core/bytes.h"
 #include "core/fileio.h"
 #include "core/log.h"
+#include "core/packet_format.h"
 #include "core/strutil.h"
 #include "jam/jam_format.h"
 #include "scanner/messages.h"
@@ -76,17 +77,10 @@ struct Out {
         byte('/');
         put_num(a.node);
     }
-    void put_3d(const ftn_addr& a) {
-        put_num(a.zone);
-        byte(':');
-        put_nn(a);
-    }
+    void put_3d(const ftn_addr& a) { put_4d(ftn_addr{a.zone, a.net, a.node, 0}); }
     void put_4d(const ftn_addr& a) {
-        put_3d(a);
-        if (a.point != 0) {
-            byte('.');
-            put_num(a.point);
-        }
+        char t[FTN_TEXT_MAX];
+        bytes(t, ftn_fmt(t, a));
     }
 };
 
@@ -233,31 +227,31 @@ int pack_msg(ScanState& st) {
     }
 
     // Packed-message header.
-    uint8_t mh[14];
-    put_le16(mh, 2);
-    put_le16(mh + 2, static_cast<uint16_t>(orig.node));
-    put_le16(mh + 4, static_cast<uint16_t>(dest.node));
-    put_le16(mh + 6, static_cast<uint16_t>(orig.net));
-    put_le16(mh + 8, static_cast<uint16_t>(dest.net));
+    uint8_t mh[PM_HDR_SIZE];
+    put_le16(mh + PM_TYPE, PM_MSGTYPE);
+    put_le16(mh + PM_ORIGNODE, static_cast<uint16_t>(orig.node));
+    put_le16(mh + PM_DESTNODE, static_cast<uint16_t>(dest.node));
+    put_le16(mh + PM_ORIGNET, static_cast<uint16_t>(orig.net));
+    put_le16(mh + PM_DESTNET, static_cast<uint16_t>(dest.net));
     uint16_t pattr = 0;
     if (net) {
-        if (attr & JA_PRIVATE) pattr |= 0x0001;
-        if (attr & JA_CRASH) pattr |= 0x0002;
-        if (attr & JA_RECEIPT) pattr |= 0x1000;
+        if (attr & JA_PRIVATE) pattr |= PA_PRIVATE;
+        if (attr & JA_CRASH) pattr |= PA_CRASH;
+        if (attr & JA_RECEIPT) pattr |= PA_RRQ;
     }
-    put_le16(mh + 10, pattr);
-    put_le16(mh + 12, 0);
+    put_le16(mh + PM_ATTR, pattr);
+    put_le16(mh + PM_COST, 0);
     o.bytes(mh, sizeof mh);
-    char date[20];
+    char date[PM_DATE_MAX];
     fts_date(date, get_le32(st.hdr + JMH_DATEWRITTEN));
-    o.bytes(date, 20);
+    o.bytes(date, PM_DATE_MAX);
     uint32_t n;
     const uint8_t* v = sf_get(st, SF_RECEIVER, &n);
-    o.put_fix(v, n, 35);
+    o.put_fix(v, n, PM_TO_MAX - 1);
     v = sf_get(st, SF_SENDER, &n);
-    o.put_fix(v, n, 35);
+    o.put_fix(v, n, PM_FROM_MAX - 1);
     v = sf_get(st, SF_SUBJECT, &n);
-    o.put_fix(v, n, 71);
+    o.put_fix(v, n, PM_SUBJ_MAX - 1);
 
     // First lines.
     if (net) {

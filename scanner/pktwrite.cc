@@ -6,25 +6,8 @@
 #include "core/bytes.h"
 #include "core/fileio.h"
 #include "core/strutil.h"
+#include "core/zip_format.h"
 #include "jam/crc32.h"
-
-Civil unix_civil(uint32_t t) {
-    Civil c;
-    uint32_t days = t / 86400, s = t % 86400;
-    c.hour = s / 3600;
-    c.minute = (s % 3600) / 60;
-    c.second = s % 60;
-    uint32_t z = days + 719468;
-    uint32_t era = z / 146097;
-    uint32_t doe = z % 146097;
-    uint32_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    uint32_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    uint32_t mp = (5 * doy + 2) / 153;
-    c.day = doy - (153 * mp + 2) / 5 + 1;
-    c.month = mp < 10 ? mp + 3 : mp - 9;
-    c.year = era * 400 + yoe + (c.month < 3 ? 1 : 0);
-    return c;
-}
 
 void put2(char* out, uint32_t v) {
     out[0] = static_cast<char>('0' + v / 10 % 10);
@@ -56,30 +39,30 @@ Civil local_civil_now() {
 void pw_header(uint8_t* out, const ftn_addr& orig, const ftn_addr& dest, const char* password,
                const Civil& now) {
     std::memset(out, 0, PKT_HDR_SIZE);
-    put_le16(out + 0, static_cast<uint16_t>(orig.node));
-    put_le16(out + 2, static_cast<uint16_t>(dest.node));
-    put_le16(out + 4, static_cast<uint16_t>(now.year));
-    put_le16(out + 6, static_cast<uint16_t>(now.month - 1));
-    put_le16(out + 8, static_cast<uint16_t>(now.day));
-    put_le16(out + 10, static_cast<uint16_t>(now.hour));
-    put_le16(out + 12, static_cast<uint16_t>(now.minute));
-    put_le16(out + 14, static_cast<uint16_t>(now.second));
-    put_le16(out + 18, 2);
-    put_le16(out + 20, static_cast<uint16_t>(orig.net));
-    put_le16(out + 22, static_cast<uint16_t>(dest.net));
-    out[24] = PRODCODE_LO;
-    out[25] = REV_MAJOR;
-    for (int i = 0; i < 8 && password[i] != '\0'; ++i)
-        out[26 + i] = static_cast<uint8_t>(password[i]);
-    put_le16(out + 34, static_cast<uint16_t>(orig.zone));
-    put_le16(out + 36, static_cast<uint16_t>(dest.zone));
-    put_le16(out + 40, 0x0100);
-    out[43] = REV_MINOR;
-    put_le16(out + 44, 0x0001);
-    put_le16(out + 46, static_cast<uint16_t>(orig.zone));
-    put_le16(out + 48, static_cast<uint16_t>(dest.zone));
-    put_le16(out + 50, static_cast<uint16_t>(orig.point));
-    put_le16(out + 52, static_cast<uint16_t>(dest.point));
+    put_le16(out + PH_ORIGNODE, static_cast<uint16_t>(orig.node));
+    put_le16(out + PH_DESTNODE, static_cast<uint16_t>(dest.node));
+    put_le16(out + PH_YEAR, static_cast<uint16_t>(now.year));
+    put_le16(out + PH_MONTH, static_cast<uint16_t>(now.month - 1));
+    put_le16(out + PH_DAY, static_cast<uint16_t>(now.day));
+    put_le16(out + PH_HOUR, static_cast<uint16_t>(now.hour));
+    put_le16(out + PH_MINUTE, static_cast<uint16_t>(now.minute));
+    put_le16(out + PH_SECOND, static_cast<uint16_t>(now.second));
+    put_le16(out + PH_VERSION, PKT_VERSION);
+    put_le16(out + PH_ORIGNET, static_cast<uint16_t>(orig.net));
+    put_le16(out + PH_DESTNET, static_cast<uint16_t>(dest.net));
+    out[PH_PRODCODE_LO] = PRODCODE_LO;
+    out[PH_REV_MAJOR] = REV_MAJOR;
+    for (uint32_t i = 0; i < PH_PASSWORD_LEN && password[i] != '\0'; ++i)
+        out[PH_PASSWORD + i] = static_cast<uint8_t>(password[i]);
+    put_le16(out + PH_ORIGZONE, static_cast<uint16_t>(orig.zone));
+    put_le16(out + PH_DESTZONE, static_cast<uint16_t>(dest.zone));
+    put_le16(out + PH_CAPWORD_COPY, static_cast<uint16_t>(PKT_CAP_2PLUS << 8));
+    out[PH_REV_MINOR] = REV_MINOR;
+    put_le16(out + PH_CAPWORD, PKT_CAP_2PLUS);
+    put_le16(out + PH_ORIGZONE2, static_cast<uint16_t>(orig.zone));
+    put_le16(out + PH_DESTZONE2, static_cast<uint16_t>(dest.zone));
+    put_le16(out + PH_ORIGPOINT, static_cast<uint16_t>(orig.point));
+    put_le16(out + PH_DESTPOINT, static_cast<uint16_t>(dest.point));
 }
 
 void pw_header(uint8_t* out, const ftn_addr& orig, const ftn_addr& dest, const char* password) {
@@ -93,58 +76,58 @@ size_t zip_store_parts(uint8_t* head, uint8_t* tail, const char* name, const uin
     uint16_t dos_date = static_cast<uint16_t>((now.year - 1980) * 512 + now.month * 32 + now.day);
     uint32_t crc = ~crc_update(data, size, 0xFFFFFFFFu);
     uint32_t sz = static_cast<uint32_t>(size);
-    put_le32(head, 0x04034B50);
-    put_le16(head + 4, 10);
-    put_le16(head + 6, 0);
-    put_le16(head + 8, 0);
-    put_le16(head + 10, dos_time);
-    put_le16(head + 12, dos_date);
-    put_le32(head + 14, crc);
-    put_le32(head + 18, sz);
-    put_le32(head + 22, sz);
-    put_le16(head + 26, n);
-    put_le16(head + 28, 0);
-    std::memcpy(head + 30, name, n);
-    uint32_t cd_offset = 30u + n + sz;
+    put_le32(head + ZL_SIG, ZIP_SIG_LOCAL);
+    put_le16(head + ZL_VERSION, ZIP_VERSION_STORED);
+    put_le16(head + ZL_FLAGS, 0);
+    put_le16(head + ZL_METHOD, ZIP_METHOD_STORED);
+    put_le16(head + ZL_TIME, dos_time);
+    put_le16(head + ZL_DATE, dos_date);
+    put_le32(head + ZL_CRC, crc);
+    put_le32(head + ZL_CSIZE, sz);
+    put_le32(head + ZL_USIZE, sz);
+    put_le16(head + ZL_NAMELEN, n);
+    put_le16(head + ZL_EXTRALEN, 0);
+    std::memcpy(head + ZL_SIZE, name, n);
+    uint32_t cd_offset = ZL_SIZE + n + sz;
     uint8_t* p = tail;
-    put_le32(p, 0x02014B50);
-    put_le16(p + 4, 20);
-    put_le16(p + 6, 10);
-    put_le16(p + 8, 0);
-    put_le16(p + 10, 0);
-    put_le16(p + 12, dos_time);
-    put_le16(p + 14, dos_date);
-    put_le32(p + 16, crc);
-    put_le32(p + 20, sz);
-    put_le32(p + 24, sz);
-    put_le16(p + 28, n);
-    put_le16(p + 30, 0);
-    put_le16(p + 32, 0);
-    put_le16(p + 34, 0);
-    put_le16(p + 36, 0);
-    put_le32(p + 38, 0x00000020);
-    put_le32(p + 42, 0);
-    std::memcpy(p + 46, name, n);
-    p += 46 + n;
-    put_le32(p, 0x06054B50);
-    put_le16(p + 4, 0);
-    put_le16(p + 6, 0);
-    put_le16(p + 8, 1);
-    put_le16(p + 10, 1);
-    put_le32(p + 12, 46u + n);
-    put_le32(p + 16, cd_offset);
-    put_le16(p + 20, 0);
-    return 68u + n;
+    put_le32(p + ZC_SIG, ZIP_SIG_CENTRAL);
+    put_le16(p + ZC_MADE_BY, ZIP_MADE_BY);
+    put_le16(p + ZC_VERSION, ZIP_VERSION_STORED);
+    put_le16(p + ZC_FLAGS, 0);
+    put_le16(p + ZC_METHOD, ZIP_METHOD_STORED);
+    put_le16(p + ZC_TIME, dos_time);
+    put_le16(p + ZC_DATE, dos_date);
+    put_le32(p + ZC_CRC, crc);
+    put_le32(p + ZC_CSIZE, sz);
+    put_le32(p + ZC_USIZE, sz);
+    put_le16(p + ZC_NAMELEN, n);
+    put_le16(p + ZC_EXTRALEN, 0);
+    put_le16(p + ZC_COMMENTLEN, 0);
+    put_le16(p + ZC_DISK_START, 0);
+    put_le16(p + ZC_INT_ATTR, 0);
+    put_le32(p + ZC_EXT_ATTR, ZIP_ATTR_ARCHIVE);
+    put_le32(p + ZC_LOCAL_OFFSET, 0);
+    std::memcpy(p + ZC_SIZE, name, n);
+    p += ZC_SIZE + n;
+    put_le32(p + ZE_SIG, ZIP_SIG_END);
+    put_le16(p + ZE_DISK, 0);
+    put_le16(p + ZE_CD_DISK, 0);
+    put_le16(p + ZE_DISK_ENTRIES, 1);
+    put_le16(p + ZE_TOTAL_ENTRIES, 1);
+    put_le32(p + ZE_CD_SIZE, ZC_SIZE + n);
+    put_le32(p + ZE_CD_OFFSET, cd_offset);
+    put_le16(p + ZE_COMMENTLEN, 0);
+    return ZC_SIZE + ZE_SIZE + n;
 }
 
 size_t zip_store(uint8_t* out, const char* name, const uint8_t* data, size_t size,
                  const Civil& now) {
     size_t n = str_len(name);
-    std::vector<uint8_t> tail(68 + n);
+    std::vector<uint8_t> tail(ZC_SIZE + ZE_SIZE + n);
     size_t tail_len = zip_store_parts(out, tail.data(), name, data, size, now);
-    if (size > 0) std::memcpy(out + 30 + n, data, size);
-    std::memcpy(out + 30 + n + size, tail.data(), tail_len);
-    return 30 + n + size + tail_len;
+    if (size > 0) std::memcpy(out + ZL_SIZE + n, data, size);
+    std::memcpy(out + ZL_SIZE + n + size, tail.data(), tail_len);
+    return ZL_SIZE + n + size + tail_len;
 }
 
 size_t zip_store(uint8_t* out, const char* name, const uint8_t* data, size_t size) {

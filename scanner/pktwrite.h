@@ -7,19 +7,16 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/civil.h"
+#include "core/packet_format.h"
+#include "core/zip_format.h"
 #include "outbound/bso.h"
 
 constexpr uint8_t PRODCODE_LO = 254;
 constexpr uint8_t REV_MAJOR = 0;
 constexpr uint8_t REV_MINOR = 1;
-constexpr size_t PKT_HDR_SIZE = 58;
-constexpr size_t ZIP_STORE_OVERHEAD = 98;  // plus twice the name length
+constexpr size_t ZIP_STORE_OVERHEAD = ZL_SIZE + ZC_SIZE + ZE_SIZE;  // plus twice the name length
 
-struct Civil {
-    uint32_t year, month, day, hour, minute, second;  // month 1-12
-};
-// Seconds since 1970 to a date and time, proleptic Gregorian, no time zone.
-Civil unix_civil(uint32_t t);
 // v (0-99) as two decimal digits.
 void put2(char* out, uint32_t v);
 // "DD Mon YY  HH:MM:SS" and a zero byte: 20 bytes at out.

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "core/bytes.h"
+#include "core/civil.h"
 #include "core/log.h"
 #include "jam/crc32.h"
 #include "tosser/messages.h"
@@ -77,9 +78,9 @@ const Kludge STORED[] = {
 
 }  // namespace
 
-int parse_addr(const char* text, PktAddr& a, const char** end) {
+int parse_addr(const char* text, ftn_addr& a, const char** end) {
     const char* p = text;
-    PktAddr r;
+    ftn_addr r;
     if (!read_num(p, r.zone) || *p++ != ':') return 0;
     if (!read_num(p, r.net) || *p++ != '/') return 0;
     if (!read_num(p, r.node)) return 0;
@@ -90,21 +91,6 @@ int parse_addr(const char* text, PktAddr& a, const char** end) {
     a = r;
     if (end) *end = p;
     return 1;
-}
-
-size_t fmt_addr(char* buf, const PktAddr& a) {
-    size_t n = 0;
-    n += static_cast<size_t>(u64_to_dec(a.zone, buf + n));
-    buf[n++] = ':';
-    n += static_cast<size_t>(u64_to_dec(a.net, buf + n));
-    buf[n++] = '/';
-    n += static_cast<size_t>(u64_to_dec(a.node, buf + n));
-    if (a.point != 0) {
-        buf[n++] = '.';
-        n += static_cast<size_t>(u64_to_dec(a.point, buf + n));
-    }
-    buf[n] = '\0';
-    return n;
 }
 
 uint32_t parse_date(const char* text) {
@@ -133,16 +119,7 @@ uint32_t parse_date(const char* text) {
         if (!read_num(p, second)) return 0;
     }
     if (day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) return 0;
-    // Days since 1970-01-01, proleptic Gregorian, with March-based years.
-    int64_t y = year;
-    int64_t m = month;
-    if (m <= 2) {
-        y -= 1;
-        m += 9;
-    } else {
-        m -= 3;
-    }
-    int64_t days = 365 * y + y / 4 - y / 100 + y / 400 + (153 * m + 2) / 5 + day - 1 - 719468;
+    int64_t days = days_from_civil(year, month, day);
     int64_t t = days * 86400 + hour * 3600 + minute * 60 + second;
     if (t <= 0 || t > 0xFFFFFFFFLL) return 0;  // outside what a JAM date can hold
     return static_cast<uint32_t>(t);
@@ -270,9 +247,9 @@ int password_matches(const Packet& p, const char* pwd) {
 
 int check_password(Packet& p, const PktBoss* bosses, size_t n, uint32_t owners, int* sender) {
     *sender = -1;
-    const PktAddr& o = p.sum.orig;
+    const ftn_addr& o = p.sum.orig;
     for (size_t i = 0; i < n && o.point == 0; ++i) {
-        const PktAddr& b = bosses[i].boss;
+        const ftn_addr& b = bosses[i].boss;
         if (b.zone != o.zone || b.net != o.net || b.node != o.node) continue;
         if (owners != 0 && (owners & (1u << i)) == 0) continue;
         *sender = static_cast<int>(i);
@@ -333,7 +310,7 @@ void pkt_convert(const PktSummary& sum, const ParsedMsg& m, uint32_t now, TossMs
     std::string& kl = out.kludges;
     kl.clear();
     bool intl = false;
-    PktAddr intl_dest, intl_orig;
+    ftn_addr intl_dest, intl_orig;
     uint32_t fmpt = 0, topt = 0;
     std::string& tmp = out.scratch;
 
@@ -385,7 +362,7 @@ void pkt_convert(const PktSummary& sum, const ParsedMsg& m, uint32_t now, TossMs
             if (starts(k, "INTL ", 5)) {
                 line_str(tmp, strip(Line{k.p + 5, k.n - 5}));
                 const char* q;
-                PktAddr d, o;
+                ftn_addr d, o;
                 if (!out.echo && parse_addr(tmp.c_str(), d, &q) && parse_addr(q, o)) {
                     intl = true;
                     intl_dest = {d.zone, d.net, d.node, 0};
@@ -419,7 +396,7 @@ void pkt_convert(const PktSummary& sum, const ParsedMsg& m, uint32_t now, TossMs
     const uint8_t* h = m.hdr;
     out.orig = {sum.orig.zone, get_le16(h + PM_ORIGNET), get_le16(h + PM_ORIGNODE), 0};
     out.dest = {sum.dest.zone, get_le16(h + PM_DESTNET), get_le16(h + PM_DESTNODE), 0};
-    char addr[ADDR_TEXT_MAX];
+    char addr[FTN_TEXT_MAX];
     if (!out.echo) {
         if (intl) {
             out.orig = intl_orig;
@@ -427,9 +404,9 @@ void pkt_convert(const PktSummary& sum, const ParsedMsg& m, uint32_t now, TossMs
         }
         out.orig.point = fmpt;
         out.dest.point = topt;
-        fmt_addr(addr, out.orig);
+        ftn_fmt(addr, out.orig);
         jam_subf_add(out.subf, SF_OADDR, addr);
-        fmt_addr(addr, out.dest);
+        ftn_fmt(addr, out.dest);
         jam_subf_add(out.subf, SF_DADDR, addr);
     } else {
         bool from_msgid = false;
@@ -437,14 +414,14 @@ void pkt_convert(const PktSummary& sum, const ParsedMsg& m, uint32_t now, TossMs
             size_t w = 0;
             while (w < out.msgid.size() && w < 126 && out.msgid[w] != ' ') ++w;
             tmp.assign(out.msgid, 0, w);
-            PktAddr a;
+            ftn_addr a;
             if (parse_addr(tmp.c_str(), a)) {
                 jam_subf_add(out.subf, SF_OADDR, tmp.data(), tmp.size());
                 from_msgid = true;
             }
         }
         if (!from_msgid) {
-            fmt_addr(addr, out.orig);
+            ftn_fmt(addr, out.orig);
             jam_subf_add(out.subf, SF_OADDR, addr);
         }
     }

@@ -17,29 +17,17 @@
 #include <cstdint>
 #include <string>
 
+#include "core/ftnaddr.h"
+#include "core/packet_format.h"
 #include "core/strutil.h"
 #include "jam/jam.h"
-#include "tosser/packet_format.h"
-
-// A FidoNet address as packets carry it. Point 0: not a point.
-struct PktAddr {
-    uint32_t zone = 0;
-    uint32_t net = 0;
-    uint32_t node = 0;
-    uint32_t point = 0;
-};
-// Room for the longest text fmt_addr can write (four 10-digit numbers).
-constexpr size_t ADDR_TEXT_MAX = 48;
 
 // Reads "zone:net/node[.point]" with blanks allowed before each number;
 // whatever follows (a domain such as "@fidonet") ends the address. Each
 // number needs at least one digit and wraps without an overflow check.
 // Returns 1 and the position behind the address in *end (when not null),
-// or 0 with `a` unspecified.
-int parse_addr(const char* text, PktAddr& a, const char** end = nullptr);
-// Writes "zone:net/node" and ".point" when the point is not 0, terminated.
-// REQUIRES: buf has ADDR_TEXT_MAX bytes. Returns the length.
-size_t fmt_addr(char* buf, const PktAddr& a);
+// or 0 with `a` unspecified. (The text form is ftn_fmt, core/ftnaddr.h.)
+int parse_addr(const char* text, ftn_addr& a, const char** end = nullptr);
 
 // Seconds since 1970 in local wall-clock time from a DateTime text such as
 // "05 Dec 26  04:23:00" or "Fri 05 Dec 26 04:23"; 0 when not understood
@@ -54,8 +42,8 @@ uint32_t pkt_attr_to_jam(uint16_t attr);
 // What the header check learns about a packet.
 struct PktSummary {
     int type = PKT_TYPE_2;  // PKT_TYPE_2, PKT_TYPE_2PLUS or PKT_TYPE_22
-    PktAddr orig;
-    PktAddr dest;
+    ftn_addr orig;
+    ftn_addr dest;
     uint32_t count = 0;  // messages, counted by scan_packet
 };
 
@@ -104,7 +92,7 @@ int scan_packet(Packet& p, int toss, PktSink sink = nullptr, void* ctx = nullptr
 
 // A boss as the password check sees it: its address and packet password.
 struct PktBoss {
-    PktAddr boss;
+    ftn_addr boss;
     const char* pktpwd = "";
 };
 // `owners` tells which bosses deliver into the inbound the packet lies in
@@ -131,8 +119,8 @@ int check_password(Packet& p, const PktBoss* bosses, size_t n, uint32_t owners, 
 struct TossMsg {
     bool echo = false;    // AREA line found on the first line
     char tag[TAG_MAX]{};  // echomail area tag, at most 63 characters
-    PktAddr orig;         // after INTL/FMPT/TOPT for netmail
-    PktAddr dest;
+    ftn_addr orig;        // after INTL/FMPT/TOPT for netmail
+    ftn_addr dest;
     std::string text;   // JAM text: message lines with their CRs
     std::string subf;   // subfield block; the caller may append more subfields
     std::string msgid;  // last MSGID value (has_msgid tells whether there was one)

@@ -384,9 +384,9 @@ void toss_packet(TossRun& r, const char* dir, const char* name, const char* inbo
         bad_packet(r, path, name, inbound, from_bundle, p.reason);
         return;
     }
-    char from[ADDR_TEXT_MAX], to[ADDR_TEXT_MAX];
-    fmt_addr(from, p.sum.orig);
-    fmt_addr(to, p.sum.dest);
+    char from[FTN_TEXT_MAX], to[FTN_TEXT_MAX];
+    ftn_fmt(from, p.sum.orig);
+    ftn_fmt(to, p.sum.dest);
     lb_start();
     lb_add(m_pkt);
     lb_add(name);
@@ -584,18 +584,18 @@ int toss_setup(TossRun& r) {
     r.net_count = 0;
     for (int i = 0; i < count && i < MAX_NETS; ++i) {
         int sect = c.boss_count == 0 ? -1 : i;
-        cfg_select(c, sect, 1);
+        const BossCfg b = cfg_boss(c, sect);
         TossNet& n = r.net_tab[r.net_count++];
         n = TossNet{};
-        PktAddr own;
-        if (parse_addr(c.get(F_ADDRESS), own)) n.N_ZONE = own.zone;
-        if (!parse_addr(c.get(F_BOSSADDR), n.N_BOSS)) n.N_BOSS = PktAddr{};
-        str_copy(n.N_NETMAIL, c.get(F_NETMAIL), CFG_STR);
-        str_copy(n.N_PKTPWD, c.get(F_PKTPWD), CFG_STR);
-        str_copy(n.N_INBOUND, c.get(F_INBOUND), CFG_STR);
-        str_copy(n.N_NAME, c.cfg_name, BNAME_MAX);
-        n.N_AUTOC = yesno(c.get(F_AUTOCREATE));
-        n.N_MOVEBAD = yesno(c.get(F_MOVEBAD));
+        ftn_addr own;
+        if (parse_addr(b.get(F_ADDRESS), own)) n.N_ZONE = own.zone;
+        if (!parse_addr(b.get(F_BOSSADDR), n.N_BOSS)) n.N_BOSS = ftn_addr{};
+        str_copy(n.N_NETMAIL, b.get(F_NETMAIL), CFG_STR);
+        str_copy(n.N_PKTPWD, b.get(F_PKTPWD), CFG_STR);
+        str_copy(n.N_INBOUND, b.get(F_INBOUND), CFG_STR);
+        str_copy(n.N_NAME, b.name, BNAME_MAX);
+        n.N_AUTOC = yesno(b.get(F_AUTOCREATE));
+        n.N_MOVEBAD = yesno(b.get(F_MOVEBAD));
         n.N_SECT = sect;
         // As written: the new areas' configuration lines keep the user's form.
         const char* areadir = cfg_raw(c, sect, F_AREADIR);
@@ -608,7 +608,7 @@ int toss_setup(TossRun& r) {
         r.bosses[r.net_count - 1].pktpwd = n.N_PKTPWD;
     }
     // Global settings: the global part with no boss selected.
-    // Paths resolved like cfg_select's (their length was checked by the load).
+    // Paths resolved like cfg_boss's (their length was checked by the load).
     cfg_resolve(c.dir, c.gdef.f[F_NETMAIL], r.netmail, CFG_STR);
     cfg_resolve(c.dir, c.gdef.f[F_BADAREA], r.badarea, CFG_STR);
     cfg_resolve(c.dir, c.gdef.f[F_DUPEAREA], r.dupearea, CFG_STR);

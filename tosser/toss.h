@@ -45,7 +45,7 @@ constexpr uint64_t HOLD_MS = 1000;
 // One boss as the toss run sees it (effective settings).
 struct TossNet {
     uint32_t N_ZONE = 0;
-    PktAddr N_BOSS;
+    ftn_addr N_BOSS;
     char N_NETMAIL[CFG_STR] = "";
     char N_PKTPWD[CFG_STR] = "";
     char N_INBOUND[CFG_STR] = "";

@@ -15,22 +15,13 @@
 #include "core/bytes.h"
 #include "core/log.h"
 #include "core/strutil.h"
+#include "core/zip_format.h"
 #include "jam/crc32.h"
 #include "platform/platform.h"
 #include "tosser/inflate.h"
 #include "tosser/messages.h"
 
 namespace {
-
-constexpr uint32_t SIG_LOCAL = 0x04034B50;
-constexpr uint32_t SIG_CENTRAL = 0x02014B50;
-constexpr uint32_t SIG_END = 0x06054B50;
-constexpr uint32_t SIG_Z64_LOCATOR = 0x07064B50;
-constexpr uint32_t END_SIZE = 22;
-constexpr uint32_t CENTRAL_SIZE = 46;
-constexpr uint32_t LOCAL_SIZE = 30;
-constexpr uint16_t FLAG_ENCRYPTED = 0x2041;  // encrypted, strong encryption, masked header
-constexpr uint32_t NO32 = 0xFFFFFFFF;
 
 // One central-directory entry that passed every check.
 struct Entry {
@@ -50,7 +41,7 @@ int walk_extra(const uint8_t* p, uint32_t len) {
     while (len - pos >= 4) {
         uint16_t id = get_le16(p + pos);
         uint16_t size = get_le16(p + pos + 2);
-        if (id == 1) return 1;
+        if (id == ZIP_EXTRA_Z64) return 1;
         if (size > len - pos - 4) return 2;
         pos += 4 + size;
     }
@@ -76,13 +67,13 @@ void set_entry(ZipResult& r, const uint8_t* name, size_t len) {
 int check_archive(const uint8_t* z, uint64_t size, std::vector<Entry>& ents, ZipResult& r) {
     // End record, searched backwards; it must end exactly at the end.
     int64_t end = -1;
-    if (size >= END_SIZE) {
-        int64_t from = static_cast<int64_t>(size - END_SIZE);
+    if (size >= ZE_SIZE) {
+        int64_t from = static_cast<int64_t>(size - ZE_SIZE);
         int64_t to = from - 65535 < 0 ? 0 : from - 65535;
         for (int64_t pos = from; pos >= to; --pos) {
             const uint8_t* p = z + pos;
-            if (get_le32(p) == SIG_END &&
-                static_cast<uint64_t>(pos) + END_SIZE + get_le16(p + 20) == size) {
+            if (get_le32(p) == ZIP_SIG_END &&
+                static_cast<uint64_t>(pos) + ZE_SIZE + get_le16(p + ZE_COMMENTLEN) == size) {
                 end = pos;
                 break;
             }
@@ -93,11 +84,12 @@ int check_archive(const uint8_t* z, uint64_t size, std::vector<Entry>& ents, Zip
         return 1;
     }
     const uint8_t* e = z + end;
-    uint16_t disk = get_le16(e + 4), cd_disk = get_le16(e + 6);
-    uint16_t n_disk = get_le16(e + 8), n_total = get_le16(e + 10);
-    uint32_t cd_size = get_le32(e + 12), cd_off = get_le32(e + 16);
-    if ((end >= 20 && get_le32(z + end - 20) == SIG_Z64_LOCATOR) || n_disk == 0xFFFF ||
-        n_total == 0xFFFF || cd_size == NO32 || cd_off == NO32) {
+    uint16_t disk = get_le16(e + ZE_DISK), cd_disk = get_le16(e + ZE_CD_DISK);
+    uint16_t n_disk = get_le16(e + ZE_DISK_ENTRIES), n_total = get_le16(e + ZE_TOTAL_ENTRIES);
+    uint32_t cd_size = get_le32(e + ZE_CD_SIZE), cd_off = get_le32(e + ZE_CD_OFFSET);
+    if ((end >= ZIP_Z64_LOCATOR_SIZE &&
+         get_le32(z + end - ZIP_Z64_LOCATOR_SIZE) == ZIP_SIG_Z64_LOCATOR) ||
+        n_disk == ZIP_NO16 || n_total == ZIP_NO16 || cd_size == ZIP_NO32 || cd_off == ZIP_NO32) {
         r.zx_err = e_zip64;
         return 1;
     }
@@ -119,36 +111,38 @@ int check_archive(const uint8_t* z, uint64_t size, std::vector<Entry>& ents, Zip
     uint64_t total = 0;
     for (uint32_t i = 0; i < n_total; ++i) {
         r.zx_entry.clear();
-        if (cd_end - pos < CENTRAL_SIZE || get_le32(z + pos) != SIG_CENTRAL) {
+        if (cd_end - pos < ZC_SIZE || get_le32(z + pos) != ZIP_SIG_CENTRAL) {
             r.zx_err = e_cd;
             return 1;
         }
         const uint8_t* c = z + pos;
-        uint16_t flags = get_le16(c + 8), method = get_le16(c + 10);
-        uint32_t crc = get_le32(c + 16), csize = get_le32(c + 20), usize = get_le32(c + 24);
-        uint16_t nlen = get_le16(c + 28), xlen = get_le16(c + 30), clen = get_le16(c + 32);
-        uint16_t disk_start = get_le16(c + 34);
-        uint32_t loff = get_le32(c + 42);
-        if (cd_end - pos - CENTRAL_SIZE < static_cast<uint64_t>(nlen) + xlen + clen) {
+        uint16_t flags = get_le16(c + ZC_FLAGS), method = get_le16(c + ZC_METHOD);
+        uint32_t crc = get_le32(c + ZC_CRC), csize = get_le32(c + ZC_CSIZE);
+        uint32_t usize = get_le32(c + ZC_USIZE);
+        uint16_t nlen = get_le16(c + ZC_NAMELEN), xlen = get_le16(c + ZC_EXTRALEN);
+        uint16_t clen = get_le16(c + ZC_COMMENTLEN);
+        uint16_t disk_start = get_le16(c + ZC_DISK_START);
+        uint32_t loff = get_le32(c + ZC_LOCAL_OFFSET);
+        if (cd_end - pos - ZC_SIZE < static_cast<uint64_t>(nlen) + xlen + clen) {
             r.zx_err = e_cd;
             return 1;
         }
-        const uint8_t* name = c + CENTRAL_SIZE;
+        const uint8_t* name = c + ZC_SIZE;
         set_entry(r, name, nlen);
         int x = walk_extra(name + nlen, xlen);
         if (x != 0) {
             r.zx_err = x == 1 ? e_zip64 : e_cd;
             return 1;
         }
-        if (flags & FLAG_ENCRYPTED) {
+        if (flags & ZIP_FLAGS_ENCRYPTED) {
             r.zx_err = e_enc;
             return 1;
         }
-        if (method != 0 && method != 8) {
+        if (method != ZIP_METHOD_STORED && method != ZIP_METHOD_DEFLATED) {
             r.zx_err = e_method;
             return 1;
         }
-        if (csize == NO32 || usize == NO32 || loff == NO32) {
+        if (csize == ZIP_NO32 || usize == ZIP_NO32 || loff == ZIP_NO32) {
             r.zx_err = e_zip64;
             return 1;
         }
@@ -161,7 +155,7 @@ int check_archive(const uint8_t* z, uint64_t size, std::vector<Entry>& ents, Zip
             r.zx_err = e_size;
             return 1;
         }
-        if (method == 0 && csize != usize) {
+        if (method == ZIP_METHOD_STORED && csize != usize) {
             r.zx_err = e_stored;
             return 1;
         }
@@ -171,35 +165,35 @@ int check_archive(const uint8_t* z, uint64_t size, std::vector<Entry>& ents, Zip
         }
 
         // The local header and the data behind it, all before the directory.
-        if (static_cast<uint64_t>(loff) + LOCAL_SIZE > cd_off) {
+        if (static_cast<uint64_t>(loff) + ZL_SIZE > cd_off) {
             r.zx_err = unzip_e_range;
             return 1;
         }
         const uint8_t* l = z + loff;
-        if (get_le32(l) != SIG_LOCAL || get_le16(l + 8) != method) {
+        if (get_le32(l) != ZIP_SIG_LOCAL || get_le16(l + ZL_METHOD) != method) {
             r.zx_err = e_local;
             return 1;
         }
-        if (get_le16(l + 6) & FLAG_ENCRYPTED) {
+        if (get_le16(l + ZL_FLAGS) & ZIP_FLAGS_ENCRYPTED) {
             r.zx_err = e_enc;
             return 1;
         }
-        uint16_t lnlen = get_le16(l + 26), lxlen = get_le16(l + 28);
+        uint16_t lnlen = get_le16(l + ZL_NAMELEN), lxlen = get_le16(l + ZL_EXTRALEN);
         if (lnlen != nlen) {
             r.zx_err = e_local;
             return 1;
         }
-        uint64_t data = static_cast<uint64_t>(loff) + LOCAL_SIZE + lnlen + lxlen;
+        uint64_t data = static_cast<uint64_t>(loff) + ZL_SIZE + lnlen + lxlen;
         if (data > cd_off) {
             r.zx_err = unzip_e_range;
             return 1;
         }
-        x = walk_extra(l + LOCAL_SIZE + lnlen, lxlen);
+        x = walk_extra(l + ZL_SIZE + lnlen, lxlen);
         if (x != 0) {
             r.zx_err = x == 1 ? e_zip64 : e_local;
             return 1;
         }
-        if (get_le32(l + 18) == NO32 || get_le32(l + 22) == NO32) {
+        if (get_le32(l + ZL_CSIZE) == ZIP_NO32 || get_le32(l + ZL_USIZE) == ZIP_NO32) {
             r.zx_err = e_zip64;
             return 1;
         }
@@ -208,7 +202,7 @@ int check_archive(const uint8_t* z, uint64_t size, std::vector<Entry>& ents, Zip
             return 1;
         }
         for (uint16_t k = 0; k < nlen; ++k) {
-            if (l[LOCAL_SIZE + k] != name[k]) {
+            if (l[ZL_SIZE + k] != name[k]) {
                 r.zx_err = e_local;
                 return 1;
             }
@@ -234,7 +228,7 @@ int check_archive(const uint8_t* z, uint64_t size, std::vector<Entry>& ents, Zip
             log_msg2(unzip_m_skip, en.name.c_str());
         }
         ents.push_back(std::move(en));
-        pos += CENTRAL_SIZE + static_cast<uint64_t>(nlen) + xlen + clen;
+        pos += ZC_SIZE + static_cast<uint64_t>(nlen) + xlen + clen;
     }
     r.zx_entry.clear();
     return 0;
@@ -249,7 +243,7 @@ int write_entry(const uint8_t* z, const Entry& en, const char* dir,
         r.zx_err = e_mem;
         return 1;
     }
-    if (en.method == 0) {
+    if (en.method == ZIP_METHOD_STORED) {
         if (en.usize > 0) mem_copy(buf.get(), z + en.data, en.usize);
     } else {
         int64_t n = inflate(z + en.data, en.csize, buf.get(), en.usize);
@@ -289,7 +283,7 @@ int bundle_kind(const uint8_t* p, size_t n) {
     if (n == 0) return BK_EMPTY;
     if (n >= 4) {
         uint32_t w = get_le32(p);
-        if (w == SIG_LOCAL || w == SIG_END) return BK_ZIP;
+        if (w == ZIP_SIG_LOCAL || w == ZIP_SIG_END) return BK_ZIP;
         if (w == 0x204F4F5A) return BK_ZOO;
         if (w == 0x21726152) return BK_RAR;
     }

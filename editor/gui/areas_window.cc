@@ -69,9 +69,8 @@ AreasWindow::AreasWindow(MainWindow* main) : QWidget(main, Qt::Window), main_(ma
         {a_b_list, 16, 320, 120, [this] { add_command(qa("%LIST")); }},
         {a_b_linked, 144, 320, 172,
          [this] {
-             int b = boss_index();
-             cfg_select(g_cfg, b, 1);
-             add_command(QString::fromLatin1(g_cfg.get(F_AFQUERY)).left(60));
+             const BossCfg bc = cfg_boss(g_cfg, boss_index());
+             add_command(QString::fromLatin1(bc.get(F_AFQUERY)).left(60));
          }},
         {a_b_help, 324, 320, 108, [this] { add_command(qa("%HELP")); }},
         {a_b_rescan, 440, 320, 152, [this] { rescan(); }},
@@ -143,9 +142,9 @@ bool AreasWindow::is_local(const char* tag) const {
 
 void AreasWindow::am_load() {
     int b = boss_index();
-    cfg_select(g_cfg, b, 1);
-    std::string netmail = g_cfg.get(F_NETMAIL);
-    std::string cache = af_cache_path(g_cfg.path, g_cfg.cfg_name);
+    const BossCfg bc = cfg_boss(g_cfg, b);
+    std::string netmail = bc.get(F_NETMAIL);
+    std::string cache = af_cache_path(g_cfg.path, bc.name);
     af_clear(table_);
     af_load_cache(table_, cache.c_str());
     bool locked = false;
@@ -168,9 +167,8 @@ void AreasWindow::am_load() {
     }
     af_sort(table_);
 
-    cfg_select(g_cfg, b, 1);
-    info_->setText(qa(g_cfg.get(F_AFNAME)) + qa(" @ ") + qa(g_cfg.get(F_BOSSADDR)) +
-                   QString::fromUtf16(u"  \u00b7  ") + qs(g_cfg.get(F_AFPWD)[0] ? a_pw1 : a_pw0));
+    info_->setText(qa(bc.get(F_AFNAME)) + qa(" @ ") + qa(bc.get(F_BOSSADDR)) +
+                   QString::fromUtf16(u"  \u00b7  ") + qs(bc.get(F_AFPWD)[0] ? a_pw1 : a_pw0));
     list_->setUpdatesEnabled(false);
     list_->clear();
     int linked = 0;
@@ -195,7 +193,6 @@ void AreasWindow::am_load() {
         status_->setText(QString::number(table_.areas.size()) + qs(a_cnt1) +
                          QString::number(linked) + qs(a_cnt2) + QString::number(replies) +
                          qs(a_cnt3));
-    cfg_select(g_cfg, -1, 1);
 }
 
 void AreasWindow::add_command(const QString& cmd) {
@@ -269,7 +266,6 @@ bool AreasWindow::create(bool poll) {
     int b = boss_index();
     int r = af_request(writer_, g_cfg, b, cmds.c_str(), static_cast<uint32_t>(unix_now_local()));
     lock_release(lk);
-    cfg_select(g_cfg, -1, 1);
     std::fill(cmds.begin(), cmds.end(), '\0');
     if (r == 1) {
         status_->setText(qs(a_nonet));

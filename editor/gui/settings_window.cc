@@ -32,8 +32,7 @@ std::u16string u16(const QString& s) {
 }
 
 const char* global_address() {
-    cfg_select(g_cfg, -1, 1);
-    return g_cfg.get(F_ADDRESS);
+    return cfg_raw(g_cfg, -1, F_ADDRESS);  // the address has no default and is no path
 }
 
 }  // namespace

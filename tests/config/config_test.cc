@@ -70,30 +70,33 @@ TEST(Config, SectionsInheritanceAndDefaults) {
     EXPECT_EQ(cfg_find(c, "Fsx"), 1);
     EXPECT_EQ(cfg_find(c, "nope"), -1);
 
-    ASSERT_EQ(cfg_select(c, 0, 0), 0);
-    EXPECT_STREQ(c.cfg_name, "Fido");
-    EXPECT_STREQ(c.get(F_INBOUND), "/var/fido/in.fido");  // section overrides
-    EXPECT_STREQ(c.get(F_OUTBOUND), "/var/fido/out");     // inherited
-    EXPECT_STREQ(c.get(F_PASSWORD), "se#cr;et");          // no comments after a value
-    EXPECT_STREQ(c.get(F_LOCATION), "Berlin, Germany");   // trailing blank dropped
-    EXPECT_STREQ(c.get(F_PORT), "24554");
-    EXPECT_STREQ(c.get(F_SYSOP), "Jo Sysop");
-    EXPECT_STREQ(c.get(F_SYSTEM), "wrenpost");
-    EXPECT_STREQ(c.get(F_AFNAME), "AreaFix");
-    EXPECT_STREQ(c.get(F_AFQUERY), "%LINKED");
-    EXPECT_STREQ(c.get(F_AUTOCREATE), "yes");
-    EXPECT_STREQ(c.get(F_MOVEBAD), "yes");
-    EXPECT_STREQ(c.get(F_DUPEDB), "");
+    BossCfg b = cfg_boss(c, 0);
+    ASSERT_EQ(cfg_require(b), 0);
+    EXPECT_STREQ(b.name, "Fido");
+    EXPECT_STREQ(b.get(F_INBOUND), "/var/fido/in.fido");  // section overrides
+    EXPECT_STREQ(b.get(F_OUTBOUND), "/var/fido/out");     // inherited
+    EXPECT_STREQ(b.get(F_PASSWORD), "se#cr;et");          // no comments after a value
+    EXPECT_STREQ(b.get(F_LOCATION), "Berlin, Germany");   // trailing blank dropped
+    EXPECT_STREQ(b.get(F_PORT), "24554");
+    EXPECT_STREQ(b.get(F_SYSOP), "Jo Sysop");
+    EXPECT_STREQ(b.get(F_SYSTEM), "wrenpost");
+    EXPECT_STREQ(b.get(F_AFNAME), "AreaFix");
+    EXPECT_STREQ(b.get(F_AFQUERY), "%LINKED");
+    EXPECT_STREQ(b.get(F_AUTOCREATE), "yes");
+    EXPECT_STREQ(b.get(F_MOVEBAD), "yes");
+    EXPECT_STREQ(b.get(F_DUPEDB), "");
 
-    ASSERT_EQ(cfg_select(c, 1, 0), 0);
-    EXPECT_STREQ(c.get(F_ADDRESS), "21:1/100.3");
-    EXPECT_STREQ(c.get(F_PORT), "24554");  // an empty value cannot clear
-    EXPECT_STREQ(c.get(F_INBOUND), "/var/fido/in");
-    EXPECT_STREQ(c.get(F_NETNAME), "fsxNet");
+    b = cfg_boss(c, 1);
+    ASSERT_EQ(cfg_require(b), 0);
+    EXPECT_STREQ(b.get(F_ADDRESS), "21:1/100.3");
+    EXPECT_STREQ(b.get(F_PORT), "24554");  // an empty value cannot clear
+    EXPECT_STREQ(b.get(F_INBOUND), "/var/fido/in");
+    EXPECT_STREQ(b.get(F_NETNAME), "fsxNet");
 
-    ASSERT_EQ(cfg_select(c, -1, 0), 0);
-    EXPECT_STREQ(c.cfg_name, "default");
-    EXPECT_STREQ(c.get(F_ADDRESS), "2:240/2188.5");
+    b = cfg_boss(c, -1);
+    ASSERT_EQ(cfg_require(b), 0);
+    EXPECT_STREQ(b.name, "default");
+    EXPECT_STREQ(b.get(F_ADDRESS), "2:240/2188.5");
 
     ASSERT_EQ(c.area_count, 3);
     struct Area {
@@ -116,14 +119,34 @@ TEST(Config, SectionsInheritanceAndDefaults) {
     EXPECT_EQ(t, expect);
 }
 
+// Each holder keeps the settings it built: building another boss's changes
+// neither them nor the configuration.
+TEST(Config, BossSettingsAreValuesSideBySide) {
+    Loaded l(kTwoBosses);
+    ASSERT_EQ(l.rc, 0) << l.out;
+    const Config& c = l.c;
+    const BossCfg fido = cfg_boss(c, 0);
+    const BossCfg fsx = cfg_boss(c, 1);
+    const BossCfg global = cfg_boss(c, -1);
+    EXPECT_STREQ(fido.name, "Fido");
+    EXPECT_STREQ(fido.get(F_INBOUND), "/var/fido/in.fido");
+    EXPECT_STREQ(fsx.name, "fsx");
+    EXPECT_STREQ(fsx.get(F_ADDRESS), "21:1/100.3");
+    EXPECT_STREQ(fsx.get(F_INBOUND), "/var/fido/in");
+    EXPECT_STREQ(global.get(F_ADDRESS), "2:240/2188.5");
+    EXPECT_STREQ(cfg_boss(c, 0).get(F_INBOUND), fido.get(F_INBOUND));
+    EXPECT_STREQ(cfg_boss(c, 7).name, "default");  // no such section: the global part
+}
+
 TEST(Config, SingleBossForm) {
     Loaded l(
         "address=1:2/3.4\nboss_host=h\nboss_address=1:2/3\ninbound=i\noutbound=o\n"
         "key value without equals\nlanguage = de\n");
     ASSERT_EQ(l.rc, 0);
     EXPECT_EQ(l.c.boss_count, 0);
-    EXPECT_EQ(cfg_select(l.c, -1, 0), 0);
-    EXPECT_STREQ(l.c.cfg_name, "default");
+    BossCfg b = cfg_boss(l.c, -1);
+    EXPECT_EQ(cfg_require(b), 0);
+    EXPECT_STREQ(b.name, "default");
     EXPECT_EQ(l.texts().size(), 1u) << l.out;  // nothing but the loaded line
     EXPECT_NE(l.out.find(", 0 boss section(s)"), std::string::npos);
 }
@@ -155,8 +178,9 @@ TEST(Config, RequiredSettingsAllReported) {
     ASSERT_EQ(l.rc, 0);
     std::string out;
     con_capture(&out);
-    EXPECT_EQ(cfg_select(l.c, 0, 0), 1);
-    EXPECT_EQ(cfg_select(l.c, 0, 1), 0);  // no_require: no check, no message
+    BossCfg b = cfg_boss(l.c, 0);
+    EXPECT_EQ(cfg_require(b), 1);
+    EXPECT_STREQ(cfg_boss(l.c, 0).name, "a");  // building them checks nothing, logs nothing
     con_capture(nullptr);
     std::vector<std::string> t;
     for (const auto& line : wptest::log_lines(out)) t.push_back(wptest::log_text(line));
@@ -348,15 +372,16 @@ TEST(ConfigPaths, LoaderResolvesPathKeysAndKeepsTheTextAsWritten) {
     ASSERT_EQ(l.rc, 0) << l.out;
     std::string d = l.d.path() + "/";
     EXPECT_EQ(std::string(l.c.dir), d);
-    ASSERT_EQ(cfg_select(l.c, 0, 0), 0);
-    EXPECT_EQ(std::string(l.c.get(F_INBOUND)), d + "in");
-    EXPECT_STREQ(l.c.get(F_OUTBOUND), "/abs/out");
-    EXPECT_EQ(std::string(l.c.get(F_NETMAIL)), d + "msg/netmail");
-    EXPECT_EQ(std::string(l.c.get(F_BADAREA)), d + "../shared/bad");
-    EXPECT_EQ(std::string(l.c.get(F_AREADIR)), d + "msg");
-    EXPECT_EQ(std::string(l.c.get(F_DUPEDB)), d + "fsx.dup");
-    EXPECT_STREQ(l.c.get(F_DUPEAREA), "");           // unset stays unset
-    EXPECT_STREQ(l.c.get(F_SYSOP), "./not/a/path");  // not a path key
+    BossCfg b = cfg_boss(l.c, 0);
+    ASSERT_EQ(cfg_require(b), 0);
+    EXPECT_EQ(std::string(b.get(F_INBOUND)), d + "in");
+    EXPECT_STREQ(b.get(F_OUTBOUND), "/abs/out");
+    EXPECT_EQ(std::string(b.get(F_NETMAIL)), d + "msg/netmail");
+    EXPECT_EQ(std::string(b.get(F_BADAREA)), d + "../shared/bad");
+    EXPECT_EQ(std::string(b.get(F_AREADIR)), d + "msg");
+    EXPECT_EQ(std::string(b.get(F_DUPEDB)), d + "fsx.dup");
+    EXPECT_STREQ(b.get(F_DUPEAREA), "");           // unset stays unset
+    EXPECT_STREQ(b.get(F_SYSOP), "./not/a/path");  // not a path key
     EXPECT_EQ(std::string(l.c.area_paths[0]), d + "msg/fidotest");
     EXPECT_STREQ(l.c.area_paths[1], "/var/fsxgen");
     // The records keep what the file says.
@@ -365,8 +390,9 @@ TEST(ConfigPaths, LoaderResolvesPathKeysAndKeepsTheTextAsWritten) {
     EXPECT_STREQ(cfg_raw(l.c, 0, F_NETMAIL), "./msg/netmail");
     EXPECT_STREQ(cfg_raw(l.c, -1, F_DUPEDB), "");
     // Selected again, nothing is resolved twice.
-    ASSERT_EQ(cfg_select(l.c, -1, 0), 0);
-    EXPECT_EQ(std::string(l.c.get(F_INBOUND)), d + "in");
+    b = cfg_boss(l.c, -1);
+    ASSERT_EQ(cfg_require(b), 0);
+    EXPECT_EQ(std::string(b.get(F_INBOUND)), d + "in");
 }
 
 TEST(ConfigPaths, PathTooLongOnceResolvedFailsTheLoad) {

@@ -30,9 +30,10 @@ TEST(Example, NewConfigurationKeepsTheFilesBesideIt) {
     con_capture(nullptr);
     std::string dir = d.file("home/.config/wrenpost/");
     ASSERT_EQ(cfg_boss_count(c), 2);
-    ASSERT_EQ(cfg_select(c, 0, 0), 0) << out;
-    EXPECT_EQ(std::string(c.get(F_INBOUND)), dir + "in");
-    EXPECT_EQ(std::string(c.get(F_NETMAIL)), dir + "msg/netmail");
+    BossCfg b = cfg_boss(c, 0);
+    ASSERT_EQ(cfg_require(b), 0) << out;
+    EXPECT_EQ(std::string(b.get(F_INBOUND)), dir + "in");
+    EXPECT_EQ(std::string(b.get(F_NETMAIL)), dir + "msg/netmail");
     EXPECT_EQ(std::string(c.area_paths[0]), dir + "msg/fidotest");
     // The folders it names are there for the first poll and toss.
     for (const char* sub : {"in", "out", "msg"})

@@ -16,7 +16,7 @@ TEST(Robot, NamesAndConfiguredManagers) {
     std::strcpy(c.bosses[1].f[F_AFNAME], "Allfix");
     EXPECT_TRUE(af_is_robot("allfix", c));
     std::strcpy(c.gdef.f[F_AFNAME], "GlobalBot");
-    std::strcpy(c.eff.f[F_AFNAME], "SelectedBot");
+    std::strcpy(c.bosses[0].f[F_AFNAME], "SelectedBot");
     EXPECT_TRUE(af_is_robot("globalbot", c));
     EXPECT_TRUE(af_is_robot("SELECTEDBOT", c));
     // A section beyond the count is not consulted.

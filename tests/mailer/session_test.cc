@@ -56,7 +56,8 @@ class SessionTest : public ::testing::Test {
         std::string l;
         con_capture(&l);
         ASSERT_EQ(load_config(*cfg_, cfg.c_str()), 0);
-        ASSERT_EQ(cfg_select(*cfg_, -1, 0), 0);
+        *boss_ = cfg_boss(*cfg_, -1);
+        ASSERT_EQ(cfg_require(*boss_), 0);
         con_capture(nullptr);
     }
 
@@ -72,7 +73,7 @@ class SessionTest : public ::testing::Test {
             p.close_now();
         });
         auto s = std::make_unique<Session>();
-        s->cfg = cfg_.get();
+        s->cfg = boss_.get();
         net_attach(s->fr.net, pair[0]);
         log.clear();
         con_capture(&log);
@@ -98,6 +99,7 @@ class SessionTest : public ::testing::Test {
 
     TempDir dir;
     std::unique_ptr<Config> cfg_ = std::make_unique<Config>();
+    std::unique_ptr<BossCfg> boss_ = std::make_unique<BossCfg>();  // the effective settings used
     std::string log;
     std::vector<BFrame> peer_seen;
     int sndbuf = 0;  // > 0: the point's send buffer, to keep it from running ahead
@@ -336,7 +338,8 @@ TEST_F(SessionTest, PasswordByPolicyAndChallenge) {
             std::string l;
             con_capture(&l);
             ASSERT_EQ(load_config(*cfg_, cfg.c_str()), 0);
-            ASSERT_EQ(cfg_select(*cfg_, -1, 0), 0);
+            *boss_ = cfg_boss(*cfg_, -1);
+            ASSERT_EQ(cfg_require(*boss_), 0);
             con_capture(nullptr);
         }
         Transfer t;

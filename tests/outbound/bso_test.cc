@@ -18,7 +18,8 @@ using wptest::TempDir;
 
 namespace {
 
-std::unique_ptr<Config> make_cfg(const TempDir& d, const std::string& extra) {
+// The effective settings of a single-boss file.
+std::unique_ptr<BossCfg> make_cfg(const TempDir& d, const std::string& extra) {
     std::string cfg = d.file("wp.cfg");
     wptest::write_file(cfg,
                        "address = 2:240/5776.7\nboss_host = h\nboss_address = 2:240/5776\n"
@@ -28,9 +29,10 @@ std::unique_ptr<Config> make_cfg(const TempDir& d, const std::string& extra) {
     std::string log;
     con_capture(&log);
     EXPECT_EQ(load_config(*c, cfg.c_str()), 0);
-    EXPECT_EQ(cfg_select(*c, -1, 0), 0);
+    auto b = std::make_unique<BossCfg>(cfg_boss(*c, -1));
+    EXPECT_EQ(cfg_require(*b), 0);
     con_capture(nullptr);
-    return c;
+    return b;
 }
 
 void set_age(const std::string& path, long seconds_ago) {

@@ -90,9 +90,9 @@ Packet load(const std::string& bytes) {
     return p;
 }
 
-std::string addr(const PktAddr& a) {
-    char b[ADDR_TEXT_MAX];
-    fmt_addr(b, a);
+std::string addr(const ftn_addr& a) {
+    char b[FTN_TEXT_MAX];
+    ftn_fmt(b, a);
     return b;
 }
 
@@ -356,15 +356,15 @@ TEST(PacketAddr, ParseAndFormat) {
         {"2:240/", 0, "", ""},
     };
     for (auto& c : cases) {
-        PktAddr a;
+        ftn_addr a;
         const char* end = nullptr;
         ASSERT_EQ(parse_addr(c.text, a, &end), c.ok) << c.text;
         if (!c.ok) continue;
         EXPECT_EQ(addr(a), c.formatted) << c.text;
         EXPECT_STREQ(end, c.rest) << c.text;
     }
-    char b[ADDR_TEXT_MAX];
-    EXPECT_EQ(fmt_addr(b, PktAddr{4294967295u, 4294967295u, 4294967295u, 4294967295u}), 43u);
+    char b[FTN_TEXT_MAX];
+    EXPECT_EQ(ftn_fmt(b, ftn_addr{4294967295u, 4294967295u, 4294967295u, 4294967295u}), 43u);
 }
 
 // ---- Password -----------------------------------------------------------------

@@ -1,6 +1,7 @@
 // Layout of a type-2 FidoNet packet (with the 2+ and 2.2 header variants),
-// shared by the packet reader (tosser/packet.cc) and the packet writer of the
-// export. All numbers are little-endian u16.
+// shared by the packet reader (tosser/packet.cc) and the packet writer and
+// packing code of the export (scanner/pktwrite.cc, scanner/pack.cc). All
+// numbers are little-endian u16. Constants only: no functions, no state.
 //
 // A packet is a 58-byte header, then packed messages back to back, then a
 // zero word. A packed message is a 14-byte header followed by four
