@@ -104,7 +104,7 @@ uint64_t session_limit_ms(const BossCfg& c) {
     return sec * 1000;
 }
 
-uint64_t session_partial_days(const Config& c) {
+uint64_t session_partial_days(const BossCfg& c) {
     const char* v = c.get(F_PARTDAYS);
     if (v[0] < '0' || v[0] > '9') return PARTIAL_KEEP_DAYS;
     const char* end = v;
