@@ -90,6 +90,12 @@ int pf_file_id(pf_file h, PfFileId& out);
 int pf_set_end(pf_file h);
 // Forces written data to the disk. 0 on success.
 int pf_sync(pf_file h);
+// Starts writing the range [offset, offset + len) of the file to the disk
+// and returns without waiting, so that a later pf_sync waits only for what
+// was written since. Guarantees nothing by itself: only pf_sync makes data
+// durable. 0 when started or when the system has no such call (nothing
+// happens then), 1 on error.
+int pf_start_writeback(pf_file h, uint64_t offset, uint64_t len);
 // Forces a directory's entries (names created, renamed or removed in it) to
 // the disk. 0 on success.
 int pf_sync_dir(const char* dir);

@@ -241,6 +241,16 @@ int pf_sync(pf_file h) {
     return FlushFileBuffers(H(h)) ? 0 : 1;
 }
 
+int pf_start_writeback(pf_file h, uint64_t offset, uint64_t len) {
+    // Windows has no call that starts write-back of a range without waiting
+    // for it; the cache manager writes dirty pages on its own, and the final
+    // pf_sync (FlushFileBuffers) writes the rest.
+    (void)h;
+    (void)offset;
+    (void)len;
+    return 0;
+}
+
 int pf_sync_dir(const char* dir) {
     // NTFS journals its directory changes itself; there is no directory
     // handle to flush for an ordinary program. The directory must exist.
