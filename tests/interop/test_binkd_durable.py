@@ -52,7 +52,6 @@ def faults_in(trace, inbound):
     synced = {}       # temporary path -> synced since its last write
     final_of = {}     # final path -> temporary path it was renamed from
     dir_ok = {}       # final path -> the inbound synced since its rename
-    sock_fds = set()
     for line in trace.splitlines():
         m = OPEN_RE.match(line)
         if m:
