@@ -723,8 +723,11 @@ void rx_prune(Session& s) {
         if (str_icmp(ext.c_str(), ".wpn") == 0) {
             if (!pf_stat(tmp).exists) pf_delete(rec);  // its data is gone
         } else if (str_icmp(ext.c_str(), ".wpt") == 0) {
+            // A last write "in the future" is one just now: the file system
+            // may stamp finer than the clock read here, a second ahead at
+            // most; a partial from a clock set ahead waits until it is old.
             int64_t age = now - d.mtime;
-            if (age >= 0 && static_cast<uint64_t>(age) < limit) continue;
+            if (age < 0 || static_cast<uint64_t>(age) < limit) continue;
             if (pf_delete(tmp) == 0) log_msg2(m_nr_old, tmp);
             pf_delete(rec);
         }

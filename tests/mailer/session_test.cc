@@ -1301,6 +1301,30 @@ TEST_F(SessionTest, OldPartialsAreRemovedByTheNextPoll) {
     EXPECT_TRUE(logged("Old incomplete file removed: " + in + "old.bin.wpt")) << log;
 }
 
+// A partial written a moment ago can carry a last-write time a second ahead
+// of the clock (file systems stamp finer than the clock's whole seconds); it
+// was taken for an old one and removed, so the next session started the file
+// again from 0.
+TEST_F(SessionTest, APartialStampedAheadOfTheClockIsKept) {
+    std::string in = dir.file("in") + "/";
+    for (int64_t ahead : {1, 3600}) {
+        for (const char* n : {"big.bin.wpt", "big.bin.wpn"}) write_file(in + n, "x");
+        struct timeval tv[2];
+        tv[0].tv_sec = tv[1].tv_sec = time(nullptr) + ahead;
+        tv[0].tv_usec = tv[1].tv_usec = 0;
+        utimes((in + "big.bin.wpt").c_str(), tv);
+        Transfer t;
+        EXPECT_EQ(run([&](BossPeer& p) {
+                      p.login();
+                      t.run(p);
+                  }),
+                  0u);
+        EXPECT_EQ(dir_names(dir.file("in")), (std::set<std::string>{"big.bin.wpt", "big.bin.wpn"}))
+            << ahead;
+        EXPECT_FALSE(logged("Old incomplete file removed")) << log;
+    }
+}
+
 // Sending to a boss that asked for NR: each file is offered with offset -1
 // and goes from the offset its M_GET names; an offset past the end sends the
 // whole file, and a boss that never answers gets the whole file after the
