@@ -327,6 +327,11 @@ int dupe_commit(DupeDb& db, uint64_t key) {
     return dupe_save(db);
 }
 
+int dupe_note(DupeDb& db, uint64_t key) {
+    db.pending = false;
+    return dupe_add_key(db, key);
+}
+
 bool dupe_resolve(DupeDb& db) {
     if (!db.pending) return false;
     db.pending = false;

@@ -24,7 +24,9 @@
 // records the base had (dupe_intent). Order per message:
 //   1. intent record into the journal,
 //   2. jam_append into the base,
-//   3. key appended to the file (dupe_commit),
+//   3. key appended to the file (dupe_commit), or only remembered
+//      (dupe_note) and written by the next save: until then the intent
+//      gives the key back whenever the run dies, like that of step 3,
 // and before a packet leaves the inbound (moved to "tossed"), or a bundle
 // once all its packets are filed, dupe_settle syncs the file (the copies
 // extracted from a bundle are deleted without: the bundle is their source). The journal is
@@ -136,6 +138,12 @@ int dupe_intent_at(DupeDb& db, uint64_t key, const char* base_path, uint32_t cou
 // 1 when the file write failed (logged; the key stays remembered and the
 // journal keeps its intent until a later settle).
 int dupe_commit(DupeDb& db, uint64_t key);
+// Step 3 without the write, for a caller that saves the keys of a run of
+// messages at once (dupe_save or dupe_settle before their source leaves the
+// inbound): remembers the key. Its intent stays in the journal until the run
+// finishes, so the key of a filed message is recovered whenever the run dies
+// before the save. 0, or 1 when the table is full (warned once, nothing kept).
+int dupe_note(DupeDb& db, uint64_t key);
 // After a failed append: commits the pending intent's key when the base holds
 // its message anyway (an append that failed after its index record), so that
 // a later copy in the same run is a dupe. True when it did.

@@ -251,10 +251,13 @@ int append_open(JamWriter& w, JamMsg& m) {
         return 1;
     }
 
+    // Only the two counters change: they alone are written (the rest of the
+    // base header is on disk since the opening).
+    static_assert(JHI_ACTIVEMSGS == JHI_MODCOUNTER + 4, "counters side by side");
     uint8_t* base = w.base;
     put_le32(base + JHI_MODCOUNTER, get_le32(base + JHI_MODCOUNTER) + 1);
     put_le32(base + JHI_ACTIVEMSGS, get_le32(base + JHI_ACTIVEMSGS) + 1);
-    if (pf_pwrite(w.hdr, base, JHI_SIZE, 0) != 0) {
+    if (pf_pwrite(w.hdr, base + JHI_MODCOUNTER, 8, JHI_MODCOUNTER) != 0) {
         log_msg2(m_write, base_path);
         return 1;
     }

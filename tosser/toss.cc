@@ -79,16 +79,20 @@ int find_area(const Config& c, const char* tag) {
 }
 
 // Whether a base path is in use: the netmail, bad or dupe base, any boss's
-// netmail or any echo area.
+// netmail or any echo area (compared as cfg_same_base does, the path's own
+// name resolved once rather than once per base).
 bool base_taken(const TossRun& r, const char* path) {
-    if (cfg_same_base(path, r.netmail) || cfg_same_base(path, r.badarea) ||
-        cfg_same_base(path, r.dupearea))
-        return true;
+    if (path[0] == '\0') return false;
+    const std::string key = cfg_base_key(path);
+    auto same = [&key](const char* other) {
+        return other[0] != '\0' && cfg_base_key(other) == key;
+    };
+    if (same(r.netmail) || same(r.badarea) || same(r.dupearea)) return true;
     for (int i = 0; i < r.net_count; ++i)
-        if (cfg_same_base(path, r.net_tab[i].N_NETMAIL)) return true;
+        if (same(r.net_tab[i].N_NETMAIL)) return true;
     const Config& c = *r.cfg;
     for (int i = 0; i < c.area_count; ++i)
-        if (cfg_same_base(path, c.area_paths[i])) return true;
+        if (same(c.area_paths[i])) return true;
     return false;
 }
 
@@ -319,7 +323,9 @@ int toss_msg(void* ctx, const Packet& p, const ParsedMsg& pm) {
         if (new_key) dupe_resolve(r.dupes);
         return 1;
     }
-    if (new_key) dupe_commit(r.dupes, key);
+    // The key reaches the file with the packet's keys when the packet is
+    // done (toss_packet); the journal's intent covers it until then.
+    if (new_key) dupe_note(r.dupes, key);
 
     ++r.st.st_msgs;
     if (m.echo)
@@ -404,9 +410,11 @@ void toss_packet(TossRun& r, const char* dir, const char* name, const char* inbo
         return;
     }
     const int walked = scan_packet(p, 1, toss_msg, &r);
-    // Every base is released and the new areas are in the configuration
-    // before the packet leaves the inbound.
-    toss_release(r);
+    // The new areas are in the configuration before the packet leaves the
+    // inbound. The bases stay held across the packets of one bundle (within
+    // the HOLD_* bounds) and are released before the bundle leaves; a loose
+    // packet releases them here.
+    if (!from_bundle) toss_release(r);
     write_new_areas(r);
     if (walked != 0 || r.stopped) {
         if (r.stopped) {
@@ -508,6 +516,7 @@ void toss_bundle(TossRun& r, const char* dir, const char* name) {
         if (r.stopped) break;
         toss_packet(r, tmp, pkt.c_str(), dir, true);
     }
+    toss_release(r);
     if (r.stopped) {
         // Unpacked again by the next run; the packets tossed so far are dupes
         // then.

@@ -34,10 +34,11 @@
 constexpr int MAX_NETS = 16;
 constexpr int MAX_NAMES = 2048;
 constexpr uint64_t PKT_MAX_SIZE = 268435456;  // largest packet read (256 MiB)
-// Bases held open and locked while a packet is filed (see TossRun::held):
+// Bases held open and locked while packets are filed (see TossRun::held):
 // at most this many at once, released together after this many appends or
 // this many milliseconds, whichever comes first, and at the end of every
-// packet, so that other programs waiting for a base get their turn.
+// loose packet and every bundle, so that other programs waiting for a base
+// get their turn.
 constexpr size_t HOLD_BASES = 64;
 constexpr uint32_t HOLD_MSGS = 1000;
 constexpr uint64_t HOLD_MS = 1000;

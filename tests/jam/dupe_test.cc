@@ -292,3 +292,44 @@ TEST_F(DupeTest, CommitAndSettleUnderWriteFaults) {
     EXPECT_EQ(dupe_finish(db), 0);
     EXPECT_EQ(read_file(file + ".jnl"), "");
 }
+
+TEST_F(DupeTest, NotedKeysOfARunThatDiedBeforeTheSaveComeBackFromTheJournal) {
+    // A toss notes the keys of a packet's messages and saves them together
+    // when the packet is done. A run killed before that save leaves several
+    // filed messages whose keys are only in the journal: every one of them
+    // comes back (and is passed over once), the message whose append never
+    // happened does not.
+    std::string base = dir.file("area");
+    auto key = [&](const std::string& id) { return dupe_key(base.c_str(), id.data(), id.size()); };
+    const std::vector<std::string> filed = {"m1", "m2", "m3"};
+    {
+        DupeDb db;
+        ASSERT_EQ(dupe_load(db, file.c_str()), 0);
+        for (const auto& id : filed) {
+            ASSERT_EQ(dupe_intent(db, key(id), base.c_str()), 0);
+            jamtest::Request r("A", "B", "s", id, "t\r");
+            ASSERT_EQ(jam_append(base.c_str(), r.m), 0);
+            ASSERT_EQ(dupe_note(db, key(id)), 0);
+            EXPECT_TRUE(dupe_has_key(db, key(id)));  // a later copy in the run is a dupe
+        }
+        ASSERT_EQ(dupe_intent(db, key("m4"), base.c_str()), 0);  // killed before its append
+    }                                                            // killed: nothing saved
+    EXPECT_EQ(read_file(file), "");
+    DupeDb db;
+    ASSERT_EQ(dupe_load(db, file.c_str()), 0);
+    std::string want;
+    for (const auto& id : filed) {
+        EXPECT_TRUE(dupe_has_key(db, key(id))) << id;
+        EXPECT_TRUE(dupe_resume_take(db, key(id))) << id;
+        want += key_bytes(key(id));
+    }
+    EXPECT_FALSE(dupe_has_key(db, key("m4")));
+    EXPECT_FALSE(dupe_resume_take(db, key("m4")));
+    EXPECT_EQ(read_file(file), want);
+    // Noted keys reach the file with the next save.
+    ASSERT_EQ(dupe_intent(db, key("m4"), base.c_str()), 0);
+    ASSERT_EQ(dupe_note(db, key("m4")), 0);
+    EXPECT_EQ(read_file(file), want);
+    ASSERT_EQ(dupe_save(db), 0);
+    EXPECT_EQ(read_file(file), want + key_bytes(key("m4")));
+}
