@@ -204,13 +204,13 @@ TEST(EditorWindow, ReadMarkWriteErrorIsShown) {
         "wrenpost|Write error: the read mark could not be saved:\n" + e.d.file("fsxgen") + ".jlr";
     const std::string info = "Read mark not saved (JAM base locked or not writable)";
 
-    pf_fault_write_after(1);
+    pf_fault_write_after(2);  // the first write is the JAM lock file's
     e.w->do_command(CMD_NEXTUNREAD);
     pf_fault_write_after(0);
     EXPECT_EQ(e.boxes, std::vector<std::string>{box});
     EXPECT_EQ(str(e.w->status_text(2)), info);
 
-    pf_fault_write_after(1);
+    pf_fault_write_after(2);  // the first write is the JAM lock file's
     e.w->do_command(CMD_MARKREAD);
     pf_fault_write_after(0);
     EXPECT_EQ(e.boxes.size(), 1u);  // said once for this area
