@@ -260,21 +260,17 @@ struct Rewriter {
 }  // namespace
 
 int cf_read(const char* cfg_path, std::string& text) {
-    pf_file h = f_open_read(cfg_path);
-    if (h == PF_INVALID) return 1;
-    int64_t size = f_size(h);
-    if (size < 0 || size >= static_cast<int64_t>(CFG_WRITE_LIMIT)) {
-        f_close(h);
-        return 1;
-    }
+    UniqueFile h(f_open_read(cfg_path));
+    if (!h) return 1;
+    int64_t size = f_size(h.get());
+    if (size < 0 || size >= static_cast<int64_t>(CFG_WRITE_LIMIT)) return 1;
     text.assign(static_cast<size_t>(size), '\0');
     size_t got = 0;
     while (got < text.size()) {
-        size_t r = f_read(h, &text[got], text.size() - got);
+        size_t r = f_read(h.get(), &text[got], text.size() - got);
         if (r == 0) break;
         got += r;
     }
-    f_close(h);
     if (got != text.size()) return 1;
     return 0;
 }

@@ -1,6 +1,7 @@
 // Thin file wrappers used by all mail-side modules, on byte-string paths.
 // Files are opened shared for reading and writing. The caller owns the
-// handle and closes it with f_close.
+// handle and closes it with f_close, or hands it to a UniqueFile that closes
+// it on every path.
 #pragma once
 
 #include <cstddef>
@@ -37,6 +38,41 @@ inline size_t f_read(pf_file h, void* buf, size_t n) {
 inline void f_close(pf_file h) {
     pf_close(h);
 }
+
+// The one owner of a pf_file: closes it when destroyed or reset. Move-only;
+// a moved-from owner holds PF_INVALID. Closing reports nothing, so a file
+// whose contents must be on disk is synced (pf_sync, result checked) before
+// its owner lets go of it.
+class UniqueFile {
+  public:
+    UniqueFile() = default;
+    explicit UniqueFile(pf_file h) : h_(h) {}
+    ~UniqueFile() { reset(); }
+    UniqueFile(const UniqueFile&) = delete;
+    UniqueFile& operator=(const UniqueFile&) = delete;
+    UniqueFile(UniqueFile&& other) noexcept : h_(other.release()) {}
+    UniqueFile& operator=(UniqueFile&& other) noexcept {
+        if (this != &other) reset(other.release());
+        return *this;
+    }
+    pf_file get() const { return h_; }
+    explicit operator bool() const { return h_ != PF_INVALID; }
+    // Gives the handle up without closing it; the caller owns it then.
+    pf_file release() {
+        pf_file h = h_;
+        h_ = PF_INVALID;
+        return h;
+    }
+    // Closes the handle held (if any, and unless it is h) and takes h.
+    void reset(pf_file h = PF_INVALID) {
+        pf_file old = h_;
+        h_ = h;
+        if (old != PF_INVALID && old != h) pf_close(old);
+    }
+
+  private:
+    pf_file h_ = PF_INVALID;
+};
 // Reads a whole file into out. 0 on success; 1 when it cannot be opened;
 // 2 when it is larger than `limit`, there is no memory for it or a read
 // fails (out is then unspecified).

@@ -1,6 +1,7 @@
 #include "editor/mailcmd.h"
 
 #include <memory>
+#include <optional>
 
 #include "areafix/messages.h"
 #include "core/charset.h"
@@ -31,9 +32,11 @@ std::unique_ptr<McState> load_tables() {
     return st;
 }
 
-bool take_lock() {
+// Takes the JAM lock file into `hold` (released when it ends); false, logged,
+// when it stays busy.
+bool take_lock(std::optional<JamLockHold>& hold) {
     lock_set_cfg(g_jamlock, g_cfg.path);
-    if (lock_acquire(g_jamlock, g_jamlock.wait_ms, "wrenpost") == 0) return true;
+    if (hold.emplace(g_jamlock, g_jamlock.wait_ms, "wrenpost")) return true;
     log_msg2(m_af_locked, g_jamlock.lock_path);
     return false;
 }
@@ -152,17 +155,17 @@ unsigned post_common(int mode, const char* where, const char* to, const char* su
     }
 }
 
-// Loads the area of a read or list command under the lock; an exit code when
-// that fails, EXIT_OK otherwise.
-unsigned open_area(McState& st, const char* tag, int& area) {
+// Loads the area of a read or list command under the lock, which `hold`
+// keeps; an exit code when that fails, EXIT_OK otherwise.
+unsigned open_area(McState& st, const char* tag, int& area, std::optional<JamLockHold>& hold) {
     area = mc_find_area(st.eb, tag);
     if (area < 0) {
         log_msg2(m_mc_noarea, tag);
         return EXIT_CONFIG;
     }
-    if (!take_lock()) return EXIT_LOCK;
+    if (!take_lock(hold)) return EXIT_LOCK;
     if (ej_load_area(st.eb, area) != 0) {
-        lock_release(g_jamlock);
+        hold.reset();
         log_msg2(m_mc_damaged, st.eb.ed_areas[area].AR_PATH);
         return EXIT_PROTO;
     }
@@ -249,11 +252,12 @@ std::string mc_message_text(EdBase& eb, uint32_t entry, bool kludges) {
 unsigned mc_list(const char* tag) {
     auto st = load_tables();
     int area;
-    unsigned r = open_area(*st, tag, area);
+    std::optional<JamLockHold> hold;
+    unsigned r = open_area(*st, tag, area, hold);
     if (r != EXIT_OK) return r;
     std::string o;
     for (uint32_t i = 0; i < st->eb.ej_count; ++i) o += mc_list_line(st->eb, i);
-    lock_release(g_jamlock);
+    hold.reset();
     out(o);
     return EXIT_OK;
 }
@@ -267,12 +271,13 @@ unsigned mc_read(const char* tag, const char* number, bool kludges) {
     }
     auto st = load_tables();
     int area;
-    unsigned r = open_area(*st, tag, area);
+    std::optional<JamLockHold> hold;
+    unsigned r = open_area(*st, tag, area, hold);
     if (r != EXIT_OK) return r;
     std::string o;
     for (uint32_t i = 0; i < st->eb.ej_count && o.empty(); ++i)
         if (st->eb.ej_msgs[i].MS_NUM == n) o = mc_message_text(st->eb, i, kludges);
-    lock_release(g_jamlock);
+    hold.reset();
     if (o.empty()) {
         log_msg2(m_mc_nomsg, number);
         return EXIT_CONFIG;

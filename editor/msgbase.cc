@@ -30,11 +30,19 @@ constexpr size_t JBUF = 4096;
 constexpr uint32_t LOAD_PIECE = 0x100000;  // .jhr read while loading, 1 MB at a time
 constexpr uint32_t ROW_WINDOW = 0x10000;   // .jhr read for the rows, 64 KB at a time
 
+// Sizes v to n bytes; false when there is no memory for them.
+bool grow(std::vector<uint8_t>& v, size_t n) {
+    try {
+        v.resize(n);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
 void free_list(EdBase& eb) {
-    std::free(eb.ej_msgs);
-    std::free(eb.ej_order);
-    eb.ej_msgs = nullptr;
-    eb.ej_order = nullptr;
+    std::vector<EdMsg>().swap(eb.ej_msgs);
+    std::vector<uint32_t>().swap(eb.ej_order);
     eb.ej_count = 0;
 }
 
@@ -84,10 +92,15 @@ int fill_list(EdBase& eb, const uint8_t* jdx, uint64_t jdxlen, Header header) {
     drop_caches(eb);
     uint64_t slots = jdxlen / JDX_SIZE;
     if (slots == 0 || slots > UINT32_MAX - 4) return 0;
-    eb.ej_msgs = static_cast<EdMsg*>(std::malloc(static_cast<size_t>(slots) * sizeof(EdMsg)));
-    eb.ej_order = static_cast<uint32_t*>(std::malloc(static_cast<size_t>(slots + 4) * 4));
+    try {
+        eb.ej_msgs.resize(static_cast<size_t>(slots));
+        eb.ej_order.resize(static_cast<size_t>(slots + 4));
+    } catch (const std::bad_alloc&) {
+        free_list(eb);
+        return 1;
+    }
     if (eb.ej_rows == nullptr) eb.ej_rows = new (std::nothrow) EdRow[ROW_CACHE];
-    if (eb.ej_msgs == nullptr || eb.ej_order == nullptr || eb.ej_rows == nullptr) {
+    if (eb.ej_rows == nullptr) {
         free_list(eb);
         return 1;
     }
@@ -155,28 +168,16 @@ void decode_row(const EdBase& eb, const EdMsg& m, const uint8_t* sf, uint32_t sf
     wnum(m.MS_NUM, row.MS_NUMS);
 }
 
-// Opens .jhr for writing and takes its first byte, as every JAM writer does.
-pf_file open_locked(EdBase& eb, int area) {
-    pf_file h = pf_open(mk(eb, area, ".jhr"), PfAccess::ReadWrite, PfCreate::OpenAlways);
-    if (h == PF_INVALID) return PF_INVALID;
-    if (jam_lock(h, EJ_LOCK_TRIES) != 0) {
-        pf_close(h);
-        return PF_INVALID;
-    }
-    return h;
-}
-
-void close_locked(pf_file h) {
-    jam_unlock(h);
-    pf_close(h);
+// Opens .jhr for writing; the caller takes its first byte (JhrLock with
+// EJ_LOCK_TRIES), as every JAM writer does.
+UniqueFile open_jhr(EdBase& eb, int area, PfCreate disposition) {
+    return UniqueFile(pf_open(mk(eb, area, ".jhr"), PfAccess::ReadWrite, disposition));
 }
 
 }  // namespace
 
 EdBase::~EdBase() {
     release_area(*this);
-    std::free(ej_txtbuf);
-    std::free(ej_win);
     delete[] ej_rows;
 }
 
@@ -184,27 +185,20 @@ EdBase::~EdBase() {
 
 uint8_t* read_file(const char* path, uint64_t& len) {
     len = 0;
-    pf_file h = f_open_read(path);
-    if (h == PF_INVALID) return nullptr;
-    int64_t size = pf_size(h);
-    if (size < 0) {
-        pf_close(h);
-        return nullptr;
-    }
+    UniqueFile h(f_open_read(path));
+    if (!h) return nullptr;
+    int64_t size = pf_size(h.get());
+    if (size < 0) return nullptr;
     auto* buf = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size) + 64));
-    if (buf == nullptr) {
-        pf_close(h);
-        return nullptr;
-    }
+    if (buf == nullptr) return nullptr;
     uint64_t got = 0;
     while (got < static_cast<uint64_t>(size)) {
         uint64_t want = static_cast<uint64_t>(size) - got;
         if (want > READ_PIECE) want = READ_PIECE;
-        int64_t n = pf_read(h, buf + got, static_cast<size_t>(want));
+        int64_t n = pf_read(h.get(), buf + got, static_cast<size_t>(want));
         if (n <= 0) break;
         got += static_cast<uint64_t>(n);
     }
-    pf_close(h);
     len = got;
     return buf;
 }
@@ -231,12 +225,12 @@ void ej_set_user(EdBase& eb, const char* sysop) {
 // ---- Counting ---------------------------------------------------------------------
 
 uint32_t read_lastread(EdBase& eb, int area) {
-    pf_file h = f_open_read(mk(eb, area, ".jlr"));
-    if (h == PF_INVALID) return 0;
+    UniqueFile h(f_open_read(mk(eb, area, ".jlr")));
+    if (!h) return 0;
     uint8_t jbuf[JBUF];
     uint32_t mark = 0;
     for (;;) {
-        int64_t n = pf_read(h, jbuf, sizeof jbuf);
+        int64_t n = pf_read(h.get(), jbuf, sizeof jbuf);
         int64_t recs = n > 0 ? n / JLR_SIZE : 0;
         if (recs == 0) break;
         bool found = false;
@@ -249,7 +243,6 @@ uint32_t read_lastread(EdBase& eb, int area) {
         }
         if (found) break;
     }
-    pf_close(h);
     return mark;
 }
 
@@ -257,17 +250,17 @@ void ej_counts(EdBase& eb, int area) {
     EdArea* a = ej_aptr(eb, area);
     a->AR_TOTAL = a->AR_UNREAD = a->AR_HIGH = 0;
     a->AR_LAST = read_lastread(eb, area);
-    pf_file h = f_open_read(mk(eb, area, ".jhr"));
-    if (h == PF_INVALID) return;
     uint8_t hdr[JHI_SIZE];
-    int64_t n = pf_read(h, hdr, sizeof hdr);
-    pf_close(h);
+    int64_t n = 0;
+    if (UniqueFile h{f_open_read(mk(eb, area, ".jhr"))})
+        n = pf_read(h.get(), hdr, sizeof hdr);
+    else
+        return;
     if (n != JHI_SIZE || get_le32(hdr + JHI_SIGNATURE) != JAM_SIGNATURE) return;
     uint32_t base_num = get_le32(hdr + JHI_BASEMSGNUM);
-    h = f_open_read(mk(eb, area, ".jdx"));
-    if (h == PF_INVALID) return;
-    int64_t size = pf_size(h);
-    pf_close(h);
+    UniqueFile jdx(f_open_read(mk(eb, area, ".jdx")));
+    if (!jdx) return;
+    int64_t size = pf_size(jdx.get());
     uint64_t slots = size > 0 ? static_cast<uint64_t>(size) / JDX_SIZE : 0;
     uint32_t active = get_le32(hdr + JHI_ACTIVEMSGS);
     a->AR_TOTAL = active < slots ? active : static_cast<uint32_t>(slots);
@@ -284,22 +277,17 @@ int ej_load_area(EdBase& eb, int area) {
     eb.ej_area = area;
     release_area(eb);
     ej_counts(eb, area);
-    pf_file h = f_open_read(mk(eb, area, ".jhr"));
-    if (h == PF_INVALID) return 0;
-    int64_t size = pf_size(h);
+    UniqueFile h(f_open_read(mk(eb, area, ".jhr")));
+    if (!h) return 0;
+    int64_t size = pf_size(h.get());
     uint8_t fixed[JHI_SIZE];
-    if (size < JHI_SIZE || pf_pread(h, fixed, JHI_SIZE, 0) != JHI_SIZE ||
-        get_le32(fixed + JHI_SIGNATURE) != JAM_SIGNATURE) {
-        pf_close(h);
+    if (size < JHI_SIZE || pf_pread(h.get(), fixed, JHI_SIZE, 0) != JHI_SIZE ||
+        get_le32(fixed + JHI_SIGNATURE) != JAM_SIGNATURE)
         return size < 0 ? 0 : 1;
-    }
     eb.ej_jhrlen = static_cast<uint64_t>(size);
     uint64_t jdxlen = 0;
     uint8_t* jdx = read_file(mk(eb, area, ".jdx"), jdxlen);
-    if (jdx == nullptr) {
-        pf_close(h);
-        return 0;
-    }
+    if (jdx == nullptr) return 0;
     // Writers append, so the index points ever further into .jhr and one
     // pass of 1 MB reads finds every header. Should it not, the file is read
     // whole for the filling, as one read per header could cost far more.
@@ -312,13 +300,13 @@ int ej_load_area(EdBase& eb, int area) {
         prev = off;
     }
     if (ascending) {
-        auto* piece = static_cast<uint8_t*>(std::malloc(LOAD_PIECE));
-        uint32_t len = 0;
-        uint64_t off = 0;
-        JhrWindow win{h, piece, LOAD_PIECE, len, off};
-        if (piece != nullptr)
+        std::vector<uint8_t> piece;
+        if (grow(piece, LOAD_PIECE)) {
+            uint32_t len = 0;
+            uint64_t off = 0;
+            JhrWindow win{h.get(), piece.data(), LOAD_PIECE, len, off};
             fill_list(eb, jdx, jdxlen, [&win](uint64_t at) { return win.get(at, JMH_SIZE); });
-        std::free(piece);
+        }
     } else {
         uint64_t len = 0;
         uint8_t* image = read_file(mk(eb, area, ".jhr"), len);
@@ -329,7 +317,6 @@ int ej_load_area(EdBase& eb, int area) {
         free_mem(image);
     }
     free_mem(jdx);
-    pf_close(h);
     return 0;
 }
 
@@ -350,25 +337,22 @@ const uint8_t* ej_sf_block(const EdBase& eb, uint32_t entry, uint32_t& len) {
     const uint8_t* h = nullptr;
     if (eb.ej_winlen > 0 && m.MS_HOFF >= eb.ej_winoff &&
         uint64_t{m.MS_HOFF} + need <= eb.ej_winoff + eb.ej_winlen) {
-        h = eb.ej_win + (m.MS_HOFF - eb.ej_winoff);
+        h = eb.ej_win.data() + (m.MS_HOFF - eb.ej_winoff);
     } else {
         uint32_t want = need > ROW_WINDOW ? need : ROW_WINDOW;
-        if (want > eb.ej_wincap) {
-            std::free(eb.ej_win);
-            eb.ej_wincap = 0;
+        if (want > eb.ej_win.size()) {
             eb.ej_winlen = 0;
-            eb.ej_win = static_cast<uint8_t*>(std::malloc(want));
-            if (eb.ej_win == nullptr) return nullptr;
-            eb.ej_wincap = want;
+            std::vector<uint8_t>().swap(eb.ej_win);
+            if (!grow(eb.ej_win, want)) return nullptr;
         }
         char path[520];
         str_copy(path, eb.ed_areas[eb.ej_area].AR_PATH, 512);
         str_cat(path, ".jhr", sizeof path);
-        pf_file f = f_open_read(path);
-        if (f == PF_INVALID) return nullptr;
-        JhrWindow win{f, eb.ej_win, eb.ej_wincap, eb.ej_winlen, eb.ej_winoff};
+        UniqueFile f(f_open_read(path));
+        if (!f) return nullptr;
+        JhrWindow win{f.get(), eb.ej_win.data(), static_cast<uint32_t>(eb.ej_win.size()),
+                      eb.ej_winlen, eb.ej_winoff};
         h = win.get(m.MS_HOFF, need);
-        pf_close(f);
     }
     if (h == nullptr || get_le32(h + JMH_SIGNATURE) != JAM_SIGNATURE ||
         get_le32(h + JMH_MESSAGENUMBER) != m.MS_NUM)
@@ -411,28 +395,26 @@ const char* ej_get_text(EdBase& eb, uint32_t entry, uint32_t& len) {
     len = 0;
     const EdMsg& m = eb.ej_msgs[entry];
     uint32_t want = m.MS_TXTLEN < TEXT_MAX ? m.MS_TXTLEN : TEXT_MAX;
-    if (want + 16 > eb.ej_txtcap) {
-        std::free(eb.ej_txtbuf);
-        eb.ej_txtcap = 0;
-        eb.ej_txtbuf = static_cast<char*>(std::malloc(want + TEXT_SLACK));
-        if (eb.ej_txtbuf == nullptr) return nullptr;
-        eb.ej_txtcap = want + TEXT_SLACK;
+    if (want + 16 > eb.ej_txtbuf.size()) {
+        std::vector<char>().swap(eb.ej_txtbuf);
+        try {
+            eb.ej_txtbuf.resize(want + TEXT_SLACK);
+        } catch (const std::bad_alloc&) {
+            return nullptr;
+        }
     }
     uint32_t got = 0;
-    pf_file h = f_open_read(mk(eb, eb.ej_area, ".jdt"));
-    if (h != PF_INVALID) {
-        if (pf_seek(h, m.MS_TXTOFF, PfSeek::Begin) >= 0) {
-            while (got < want) {
-                int64_t n = pf_read(h, eb.ej_txtbuf + got, want - got);
-                if (n <= 0) break;
-                got += static_cast<uint32_t>(n);
-            }
+    UniqueFile h(f_open_read(mk(eb, eb.ej_area, ".jdt")));
+    if (h && pf_seek(h.get(), m.MS_TXTOFF, PfSeek::Begin) >= 0) {
+        while (got < want) {
+            int64_t n = pf_read(h.get(), eb.ej_txtbuf.data() + got, want - got);
+            if (n <= 0) break;
+            got += static_cast<uint32_t>(n);
         }
-        pf_close(h);
     }
     eb.ej_txtbuf[got] = 0;
     len = got;
-    return eb.ej_txtbuf;
+    return eb.ej_txtbuf.data();
 }
 
 const uint8_t* ej_find_sf(const EdBase& eb, uint32_t entry, uint16_t id, uint32_t& len) {
@@ -455,102 +437,92 @@ const uint8_t* ej_find_sf(const EdBase& eb, uint32_t entry, uint16_t id, uint32_
 
 // ---- Writing ----------------------------------------------------------------------
 
-void ej_set_lastread(EdBase& eb, int area, uint32_t number) {
+bool ej_set_lastread(EdBase& eb, int area, uint32_t number) {
     EdArea* a = ej_aptr(eb, area);
     if (number > a->AR_LAST) a->AR_LAST = number;
     // The byte lock is a write lock, which this system only grants to a
     // handle open for writing; the file must exist already.
-    pf_file jhr = pf_open(mk(eb, area, ".jhr"), PfAccess::ReadWrite, PfCreate::OpenExisting);
-    if (jhr == PF_INVALID) return;
-    if (jam_lock(jhr, EJ_LOCK_TRIES) != 0) {
-        pf_close(jhr);
-        return;
-    }
-    pf_file jlr = f_open_always(mk(eb, area, ".jlr"));
-    if (jlr != PF_INVALID) {
-        uint8_t jbuf[JBUF];
-        uint64_t pos = 0;
-        bool done = false;
-        while (!done) {
-            int64_t n = pf_pread(jlr, jbuf, sizeof jbuf, pos);
-            int64_t recs = n > 0 ? n / JLR_SIZE : 0;
-            for (int64_t r = 0; r < recs; ++r) {
-                uint8_t* rec = jbuf + r * JLR_SIZE;
-                if (get_le32(rec + JLR_USERCRC) != eb.ej_user_crc) continue;
-                put_le32(rec + JLR_LASTREADMSG, number);
-                if (number > get_le32(rec + JLR_HIGHREADMSG))
-                    put_le32(rec + JLR_HIGHREADMSG, number);
-                pf_pwrite(jlr, rec, JLR_SIZE, pos + static_cast<uint64_t>(r) * JLR_SIZE);
-                done = true;
-                break;
-            }
-            if (done) break;
-            if (n < static_cast<int64_t>(JLR_SIZE)) {
-                // No record of this user yet: a new one behind the whole ones.
-                uint8_t rec[JLR_SIZE];
-                put_le32(rec + JLR_USERCRC, eb.ej_user_crc);
-                put_le32(rec + JLR_USERID, eb.ej_user_crc);
-                put_le32(rec + JLR_LASTREADMSG, number);
-                put_le32(rec + JLR_HIGHREADMSG, number);
-                pf_pwrite(jlr, rec, JLR_SIZE, pos + static_cast<uint64_t>(recs) * JLR_SIZE);
-                break;
-            }
-            pos += static_cast<uint64_t>(recs) * JLR_SIZE;
+    UniqueFile jhr = open_jhr(eb, area, PfCreate::OpenExisting);
+    if (!jhr) return !UniqueFile(f_open_read(mk(eb, area, ".jhr")));  // no base, no mark
+    JhrLock lock(jhr.get(), EJ_LOCK_TRIES);
+    if (!lock) return false;
+    UniqueFile jlr(f_open_always(mk(eb, area, ".jlr")));
+    if (!jlr) return false;
+    uint8_t jbuf[JBUF];
+    uint64_t pos = 0;
+    for (;;) {
+        int64_t n = pf_pread(jlr.get(), jbuf, sizeof jbuf, pos);
+        if (n < 0) return false;
+        int64_t recs = n / JLR_SIZE;
+        for (int64_t r = 0; r < recs; ++r) {
+            uint8_t* rec = jbuf + r * JLR_SIZE;
+            if (get_le32(rec + JLR_USERCRC) != eb.ej_user_crc) continue;
+            put_le32(rec + JLR_LASTREADMSG, number);
+            if (number > get_le32(rec + JLR_HIGHREADMSG)) put_le32(rec + JLR_HIGHREADMSG, number);
+            return pf_pwrite(jlr.get(), rec, JLR_SIZE, pos + static_cast<uint64_t>(r) * JLR_SIZE) ==
+                   0;
         }
-        pf_close(jlr);
+        if (n < static_cast<int64_t>(JLR_SIZE)) {
+            // No record of this user yet: a new one behind the whole ones.
+            uint8_t rec[JLR_SIZE];
+            put_le32(rec + JLR_USERCRC, eb.ej_user_crc);
+            put_le32(rec + JLR_USERID, eb.ej_user_crc);
+            put_le32(rec + JLR_LASTREADMSG, number);
+            put_le32(rec + JLR_HIGHREADMSG, number);
+            return pf_pwrite(jlr.get(), rec, JLR_SIZE,
+                             pos + static_cast<uint64_t>(recs) * JLR_SIZE) == 0;
+        }
+        pos += static_cast<uint64_t>(recs) * JLR_SIZE;
     }
-    close_locked(jhr);
 }
 
 int ej_delete(EdBase& eb, int area, const uint32_t* entries, int count) {
-    pf_file probe = f_open_read(mk(eb, area, ".jhr"));
-    if (probe == PF_INVALID) return -1;
-    pf_close(probe);
-    pf_file jhr = open_locked(eb, area);
-    if (jhr == PF_INVALID) return -1;
+    if (!UniqueFile(f_open_read(mk(eb, area, ".jhr")))) return -1;
+    UniqueFile jhr = open_jhr(eb, area, PfCreate::OpenAlways);
+    if (!jhr) return -1;
+    JhrLock lock(jhr.get(), EJ_LOCK_TRIES);
+    if (!lock) return -1;
     uint8_t fixed[JHI_SIZE];
-    if (pf_pread(jhr, fixed, JHI_SIZE, 0) != JHI_SIZE ||
-        get_le32(fixed + JHI_SIGNATURE) != JAM_SIGNATURE) {
-        close_locked(jhr);
+    if (pf_pread(jhr.get(), fixed, JHI_SIZE, 0) != JHI_SIZE ||
+        get_le32(fixed + JHI_SIGNATURE) != JAM_SIGNATURE)
         return -1;
-    }
     uint32_t base_num = get_le32(fixed + JHI_BASEMSGNUM);
-    pf_file jdx = pf_open(mk(eb, area, ".jdx"), PfAccess::ReadWrite, PfCreate::OpenExisting);
+    UniqueFile jdx(pf_open(mk(eb, area, ".jdx"), PfAccess::ReadWrite, PfCreate::OpenExisting));
     int deleted = 0;
+    bool written = true;
     for (int i = 0; i < count; ++i) {
         const EdMsg& m = eb.ej_msgs[entries[i]];
         uint8_t h[JMH_SIZE];
-        if (pf_pread(jhr, h, JMH_SIZE, m.MS_HOFF) != JMH_SIZE) continue;
+        if (pf_pread(jhr.get(), h, JMH_SIZE, m.MS_HOFF) != JMH_SIZE) continue;
         if (get_le32(h + JMH_SIGNATURE) != JAM_SIGNATURE ||
             get_le32(h + JMH_MESSAGENUMBER) != m.MS_NUM ||
             (get_le32(h + JMH_ATTRIBUTE) & JA_DELETED))
             continue;
         put_le32(h + JMH_ATTRIBUTE, get_le32(h + JMH_ATTRIBUTE) | JA_DELETED);
         put_le32(h + JMH_TXTLEN, 0);
-        if (pf_pwrite(jhr, h, JMH_SIZE, m.MS_HOFF) != 0) continue;
+        if (pf_pwrite(jhr.get(), h, JMH_SIZE, m.MS_HOFF) != 0) continue;
         ++deleted;
-        if (jdx != PF_INVALID && m.MS_NUM >= base_num) {
+        if (jdx && m.MS_NUM >= base_num) {
             uint64_t at = uint64_t{m.MS_NUM - base_num} * JDX_SIZE;
             uint8_t rec[JDX_SIZE];
-            if (pf_pread(jdx, rec, JDX_SIZE, at) == JDX_SIZE &&
+            if (pf_pread(jdx.get(), rec, JDX_SIZE, at) == JDX_SIZE &&
                 get_le32(rec + JDX_HDROFFSET) == m.MS_HOFF) {
                 put_le32(rec + JDX_USERCRC, JDX_DELETED);
                 put_le32(rec + JDX_HDROFFSET, JDX_DELETED);
-                pf_pwrite(jdx, rec, JDX_SIZE, at);
+                written = pf_pwrite(jdx.get(), rec, JDX_SIZE, at) == 0 && written;
             }
         }
     }
-    if (jdx != PF_INVALID) pf_close(jdx);
+    jdx.reset();
     if (deleted > 0) {
         uint32_t active = get_le32(fixed + JHI_ACTIVEMSGS);
         put_le32(fixed + JHI_MODCOUNTER, get_le32(fixed + JHI_MODCOUNTER) + 1);
         put_le32(fixed + JHI_ACTIVEMSGS, active > static_cast<uint32_t>(deleted)
                                              ? active - static_cast<uint32_t>(deleted)
                                              : 0);
-        pf_pwrite(jhr, fixed + JHI_MODCOUNTER, 8, JHI_MODCOUNTER);
+        written = pf_pwrite(jhr.get(), fixed + JHI_MODCOUNTER, 8, JHI_MODCOUNTER) == 0 && written;
     }
-    close_locked(jhr);
-    return deleted;
+    return written ? deleted : -1;
 }
 
 // ---- Sorting and dates ------------------------------------------------------------
@@ -558,9 +530,9 @@ int ej_delete(EdBase& eb, int area, const uint32_t* entries, int count) {
 int ej_sort(EdBase& eb, int column, int descending) {
     eb.sort_col = column;
     eb.sort_desc = descending;
-    uint32_t* o = eb.ej_order;
+    uint32_t* o = eb.ej_order.data();
     uint32_t n = eb.ej_count;
-    const EdMsg* ms = eb.ej_msgs;
+    const EdMsg* ms = eb.ej_msgs.data();
     auto three = [](uint32_t u, uint32_t v) { return u < v ? -1 : (u > v ? 1 : 0); };
     auto sort_by = [&](auto key) {
         std::sort(o, o + n, [&](uint32_t a, uint32_t b) {
@@ -632,10 +604,10 @@ int ej_sort(EdBase& eb, int column, int descending) {
 }
 
 size_t ej_list_bytes(const EdBase& eb) {
-    size_t n = eb.ej_msgs == nullptr ? 0 : size_t{eb.ej_count};
-    return n * sizeof(EdMsg) + (eb.ej_order == nullptr ? 0 : (n + 4) * 4) +
-           (eb.ej_rows == nullptr ? 0 : ROW_CACHE * sizeof(EdRow)) + eb.ej_wincap +
-           static_cast<size_t>(eb.ej_jhr == nullptr ? 0 : eb.ej_jhrlen) + eb.ej_txtcap;
+    size_t n = eb.ej_msgs.empty() ? 0 : size_t{eb.ej_count};
+    return n * sizeof(EdMsg) + (eb.ej_order.empty() ? 0 : (n + 4) * 4) +
+           (eb.ej_rows == nullptr ? 0 : ROW_CACHE * sizeof(EdRow)) + eb.ej_win.size() +
+           static_cast<size_t>(eb.ej_jhr == nullptr ? 0 : eb.ej_jhrlen) + eb.ej_txtbuf.size();
 }
 
 void ej_fmt_date(uint32_t seconds, char16_t* out) {

@@ -28,6 +28,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "config/config.h"
 
@@ -91,17 +92,15 @@ struct EdBase {
     // An image of the whole .jhr when one is set (ej_fill_list's callers):
     // header blocks come from it instead of the file. ej_load_area sets none.
     uint8_t* ej_jhr = nullptr;
-    uint64_t ej_jhrlen = 0;        // size of .jhr (of the image) when the list was filled
-    EdMsg* ej_msgs = nullptr;      // in .jdx order
-    uint32_t* ej_order = nullptr;  // display order: row r shows ej_msgs[ej_order[r]]
+    uint64_t ej_jhrlen = 0;          // size of .jhr (of the image) when the list was filled
+    std::vector<EdMsg> ej_msgs;      // in .jdx order (ej_count of them in use)
+    std::vector<uint32_t> ej_order;  // display order: row r shows ej_msgs[ej_order[r]]
     uint32_t ej_count = 0;
-    char* ej_txtbuf = nullptr;  // text of ej_get_text; only grows
-    uint32_t ej_txtcap = 0;
+    std::vector<char> ej_txtbuf;         // text of ej_get_text; only grows
     uint32_t ej_user_crc = 0xFFFFFFFFu;  // JAM UserCRC of the sysop name
     // Caches of the loaded area, emptied by every load.
-    mutable EdRow* ej_rows = nullptr;   // ROW_CACHE decoded rows, allocated on first use
-    mutable uint8_t* ej_win = nullptr;  // bytes of .jhr from ej_winoff
-    mutable uint32_t ej_wincap = 0;
+    mutable EdRow* ej_rows = nullptr;     // ROW_CACHE decoded rows, allocated on first use
+    mutable std::vector<uint8_t> ej_win;  // bytes of .jhr from ej_winoff
     mutable uint32_t ej_winlen = 0;
     mutable uint64_t ej_winoff = 0;
     int sort_col = SORT_NUM;
@@ -157,9 +156,13 @@ int ej_charset(const EdBase& eb, uint32_t entry, const char* text, uint32_t len)
 // The first subfield of entry with this LoID, or null (len 0).
 const uint8_t* ej_find_sf(const EdBase& eb, uint32_t entry, uint16_t id, uint32_t& len);
 // Message `number` of the area was read: raises AR_LAST and records it in .jlr.
-void ej_set_lastread(EdBase& eb, int area, uint32_t number);
+// False when the base is there but the mark could not be written (locked,
+// .jhr or .jlr not writable, a read or write failed); true when written or
+// when the area has no base yet (only AR_LAST is raised then).
+bool ej_set_lastread(EdBase& eb, int area, uint32_t number);
 // Deletes the given entries: the count deleted, or -1 (base missing,
-// damaged, locked or not writable).
+// damaged, locked or not writable, or an index or base-header write failed
+// after some were marked deleted).
 int ej_delete(EdBase& eb, int area, const uint32_t* entries, int count);
 // Sorts ej_order by a column (SORT_*; any other: by number), ties by number.
 // Names and subjects compare case-insensitively as ej_row shows them; sorting

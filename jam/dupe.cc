@@ -129,10 +129,7 @@ uint32_t replay_journal(DupeDb& db) {
 
 }  // namespace
 
-DupeDb::~DupeDb() {
-    if (jnl != PF_INVALID) pf_close(jnl);
-    if (keyf != PF_INVALID) pf_close(keyf);
-}
+DupeDb::~DupeDb() = default;
 
 uint64_t dupe_key(const char* base_path, const char* msgid, size_t len) {
     while (len > 0 && is_blank(*msgid)) {
@@ -150,10 +147,8 @@ int dupe_load(DupeDb& db, const char* path) {
     str_copy(db.path, path, sizeof db.path);
     str_copy(db.jnl_path, path, sizeof db.jnl_path);
     str_cat(db.jnl_path, ".jnl", sizeof db.jnl_path);
-    if (db.jnl != PF_INVALID) pf_close(db.jnl);
-    db.jnl = PF_INVALID;
-    if (db.keyf != PF_INVALID) pf_close(db.keyf);
-    db.keyf = PF_INVALID;
+    db.jnl.reset();
+    db.keyf.reset();
     db.jnl_size = 0;
     db.pending = false;
     db.resume.clear();
@@ -246,8 +241,8 @@ int dupe_check(DupeDb& db, const char* base_path, const char* msgid, size_t len)
 
 int dupe_save(DupeDb& db) {
     if (db.dupe_count <= db.dupe_saved) return 0;
-    if (db.keyf == PF_INVALID) db.keyf = f_open_always(db.path);
-    if (db.keyf == PF_INVALID) {
+    if (!db.keyf) db.keyf.reset(f_open_always(db.path));
+    if (!db.keyf) {
         log_msg2(m_saveerr, db.path);
         return 1;
     }
@@ -267,13 +262,12 @@ int dupe_save(DupeDb& db) {
             put_le32(p, static_cast<uint32_t>(k));
             put_le32(p + 4, static_cast<uint32_t>(k >> 32));
         }
-        r = pf_pwrite(db.keyf, buf, static_cast<size_t>(n) * DUPE_REC,
+        r = pf_pwrite(db.keyf.get(), buf, static_cast<size_t>(n) * DUPE_REC,
                       static_cast<uint64_t>(db.dupe_saved) * DUPE_REC);
     }
     if (r != 0) {
         // Opened afresh by the next save.
-        pf_close(db.keyf);
-        db.keyf = PF_INVALID;
+        db.keyf.reset();
         log_msg2(m_saveerr, db.path);
         return 1;
     }
@@ -289,16 +283,16 @@ int dupe_intent_at(DupeDb& db, uint64_t key, const char* base_path, uint32_t cou
     db.pending = false;
     size_t n = str_len(base_path);
     if (n >= WP_PATH_MAX) n = WP_PATH_MAX - 1;
-    if (db.jnl == PF_INVALID) {
-        db.jnl = f_open_always(db.jnl_path);
-        if (db.jnl == PF_INVALID) {
+    if (!db.jnl) {
+        db.jnl.reset(f_open_always(db.jnl_path));
+        if (!db.jnl) {
             log_msg2(dupe_m_jnlerr, db.jnl_path);
             return 1;
         }
         // Records go behind the part the replay found whole; a torn tail
         // is cut off.
-        if (f_seek(db.jnl, static_cast<int64_t>(db.jnl_size), PfSeek::Begin) >= 0)
-            pf_set_end(db.jnl);
+        if (f_seek(db.jnl.get(), static_cast<int64_t>(db.jnl_size), PfSeek::Begin) >= 0)
+            pf_set_end(db.jnl.get());
     }
     uint8_t rec[JNL_FIXED + WP_PATH_MAX + JNL_CRC];
     put_le32(rec, static_cast<uint32_t>(key));
@@ -309,7 +303,7 @@ int dupe_intent_at(DupeDb& db, uint64_t key, const char* base_path, uint32_t cou
     put_le32(rec + JNL_FIXED + n, ~crc_update(rec, JNL_FIXED + n, 0xFFFFFFFFu));
     const size_t len = JNL_FIXED + n + JNL_CRC;
     // A failed write may leave a torn record; the next one goes over it.
-    if (pf_pwrite(db.jnl, rec, len, db.jnl_size) != 0) {
+    if (pf_pwrite(db.jnl.get(), rec, len, db.jnl_size) != 0) {
         log_msg2(dupe_m_jnlerr, db.jnl_path);
         return 1;
     }
@@ -343,12 +337,15 @@ bool dupe_resolve(DupeDb& db) {
 int dupe_settle(DupeDb& db) {
     db.pending = false;
     if (db.dupe_count > db.dupe_saved && dupe_save(db) != 0) {
-        if (db.jnl != PF_INVALID) pf_sync(db.jnl);
+        if (db.jnl) pf_sync(db.jnl.get());
         return 1;
     }
-    if (db.keyf != PF_INVALID) {
-        pf_sync(db.keyf);
-        return 0;
+    if (db.keyf) {
+        if (pf_sync(db.keyf.get()) == 0) return 0;
+        // The keys may not be on disk: the journal must be.
+        if (db.jnl) pf_sync(db.jnl.get());
+        log_msg2(m_saveerr, db.path);
+        return 1;
     }
     pf_file h = f_open_read(db.path);
     if (h != PF_INVALID) {
@@ -360,11 +357,12 @@ int dupe_settle(DupeDb& db) {
 
 int dupe_finish(DupeDb& db) {
     if (dupe_settle(db) != 0) return 1;
-    if (db.jnl == PF_INVALID && pf_stat(db.jnl_path).exists)
-        db.jnl = pf_open(db.jnl_path, PfAccess::ReadWrite, PfCreate::OpenExisting);
-    if (db.jnl != PF_INVALID && (db.jnl_size > 0 || f_size(db.jnl) > 0)) {
-        if (f_seek(db.jnl, 0, PfSeek::Begin) != 0 || pf_set_end(db.jnl) != 0) return 1;
-        pf_sync(db.jnl);
+    if (!db.jnl && pf_stat(db.jnl_path).exists)
+        db.jnl.reset(pf_open(db.jnl_path, PfAccess::ReadWrite, PfCreate::OpenExisting));
+    if (db.jnl && (db.jnl_size > 0 || f_size(db.jnl.get()) > 0)) {
+        if (f_seek(db.jnl.get(), 0, PfSeek::Begin) != 0 || pf_set_end(db.jnl.get()) != 0 ||
+            pf_sync(db.jnl.get()) != 0)
+            return 1;
     }
     db.jnl_size = 0;
     db.resume.clear();

@@ -60,6 +60,7 @@
 #include <memory>
 #include <unordered_map>
 
+#include "core/fileio.h"
 #include "core/strutil.h"
 #include "platform/platform.h"
 
@@ -73,12 +74,12 @@ struct DupeDb {
     char path[WP_PATH_MAX] = "";
     // The key file, kept open from the first save to the next load (or the
     // end of the DupeDb): a toss saves after every message.
-    pf_file keyf = PF_INVALID;
+    UniqueFile keyf;
     // Hash index: open addressing, each slot 0 (empty) or key index + 1.
     std::unique_ptr<uint32_t[]> slots;
-    // Journal: path, open handle (PF_INVALID until the first intent), size.
+    // Journal: path, open handle (none until the first intent), size.
     char jnl_path[WP_PATH_MAX] = "";
-    pf_file jnl = PF_INVALID;
+    UniqueFile jnl;
     uint64_t jnl_size = 0;
     // The intent of the last dupe_intent, for dupe_resolve.
     uint64_t pend_key = 0;
@@ -149,8 +150,8 @@ int dupe_note(DupeDb& db, uint64_t key);
 // a later copy in the same run is a dupe. True when it did.
 bool dupe_resolve(DupeDb& db);
 // Before the source of the filed messages leaves the inbound: writes unsaved
-// keys and syncs the file. When the keys cannot be saved the journal is
-// synced instead. 0, or 1 in that case.
+// keys and syncs the file. When the keys cannot be saved or synced the
+// journal is synced instead. 0, or 1 in that case.
 int dupe_settle(DupeDb& db);
 // At the end of a run that tossed everything it took: settles, then empties
 // the journal and the resume set. 1 (journal kept) when the file cannot be

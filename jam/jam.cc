@@ -312,17 +312,16 @@ int writer_open(JamWriter& w, const char* base_path, uint32_t now) {
     str_copy(w.path, base_path, sizeof w.path);
     char fhdr[WP_PATH_MAX];
     mkpath(fhdr, base_path, ".jhr");
-    pf_file h = f_open_always(fhdr);
-    if (h == PF_INVALID) {
+    UniqueFile h(f_open_always(fhdr));
+    if (!h) {
         log_msg2(jam_m_open, base_path);
         return 1;
     }
-    if (jam_lock(h, JAM_LOCK_TRIES) != 0) {
-        f_close(h);
+    if (jam_lock(h.get(), JAM_LOCK_TRIES) != 0) {
         log_msg2(jam_m_locked, base_path);
         return 1;
     }
-    w.hdr = h;
+    w.hdr = h.release();
     if (open_locked(w, now) != 0) {
         jam_writer_close(w);
         return 1;
@@ -515,17 +514,12 @@ namespace {
 // Reads a whole file; a missing file reads as empty. 0, or 1 on a read error.
 int read_whole(const char* path, std::vector<uint8_t>& out) {
     out.clear();
-    pf_file h = f_open_read(path);
-    if (h == PF_INVALID) return pf_stat(path).exists ? 1 : 0;
-    int64_t size = f_size(h);
-    if (size < 0) {
-        f_close(h);
-        return 1;
-    }
+    UniqueFile h(f_open_read(path));
+    if (!h) return pf_stat(path).exists ? 1 : 0;
+    int64_t size = f_size(h.get());
+    if (size < 0) return 1;
     out.resize(static_cast<size_t>(size));
-    size_t got = read_at(h, 0, out.data(), out.size());
-    out.resize(got);
-    f_close(h);
+    out.resize(read_at(h.get(), 0, out.data(), out.size()));
     return 0;
 }
 }  // namespace

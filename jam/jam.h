@@ -134,6 +134,28 @@ constexpr uint32_t JAM_LOCK_SLEEP_MS = 100;
 int jam_lock(pf_file jhr, int attempts);
 void jam_unlock(pf_file jhr);
 
+// Holds byte 0 of an open .jhr from construction (jam_lock with `attempts`)
+// until unlock() or destruction, on every path. The handle stays the caller's
+// and must outlive the guard (declare the guard after the file's owner).
+class JhrLock {
+  public:
+    JhrLock(pf_file jhr, int attempts)
+        : h_(jhr != PF_INVALID && jam_lock(jhr, attempts) == 0 ? jhr : PF_INVALID) {}
+    ~JhrLock() { unlock(); }
+    JhrLock(const JhrLock&) = delete;
+    JhrLock& operator=(const JhrLock&) = delete;
+    bool held() const { return h_ != PF_INVALID; }
+    explicit operator bool() const { return held(); }
+    // Releases the lock now when held; then does nothing.
+    void unlock() {
+        if (h_ != PF_INVALID) jam_unlock(h_);
+        h_ = PF_INVALID;
+    }
+
+  private:
+    pf_file h_;
+};
+
 // ---- Reading ---------------------------------------------------------------------
 
 // Base header fields (the 1000 reserved bytes stay in the file image).

@@ -59,3 +59,25 @@ int lock_acquire(JamLock& lk, uint32_t wait_ms, const char* owner);
 
 // Frees the lock when held (the file is deleted); otherwise does nothing.
 void lock_release(JamLock& lk);
+
+// lock_acquire at construction; lock_release at release() or destruction
+// when the acquire succeeded, on every path. Like lock_release it frees the
+// lock even when this process held it before (the lock is not counted).
+class JamLockHold {
+  public:
+    JamLockHold(JamLock& lk, uint32_t wait_ms, const char* owner)
+        : lk_(lk), held_(lock_acquire(lk, wait_ms, owner) == 0) {}
+    ~JamLockHold() { release(); }
+    JamLockHold(const JamLockHold&) = delete;
+    JamLockHold& operator=(const JamLockHold&) = delete;
+    bool held() const { return held_; }
+    explicit operator bool() const { return held_; }
+    void release() {
+        if (held_) lock_release(lk_);
+        held_ = false;
+    }
+
+  private:
+    JamLock& lk_;
+    bool held_;
+};

@@ -35,32 +35,19 @@ void log_sized(const char* text, const char* name, uint64_t size) {
 // Loads a flow file into s.flo_buf: its length, -1 when it cannot be read,
 // -2 when it is larger than FLO_MAX.
 int64_t flo_load(Session& s, const char* path) {
-    pf_file h = f_open_read(path);
-    if (h == PF_INVALID) return -1;
-    int64_t size = f_size(h);
-    if (size < 0) {
-        f_close(h);
-        return -1;
-    }
-    if (size > static_cast<int64_t>(FLO_MAX)) {
-        f_close(h);
-        return -2;
-    }
+    UniqueFile h(f_open_read(path));
+    if (!h) return -1;
+    int64_t size = f_size(h.get());
+    if (size < 0) return -1;
+    if (size > static_cast<int64_t>(FLO_MAX)) return -2;
     size_t n = 0;
     for (;;) {
-        int64_t r = pf_read(h, s.flo_buf + n, FLO_MAX + 1 - n);
-        if (r < 0) {
-            f_close(h);
-            return -1;
-        }
+        int64_t r = pf_read(h.get(), s.flo_buf + n, FLO_MAX + 1 - n);
+        if (r < 0) return -1;
         if (r == 0) break;
         n += static_cast<size_t>(r);
-        if (n > FLO_MAX) {  // grew while we read
-            f_close(h);
-            return -2;
-        }
+        if (n > FLO_MAX) return -2;  // grew while we read
     }
-    f_close(h);
     return static_cast<int64_t>(n);
 }
 
@@ -367,8 +354,9 @@ unsigned send_gets(Session& s) {
 
 unsigned send_file(Session& s, int i) {
     TxEntry& e = s.tx[i];
-    pf_file h = f_open_read(e.path);
-    if (h == PF_INVALID) {
+    UniqueFile file(f_open_read(e.path));
+    pf_file h = file.get();
+    if (!file) {
         if (e.state == TS_SENT) {
             // Asked for again, but gone meanwhile: the boss must do without.
             e.get_req = false;
@@ -467,7 +455,6 @@ unsigned send_file(Session& s, int i) {
         // Asked for this file again while sending it: start over.
         if (code != 0 || !e.get_req || e.state != TS_SENT) break;
     }
-    f_close(h);
     return code;
 }
 

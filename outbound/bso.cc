@@ -147,9 +147,9 @@ int bso_lock(BsoLock& lk, const char* base, const char* owner) {
     str_cat(tmp, d, sizeof tmp);
     // The byte lock is taken before the file gets its name, so a busy file
     // of a live holder is locked from its first instant (see stale_kind).
-    pf_file h = pf_open(tmp, PfAccess::ReadWrite, PfCreate::CreateAlways);
+    UniqueFile h(pf_open(tmp, PfAccess::ReadWrite, PfCreate::CreateAlways));
     bool written =
-        h != PF_INVALID && pf_lock_range(h, 0, 1) == 0 && f_write(h, line, str_len(line)) == 0;
+        h && pf_lock_range(h.get(), 0, 1) == 0 && f_write(h.get(), line, str_len(line)) == 0;
     bool taken = written && pf_rename(tmp, path, false) == 0;
     if (written && !taken) {
         // A holder keeps the byte lock on its busy file for as long as it
@@ -157,25 +157,27 @@ int bso_lock(BsoLock& lk, const char* base, const char* owner) {
         // cannot be deleted): a locked busy file is never stale, however old.
         // The lock on a stale one is held from the judgement to the take-over,
         // so two callers cannot both remove it and both hold the outbound.
-        pf_file probe = pf_open(path, PfAccess::ReadWrite, PfCreate::OpenExisting);
-        int held = probe != PF_INVALID ? pf_lock_range(probe, 0, 1) : -1;
+        UniqueFile probe(pf_open(path, PfAccess::ReadWrite, PfCreate::OpenExisting));
+        int held = probe ? pf_lock_range(probe.get(), 0, 1) : -1;
         Stale s = held == 1 ? Stale::No : stale_kind(path);
         if (s != Stale::No && pf_delete(path) == 0) {
             log_msg2(s == Stale::Dead ? m_stale_pid : m_stale, path);
             taken = pf_rename(tmp, path, false) == 0;
         }
-        pf_close(probe);
     }
     if (!taken) {
         pf_delete(tmp);
-        pf_close(h);
         log_msg2(m_busy, path);
         return 1;
     }
-    lk.h = h;
+    lk.h = h.release();
     str_copy(lk.path, path, sizeof lk.path);
     sweep_aside(path);
     return 0;
+}
+
+BsoLock::~BsoLock() {
+    bso_unlock(*this);
 }
 
 void bso_unlock(BsoLock& lk) {

@@ -31,10 +31,16 @@ uint32_t bso_defzone(const BossCfg& c);
 // (one level each; failures are ignored). 0, or 1 when no outbound is set.
 int bso_path(const BossCfg& c, char* out, const ftn_addr& addr, bool create_dirs);
 
-// The busy lock of one outbound base. Held from bso_lock until bso_unlock.
+// The busy lock of one outbound base. Held from bso_lock until bso_unlock,
+// or until the BsoLock is destroyed, whichever comes first: a holder that
+// returns early releases it all the same.
 struct BsoLock {
     pf_file h = PF_INVALID;
     char path[WP_PATH_MAX] = "";
+    BsoLock() = default;
+    ~BsoLock();
+    BsoLock(const BsoLock&) = delete;
+    BsoLock& operator=(const BsoLock&) = delete;
 };
 // Takes base + ".bsy" by exclusive creation and writes "owner pid N" into
 // it; the holder keeps a byte lock on the open file while it holds it. An

@@ -221,33 +221,27 @@ void scan_area(ScanState& st, const char* path, const char* tag, int kind) {
     PfStat jst = pf_stat(name);
     if (!jst.exists) return;
     bool read_only = jst.read_only;
-    pf_file jhr = PF_INVALID;
-    if (!read_only) jhr = pf_open(name, PfAccess::ReadWrite, PfCreate::OpenExisting);
-    if (jhr == PF_INVALID) {
+    UniqueFile file;
+    if (!read_only) file.reset(pf_open(name, PfAccess::ReadWrite, PfCreate::OpenExisting));
+    if (!file) {
         read_only = true;
-        jhr = pf_open(name, PfAccess::Read, PfCreate::OpenExisting);
+        file.reset(pf_open(name, PfAccess::Read, PfCreate::OpenExisting));
     }
-    if (jhr == PF_INVALID) {
+    if (!file) {
         log_msg2(m_rdonly, path);
         ++st.c.sc_err;
         return;
     }
-    if (!read_only && jam_lock(jhr, JAM_LOCK_TRIES) != 0) {
+    pf_file jhr = file.get();
+    JhrLock lock(read_only ? PF_INVALID : jhr, JAM_LOCK_TRIES);
+    if (!read_only && !lock) {
         log_msg2(m_arealock, path);
         ++st.c.sc_locked;
-        f_close(jhr);
         return;
     }
-    auto release = [&] {
-        if (!read_only) jam_unlock(jhr);
-        f_close(jhr);
-    };
     int64_t size = f_size(jhr);
     bool damaged = false;
-    if (size < static_cast<int64_t>(JHI_SIZE)) {
-        release();
-        return;
-    }
+    if (size < static_cast<int64_t>(JHI_SIZE)) return;
     Buf& copy = st.jhr;
     copy.B_LEN = 0;
     // The copy holds the .jhr from offset `from`: 0 for the whole file, or
@@ -275,7 +269,6 @@ void scan_area(ScanState& st, const char* path, const char* tag, int kind) {
         if (static_cast<uint64_t>(size) > JHR_MAX) {
             damaged = true;
         } else if (!buf_need(copy, static_cast<uint64_t>(size))) {
-            release();
             ++st.c.sc_err;
             return;
         } else {
@@ -283,7 +276,8 @@ void scan_area(ScanState& st, const char* path, const char* tag, int kind) {
             damaged = pf_pread(jhr, copy.B_PTR, static_cast<size_t>(size), 0) != size;
         }
     }
-    release();
+    lock.unlock();
+    file.reset();
     if (from == 0 && !damaged && get_le32(copy.B_PTR) != JAM_SIGNATURE) damaged = true;
     if (read_only) {
         if (damaged || unsent_in(copy, kind)) {
@@ -397,9 +391,10 @@ void mark_sent(ScanState& st, int kind) {
         while (end < st.marks.size() && st.marks[end].MK_PATH == base) ++end;
         char name[WP_PATH_MAX];
         mkpath(name, base->c_str(), ".jhr");
-        pf_file jhr = pf_open(name, PfAccess::ReadWrite, PfCreate::OpenExisting);
-        bool locked = jhr != PF_INVALID && jam_lock(jhr, JAM_LOCK_TRIES) == 0;
-        bool ok = locked;
+        UniqueFile file(pf_open(name, PfAccess::ReadWrite, PfCreate::OpenExisting));
+        pf_file jhr = file.get();
+        JhrLock lock(jhr, JAM_LOCK_TRIES);
+        bool ok = lock.held();
         uint64_t count = 0;
         // Every header is checked afresh under the lock, from one read of the
         // span that holds them. The attributes are then set in that copy and
@@ -468,8 +463,8 @@ void mark_sent(ScanState& st, int kind) {
                 st.memos.erase(st.memos.begin() + mi);
             }
         }
-        if (locked) jam_unlock(jhr);
-        if (jhr != PF_INVALID) f_close(jhr);
+        lock.unlock();
+        file.reset();
         if (ok) {
             lb_start();
             lb_add(m_marked);
@@ -568,7 +563,6 @@ unsigned scan_boss(ScanState& st, int boss) {
     }
 
     BsoLock lock;
-    bool held = false;
     if (st.bso) {
         char base[WP_PATH_MAX];
         bso_path(b, base, st.boss, true);
@@ -580,7 +574,6 @@ unsigned scan_boss(ScanState& st, int boss) {
             ++st.c.sc_busy;
             return EXIT_BUSY;
         }
-        held = true;
         sweep_scratch(st.outdir.c_str());
     } else {
         st.basename.clear();
@@ -596,7 +589,7 @@ unsigned scan_boss(ScanState& st, int boss) {
         log_msg2(m_werr, st.outdir.c_str());
         net_ok = echo_ok = false;
     }
-    if (held) bso_unlock(lock);
+    bso_unlock(lock);
 
     uint64_t failures = 0;
     if (st.n_net > 0) {

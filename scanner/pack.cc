@@ -1,7 +1,9 @@
 #include "scanner/pack.h"
 
-#include <cstdlib>
 #include <cstring>
+#include <new>
+#include <stdexcept>
+#include <vector>
 
 #include "core/bytes.h"
 #include "core/fileio.h"
@@ -14,28 +16,30 @@
 
 // ---- Growable buffers -------------------------------------------------------------
 
-Buf::~Buf() {
-    buf_free(*this);
-}
-
 bool buf_need(Buf& b, uint64_t k) {
     if (b.B_LEN + k <= b.B_CAP) return true;
     uint64_t cap = b.B_CAP * 2;
     if (cap < b.B_LEN + k + BUF_STEP) cap = b.B_LEN + k + BUF_STEP;
-    // realloc keeps the contents; for large blocks it can move the pages
-    // instead of copying them.
-    auto* p = static_cast<uint8_t*>(std::realloc(b.B_PTR, static_cast<size_t>(cap)));
-    if (p == nullptr) {
+    // Only the bytes in use are copied over.
+    std::vector<uint8_t> grown;
+    try {
+        grown.resize(static_cast<size_t>(cap));
+    } catch (const std::bad_alloc&) {
+        log_msg(scan_m_nomem);
+        return false;
+    } catch (const std::length_error&) {
         log_msg(scan_m_nomem);
         return false;
     }
-    b.B_PTR = p;
+    if (b.B_LEN > 0) std::memcpy(grown.data(), b.B_PTR, static_cast<size_t>(b.B_LEN));
+    b.store.swap(grown);
+    b.B_PTR = b.store.data();
     b.B_CAP = cap;
     return true;
 }
 
 void buf_free(Buf& b) {
-    std::free(b.B_PTR);
+    std::vector<uint8_t>().swap(b.store);
     b.B_PTR = nullptr;
     b.B_LEN = 0;
     b.B_CAP = 0;

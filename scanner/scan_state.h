@@ -15,15 +15,17 @@
 constexpr uint32_t MAX_MARK = 8192;
 constexpr uint64_t BUF_STEP = 1048576;  // a buffer grows by at least 1 MiB
 
-// A growable byte buffer. Memory is released by buf_free (or the destructor).
+// A growable byte buffer: B_CAP bytes owned by `store`, B_PTR points at
+// them (null while empty), B_LEN are in use. buf_need may move them.
+// Memory is released by buf_free (or the destructor).
 struct Buf {
+    std::vector<uint8_t> store;
     uint8_t* B_PTR = nullptr;
     uint64_t B_LEN = 0;
     uint64_t B_CAP = 0;
     Buf() = default;
     Buf(const Buf&) = delete;
     Buf& operator=(const Buf&) = delete;
-    ~Buf();
 };
 // Room for k more bytes: true, or false after logging "ERROR: out of memory".
 bool buf_need(Buf& b, uint64_t k);

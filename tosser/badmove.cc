@@ -4,9 +4,11 @@
 
 #include "core/bytes.h"
 #include "core/fileio.h"
+#include "core/log.h"
 #include "core/strutil.h"
 #include "jam/crc32.h"
 #include "jam/jam.h"
+#include "jam/messages.h"
 
 namespace {
 
@@ -23,11 +25,9 @@ bool is_marker(const JamSubfield& sf, const std::string& marker) {
 
 // Writes `n` bytes at `offset` of the open .jhr under its byte lock.
 bool patch(pf_file jhr, uint64_t offset, const uint8_t* bytes, size_t n) {
-    if (jam_lock(jhr, JAM_LOCK_TRIES) != 0) return false;
-    bool ok = f_seek(jhr, static_cast<int64_t>(offset), PfSeek::Begin) >= 0 &&
-              f_write(jhr, bytes, n) == 0;
-    jam_unlock(jhr);
-    return ok;
+    JhrLock lock(jhr, JAM_LOCK_TRIES);
+    return lock && f_seek(jhr, static_cast<int64_t>(offset), PfSeek::Begin) >= 0 &&
+           f_write(jhr, bytes, n) == 0;
 }
 
 }  // namespace
@@ -41,8 +41,9 @@ int af_bad_move(const char* tag, const char* new_base, const char* bad_base, uin
     mkpath(path, bad_base, ".jdt");
     if (f_read_whole(path, jdt) != 0) return 0;
     mkpath(path, bad_base, ".jhr");
-    pf_file jhr = pf_open(path, PfAccess::ReadWrite, PfCreate::OpenExisting);
-    if (jhr == PF_INVALID) return 0;
+    UniqueFile file(pf_open(path, PfAccess::ReadWrite, PfCreate::OpenExisting));
+    if (!file) return 0;
+    pf_file jhr = file.get();
 
     int moved = 0;
     JamHdrWalk w;
@@ -84,19 +85,22 @@ int af_bad_move(const char* tag, const char* new_base, const char* bad_base, uin
         uint8_t attr[4];
         put_le32(attr, h.Attribute | JA_DELETED);
         ++moved;
-        if (!patch(jhr, static_cast<uint64_t>(h.offset) + JMH_ATTRIBUTE, attr, 4)) break;
+        if (!patch(jhr, static_cast<uint64_t>(h.offset) + JMH_ATTRIBUTE, attr, 4)) {
+            log_msg2(m_write, bad_base);
+            break;
+        }
     }
-    if (moved > 0 && jam_lock(jhr, JAM_LOCK_TRIES) == 0) {
+    JhrLock lock(moved > 0 ? jhr : PF_INVALID, JAM_LOCK_TRIES);
+    if (lock) {
         // Count from the header as it is on disk now, not as it was read.
         uint8_t counters[8];
         if (f_seek(jhr, JHI_MODCOUNTER, PfSeek::Begin) >= 0 && f_read(jhr, counters, 8) == 8) {
             uint32_t active = get_le32(counters + 4);
             put_le32(counters, get_le32(counters) + 1);
             put_le32(counters + 4, active > static_cast<uint32_t>(moved) ? active - moved : 0);
-            if (f_seek(jhr, JHI_MODCOUNTER, PfSeek::Begin) >= 0) f_write(jhr, counters, 8);
+            if (f_seek(jhr, JHI_MODCOUNTER, PfSeek::Begin) < 0 || f_write(jhr, counters, 8) != 0)
+                log_msg2(m_write, bad_base);
         }
-        jam_unlock(jhr);
     }
-    f_close(jhr);
     return moved;
 }

@@ -13,6 +13,7 @@
 #include <new>
 
 #include "core/bytes.h"
+#include "core/fileio.h"
 #include "core/log.h"
 #include "core/strutil.h"
 #include "core/zip_format.h"
@@ -362,35 +363,32 @@ int zip_extract(const char* path, const char* dir, ZipResult& r) {
     r.zx_names.clear();
     r.zx_skipped = 0;
     r.zx_entry.clear();
-    pf_file h = pf_open(path, PfAccess::Read, PfCreate::OpenExisting);
-    if (h == PF_INVALID) {
+    UniqueFile h(pf_open(path, PfAccess::Read, PfCreate::OpenExisting));
+    if (!h) {
         r.zx_err = e_open;
         return 1;
     }
-    int64_t size = pf_size(h);
+    int64_t size = pf_size(h.get());
     if (size < 0) {
-        pf_close(h);
         r.zx_err = e_open;
         return 1;
     }
     if (static_cast<uint64_t>(size) > ZX_MAX_FILE) {
-        pf_close(h);
         r.zx_err = e_big;
         return 1;
     }
     std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[static_cast<size_t>(size) + 1]);
     if (!buf) {
-        pf_close(h);
         r.zx_err = e_mem;
         return 1;
     }
     size_t got = 0;
     while (got < static_cast<size_t>(size)) {
-        int64_t n = pf_read(h, buf.get() + got, static_cast<size_t>(size) - got);
+        int64_t n = pf_read(h.get(), buf.get() + got, static_cast<size_t>(size) - got);
         if (n <= 0) break;
         got += static_cast<size_t>(n);
     }
-    pf_close(h);
+    h.reset();
     if (got != static_cast<size_t>(size)) {
         r.zx_err = e_open;
         return 1;

@@ -685,6 +685,7 @@ void MainWindow::open_start(const char* tag, uint32_t number) {
 void MainWindow::open_area(int area) {
     cur_area_ = area;
     cur_msg_ = -1;
+    lastread_warned_ = false;
     reader_->clear();
     if (!lock()) {
         eb_->ej_count = 0;
@@ -726,9 +727,10 @@ void MainWindow::show_msg(int row) {
     uint32_t sflen = 0;
     const uint8_t* sf = ej_sf_block(*eb_, static_cast<uint32_t>(cur_msg_), sflen);
     reader_->render(text ? text : "", len, sf, sflen, show_kludges_);
-    ej_set_lastread(*eb_, cur_area_, m.MS_NUM);
+    bool saved = ej_set_lastread(*eb_, cur_area_, m.MS_NUM);
     eb_->ed_areas[cur_area_].AR_UNREAD = recount_unread(*eb_);
     unlock();
+    if (!saved) lastread_failed();
     refresh_area_item(cur_area_);
     model_->repaint_all();
     update_status();
@@ -739,12 +741,25 @@ void MainWindow::mark_read() {
     EdArea& a = eb_->ed_areas[cur_area_];
     uint32_t mark = a.AR_HIGH;
     for (uint32_t i = 0; i < eb_->ej_count; ++i) mark = std::max(mark, eb_->ej_msgs[i].MS_NUM);
-    ej_set_lastread(*eb_, cur_area_, mark);
+    bool saved = ej_set_lastread(*eb_, cur_area_, mark);
     unlock();
+    if (!saved) {
+        lastread_failed();
+        return;
+    }
     a.AR_UNREAD = recount_unread(*eb_);
     refresh_area_item(cur_area_);
     model_->repaint_all();
     set_info(qs(w_marked));
+}
+
+void MainWindow::lastread_failed() {
+    set_info(qs(w_lrfail));
+    // Once per opened area: every message shown would otherwise ask again.
+    if (lastread_warned_) return;
+    lastread_warned_ = true;
+    warning(this, qa("wrenpost"),
+            qs(e_lastread) + QString::fromLocal8Bit(eb_->ed_areas[cur_area_].AR_PATH) + qa(".jlr"));
 }
 
 void MainWindow::next_unread() {

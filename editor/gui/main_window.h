@@ -121,6 +121,8 @@ class MainWindow : public QMainWindow {
     void show_msg(int row);
     void del_selected();
     void mark_read();
+    // A .jlr write failed: the status line, and a warning once per opened area.
+    void lastread_failed();
     void next_unread();
     void update_status();
     void layout_panes();
@@ -150,7 +152,8 @@ class MainWindow : public QMainWindow {
     uint32_t want_num_ = 0;
     bool show_kludges_ = false;
     bool tree_rebuild_ = false;
-    bool hold_reader_ = false;  // selecting a row without showing it again
+    bool hold_reader_ = false;      // selecting a row without showing it again
+    bool lastread_warned_ = false;  // the open area's failed .jlr write was shown
     QString info_;
 
     QWidget* central_;

@@ -42,3 +42,54 @@ TEST(FileIo, ReadWholeGivesCodes) {
     EXPECT_EQ(WEXITSTATUS(status), 2);
 #endif
 }
+
+// UniqueFile closes what it owns exactly once, on every way out. A handle's
+// byte lock shows whether it is still open: another handle can take the
+// lock only after the owner has closed it.
+TEST(FileIo, UniqueFileClosesWhatItOwns) {
+    wptest::TempDir d;
+    std::string path = d.file("f");
+    wptest::write_file(path, "x");
+    auto lock_free = [&path] {
+        UniqueFile other(f_open_always(path.c_str()));
+        return other && pf_lock_range(other.get(), 0, 1) == 0;
+    };
+    struct Case {
+        const char* what;
+        void (*act)(UniqueFile& owner, UniqueFile& outside);
+        bool closed;  // after the owner's scope has ended
+    };
+    const Case cases[] = {
+        {"destroyed", [](UniqueFile&, UniqueFile&) {}, true},
+        {"reset()", [](UniqueFile& f, UniqueFile&) { f.reset(); }, true},
+        {"reset to its own handle", [](UniqueFile& f, UniqueFile&) { f.reset(f.get()); }, true},
+        {"moved into one that dies", [](UniqueFile& f, UniqueFile&) { UniqueFile g(std::move(f)); },
+         true},
+        {"assigned over", [](UniqueFile& f, UniqueFile&) { f = UniqueFile(); }, true},
+        {"moved out of the scope",
+         [](UniqueFile& f, UniqueFile& outside) { outside = std::move(f); }, false},
+        {"released", [](UniqueFile& f, UniqueFile& outside) { outside.reset(f.release()); }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        UniqueFile outside;
+        pf_file raw = f_open_always(path.c_str());
+        ASSERT_NE(raw, PF_INVALID);
+        ASSERT_EQ(pf_lock_range(raw, 0, 1), 0);
+        {
+            UniqueFile owner(raw);
+            ASSERT_TRUE(owner);
+            c.act(owner, outside);
+            EXPECT_EQ(owner.get() == PF_INVALID, !owner);
+        }
+        EXPECT_EQ(lock_free(), c.closed);
+        EXPECT_EQ(outside.get() == raw, !c.closed);
+        outside.reset();
+        EXPECT_TRUE(lock_free());
+    }
+    // Resetting to its own handle keeps it open.
+    UniqueFile f(f_open_always(path.c_str()));
+    ASSERT_EQ(pf_lock_range(f.get(), 0, 1), 0);
+    f.reset(f.get());
+    EXPECT_FALSE(lock_free());
+}

@@ -120,7 +120,7 @@ TEST(EdMsgbase, MissingEmptyAndDamagedBases) {
     EXPECT_EQ(e.eb.ej_count, 0u);
     uint32_t none = 0;
     EXPECT_EQ(ej_delete(e.eb, 0, &none, 0), -1);
-    ej_set_lastread(e.eb, 0, 7);  // only the in-memory mark
+    EXPECT_TRUE(ej_set_lastread(e.eb, 0, 7));  // only the in-memory mark
     EXPECT_EQ(e.area().AR_LAST, 7u);
     EXPECT_FALSE(wptest::file_exists(e.base + ".jlr"));
 
@@ -215,12 +215,51 @@ TEST(EdMsgbase, LastReadMarkInTheJlr) {
     // While another writer holds the base, only the in-memory mark moves.
     pf_file h = pf_open((e.base + ".jhr").c_str(), PfAccess::ReadWrite, PfCreate::OpenExisting);
     ASSERT_EQ(pf_lock_range(h, 0, 1), 0);
-    ej_set_lastread(e.eb, 0, 90);
+    EXPECT_FALSE(ej_set_lastread(e.eb, 0, 90));
     EXPECT_EQ(e.area().AR_LAST, 90u);
     EXPECT_EQ(read_lastread(e.eb, 0), 80u);
     uint32_t entry = 0;
     EXPECT_EQ(ej_delete(e.eb, 0, &entry, 1), -1);
     pf_close(h);
+}
+
+// A write that fails is reported, never taken for done, and the .jhr byte
+// lock is free again afterwards.
+TEST(EdMsgbase, FailedWritesAreReported) {
+    struct Case {
+        const char* what;
+        long fail_write;  // the n-th write fails
+        bool record_there;
+        bool delete_two;  // else set the read mark
+    };
+    const Case cases[] = {
+        {"new .jlr record", 1, false, false},
+        {"the user's .jlr record", 1, true, false},
+        {"index record of a deleted message", 2, false, true},
+        {"base header after deleting", 5, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Editor e;
+        e.add(3);
+        ASSERT_EQ(ej_load_area(e.eb, 0), 0);
+        if (c.record_there) {
+            ASSERT_TRUE(ej_set_lastread(e.eb, 0, 1));
+        }
+        std::string jlr = read_file(e.base + ".jlr");
+        pf_fault_write_after(c.fail_write);
+        if (c.delete_two) {
+            uint32_t entries[2] = {0, 1};
+            EXPECT_EQ(ej_delete(e.eb, 0, entries, 2), -1);
+        } else {
+            EXPECT_FALSE(ej_set_lastread(e.eb, 0, 2));
+            EXPECT_EQ(read_file(e.base + ".jlr"), jlr);
+        }
+        pf_fault_write_after(0);
+        pf_file h = pf_open((e.base + ".jhr").c_str(), PfAccess::ReadWrite, PfCreate::OpenExisting);
+        EXPECT_EQ(pf_lock_range(h, 0, 1), 0);
+        pf_close(h);
+    }
 }
 
 TEST(EdMsgbase, AreaFixSubjectsAreHidden) {

@@ -193,6 +193,35 @@ TEST(EditorWindow, SaveErrorNamesTheBase) {
     c->close();
 }
 
+// A read mark that cannot be written is said, as a failed save is: a box
+// naming the .jlr once per opened area, the status line every time.
+TEST(EditorWindow, ReadMarkWriteErrorIsShown) {
+    Editor e;
+    e.w->open_start("fsx_gen", 0);
+    ASSERT_EQ(e.w->list()->model()->rowCount(), 3);
+    ASSERT_TRUE(e.boxes.empty());
+    const std::string box =
+        "wrenpost|Write error: the read mark could not be saved:\n" + e.d.file("fsxgen") + ".jlr";
+    const std::string info = "Read mark not saved (JAM base locked or not writable)";
+
+    pf_fault_write_after(2);  // the first write is the JAM lock file's
+    e.w->do_command(CMD_NEXTUNREAD);
+    pf_fault_write_after(0);
+    EXPECT_EQ(e.boxes, std::vector<std::string>{box});
+    EXPECT_EQ(str(e.w->status_text(2)), info);
+
+    pf_fault_write_after(2);  // the first write is the JAM lock file's
+    e.w->do_command(CMD_MARKREAD);
+    pf_fault_write_after(0);
+    EXPECT_EQ(e.boxes.size(), 1u);  // said once for this area
+    EXPECT_EQ(str(e.w->status_text(2)), info);
+
+    // Written again: no word of it.
+    e.w->do_command(CMD_MARKREAD);
+    EXPECT_EQ(e.boxes.size(), 1u);
+    EXPECT_EQ(str(e.w->status_text(2)), "Area marked as read.");
+}
+
 TEST(EditorWindow, JobsRunAsChildren) {
     Editor e;
     setenv("WRENPOST_EXE", WP_BINARY, 1);
