@@ -88,7 +88,7 @@ int af_request(AfWriter& w, const Config& cfg, int boss, const char* cmds, uint3
     return 0;
 }
 
-unsigned af_cli_request(int boss, const char* arg) {
+ExitCode af_cli_request(int boss, const char* arg) {
     static AfWriter writer;
     crc_init();
     char cmds[WP_PATH_MAX];

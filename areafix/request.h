@@ -11,6 +11,7 @@
 #include <string>
 
 #include "config/config.h"
+#include "core/exitcode.h"
 
 constexpr size_t TXT_MAX = 32768;
 
@@ -34,4 +35,4 @@ std::string af_tzutc(int offset_minutes);
 // time). 0 appended (w.msgnum set), 1 no netmail base, 2 the append failed.
 int af_request(AfWriter& w, const Config& cfg, int boss, const char* cmds, uint32_t now);
 // The `areafix` command: ";" separates the commands. Returns the exit code.
-unsigned af_cli_request(int boss, const char* arg);
+ExitCode af_cli_request(int boss, const char* arg);

@@ -704,7 +704,7 @@ void toss_release(TossRun& r) {
     r.held_msgs = 0;
 }
 
-unsigned toss_all(TossRun& r) {
+ExitCode toss_all(TossRun& r) {
     for (int i = 0; i < r.net_count; ++i) {
         const char* in = r.net_tab[i].N_INBOUND;
         if (in[0] == '\0') continue;
