@@ -14,7 +14,7 @@
 bool gui_first_config(const char* path) {
     if (!question(nullptr, qa("wrenpost"), qs(w_cfgnew) + QString::fromLocal8Bit(path)))
         return false;
-    if (cfg_write_example(path) == 1) {
+    if (cfg_write_example(path) == CfgResult::Failed) {
         warning(nullptr, qa("wrenpost"), qs(w_cfgnew_err) + QString::fromLocal8Bit(path));
         return false;
     }
