@@ -363,13 +363,7 @@ TEST(EdMsgbase, DeleteSkipsWhatAnotherProgramDeletedMeanwhile) {
 
 TEST(EdMsgbase, SortsByColumnWithTheNumberAsTieBreak) {
     Editor e;
-    const char* froms[] = {"bert",
-                           "\x8E"
-                           "rger",
-                           "Apfel",
-                           "Bert",
-                           "Zoe",
-                           "apfel"};
+    const char* froms[] = {"bert", "\x8Erger", "Apfel", "Bert", "Zoe", "apfel"};
     uint32_t dates[] = {500, 100, 400, 100, 300, 200};
     for (int i = 0; i < 6; ++i) {
         LocalMsg m;

@@ -11,6 +11,7 @@
 #endif
 #include <stdlib.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -249,15 +250,28 @@ JamLockHolder::~JamLockHolder() {
 JamLockHolder::JamLockHolder(const std::string& cfg_path) {
     char path[WP_PATH_MAX];
     lock_make_path(cfg_path.c_str(), path);
+    // The child says over a pipe when it holds the lock: the lock file
+    // appears before the lock is taken, so its existence proves nothing.
+    int ready[2];
+    if (pipe(ready) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
+        close(ready[0]);
         JamLock lk;
         lock_set_cfg(lk, cfg_path.c_str());
         if (lock_acquire(lk, 0, "test holder") != 0) _exit(1);
+        char one = 1;
+        if (write(ready[1], &one, 1) != 1) _exit(1);
         pf_sleep_ms(60000);
         _exit(0);
     }
-    for (int i = 0; i < 200 && !file_exists(path); ++i) pf_sleep_ms(10);
+    close(ready[1]);
+    char got = 0;
+    ssize_t n;
+    do n = read(ready[0], &got, 1);
+    while (n < 0 && errno == EINTR);
+    close(ready[0]);
+    if (n != 1) std::fprintf(stderr, "the lock holder could not take %s\n", path);
 }
 
 JamLockHolder::~JamLockHolder() {
