@@ -33,12 +33,12 @@ int select_af_boss(const CmdLine& cl) {
     return -2;
 }
 
-unsigned not_built(const char* cmd) {
+ExitCode not_built(const char* cmd) {
     log_msg2(m_notbuilt, cmd);
     return EXIT_CONFIG;
 }
 
-unsigned run(const CmdLine& cl, const Drivers& d) {
+ExitCode run(const CmdLine& cl, const Drivers& d) {
     const char* cmd = cl.cmd;
     if (is_cmd(cmd, "poll")) return d.poll ? d.poll(cl.arg) : not_built(cmd);
     if (is_cmd(cmd, "toss")) return d.toss ? d.toss() : not_built(cmd);
@@ -50,8 +50,9 @@ unsigned run(const CmdLine& cl, const Drivers& d) {
     if (is_cmd(cmd, "all")) {
         int b = find_arg(cl.arg);
         if (b == -2) return EXIT_CONFIG;
-        unsigned mxcode = 0;
-        auto mx = [&mxcode](unsigned code) {
+        // The highest code of the three steps.
+        ExitCode mxcode = EXIT_OK;
+        auto mx = [&mxcode](ExitCode code) {
             if (code > mxcode) mxcode = code;
         };
         log_msg(m_st_scan);
@@ -93,9 +94,9 @@ bool known_command(const char* cmd) {
     return false;
 }
 
-int finish(unsigned code) {
+ExitCode finish(ExitCode code) {
     log_num(m_exit, code);
-    return static_cast<int>(code);
+    return code;
 }
 
 }  // namespace
@@ -170,7 +171,7 @@ int find_arg(const char* arg) {
     return i;
 }
 
-int start(int argc, const char* const* argv, const Drivers& drivers) {
+ExitCode start(int argc, const char* const* argv, const Drivers& drivers) {
     CmdLine cl;
     parse_cmdline(argc, argv, cl);
     if (!cl.cfg_given) cfg_default_path(cl.cfg_path);

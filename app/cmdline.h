@@ -51,23 +51,23 @@ void parse_cmdline(int argc, const char* const* argv, CmdLine& cl);
 
 // The drivers behind the commands. Each returns an exit code.
 struct Drivers {
-    unsigned (*poll)(const char* arg) = nullptr;                // all bosses or one
-    unsigned (*toss)() = nullptr;                               // toss run
-    unsigned (*scan)(int scan_only) = nullptr;                  // export run, -1 = all bosses
-    unsigned (*areafix)(int boss, const char* cmds) = nullptr;  // boss -1 = global part
-    unsigned (*areas)(int boss) = nullptr;
+    ExitCode (*poll)(const char* arg) = nullptr;                // all bosses or one
+    ExitCode (*toss)() = nullptr;                               // toss run
+    ExitCode (*scan)(int scan_only) = nullptr;                  // export run, -1 = all bosses
+    ExitCode (*areafix)(int boss, const char* cmds) = nullptr;  // boss -1 = global part
+    ExitCode (*areas)(int boss) = nullptr;
     // The mail commands; their log goes to standard error, data to standard
     // output. file is "" for standard input.
-    unsigned (*list)(const char* tag) = nullptr;
-    unsigned (*read)(const char* tag, const char* number, bool kludges) = nullptr;
-    unsigned (*post)(const char* tag, const char* to, const char* subject,
+    ExitCode (*list)(const char* tag) = nullptr;
+    ExitCode (*read)(const char* tag, const char* number, bool kludges) = nullptr;
+    ExitCode (*post)(const char* tag, const char* to, const char* subject,
                      const char* file) = nullptr;
-    unsigned (*netmail)(const char* address, const char* to, const char* subject,
+    ExitCode (*netmail)(const char* address, const char* to, const char* subject,
                         const char* file) = nullptr;
     // Editor start (no command word). Returns the exit code.
-    int (*gui)(const CmdLine& cl) = nullptr;
+    ExitCode (*gui)(const CmdLine& cl) = nullptr;
     // Editor start with --hold-lock N, after the configuration was loaded.
-    int (*hold_lock)(const CmdLine& cl) = nullptr;
+    ExitCode (*hold_lock)(const CmdLine& cl) = nullptr;
 };
 
 // Boss selection: empty or "all" gives -1 (all bosses); otherwise the section
@@ -79,4 +79,4 @@ int find_arg(const char* arg);
 bool is_mail_command(const char* cmd);
 
 // The whole program run. Returns the process exit code.
-int start(int argc, const char* const* argv, const Drivers& drivers);
+ExitCode start(int argc, const char* const* argv, const Drivers& drivers);

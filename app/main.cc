@@ -16,7 +16,7 @@
 #include "platform/win32_args.h"
 #endif
 
-static int run(int argc, char** argv) {
+static ExitCode run(int argc, char** argv) {
     Drivers drivers;
     drivers.poll = poll_run;
     drivers.hold_lock = jam_hold_lock;

@@ -10,14 +10,14 @@
 #include "tosser/messages.h"
 #include "tosser/toss.h"
 
-unsigned tt_run(int mode, int scan_only) {
+ExitCode tt_run(int mode, int scan_only) {
     lock_set_cfg(g_jamlock, g_cfg.path);
     if (lock_acquire(g_jamlock, g_jamlock.wait_ms, "wrenpost") != 0) {
         log_msg2(tmain_m_locked, g_jamlock.lock_path);
         return EXIT_LOCK;
     }
     log_msg2(m_lockok, g_jamlock.lock_path);
-    unsigned code;
+    ExitCode code;
     if (mode == 1) {
         // Ctrl+C and SIGTERM stop the toss between two messages; a second one
         // ends it at once (the dupe journal keeps even that consistent).
@@ -39,18 +39,18 @@ unsigned tt_run(int mode, int scan_only) {
     return code;
 }
 
-unsigned toss_command() {
+ExitCode toss_command() {
     return tt_run(1, -1);
 }
 
-unsigned scan_command(int scan_only) {
+ExitCode scan_command(int scan_only) {
     return tt_run(2, scan_only);
 }
 
-int jam_hold_lock(const CmdLine& cl) {
+ExitCode jam_hold_lock(const CmdLine& cl) {
     lock_set_cfg(g_jamlock, cl.cfg_path);
-    if (lock_acquire(g_jamlock, 0, "wrenpost") != 0) return 1;
+    if (lock_acquire(g_jamlock, 0, "wrenpost") != 0) return EXIT_CONFIG;
     for (uint64_t s = 0; s < cl.hold_lock; ++s) pf_sleep_ms(1000);
     lock_release(g_jamlock);
-    return 0;
+    return EXIT_OK;
 }

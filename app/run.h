@@ -11,11 +11,13 @@
 #include "app/cmdline.h"
 
 // The shared driver: mode 1 toss, mode 2 export (limited to scan_only).
-unsigned tt_run(int mode, int scan_only);
+ExitCode tt_run(int mode, int scan_only);
 // The `toss` command.
-unsigned toss_command();
+ExitCode toss_command();
 // The `scan` command: the shared driver in export mode.
-unsigned scan_command(int scan_only);
+ExitCode scan_command(int scan_only);
 // Driver of the editor start with "--hold-lock N": takes g_jamlock with a
-// single attempt (owner "wrenpost"), holds it N seconds and releases it.
-int jam_hold_lock(const CmdLine& cl);
+// single attempt (owner "wrenpost"), holds it N seconds and releases it:
+// EXIT_OK, or EXIT_CONFIG (1, as scripts that simulate a busy editor test
+// it) when the lock was taken by another.
+ExitCode jam_hold_lock(const CmdLine& cl);

@@ -386,7 +386,7 @@ int af_save_cache(const AfTable& t, const char* path) {
     return ok ? 0 : 1;
 }
 
-unsigned af_cli_list(int boss) {
+ExitCode af_cli_list(int boss) {
     const Config& c = g_cfg;
     const BossCfg b = cfg_boss(c, boss);
     AfTable t;

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "core/exitcode.h"
+
 constexpr int AF_MAX = 1024;
 constexpr uint32_t AFS_UNKNOWN = 0, AFS_LINKED = 1, AFS_UNLINKED = 2;
 
@@ -54,4 +56,4 @@ int af_load_cache(AfTable& t, const char* path);
 // cache then stays as it was).
 int af_save_cache(const AfTable& t, const char* path);
 // The `areas` command. Returns the exit code.
-unsigned af_cli_list(int boss);
+ExitCode af_cli_list(int boss);

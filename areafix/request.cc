@@ -40,10 +40,10 @@ std::string af_tzutc(int offset_minutes) {
     return buf;
 }
 
-int af_request(AfWriter& w, const Config& cfg, int boss, const char* cmds, uint32_t now) {
+AfReqResult af_request(AfWriter& w, const Config& cfg, int boss, const char* cmds, uint32_t now) {
     const BossCfg c = cfg_boss(cfg, boss);
     const char* netmail = c.get(F_NETMAIL);
-    if (netmail[0] == '\0') return 1;
+    if (netmail[0] == '\0') return AfReqResult::NoNetmail;
     uint32_t serial = now > w.last_serial ? now : w.last_serial + 1;
     w.last_serial = serial;
 
@@ -83,12 +83,12 @@ int af_request(AfWriter& w, const Config& cfg, int boss, const char* cmds, uint3
     m.jm_replycrc = JAM_NO_CRC;
     m.jm_replyto = 0;
     m.jm_usercrc = jam_crc(c.get(F_AFNAME));
-    if (jam_append(netmail, m) != 0) return 2;
+    if (jam_append(netmail, m) != 0) return AfReqResult::Failed;
     w.msgnum = m.jm_msgnum;
-    return 0;
+    return AfReqResult::Written;
 }
 
-unsigned af_cli_request(int boss, const char* arg) {
+ExitCode af_cli_request(int boss, const char* arg) {
     static AfWriter writer;
     crc_init();
     char cmds[WP_PATH_MAX];
@@ -108,14 +108,14 @@ unsigned af_cli_request(int boss, const char* arg) {
         log_msg2(m_af_locked, g_jamlock.lock_path);
         return EXIT_LOCK;
     }
-    int r = af_request(writer, g_cfg, boss, cmds, static_cast<uint32_t>(unix_now_local()));
+    AfReqResult r = af_request(writer, g_cfg, boss, cmds, static_cast<uint32_t>(unix_now_local()));
     lock_release(g_jamlock);
     const BossCfg b = cfg_boss(g_cfg, boss);
-    if (r == 1) {
+    if (r == AfReqResult::NoNetmail) {
         log_msg2(m_af_nonet, b.name);
         return EXIT_CONFIG;
     }
-    if (r == 2) {
+    if (r == AfReqResult::Failed) {
         log_msg2(m_af_wfail, b.get(F_NETMAIL));
         return EXIT_PROTO;
     }

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "config/config.h"
+#include "core/exitcode.h"
 
 constexpr size_t TXT_MAX = 32768;
 
@@ -30,8 +31,14 @@ void addr_cut(char* out, const char* addr);
 std::string af_text(const char* cmds);
 // "0100", "-0500": the UTC offset in minutes as a TZUTC value.
 std::string af_tzutc(int offset_minutes);
+// The outcome of af_request; its callers tell the user each one differently.
+enum class AfReqResult {
+    Written,    // appended to the netmail base, w.msgnum set
+    NoNetmail,  // the boss has no netmail base configured
+    Failed,     // the append to the netmail base failed
+};
 // Writes a request for boss (-1: the global part) of c, dated `now` (local
-// time). 0 appended (w.msgnum set), 1 no netmail base, 2 the append failed.
-int af_request(AfWriter& w, const Config& cfg, int boss, const char* cmds, uint32_t now);
+// time).
+AfReqResult af_request(AfWriter& w, const Config& cfg, int boss, const char* cmds, uint32_t now);
 // The `areafix` command: ";" separates the commands. Returns the exit code.
-unsigned af_cli_request(int boss, const char* arg);
+ExitCode af_cli_request(int boss, const char* arg);

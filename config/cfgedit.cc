@@ -71,9 +71,9 @@ const char* line_end_style(const std::string& t) {
 
 namespace {
 
-// The addition of one echoarea line to the text t. 0 added, 2 the tag has a
-// line already (t unchanged), 1 section missing or result too long.
-int add_to_text(std::string& t, const char* section, const char* tag, const char* path) {
+// The addition of one echoarea line to the text t. Ok added, Exists the tag
+// has a line already (t unchanged), Failed section missing or result too long.
+CfgResult add_to_text(std::string& t, const char* section, const char* tag, const char* path) {
     int headers = 0;
     for (size_t p = 0; p < t.size();) {
         Line l = cl_line(t, p);
@@ -95,7 +95,7 @@ int add_to_text(std::string& t, const char* section, const char* tag, const char
                 }
                 break;
             case LineKind::Setting:
-                if (is_area_line(l, tag)) return 2;
+                if (is_area_line(l, tag)) return CfgResult::Exists;
                 [[fallthrough]];
             case LineKind::Other:
                 if (in_region) ins = l.end;
@@ -105,7 +105,7 @@ int add_to_text(std::string& t, const char* section, const char* tag, const char
         }
         p = l.end;
     }
-    if (!found) return 1;
+    if (!found) return CfgResult::Failed;
     const char* eol = line_end_style(t);
     std::string out = t.substr(0, ins);
     if (!out.empty() && out.back() != '\r' && out.back() != '\n') out += eol;
@@ -119,9 +119,9 @@ int add_to_text(std::string& t, const char* section, const char* tag, const char
     // refuses files that long: a longer result would cut off the lines at its
     // end (a value cut in the middle reads as a different value) and lock the
     // file against all further edits.
-    if (out.size() > CFG_OUT_MAX) return 1;
+    if (out.size() > CFG_OUT_MAX) return CfgResult::Failed;
     t = std::move(out);
-    return 0;
+    return CfgResult::Ok;
 }
 
 // Whether cf_write could replace the file now (it exists, is no directory,
@@ -140,35 +140,37 @@ bool writable(const char* cfg_path) {
 
 }  // namespace
 
-int af_cfg_add_area(const char* cfg_path, const char* section, const char* tag, const char* path) {
+CfgResult af_cfg_add_area(const char* cfg_path, const char* section, const char* tag,
+                          const char* path) {
     std::string t;
-    if (cf_read(cfg_path, t) != 0) return 1;
-    int r = add_to_text(t, section, tag, path);
-    if (r != 0) return r;
-    return cf_write(cfg_path, t) == 0 ? 0 : 1;
+    if (cf_read(cfg_path, t) != 0) return CfgResult::Failed;
+    CfgResult r = add_to_text(t, section, tag, path);
+    if (r != CfgResult::Ok) return r;
+    return cf_write(cfg_path, t) == 0 ? CfgResult::Ok : CfgResult::Failed;
 }
 
-int af_cfg_batch_add(AfAreaBatch& b, const char* cfg_path, const char* section, const char* tag,
-                     const char* path) {
+CfgResult af_cfg_batch_add(AfAreaBatch& b, const char* cfg_path, const char* section,
+                           const char* tag, const char* path) {
     if (!b.loaded) {
-        if (cf_read(cfg_path, b.text) != 0 || !writable(cfg_path)) return 1;
+        if (cf_read(cfg_path, b.text) != 0 || !writable(cfg_path)) return CfgResult::Failed;
         b.loaded = true;
     }
-    int r = add_to_text(b.text, section, tag, path);
-    if (r == 0) b.adds.push_back({section != nullptr ? section : "", tag, path});
+    CfgResult r = add_to_text(b.text, section, tag, path);
+    if (r == CfgResult::Ok) b.adds.push_back({section != nullptr ? section : "", tag, path});
     return r;
 }
 
-int af_cfg_batch_write(AfAreaBatch& b, const char* cfg_path) {
+CfgResult af_cfg_batch_write(AfAreaBatch& b, const char* cfg_path) {
     std::vector<AfAreaBatch::Add> adds = std::move(b.adds);
     b = AfAreaBatch{};
-    if (adds.empty()) return 0;
+    if (adds.empty()) return CfgResult::Ok;
     // The file as it is now: a line another program changed meanwhile stays.
     std::string t;
-    if (cf_read(cfg_path, t) != 0) return 1;
+    if (cf_read(cfg_path, t) != 0) return CfgResult::Failed;
     for (const auto& a : adds)
-        if (add_to_text(t, a.section.c_str(), a.tag.c_str(), a.path.c_str()) == 1) return 1;
-    return cf_write(cfg_path, t) == 0 ? 0 : 1;
+        if (add_to_text(t, a.section.c_str(), a.tag.c_str(), a.path.c_str()) == CfgResult::Failed)
+            return CfgResult::Failed;
+    return cf_write(cfg_path, t) == 0 ? CfgResult::Ok : CfgResult::Failed;
 }
 
 int af_cfg_del_area(const char* cfg_path, const char* tag) {

@@ -19,13 +19,15 @@
 #include <vector>
 
 #include "config/cfgwrite.h"  // cf_read, cf_write
+#include "config/result.h"
 
 // Adds "echoarea=TAG path" to the named section (nullptr or "" = the global
 // part; also when the file has no sections), after the last setting of that
-// region. 0 added, 2 an echoarea line of this tag exists anywhere (nothing
-// changed), 1 failure (unreadable or too large, section not found, result
-// longer than 16382 bytes, write failed).
-int af_cfg_add_area(const char* cfg_path, const char* section, const char* tag, const char* path);
+// region. Ok added, Exists an echoarea line of this tag exists anywhere
+// (nothing changed), Failed (unreadable or too large, section not found,
+// result longer than 16382 bytes, write failed).
+CfgResult af_cfg_add_area(const char* cfg_path, const char* section, const char* tag,
+                          const char* path);
 // The same additions collected and written with one rewrite of the file (the
 // toss adds all areas one packet creates this way). af_cfg_batch_add answers
 // as af_cfg_add_area would for the file with the batch's earlier lines added
@@ -33,7 +35,8 @@ int af_cfg_add_area(const char* cfg_path, const char* section, const char* tag, 
 // be written) and writes nothing;
 // af_cfg_batch_write reads the file again, adds every line of the batch (a
 // line of a tag already there is left out) and writes it once, then empties
-// the batch. 0, or 1 when the result cannot be written (nothing written).
+// the batch. Ok, or Failed when the result cannot be written (nothing
+// written).
 struct AfAreaBatch {
     struct Add {
         std::string section, tag, path;
@@ -42,9 +45,9 @@ struct AfAreaBatch {
     std::string text;       // the file with them, as af_cfg_batch_add checks it
     bool loaded = false;
 };
-int af_cfg_batch_add(AfAreaBatch& b, const char* cfg_path, const char* section, const char* tag,
-                     const char* path);
-int af_cfg_batch_write(AfAreaBatch& b, const char* cfg_path);
+CfgResult af_cfg_batch_add(AfAreaBatch& b, const char* cfg_path, const char* section,
+                           const char* tag, const char* path);
+CfgResult af_cfg_batch_write(AfAreaBatch& b, const char* cfg_path);
 // Removes every echoarea line of the tag (any case), in all sections. Returns
 // the number removed (0: file unchanged), or -1 when it cannot be read or
 // written.

@@ -384,12 +384,12 @@ void field_val(const Slot& s, int k, char* out) {
     }
 }
 
-int st_scan(CfgEdit& e, const char* path) {
+CfgResult st_scan(CfgEdit& e, const char* path) {
     st_scan_text(e, std::string());
     e.nslots = e.nfile = 0;
     str_copy(e.path, path, sizeof e.path);
     pf_file h = f_open_read(path);
-    if (h == PF_INVALID) return 0;
+    if (h == PF_INVALID) return CfgResult::Failed;
     std::string t(CFG_READ_MAX, '\0');
     size_t n = 0;
     bool failed = false;
@@ -405,7 +405,7 @@ int st_scan(CfgEdit& e, const char* path) {
     t.resize(n);
     if (!failed) st_scan_text(e, t);
     wipe_str(t);
-    return failed ? 0 : 1;
+    return failed ? CfgResult::Failed : CfgResult::Ok;
 }
 
 void st_scan_text(CfgEdit& e, const std::string& t) {
@@ -477,18 +477,19 @@ void st_wipe(CfgEdit& e) {
     }
 }
 
-int cfg_rewrite_text(const CfgEdit& e, const std::string& in, std::string& out) {
+CfgResult cfg_rewrite_text(const CfgEdit& e, const std::string& in, std::string& out) {
     out.clear();
-    if (!values_fit(e)) return 1;
+    if (!values_fit(e)) return CfgResult::Failed;
     out.reserve(in.size() + 4096);
     Rewriter rw{e, in, out, eol_style(in), count_headers(in) == 0};
     rw.run();
-    return rw.stale || out.size() > CFG_OUT_MAX ? 1 : 0;
+    return rw.stale || out.size() > CFG_OUT_MAX ? CfgResult::Failed : CfgResult::Ok;
 }
 
-int gkey_text(const std::string& in, const char* key, const char* value, std::string& out) {
+CfgResult gkey_text(const std::string& in, const char* key, const char* value, std::string& out) {
     out.clear();
-    if (key[0] == '\0' || has_any(key, " \t=\r\n") || has_any(value, "\r\n")) return 1;
+    if (key[0] == '\0' || has_any(key, " \t=\r\n") || has_any(value, "\r\n"))
+        return CfgResult::Failed;
     const char* eol = eol_style(in);
     bool del = value[0] == '\0';
     bool matched = false;
@@ -509,41 +510,43 @@ int gkey_text(const std::string& in, const char* key, const char* value, std::st
         copy_line(out, in, l, eol);
     }
     if (global && !matched && !del) add_key_line(out, key, value, eol);
-    return out.size() > CFG_OUT_MAX ? 1 : 0;
+    return out.size() > CFG_OUT_MAX ? CfgResult::Failed : CfgResult::Ok;
 }
 
-int cfg_write(const CfgEdit& e) {
+CfgResult cfg_write(const CfgEdit& e) {
     std::string in;
-    if (read_for_write(e.path, in) != 0) return 0;
+    if (read_for_write(e.path, in) != 0) return CfgResult::Failed;
     std::string out;
-    int rc = cfg_rewrite_text(e, in, out);
-    if (rc == 0) rc = cf_write(e.path, out);
+    CfgResult rc = cfg_rewrite_text(e, in, out);
+    if (rc == CfgResult::Ok && cf_write(e.path, out) != 0) rc = CfgResult::Failed;
     wipe_str(in);
     wipe_str(out);
-    return rc == 0 ? 1 : 0;
+    return rc;
 }
 
-int gkey_write(const char* path, const char* key, const char* value) {
+CfgResult gkey_write(const char* path, const char* key, const char* value) {
     std::string in;
-    if (read_for_write(path, in) != 0) return 0;
+    if (read_for_write(path, in) != 0) return CfgResult::Failed;
     std::string out;
-    int rc = gkey_text(in, key, value, out);
-    if (rc == 0) rc = cf_write(path, out);
+    CfgResult rc = gkey_text(in, key, value, out);
+    if (rc == CfgResult::Ok && cf_write(path, out) != 0) rc = CfgResult::Failed;
     wipe_str(in);
     wipe_str(out);
-    return rc == 0 ? 1 : 0;
+    return rc;
 }
 
-int glob_write(const CfgEdit& e) {
-    if (!same(e.gsysop_old, e.gsysop_new) && gkey_write(e.path, "sysop", e.gsysop_new) == 0)
-        return 0;
-    if (!same(e.gsystem_old, e.gsystem_new) && gkey_write(e.path, "system", e.gsystem_new) == 0)
-        return 0;
-    return 1;
+CfgResult glob_write(const CfgEdit& e) {
+    if (!same(e.gsysop_old, e.gsysop_new) &&
+        gkey_write(e.path, "sysop", e.gsysop_new) != CfgResult::Ok)
+        return CfgResult::Failed;
+    if (!same(e.gsystem_old, e.gsystem_new) &&
+        gkey_write(e.path, "system", e.gsystem_new) != CfgResult::Ok)
+        return CfgResult::Failed;
+    return CfgResult::Ok;
 }
 
-int lang_write(const char* path, int choice) {
+CfgResult lang_write(const char* path, int choice) {
     static const char* const values[] = {"auto", "de", "en"};
-    if (choice < 0 || choice > 2) return 0;
+    if (choice < 0 || choice > 2) return CfgResult::Failed;
     return gkey_write(path, "language", values[choice]);
 }

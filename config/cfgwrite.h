@@ -26,6 +26,7 @@
 #include <string>
 
 #include "config/config.h"
+#include "config/result.h"
 #include "core/strutil.h"
 
 // Files this long or longer are never rewritten; results may be at most
@@ -101,9 +102,9 @@ struct CfgEdit {
 // and its sysop and system count as global values only), old values of the 17
 // keys (a later line of a key wins), flags for stored passwords, the global
 // sysop and system. New values start as copies of the old ones; auto-poll
-// state and typed passwords start empty. Returns 1, or 0 when the file cannot
+// state and typed passwords start empty. Ok, or Failed when the file cannot
 // be opened or read (e is then cleared with the path set).
-int st_scan(CfgEdit& e, const char* path);
+CfgResult st_scan(CfgEdit& e, const char* path);
 // The scan of a text already in memory (e.path is left as it is).
 void st_scan_text(CfgEdit& e, const std::string& text);
 // Adds a new boss slot named `name` (all values empty, state new). The index,
@@ -122,34 +123,33 @@ bool field_dirty(const Slot& s, int k);
 // the new value otherwise.
 void field_val(const Slot& s, int k, char* out);
 
-// The rewrite of the sections of `in` into `out`. 0, or 1 when the result
+// The rewrite of the sections of `in` into `out`. Ok, or Failed when the result
 // would be longer than CFG_OUT_MAX bytes or cannot be written faithfully (a
 // value to write holds CR or LF; a new section name is empty or holds a
 // blank, a tab, "]", CR or LF; the sections of `in` are not those scanned:
 // one of them missing or named differently, or the format changed).
-int cfg_rewrite_text(const CfgEdit& e, const std::string& in, std::string& out);
+CfgResult cfg_rewrite_text(const CfgEdit& e, const std::string& in, std::string& out);
 // The global key pass on text: the first line of `key` in the global part is
 // replaced by key=value (dropped when value is empty), further ones dropped,
 // a missing one inserted before the first section header (or appended to a
-// file without sections). 0, or 1 when the result would be too long, the
+// file without sections). Ok, or Failed when the result would be too long, the
 // value holds CR or LF, or the key is empty or holds a blank, tab, "=", CR or
 // LF.
-int gkey_text(const std::string& in, const char* key, const char* value, std::string& out);
+CfgResult gkey_text(const std::string& in, const char* key, const char* value, std::string& out);
 
-// Writes the changes of all slots of e into e.path. 1 on success, 0 on
-// failure: the file is missing, read-only, 16383 bytes or longer, the result
-// would be longer than 16382 bytes or is refused by cfg_rewrite_text, or
-// writing failed. On failure the file is unchanged.
-int cfg_write(const CfgEdit& e);
-// The global key pass on a file. 1 or 0 as cfg_write.
-int gkey_write(const char* path, const char* key, const char* value);
+// Writes the changes of all slots of e into e.path. Ok, or Failed: the file is missing, read-only,
+// 16383 bytes or longer, the result would be longer than 16382 bytes or is refused by
+// cfg_rewrite_text, or writing failed. On failure the file is unchanged.
+CfgResult cfg_write(const CfgEdit& e);
+// The global key pass on a file. Ok or Failed as cfg_write.
+CfgResult gkey_write(const char* path, const char* key, const char* value);
 // Writes the global sysop and then system of e when changed, one pass each.
-// 1 when all passes succeeded, 0 at the first failure (a completed pass stays
-// written).
-int glob_write(const CfgEdit& e);
+// Ok when all passes succeeded, Failed at the first failure (a completed pass
+// stays written).
+CfgResult glob_write(const CfgEdit& e);
 // Writes language=auto (0), language=de (1) or language=en (2) into the global
-// part. 1 or 0 as cfg_write; another choice gives 0.
-int lang_write(const char* path, int choice);
+// part. Ok or Failed as cfg_write; another choice gives Failed.
+CfgResult lang_write(const char* path, int choice);
 
 // Reads the whole configuration file; 0 on success, 1 when it cannot be read
 // or is 16383 bytes or longer.

@@ -43,21 +43,21 @@ std::string cfg_example_for_new() {
     return text;
 }
 
-int cfg_write_example(const char* path) {
-    if (pf_stat(path).exists) return 2;
+CfgResult cfg_write_example(const char* path) {
+    if (pf_stat(path).exists) return CfgResult::Exists;
     std::string p = path;
     make_parents(p);
     std::string tmp = p + ".wp$";
     pf_file h = pf_open(tmp.c_str(), PfAccess::ReadWrite, PfCreate::CreateAlways);
-    if (h == PF_INVALID) return 1;
+    if (h == PF_INVALID) return CfgResult::Failed;
     std::string text = cfg_example_for_new();
     int bad = f_write(h, text.data(), text.size());
     if (bad == 0) bad = pf_sync(h) == 0 ? 0 : 1;
     pf_close(h);
     if (bad == 0 && pf_rename(tmp.c_str(), path, false) == 0) {
         make_point_dirs(path);
-        return 0;
+        return CfgResult::Ok;
     }
     pf_delete(tmp.c_str());
-    return pf_stat(path).exists && bad == 0 ? 2 : 1;
+    return pf_stat(path).exists && bad == 0 ? CfgResult::Exists : CfgResult::Failed;
 }

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "config/result.h"
+
 // The example as the program carries it, byte for byte.
 extern const char* const cfg_example_text;
 
@@ -15,6 +17,6 @@ std::string cfg_example_for_new();
 // Writes the new configuration to `path`, creating the missing directories
 // above it, and then the folders it names (inbound, outbound, the message
 // bases' and the area directory). Never replaces a file: the text goes to a temporary file beside
-// it that is renamed without replace. 0 written; 2 the file exists (nothing
-// changed); 1 failure (nothing left behind but the directories made).
-int cfg_write_example(const char* path);
+// it that is renamed without replace. Ok written; Exists the file exists
+// (nothing changed); Failed (nothing left behind but the directories made).
+CfgResult cfg_write_example(const char* path);

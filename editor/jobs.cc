@@ -1,6 +1,9 @@
 #include "editor/jobs.h"
 
+#include <iterator>
+
 #include "core/cp437.h"
+#include "core/exitcode.h"
 #include "core/strutil.h"
 #include "editor/messages.h"
 
@@ -144,8 +147,10 @@ void po_auto_started(Jobs& j, int slot, uint64_t now) {
 }
 
 std::u16string res_text(int code) {
+    // One text per ExitCode; a child's other codes are shown as numbers.
     const char16_t* const tab[] = {w_r0, w_r1, w_r2, w_r3, w_r4, w_r5, w_r6, w_r7};
-    if (code >= 0 && code <= 7) return tab[code];
+    static_assert(std::size(tab) == EXIT_STOPPED + 1, "one text per exit code");
+    if (code >= 0 && code <= static_cast<int>(EXIT_STOPPED)) return tab[code];
     return std::u16string(w_rx) +
            (code < 0 ? u"-" + num(static_cast<uint64_t>(-code)) : num(static_cast<uint64_t>(code)));
 }

@@ -78,7 +78,8 @@ int po_due(const Jobs& j, uint64_t now);
 void po_auto_started(Jobs& j, int slot, uint64_t now);
 
 // Texts.
-std::u16string res_text(int code);  // exit code: "OK", ..., "Exit N"
+// A child's exit code: the text of its ExitCode ("OK", ...), else "Exit N".
+std::u16string res_text(int code);
 std::u16string kind_text(int kind);
 std::u16string po_status(const Jobs& j);
 // "HH:MM:SS" of a local Unix time.

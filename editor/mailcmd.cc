@@ -86,7 +86,7 @@ bool read_body(const char* file, std::string& body) {
     return ok;
 }
 
-unsigned post_common(int mode, const char* where, const char* to, const char* subject,
+ExitCode post_common(int mode, const char* where, const char* to, const char* subject,
                      const char* file) {
     std::string body;
     if (!read_body(file, body)) {
@@ -157,7 +157,7 @@ unsigned post_common(int mode, const char* where, const char* to, const char* su
 
 // Loads the area of a read or list command under the lock, which `hold`
 // keeps; an exit code when that fails, EXIT_OK otherwise.
-unsigned open_area(McState& st, const char* tag, int& area, std::optional<JamLockHold>& hold) {
+ExitCode open_area(McState& st, const char* tag, int& area, std::optional<JamLockHold>& hold) {
     area = mc_find_area(st.eb, tag);
     if (area < 0) {
         log_msg2(m_mc_noarea, tag);
@@ -249,11 +249,11 @@ std::string mc_message_text(EdBase& eb, uint32_t entry, bool kludges) {
     return o;
 }
 
-unsigned mc_list(const char* tag) {
+ExitCode mc_list(const char* tag) {
     auto st = load_tables();
     int area;
     std::optional<JamLockHold> hold;
-    unsigned r = open_area(*st, tag, area, hold);
+    ExitCode r = open_area(*st, tag, area, hold);
     if (r != EXIT_OK) return r;
     std::string o;
     for (uint32_t i = 0; i < st->eb.ej_count; ++i) o += mc_list_line(st->eb, i);
@@ -262,7 +262,7 @@ unsigned mc_list(const char* tag) {
     return EXIT_OK;
 }
 
-unsigned mc_read(const char* tag, const char* number, bool kludges) {
+ExitCode mc_read(const char* tag, const char* number, bool kludges) {
     const char* end = nullptr;
     uint64_t n = parse_u64(number, &end);
     if (end == number || *end != '\0' || n == 0 || n > UINT32_MAX) {
@@ -272,7 +272,7 @@ unsigned mc_read(const char* tag, const char* number, bool kludges) {
     auto st = load_tables();
     int area;
     std::optional<JamLockHold> hold;
-    unsigned r = open_area(*st, tag, area, hold);
+    ExitCode r = open_area(*st, tag, area, hold);
     if (r != EXIT_OK) return r;
     std::string o;
     for (uint32_t i = 0; i < st->eb.ej_count && o.empty(); ++i)
@@ -286,10 +286,10 @@ unsigned mc_read(const char* tag, const char* number, bool kludges) {
     return EXIT_OK;
 }
 
-unsigned mc_post(const char* tag, const char* to, const char* subject, const char* file) {
+ExitCode mc_post(const char* tag, const char* to, const char* subject, const char* file) {
     return post_common(CM_ECHO, tag, to, subject, file);
 }
 
-unsigned mc_netmail(const char* address, const char* to, const char* subject, const char* file) {
+ExitCode mc_netmail(const char* address, const char* to, const char* subject, const char* file) {
     return post_common(CM_NETMAIL, address, to, subject, file);
 }

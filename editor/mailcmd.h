@@ -16,6 +16,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/exitcode.h"
+
 struct EdBase;  // editor/msgbase.h
 
 // The area a command names: "NETMAIL" is the first netmail area, "BAD" and
@@ -36,8 +38,8 @@ std::string mc_message_text(EdBase& eb, uint32_t entry, bool kludges);
 std::string mc_list_line(const EdBase& eb, uint32_t entry);
 
 // The drivers.
-unsigned mc_list(const char* tag);
-unsigned mc_read(const char* tag, const char* number, bool kludges);
+ExitCode mc_list(const char* tag);
+ExitCode mc_read(const char* tag, const char* number, bool kludges);
 // file: a path, or empty for standard input.
-unsigned mc_post(const char* tag, const char* to, const char* subject, const char* file);
-unsigned mc_netmail(const char* address, const char* to, const char* subject, const char* file);
+ExitCode mc_post(const char* tag, const char* to, const char* subject, const char* file);
+ExitCode mc_netmail(const char* address, const char* to, const char* subject, const char* file);

@@ -49,11 +49,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     st_scan_text(*e, in);
     check(e->nslots >= 1 && e->nslots <= MAX_BOSS);
-    if (cfg_rewrite_text(*e, in, out) == 0) check(out == with_last_eol(in, in));
+    if (cfg_rewrite_text(*e, in, out) == CfgResult::Ok) check(out == with_last_eol(in, in));
 
     // Change the host of every slot: a new scan finds the new value.
     for (int i = 0; i < e->nslots; ++i) str_copy(e->slots[i].newv[SK_HOST], "h.example", CFG_STR);
-    if (cfg_rewrite_text(*e, in, out) == 0) {
+    if (cfg_rewrite_text(*e, in, out) == CfgResult::Ok) {
         st_scan_text(*again, out);
         check(again->nslots == e->nslots);
         for (int i = 0; i < e->nslots; ++i)
@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     // The global pass: the new value is found, the sections are untouched.
-    if (gkey_text(in, "sysop", "Fuzz Name", out) == 0) {
+    if (gkey_text(in, "sysop", "Fuzz Name", out) == CfgResult::Ok) {
         st_scan_text(*again, out);
         check(std::string(again->gsysop_old) == "Fuzz Name");
         check(sections(out) == with_last_eol(sections(in), in));

@@ -8,23 +8,23 @@
 #include "app/cmdline.h"
 #include "core/log.h"
 
-static unsigned drv_poll(const char*) {
-    return 2;
+static ExitCode drv_poll(const char*) {
+    return EXIT_NET;
 }
-static unsigned drv_toss() {
-    return 6;
+static ExitCode drv_toss() {
+    return EXIT_LOCK;
 }
-static unsigned drv_scan(int) {
-    return 0;
+static ExitCode drv_scan(int) {
+    return EXIT_OK;
 }
-static unsigned drv_areafix(int, const char*) {
-    return 0;
+static ExitCode drv_areafix(int, const char*) {
+    return EXIT_OK;
 }
-static unsigned drv_areas(int) {
-    return 0;
+static ExitCode drv_areas(int) {
+    return EXIT_OK;
 }
-static int drv_gui(const CmdLine&) {
-    return 0;
+static ExitCode drv_gui(const CmdLine&) {
+    return EXIT_OK;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -60,5 +60,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     d.gui = drv_gui;
     int rc = start(static_cast<int>(argv.size()), argv.data(), d);
     if (rc < 0 || rc > 6) __builtin_trap();
-    return 0;
+    return EXIT_OK;
 }

@@ -9,7 +9,7 @@
 #include "mailer/messages.h"
 #include "mailer/session.h"
 
-unsigned call_boss(int index) {
+ExitCode call_boss(int index) {
     const BossCfg c = cfg_boss(g_cfg, index);
     if (cfg_require(c) != 0) return EXIT_CONFIG;
     lb_start();
@@ -42,15 +42,15 @@ unsigned call_boss(int index) {
     return session_run(*s);
 }
 
-unsigned poll_run(const char* name) {
+ExitCode poll_run(const char* name) {
     char nm[64];
     str_copy(nm, name, sizeof nm);
     if (nm[0] == '\0' || str_icmp(nm, "all") == 0) {
         if (cfg_boss_count(g_cfg) == 0) return call_boss(-1);
-        unsigned last = 0;
+        ExitCode last = EXIT_OK;
         for (int i = 0; i < cfg_boss_count(g_cfg); ++i) {
-            unsigned code = call_boss(i);
-            if (code != 0) last = code;
+            ExitCode code = call_boss(i);
+            if (code != EXIT_OK) last = code;
         }
         return last;
     }

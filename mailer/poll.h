@@ -4,9 +4,11 @@
 // settings in g_cfg (load_config done by the caller).
 #pragma once
 
+#include "core/exitcode.h"
+
 // name: empty or "all" (any case) polls every boss, anything else the
 // section of that name. Returns the exit code: for all bosses the code of
-// the last call that failed (0 when none did).
-unsigned poll_run(const char* name);
+// the last call that failed (EXIT_OK when none did).
+ExitCode poll_run(const char* name);
 // One boss: section index, -1 = the global part as the boss.
-unsigned call_boss(int index);
+ExitCode call_boss(int index);

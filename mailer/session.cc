@@ -77,12 +77,13 @@ unsigned on_adr(Session& s, const char* text) {
 
 // Ends the session after a failure. Only a cut line keeps the part of a
 // file received so far, and only with nr = yes; any other failure discards it.
-unsigned fail(Session& s, unsigned code) {
+// The steps of a session give 0 to go on or the ExitCode that ends it.
+ExitCode fail(Session& s, unsigned code) {
     bso_unlock(s.bsy);
     if (code == EXIT_NET) rx_keep(s);
     rx_abort(s);
     net_close(s.fr.net);
-    return code;
+    return static_cast<ExitCode>(code);
 }
 
 bool finished(const Session& s) {
@@ -240,7 +241,7 @@ unsigned send_password(Session& s) {
     return send_cmd(s, M_PWD, pwd);
 }
 
-unsigned session_run(Session& s) {
+ExitCode session_run(Session& s) {
     session_reset(s);
     const BossCfg& c = *s.cfg;
     s.fr.net.timeout_ms = session_frame_ms(c);

@@ -25,6 +25,7 @@
 #include <cstdint>
 
 #include "config/config.h"
+#include "core/exitcode.h"
 #include "mailer/frames.h"
 #include "outbound/bso.h"
 
@@ -122,7 +123,8 @@ unsigned net_error(Session& s);
 // Clears the state for a new session (the connection is left as it is).
 void session_reset(Session& s);
 // Runs the session over s.fr.net, which must be connected. Closes it.
-unsigned session_run(Session& s);
+// Returns the exit code of the call.
+ExitCode session_run(Session& s);
 // Waits for one frame and handles it; 2 after m_net when none arrives.
 unsigned recv_and_handle(Session& s);
 // Handles frames as long as one can be read without waiting.

@@ -509,7 +509,7 @@ int area_base_clash(const std::vector<std::string>& nets, const std::vector<std:
 
 }  // namespace
 
-unsigned scan_boss(ScanState& st, int boss) {
+ExitCode scan_boss(ScanState& st, int boss) {
     const Config& c = *st.cfg;
     const BossCfg b = cfg_boss(c, boss);
     lb_start();
@@ -612,7 +612,7 @@ unsigned scan_boss(ScanState& st, int boss) {
     return failures > 0 ? EXIT_PROTO : EXIT_OK;
 }
 
-unsigned scan_all(ScanState& st, int scan_only) {
+ExitCode scan_all(ScanState& st, int scan_only) {
     crc_init();
     st.c = ScanCounters{};
     Config& c = *st.cfg;
@@ -655,9 +655,9 @@ void scan_report(const ScanState& st) {
     lb_flush();
 }
 
-unsigned export_run(int scan_only) {
+ExitCode export_run(int scan_only) {
     auto st = std::make_unique<ScanState>();
-    unsigned code = scan_all(*st, scan_only);
+    ExitCode code = scan_all(*st, scan_only);
     scan_report(*st);
     return code;
 }

@@ -8,17 +8,20 @@
 // busy file (BSO mode).
 #pragma once
 
+#include "core/exitcode.h"
 #include "scanner/scan_state.h"
 
-// The whole run for all bosses (scan_only -1) or one; the exit code: 6 when a
-// base was locked, else 5 on errors, else 4 when a boss was busy, else 0.
-unsigned scan_all(ScanState& st, int scan_only);
+// The whole run for all bosses (scan_only -1) or one; the exit code: EXIT_LOCK
+// when a base was locked, else EXIT_PROTO on errors, else EXIT_BUSY when a
+// boss was busy, else EXIT_OK.
+ExitCode scan_all(ScanState& st, int scan_only);
 void scan_report(const ScanState& st);
-// One boss: 0, 4 (busy) or 5 (errors).
-unsigned scan_boss(ScanState& st, int boss);
+// One boss: EXIT_OK, EXIT_BUSY or EXIT_PROTO (errors); scan_all counts
+// the outcomes in st.c.
+ExitCode scan_boss(ScanState& st, int boss);
 void scan_area(ScanState& st, const char* path, const char* tag, int kind);
 // Sets JA_SENT on the recorded messages of one kind (0 netmail, 1 echomail).
 void mark_sent(ScanState& st, int kind);
 
 // The export run under the shared driver: scan_all and scan_report.
-unsigned export_run(int scan_only);
+ExitCode export_run(int scan_only);

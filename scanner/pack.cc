@@ -192,27 +192,27 @@ int has_origin(const uint8_t* text, size_t len) {
     return flags;
 }
 
-int pack_msg(ScanState& st) {
+bool pack_msg(ScanState& st) {
     uint32_t txt_off = get_le32(st.hdr + JMH_TXTOFFSET);
     uint32_t txt_len = get_le32(st.hdr + JMH_TXTLEN);
     uint32_t attr = get_le32(st.hdr + JMH_ATTRIBUTE);
     if (txt_len > PACK_MAX_TEXT) {
         skip(st, m_big);
-        return 0;
+        return false;
     }
     if (static_cast<uint64_t>(txt_off) + txt_len > static_cast<uint64_t>(st.jdt_size)) {
         skip(st, m_jdt);
-        return 0;
+        return false;
     }
     const uint8_t* text = jdt_text(st, txt_off, txt_len);
-    if (text == nullptr) return 0;
+    if (text == nullptr) return false;
 
     ftn_addr orig = st.own, dest = st.boss;
     bool net = st.kind == 0;
     if (net) {
         if (!sf_addr(st, SF_DADDR, dest)) {
             skip(st, m_nodest);
-            return 0;
+            return false;
         }
         ftn_addr o;
         if (sf_addr(st, SF_OADDR, o)) orig = o;
@@ -222,7 +222,7 @@ int pack_msg(ScanState& st) {
     uint64_t need = 3ull * st.subf_len + txt_len + 2048 + (pkt.B_LEN == 0 ? PKT_HDR_SIZE : 0);
     if (!buf_need(pkt, need)) {
         ++st.c.sc_err;
-        return 0;
+        return false;
     }
     Out o{pkt};
     if (pkt.B_LEN == 0) {
@@ -350,5 +350,5 @@ int pack_msg(ScanState& st) {
     o.byte(0);
     st.marks.push_back(Mark{st.base_path, st.hdr_off, st.kind});
     ++st.base_count;
-    return 1;
+    return true;
 }

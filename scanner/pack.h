@@ -20,6 +20,6 @@ const uint8_t* sf_get(const ScanState& st, uint16_t id, uint32_t* len);
 // Bit 0: a line begins with " * Origin: "; bit 1: a line is a tear line
 // ("---" followed by a blank, a CR or the end). Lines end with CR.
 int has_origin(const uint8_t* text, size_t len);
-// Packs the current message. 1 when appended and recorded, 0 when skipped
-// (reason logged, error counted).
-int pack_msg(ScanState& st);
+// Packs the current message. True when appended and recorded, false when
+// skipped (reason logged, error counted).
+bool pack_msg(ScanState& st);

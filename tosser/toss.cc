@@ -151,7 +151,7 @@ int autocreate(TossRun& r, const char* tag) {
         lb_flush();
     }
     const char* section = n.N_SECT >= 0 ? n.N_NAME : nullptr;
-    if (af_cfg_batch_add(r.new_areas, c.path, section, tag, path) != 0) {
+    if (af_cfg_batch_add(r.new_areas, c.path, section, tag, path) != CfgResult::Ok) {
         log_msg2(m_ac_cfgerr, tag);
         return -1;
     }
@@ -187,7 +187,7 @@ int autocreate(TossRun& r, const char* tag) {
 void write_new_areas(TossRun& r) {
     std::vector<std::string> tags;
     for (const auto& a : r.new_areas.adds) tags.push_back(a.tag);
-    if (af_cfg_batch_write(r.new_areas, r.cfg->path) == 0) return;
+    if (af_cfg_batch_write(r.new_areas, r.cfg->path) == CfgResult::Ok) return;
     for (const auto& t : tags) log_msg2(m_ac_cfglate, t.c_str());
     r.stopped = r.cfg_failed = true;
 }
@@ -713,7 +713,7 @@ void toss_release(TossRun& r) {
     r.held_msgs = 0;
 }
 
-unsigned toss_all(TossRun& r) {
+ExitCode toss_all(TossRun& r) {
     for (int i = 0; i < r.net_count; ++i) {
         const char* in = r.net_tab[i].N_INBOUND;
         if (in[0] == '\0') continue;

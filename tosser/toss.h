@@ -27,6 +27,7 @@
 
 #include "config/cfgedit.h"
 #include "config/config.h"
+#include "core/exitcode.h"
 #include "jam/dupe.h"
 #include "jam/jam.h"
 #include "tosser/packet.h"
@@ -126,14 +127,15 @@ int move_unique(const char* source, const char* destination, std::string* used =
 // Builds the network table and reads the global settings; 0, or 1 after
 // logging a configuration or memory error.
 int toss_setup(TossRun& r);
-// Tosses every inbound once, saves the dupe database. 5 when any packet was
+// Tosses every inbound once, saves the dupe database. EXIT_PROTO when any packet was
 // bad, any bundle broken, an entry in the way of an inbound's own directories
 // ("tossed", "wptmp") could not be moved, or the dupe journal or the lines of
 // new areas could not be written (the run then ends like a stopped one, the
-// packet left in place, to be tossed again); 7 (EXIT_STOPPED) when a
+// packet left in place, to be tossed again); EXIT_STOPPED when a
 // stop was requested (pf_stop_requested): the message being converted is abandoned, what was filed
-// is saved with its keys, and the packet or bundle stays in the inbound for the next run; else 0.
-unsigned toss_all(TossRun& r);
+// is saved with its keys, and the packet or bundle stays in the inbound for the next run; else
+// EXIT_OK.
+ExitCode toss_all(TossRun& r);
 void toss_report(const TossRun& r);
 // One inbound directory.
 void toss_dir(TossRun& r, const char* dir);

@@ -264,14 +264,15 @@ bool AreasWindow::create(bool poll) {
         return false;
     }
     int b = boss_index();
-    int r = af_request(writer_, g_cfg, b, cmds.c_str(), static_cast<uint32_t>(unix_now_local()));
+    AfReqResult r =
+        af_request(writer_, g_cfg, b, cmds.c_str(), static_cast<uint32_t>(unix_now_local()));
     lock_release(lk);
     std::fill(cmds.begin(), cmds.end(), '\0');
-    if (r == 1) {
+    if (r == AfReqResult::NoNetmail) {
         status_->setText(qs(a_nonet));
         return false;
     }
-    if (r != 0) {
+    if (r == AfReqResult::Failed) {
         status_->setText(qs(a_wfail));
         return false;
     }

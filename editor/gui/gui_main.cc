@@ -14,7 +14,7 @@
 bool gui_first_config(const char* path) {
     if (!question(nullptr, qa("wrenpost"), qs(w_cfgnew) + QString::fromLocal8Bit(path)))
         return false;
-    if (cfg_write_example(path) == 1) {
+    if (cfg_write_example(path) == CfgResult::Failed) {
         warning(nullptr, qa("wrenpost"), qs(w_cfgnew_err) + QString::fromLocal8Bit(path));
         return false;
     }
@@ -37,13 +37,13 @@ std::unique_ptr<MainWindow> gui_open(const CmdLine& cl) {
     return w;
 }
 
-int gui_main(const CmdLine& cl) {
+ExitCode gui_main(const CmdLine& cl) {
     if (!pf_has_display()) {
         // Without a display the windowing library would end the process
         // with its own message; say it in ours.
         con_cli();
         log_msg(m_nodisplay);
-        return 1;
+        return EXIT_CONFIG;
     }
     static int argc = 1;
     static char name[] = "wrenpost";
@@ -52,6 +52,6 @@ int gui_main(const CmdLine& cl) {
     gui_theme(app);
     con_init();
     std::unique_ptr<MainWindow> w = gui_open(cl);
-    if (!w) return 1;
-    return app.exec() == 0 ? 0 : 1;
+    if (!w) return EXIT_CONFIG;
+    return app.exec() == 0 ? EXIT_OK : EXIT_CONFIG;
 }

@@ -7,10 +7,11 @@
 
 class MainWindow;
 
-// Runs the editor until its window closes: 0, or 1 when the configuration
-// cannot be read. Started without -c and without any configuration file, it
+// Runs the editor until its window closes: EXIT_OK, or EXIT_CONFIG when
+// there is no display, the configuration cannot be read or the event loop
+// ended with an error. Started without -c and without any configuration file, it
 // first offers to create one (gui_first_config) and then opens the settings.
-int gui_main(const CmdLine& cl);
+ExitCode gui_main(const CmdLine& cl);
 
 // The start after the application object exists: the configuration
 // (offered first when there is none), the main window shown on its start

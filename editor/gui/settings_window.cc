@@ -40,7 +40,7 @@ const char* global_address() {
 SettingsWindow::SettingsWindow(MainWindow* main, bool& ok)
     : QWidget(main, Qt::Window), main_(main), e_(std::make_unique<CfgEdit>()) {
     setAttribute(Qt::WA_DeleteOnClose);
-    ok = st_scan(*e_, g_cfg.path) == 1;
+    ok = st_scan(*e_, g_cfg.path) == CfgResult::Ok;
     if (!ok) return;
     // The auto-poll state comes from the running editor, not from the file.
     const Jobs& jobs = main_->jobs();
@@ -473,7 +473,7 @@ bool SettingsWindow::save() {
         for (int k : {SK_NETNAME, SK_NETMAIL, SK_ADDRESS})
             tree = tree || std::strcmp(s.oldv[k], s.newv[k]) != 0;
     }
-    bool ok = cfg_write(*e_) == 1;
+    bool ok = cfg_write(*e_) == CfgResult::Ok;
     if (ok) {
         Jobs& jobs = main_->jobs();
         uint64_t now = unix_now_local();
@@ -484,10 +484,10 @@ bool SettingsWindow::save() {
             else
                 po_apply_slot(jobs, i, s.ap_on, s.ap_min, now);
         }
-        ok = glob_write(*e_) == 1;
+        ok = glob_write(*e_) == CfgResult::Ok;
     }
     bool lang_changed = lang_->currentIndex() != lang0_;
-    if (ok && lang_changed) ok = lang_write(g_cfg.path, lang_->currentIndex()) == 1;
+    if (ok && lang_changed) ok = lang_write(g_cfg.path, lang_->currentIndex()) == CfgResult::Ok;
     if (!ok) {
         warning(this, qs(e_title), qs(esettings_e_write));
         return false;

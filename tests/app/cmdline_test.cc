@@ -300,27 +300,27 @@ TEST(CommandLine, UnknownBossNameEndsWithOne) {
 // In-process runs with stand-in drivers: the rules of `all` and of the boss
 // selection do not depend on what the drivers do.
 namespace {
-unsigned codes[3];
+ExitCode codes[3];
 std::vector<std::string> calls;
-unsigned fake_scan(int b) {
+ExitCode fake_scan(int b) {
     calls.push_back("scan " + std::to_string(b));
     return codes[0];
 }
-unsigned fake_poll(const char* a) {
+ExitCode fake_poll(const char* a) {
     calls.push_back(std::string("poll ") + a);
     return codes[1];
 }
-unsigned fake_toss() {
+ExitCode fake_toss() {
     calls.push_back("toss");
     return codes[2];
 }
-unsigned fake_areafix(int b, const char* cmds) {
+ExitCode fake_areafix(int b, const char* cmds) {
     calls.push_back("areafix " + std::to_string(b) + " " + cmds);
-    return 0;
+    return EXIT_OK;
 }
-unsigned fake_areas(int b) {
+ExitCode fake_areas(int b) {
     calls.push_back("areas " + std::to_string(b));
-    return 0;
+    return EXIT_OK;
 }
 
 struct InProcess {
@@ -352,8 +352,11 @@ struct InProcess {
 TEST(CommandLine, AllRunsEveryStepAndEndsWithTheHighestCode) {
     InProcess p;
     struct Case {
-        unsigned scan, poll, toss, want;
-    } cases[] = {{0, 2, 6, 6}, {4, 0, 0, 4}, {0, 0, 0, 0}, {5, 3, 1, 5}};
+        ExitCode scan, poll, toss, want;
+    } cases[] = {{EXIT_OK, EXIT_NET, EXIT_LOCK, EXIT_LOCK},
+                 {EXIT_BUSY, EXIT_OK, EXIT_OK, EXIT_BUSY},
+                 {EXIT_OK, EXIT_OK, EXIT_OK, EXIT_OK},
+                 {EXIT_PROTO, EXIT_AUTH, EXIT_CONFIG, EXIT_PROTO}};
     for (const auto& c : cases) {
         codes[0] = c.scan;
         codes[1] = c.poll;
@@ -363,7 +366,7 @@ TEST(CommandLine, AllRunsEveryStepAndEndsWithTheHighestCode) {
         auto t = texts(p.out);
         EXPECT_EQ(t.back(), "End, exit code " + std::to_string(c.want));
     }
-    codes[0] = codes[1] = codes[2] = 0;
+    codes[0] = codes[1] = codes[2] = EXIT_OK;
     std::string two = std::string(kOneBoss) + "[boss fido]\n[boss FSX]\n";
     EXPECT_EQ(p.run(two, {"ALL", "fsx"}), 0);
     EXPECT_EQ(calls, (std::vector<std::string>{"scan 1", "poll fsx", "toss"}));
@@ -398,21 +401,21 @@ TEST(CommandLine, CommandsWithoutDriverSayNotBuilt) {
 }
 
 namespace {
-unsigned fake_list(const char* tag) {
+ExitCode fake_list(const char* tag) {
     calls.push_back(std::string("list ") + tag);
-    return 0;
+    return EXIT_OK;
 }
-unsigned fake_read(const char* tag, const char* n, bool k) {
+ExitCode fake_read(const char* tag, const char* n, bool k) {
     calls.push_back(std::string("read ") + tag + " " + n + (k ? " -k" : ""));
-    return 0;
+    return EXIT_OK;
 }
-unsigned fake_post(const char* tag, const char* to, const char* subj, const char* file) {
+ExitCode fake_post(const char* tag, const char* to, const char* subj, const char* file) {
     calls.push_back(std::string("post ") + tag + "|" + to + "|" + subj + "|" + file);
-    return 0;
+    return EXIT_OK;
 }
-unsigned fake_netmail(const char* addr, const char* to, const char* subj, const char* file) {
+ExitCode fake_netmail(const char* addr, const char* to, const char* subj, const char* file) {
     calls.push_back(std::string("netmail ") + addr + "|" + to + "|" + subj + "|" + file);
-    return 0;
+    return EXIT_OK;
 }
 }  // namespace
 

@@ -57,7 +57,7 @@ std::vector<std::pair<uint16_t, std::string>> subfields(const JamHeader& h) {
 TEST(AreafixRequest, MessageLayout) {
     Point p("areafix_password=\n");
     AfWriter w;
-    ASSERT_EQ(af_request(w, p.c, -1, "%LIST\n+FSX_GEN\n", 1796444632), 0);
+    ASSERT_EQ(af_request(w, p.c, -1, "%LIST\n+FSX_GEN\n", 1796444632), AfReqResult::Written);
     EXPECT_EQ(w.msgnum, 1u);
     JamImage img;
     JamHeader h = p.only(img);
@@ -86,9 +86,9 @@ TEST(AreafixRequest, MessageLayout) {
 TEST(AreafixRequest, SerialsWithinOneSecondDiffer) {
     Point p("");
     AfWriter w;
-    ASSERT_EQ(af_request(w, p.c, -1, "%LIST", 1000), 0);
-    ASSERT_EQ(af_request(w, p.c, -1, "%LIST", 1000), 0);
-    ASSERT_EQ(af_request(w, p.c, -1, "%LIST", 999), 0);
+    ASSERT_EQ(af_request(w, p.c, -1, "%LIST", 1000), AfReqResult::Written);
+    ASSERT_EQ(af_request(w, p.c, -1, "%LIST", 1000), AfReqResult::Written);
+    ASSERT_EQ(af_request(w, p.c, -1, "%LIST", 999), AfReqResult::Written);
     EXPECT_EQ(w.last_serial, 1002u);
     EXPECT_EQ(w.msgnum, 3u);
 }

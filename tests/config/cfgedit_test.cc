@@ -49,7 +49,9 @@ TEST(CfgEdit, AddPlacesTheLineAfterTheLastSettingOfTheRegion) {
     };
     for (const auto& c : cases) {
         CfgFile f(c.before);
-        EXPECT_EQ(af_cfg_add_area(f.path.c_str(), c.section, "FSX_NEW", "/m/fsx_new"), 0) << c.name;
+        EXPECT_EQ(af_cfg_add_area(f.path.c_str(), c.section, "FSX_NEW", "/m/fsx_new"),
+                  CfgResult::Ok)
+            << c.name;
         std::string want = c.after;
         // the test table writes "echarea" for brevity where the line is new
         for (size_t p; (p = want.find("echarea=")) != std::string::npos;)
@@ -61,17 +63,18 @@ TEST(CfgEdit, AddPlacesTheLineAfterTheLastSettingOfTheRegion) {
 TEST(CfgEdit, AddRefusesExistingTagAndUnknownSection) {
     std::string text = "a=1\n[boss fido]\n  EchoArea = fsx_new /old/path\n[boss fsx]\n";
     CfgFile f(text);
-    EXPECT_EQ(af_cfg_add_area(f.path.c_str(), "fsx", "FSX_NEW", "/m/x"), 2);
-    EXPECT_EQ(af_cfg_add_area(f.path.c_str(), "nowhere", "OTHER", "/m/x"), 1);
+    EXPECT_EQ(af_cfg_add_area(f.path.c_str(), "fsx", "FSX_NEW", "/m/x"), CfgResult::Exists);
+    EXPECT_EQ(af_cfg_add_area(f.path.c_str(), "nowhere", "OTHER", "/m/x"), CfgResult::Failed);
     EXPECT_EQ(f.text(), text);
-    EXPECT_EQ(af_cfg_add_area(f.d.file("missing.cfg").c_str(), nullptr, "A", "/m/a"), 1);
+    EXPECT_EQ(af_cfg_add_area(f.d.file("missing.cfg").c_str(), nullptr, "A", "/m/a"),
+              CfgResult::Failed);
     EXPECT_FALSE(wptest::file_exists(f.d.file("missing.cfg")));
 }
 
 TEST(CfgEdit, SizeLimits) {
     std::string big = "# " + std::string(16383 - 3, 'x') + "\n";  // exactly 16383 bytes
     CfgFile f(big);
-    EXPECT_EQ(af_cfg_add_area(f.path.c_str(), nullptr, "A", "/a"), 1);
+    EXPECT_EQ(af_cfg_add_area(f.path.c_str(), nullptr, "A", "/a"), CfgResult::Failed);
     EXPECT_EQ(af_cfg_del_area(f.path.c_str(), "A"), -1);
     EXPECT_EQ(f.text(), big);
     // 16382 bytes can be edited: a removal shrinks the file.
@@ -81,9 +84,9 @@ TEST(CfgEdit, SizeLimits) {
     EXPECT_EQ(af_cfg_del_area(g.path.c_str(), "A"), 1);
     EXPECT_EQ(g.text(), big.substr(15));
     // A new line may fill the file up to 16382 bytes, not one byte more.
-    EXPECT_EQ(af_cfg_add_area(g.path.c_str(), nullptr, "B", "/bb"), 1);
+    EXPECT_EQ(af_cfg_add_area(g.path.c_str(), nullptr, "B", "/bb"), CfgResult::Failed);
     EXPECT_EQ(g.text(), big.substr(15));
-    EXPECT_EQ(af_cfg_add_area(g.path.c_str(), nullptr, "B", "/b"), 0);
+    EXPECT_EQ(af_cfg_add_area(g.path.c_str(), nullptr, "B", "/b"), CfgResult::Ok);
     EXPECT_EQ(g.text().size(), 16382u);
 }
 
@@ -95,7 +98,7 @@ TEST(CfgEdit, AddNeverPushesLinesBeyondWhatTheLoaderReads) {
     std::string tail = "\n[boss fsx]\npassword=secret123\necho_path=boss\n";
     std::string text = head + std::string(16370 - head.size() - tail.size(), '-') + tail;
     CfgFile f(text);
-    EXPECT_EQ(af_cfg_add_area(f.path.c_str(), nullptr, "FSX_NEW", "/m/fsx_new"), 1);
+    EXPECT_EQ(af_cfg_add_area(f.path.c_str(), nullptr, "FSX_NEW", "/m/fsx_new"), CfgResult::Failed);
     EXPECT_EQ(f.text(), text);
     Config c;
     std::string log;
@@ -125,7 +128,7 @@ TEST(CfgEdit, DeleteRemovesEveryLineOfTheTagOnly) {
 TEST(CfgEdit, RewriteKeepsPermissionsAndLeavesNoTemporaryFile) {
     CfgFile f("a=1\n");
     chmod(f.path.c_str(), 0600);
-    ASSERT_EQ(af_cfg_add_area(f.path.c_str(), nullptr, "A", "/a"), 0);
+    ASSERT_EQ(af_cfg_add_area(f.path.c_str(), nullptr, "A", "/a"), CfgResult::Ok);
     struct stat st;
     ASSERT_EQ(stat(f.path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -140,7 +143,7 @@ TEST(CfgEdit, ReadOnlyFileIsNotEdited) {
     std::string text = "address=1:2/3.4\nechoarea=FSX_GEN /m/fsx_gen\n";
     CfgFile f(text);
     chmod(f.path.c_str(), 0444);
-    EXPECT_EQ(af_cfg_add_area(f.path.c_str(), nullptr, "FSX_NEW", "/m/fsx_new"), 1);
+    EXPECT_EQ(af_cfg_add_area(f.path.c_str(), nullptr, "FSX_NEW", "/m/fsx_new"), CfgResult::Failed);
     EXPECT_EQ(af_cfg_del_area(f.path.c_str(), "FSX_GEN"), -1);
     EXPECT_EQ(f.text(), text);
     struct stat st;
@@ -156,7 +159,7 @@ TEST(CfgEdit, FailedWriteLeavesTheFileWhole) {
     std::string text = "address=1:2/3.4\n# comment\n";
     CfgFile f(text);
     pf_fault_write_after(1);
-    EXPECT_EQ(af_cfg_add_area(f.path.c_str(), nullptr, "A", "/a"), 1);
+    EXPECT_EQ(af_cfg_add_area(f.path.c_str(), nullptr, "A", "/a"), CfgResult::Failed);
     pf_fault_write_after(0);
     EXPECT_EQ(f.text(), text);
     std::vector<PfDirEntry> list;
@@ -194,10 +197,11 @@ TEST(CfgEdit, SectionNamesReadAsTheLoaderReadsThem) {
         ASSERT_EQ(c->boss_count, 1);
         const char* loaded = cfg_boss_name(*c, 0);
         EXPECT_EQ(str_len(loaded), len < BNAME_MAX ? len : BNAME_MAX - 1);
-        EXPECT_EQ(af_cfg_add_area(f.path.c_str(), loaded, "NEW.AREA", "/m/new"), 0) << len;
+        EXPECT_EQ(af_cfg_add_area(f.path.c_str(), loaded, "NEW.AREA", "/m/new"), CfgResult::Ok)
+            << len;
         EXPECT_NE(f.text().find("address=1:2/3.4\nechoarea=NEW.AREA /m/new\n"), std::string::npos);
         auto e = std::make_unique<CfgEdit>();
-        ASSERT_EQ(st_scan(*e, f.path.c_str()), 1);
+        ASSERT_EQ(st_scan(*e, f.path.c_str()), CfgResult::Ok);
         EXPECT_STREQ(e->slots[0].name, loaded) << len;
     }
 }
@@ -210,35 +214,36 @@ TEST(CfgEdit, BatchWritesEveryAcceptedLineOnce) {
     std::string text = "a=1\n[boss fido]\nb=2\n[boss fsx]\nc=3\n";
     CfgFile f(text);
     AfAreaBatch b;
-    EXPECT_EQ(af_cfg_batch_add(b, f.path.c_str(), "fsx", "FSX_ONE", "/m/one"), 0);
-    EXPECT_EQ(af_cfg_batch_add(b, f.path.c_str(), "fido", "FIDO_TWO", "/m/two"), 0);
-    EXPECT_EQ(af_cfg_batch_add(b, f.path.c_str(), "fido", "fsx_one", "/m/x"), 2);  // batched
-    EXPECT_EQ(af_cfg_batch_add(b, f.path.c_str(), "nowhere", "OTHER", "/m/x"), 1);
+    EXPECT_EQ(af_cfg_batch_add(b, f.path.c_str(), "fsx", "FSX_ONE", "/m/one"), CfgResult::Ok);
+    EXPECT_EQ(af_cfg_batch_add(b, f.path.c_str(), "fido", "FIDO_TWO", "/m/two"), CfgResult::Ok);
+    EXPECT_EQ(af_cfg_batch_add(b, f.path.c_str(), "fido", "fsx_one", "/m/x"),
+              CfgResult::Exists);  // batched
+    EXPECT_EQ(af_cfg_batch_add(b, f.path.c_str(), "nowhere", "OTHER", "/m/x"), CfgResult::Failed);
     EXPECT_EQ(f.text(), text);
     // Another program's edit in the meantime.
     write_file(f.path, text + "d=4\n");
-    EXPECT_EQ(af_cfg_batch_write(b, f.path.c_str()), 0);
+    EXPECT_EQ(af_cfg_batch_write(b, f.path.c_str()), CfgResult::Ok);
     EXPECT_EQ(f.text(),
               "a=1\n[boss fido]\nb=2\nechoarea=FIDO_TWO /m/two\n[boss fsx]\nc=3\nd=4\n"
               "echoarea=FSX_ONE /m/one\n");
     EXPECT_TRUE(b.adds.empty());
     std::string done = f.text();
-    EXPECT_EQ(af_cfg_batch_write(b, f.path.c_str()), 0);  // empty: nothing written
+    EXPECT_EQ(af_cfg_batch_write(b, f.path.c_str()), CfgResult::Ok);  // empty: nothing written
     EXPECT_EQ(f.text(), done);
 
     // The limit counts the batch's earlier lines.
     std::string big = "# " + std::string(16382 - 3 - 14, 'x') + "\n";
     CfgFile g(big);
     AfAreaBatch b2;
-    EXPECT_EQ(af_cfg_batch_add(b2, g.path.c_str(), nullptr, "A", "/a"), 0);  // 14 bytes
-    EXPECT_EQ(af_cfg_batch_add(b2, g.path.c_str(), nullptr, "B", "/b"), 1);
-    EXPECT_EQ(af_cfg_batch_write(b2, g.path.c_str()), 0);
+    EXPECT_EQ(af_cfg_batch_add(b2, g.path.c_str(), nullptr, "A", "/a"), CfgResult::Ok);  // 14 bytes
+    EXPECT_EQ(af_cfg_batch_add(b2, g.path.c_str(), nullptr, "B", "/b"), CfgResult::Failed);
+    EXPECT_EQ(af_cfg_batch_write(b2, g.path.c_str()), CfgResult::Ok);
     EXPECT_EQ(g.text().size(), 16382u);
 
     // A file that cannot be written refuses the first line already.
     CfgFile ro("a=1\n");
     chmod(ro.path.c_str(), 0444);
     AfAreaBatch b3;
-    EXPECT_EQ(af_cfg_batch_add(b3, ro.path.c_str(), nullptr, "A", "/a"), 1);
+    EXPECT_EQ(af_cfg_batch_add(b3, ro.path.c_str(), nullptr, "A", "/a"), CfgResult::Failed);
     EXPECT_EQ(ro.text(), "a=1\n");
 }

@@ -141,7 +141,7 @@ TEST(CfgLines, EveryReaderSeesTheLinesTheLoaderSees) {
 
         // The rewriter's scan.
         auto e = std::make_unique<CfgEdit>();
-        ASSERT_EQ(st_scan(*e, path.c_str()), 1);
+        ASSERT_EQ(st_scan(*e, path.c_str()), CfgResult::Ok);
         EXPECT_EQ(std::string(e->gsysop_old), sysop) << "rewriter";
         EXPECT_EQ(e->single, c.sections.empty()) << "rewriter";
         if (!e->single) {
@@ -157,19 +157,19 @@ TEST(CfgLines, EveryReaderSeesTheLinesTheLoaderSees) {
         // reads; otherwise it finds every area and section the loader has,
         // and no other area.
         if (c.text.size() >= CFG_WRITE_LIMIT) {
-            EXPECT_EQ(af_cfg_add_area(path.c_str(), nullptr, "NEW", "/m/new"), 1);
+            EXPECT_EQ(af_cfg_add_area(path.c_str(), nullptr, "NEW", "/m/new"), CfgResult::Failed);
             continue;
         }
         for (const std::string& t : c.areas)
-            EXPECT_EQ(af_cfg_add_area(path.c_str(), nullptr, t.c_str(), "/m/x"), 2)
+            EXPECT_EQ(af_cfg_add_area(path.c_str(), nullptr, t.c_str(), "/m/x"), CfgResult::Exists)
                 << "echo-area editor misses " << t;
         for (const std::string& t : c.not_areas) {
-            EXPECT_EQ(af_cfg_add_area(path.c_str(), nullptr, t.c_str(), "/m/x"), 0)
+            EXPECT_EQ(af_cfg_add_area(path.c_str(), nullptr, t.c_str(), "/m/x"), CfgResult::Ok)
                 << "echo-area editor invents " << t;
             wptest::write_file(path, c.text);
         }
         for (const std::string& s : c.sections) {
-            EXPECT_EQ(af_cfg_add_area(path.c_str(), s.c_str(), "NEW", "/m/new"), 0)
+            EXPECT_EQ(af_cfg_add_area(path.c_str(), s.c_str(), "NEW", "/m/new"), CfgResult::Ok)
                 << "echo-area editor misses section " << s;
             wptest::write_file(path, c.text);
         }

@@ -28,7 +28,7 @@ struct CfgFile {
     std::unique_ptr<CfgEdit> e = std::make_unique<CfgEdit>();
     explicit CfgFile(const std::string& text) { write_file(path, text); }
     std::string text() const { return read_file(path); }
-    int scan() { return st_scan(*e, path.c_str()); }
+    CfgResult scan() { return st_scan(*e, path.c_str()); }
     size_t files() const {
         std::vector<PfDirEntry> list;
         pf_list_dir(d.path().c_str(), list);
@@ -85,7 +85,7 @@ const std::string kBosses =
 
 TEST(CfgWrite, ScanReadsSlotsGlobalsAndOnlyTheFactOfAStoredPassword) {
     CfgFile f(kBosses);
-    ASSERT_EQ(f.scan(), 1);
+    ASSERT_EQ(f.scan(), CfgResult::Ok);
     const CfgEdit& e = *f.e;
     EXPECT_FALSE(e.single);
     ASSERT_EQ(e.nslots, 3);
@@ -185,9 +185,9 @@ TEST(CfgWrite, SectionRewrite) {
     };
     for (const auto& c : cases) {
         CfgFile f(kBosses);
-        ASSERT_EQ(f.scan(), 1);
+        ASSERT_EQ(f.scan(), CfgResult::Ok);
         c.change(*f.e);
-        EXPECT_EQ(cfg_write(*f.e), 1) << c.name;
+        EXPECT_EQ(cfg_write(*f.e), CfgResult::Ok) << c.name;
         EXPECT_EQ(f.text(), edited(kBosses, c.expect)) << c.name;
         EXPECT_EQ(f.files(), 1u) << c.name;
     }
@@ -231,16 +231,16 @@ TEST(CfgWrite, LineEndsEmptySectionsAndSingleBossFormat) {
     };
     for (const auto& c : cases) {
         CfgFile f(c.before);
-        ASSERT_EQ(f.scan(), 1) << c.name;
+        ASSERT_EQ(f.scan(), CfgResult::Ok) << c.name;
         c.change(*f.e);
-        EXPECT_EQ(cfg_write(*f.e), 1) << c.name;
+        EXPECT_EQ(cfg_write(*f.e), CfgResult::Ok) << c.name;
         EXPECT_EQ(f.text(), c.after) << c.name;
     }
 }
 
 TEST(CfgWrite, SingleBossFormatKeepsSysopAndSystemGlobal) {
     CfgFile f("sysop = Me\nsystem = Home\naddress = 2:240/1.1\n");
-    ASSERT_EQ(f.scan(), 1);
+    ASSERT_EQ(f.scan(), CfgResult::Ok);
     EXPECT_TRUE(f.e->single);
     EXPECT_EQ(f.e->nslots, 1);
     EXPECT_STREQ(f.e->gsysop_old, "Me");
@@ -250,8 +250,8 @@ TEST(CfgWrite, SingleBossFormatKeepsSysopAndSystemGlobal) {
     EXPECT_STREQ(f.e->slots[0].oldv[SK_ADDRESS], "2:240/1.1");
     EXPECT_EQ(st_add(*f.e, "x"), -1);
     str_copy(f.e->gsysop_new, "You", CFG_STR);
-    EXPECT_EQ(cfg_write(*f.e), 1);
-    EXPECT_EQ(glob_write(*f.e), 1);
+    EXPECT_EQ(cfg_write(*f.e), CfgResult::Ok);
+    EXPECT_EQ(glob_write(*f.e), CfgResult::Ok);
     EXPECT_EQ(f.text(), "sysop=You\nsystem = Home\naddress = 2:240/1.1\n");
 }
 
@@ -259,11 +259,11 @@ TEST(CfgWrite, SectionsBeyondTheSixteenthAreKept) {
     std::string text;
     for (int i = 0; i < 17; ++i) text += "[boss b" + std::to_string(i) + "]\nboss_host = h\n";
     CfgFile f(text);
-    ASSERT_EQ(f.scan(), 1);
+    ASSERT_EQ(f.scan(), CfgResult::Ok);
     EXPECT_EQ(f.e->nslots, MAX_BOSS);
     EXPECT_EQ(st_add(*f.e, "more"), -1);
     set(f.e->slots[15], SK_HOST, "x");
-    ASSERT_EQ(cfg_write(*f.e), 1);
+    ASSERT_EQ(cfg_write(*f.e), CfgResult::Ok);
     EXPECT_EQ(f.text(),
               edited(text, {{"[boss b15]\nboss_host = h\n", "[boss b15]\nboss_host=x\n"}}));
 }
@@ -336,36 +336,36 @@ TEST(CfgWrite, GlobalKeyPass) {
     };
     for (const auto& c : cases) {
         CfgFile f(c.before);
-        EXPECT_EQ(gkey_write(f.path.c_str(), c.key, c.value), 1) << c.name;
+        EXPECT_EQ(gkey_write(f.path.c_str(), c.key, c.value), CfgResult::Ok) << c.name;
         EXPECT_EQ(f.text(), c.after) << c.name;
     }
 }
 
 TEST(CfgWrite, GlobWriteOnlyWhatChanged) {
     CfgFile f("sysop = A\nsystem = B\n[boss x]\n");
-    ASSERT_EQ(f.scan(), 1);
-    EXPECT_EQ(glob_write(*f.e), 1);
+    ASSERT_EQ(f.scan(), CfgResult::Ok);
+    EXPECT_EQ(glob_write(*f.e), CfgResult::Ok);
     EXPECT_EQ(f.text(), "sysop = A\nsystem = B\n[boss x]\n");
     str_copy(f.e->gsystem_new, "b", CFG_STR);  // case counts as a change
-    EXPECT_EQ(glob_write(*f.e), 1);
+    EXPECT_EQ(glob_write(*f.e), CfgResult::Ok);
     EXPECT_EQ(f.text(), "sysop = A\nsystem=b\n[boss x]\n");
     str_copy(f.e->gsysop_new, "", CFG_STR);
-    EXPECT_EQ(glob_write(*f.e), 1);
+    EXPECT_EQ(glob_write(*f.e), CfgResult::Ok);
     EXPECT_EQ(f.text(), "system=b\n[boss x]\n");
 }
 
 TEST(CfgWrite, LanguageChoice) {
     CfgFile f("Language = de\n# x\nlanguage=en\n[boss a]\nlanguage = de\n");
-    EXPECT_EQ(lang_write(f.path.c_str(), 2), 1);
+    EXPECT_EQ(lang_write(f.path.c_str(), 2), CfgResult::Ok);
     EXPECT_EQ(f.text(), "language=en\n# x\n[boss a]\nlanguage = de\n");
-    EXPECT_EQ(lang_write(f.path.c_str(), 1), 1);
+    EXPECT_EQ(lang_write(f.path.c_str(), 1), CfgResult::Ok);
     EXPECT_EQ(f.text(), "language=de\n# x\n[boss a]\nlanguage = de\n");
-    EXPECT_EQ(lang_write(f.path.c_str(), 0), 1);
+    EXPECT_EQ(lang_write(f.path.c_str(), 0), CfgResult::Ok);
     EXPECT_EQ(f.text(), "language=auto\n# x\n[boss a]\nlanguage = de\n");
-    EXPECT_EQ(lang_write(f.path.c_str(), 3), 0);
+    EXPECT_EQ(lang_write(f.path.c_str(), 3), CfgResult::Failed);
     EXPECT_EQ(f.text(), "language=auto\n# x\n[boss a]\nlanguage = de\n");
     CfgFile g("[boss a]\n");
-    EXPECT_EQ(lang_write(g.path.c_str(), 1), 1);
+    EXPECT_EQ(lang_write(g.path.c_str(), 1), CfgResult::Ok);
     EXPECT_EQ(g.text(), "language=de\n[boss a]\n");
 }
 
@@ -379,55 +379,55 @@ TEST(CfgWrite, SizeLimits) {
     // 16383 bytes: never rewritten, by any pass; the file stays as it was.
     std::string big = sized(16383);
     CfgFile f(big);
-    ASSERT_EQ(f.scan(), 1);  // the dialog still opens
+    ASSERT_EQ(f.scan(), CfgResult::Ok);  // the dialog still opens
     EXPECT_STREQ(f.e->slots[0].oldv[SK_ADDRESS], "1:1/1.1");
     set(f.e->slots[0], SK_ADDRESS, "1:1/1.2");
-    EXPECT_EQ(cfg_write(*f.e), 0);
-    EXPECT_EQ(gkey_write(f.path.c_str(), "sysop", "x"), 0);
-    EXPECT_EQ(lang_write(f.path.c_str(), 1), 0);
+    EXPECT_EQ(cfg_write(*f.e), CfgResult::Failed);
+    EXPECT_EQ(gkey_write(f.path.c_str(), "sysop", "x"), CfgResult::Failed);
+    EXPECT_EQ(lang_write(f.path.c_str(), 1), CfgResult::Failed);
     EXPECT_EQ(f.text(), big);
 
     // 16382 bytes can be rewritten ("address=1:1/1.2" is two bytes shorter).
     CfgFile g(sized(16382));
-    ASSERT_EQ(g.scan(), 1);
+    ASSERT_EQ(g.scan(), CfgResult::Ok);
     set(g.e->slots[0], SK_ADDRESS, "1:1/1.2");
-    EXPECT_EQ(cfg_write(*g.e), 1);
+    EXPECT_EQ(cfg_write(*g.e), CfgResult::Ok);
     EXPECT_EQ(g.text().size(), 16380u);
 
     // A result of 16382 bytes is written, one of 16383 is not.
     CfgFile h(sized(16372));
-    EXPECT_EQ(gkey_write(h.path.c_str(), "sysop", "abc"), 1);  // + "sysop=abc\n"
+    EXPECT_EQ(gkey_write(h.path.c_str(), "sysop", "abc"), CfgResult::Ok);  // + "sysop=abc\n"
     std::string full = h.text();
     EXPECT_EQ(full.size(), 16382u);
-    EXPECT_EQ(gkey_write(h.path.c_str(), "sysop", "abcd"), 0);
-    ASSERT_EQ(h.scan(), 1);
+    EXPECT_EQ(gkey_write(h.path.c_str(), "sysop", "abcd"), CfgResult::Failed);
+    ASSERT_EQ(h.scan(), CfgResult::Ok);
     set(h.e->slots[0], SK_NETNAME, "N");
-    EXPECT_EQ(cfg_write(*h.e), 0);
+    EXPECT_EQ(cfg_write(*h.e), CfgResult::Failed);
     EXPECT_EQ(h.text(), full);
     EXPECT_EQ(h.files(), 1u);
 }
 
 TEST(CfgWrite, FailuresLeaveTheFileWhole) {
     CfgFile f(kBosses);
-    ASSERT_EQ(f.scan(), 1);
+    ASSERT_EQ(f.scan(), CfgResult::Ok);
     set(f.e->slots[0], SK_HOST, "changed");
     // The write of the new text fails: the old file stays byte for byte and
     // no temporary file is left behind; the same for the global pass.
     pf_fault_write_after(1);
-    EXPECT_EQ(cfg_write(*f.e), 0);
+    EXPECT_EQ(cfg_write(*f.e), CfgResult::Failed);
     pf_fault_write_after(1);
-    EXPECT_EQ(lang_write(f.path.c_str(), 2), 0);
+    EXPECT_EQ(lang_write(f.path.c_str(), 2), CfgResult::Failed);
     pf_fault_write_after(0);
     EXPECT_EQ(f.text(), kBosses);
     EXPECT_EQ(f.files(), 1u);
 
     // Read-only: refused (also for a user who could write it anyway).
     chmod(f.path.c_str(), 0444);
-    EXPECT_EQ(cfg_write(*f.e), 0);
-    EXPECT_EQ(gkey_write(f.path.c_str(), "sysop", "x"), 0);
+    EXPECT_EQ(cfg_write(*f.e), CfgResult::Failed);
+    EXPECT_EQ(gkey_write(f.path.c_str(), "sysop", "x"), CfgResult::Failed);
     EXPECT_EQ(f.text(), kBosses);
     chmod(f.path.c_str(), 0640);
-    EXPECT_EQ(cfg_write(*f.e), 1);
+    EXPECT_EQ(cfg_write(*f.e), CfgResult::Ok);
     struct stat st;
     ASSERT_EQ(stat(f.path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);  // permissions survive the rename
@@ -435,9 +435,9 @@ TEST(CfgWrite, FailuresLeaveTheFileWhole) {
     // A vanished file is not created again.
     std::string gone = f.d.file("gone.cfg");
     std::unique_ptr<CfgEdit> e = std::make_unique<CfgEdit>();
-    EXPECT_EQ(st_scan(*e, gone.c_str()), 0);
-    EXPECT_EQ(cfg_write(*e), 0);
-    EXPECT_EQ(gkey_write(gone.c_str(), "sysop", "x"), 0);
+    EXPECT_EQ(st_scan(*e, gone.c_str()), CfgResult::Failed);
+    EXPECT_EQ(cfg_write(*e), CfgResult::Failed);
+    EXPECT_EQ(gkey_write(gone.c_str(), "sysop", "x"), CfgResult::Failed);
     EXPECT_FALSE(wptest::file_exists(gone));
 }
 
@@ -460,22 +460,22 @@ TEST(CfgWrite, SectionsChangedSinceTheScanAreNotWrittenBlindly) {
     };
     for (const auto& c : cases) {
         CfgFile f(kBosses);
-        ASSERT_EQ(f.scan(), 1);
+        ASSERT_EQ(f.scan(), CfgResult::Ok);
         type_secret(f.e->slots[1].pw, "fsx only");
         set(f.e->slots[2], SK_HOST, "tqm.example");
         write_file(f.path, c.now);
-        EXPECT_EQ(cfg_write(*f.e), 0) << c.name;
+        EXPECT_EQ(cfg_write(*f.e), CfgResult::Failed) << c.name;
         EXPECT_EQ(f.text(), c.now) << c.name;
         EXPECT_EQ(f.files(), 1u) << c.name;
     }
     // Sections added after the known ones, and a changed letter case of the
     // "boss" word, do not disturb the mapping.
     CfgFile f(kBosses);
-    ASSERT_EQ(f.scan(), 1);
+    ASSERT_EQ(f.scan(), CfgResult::Ok);
     set(f.e->slots[2], SK_HOST, "tqm.example");
     std::string now = edited(kBosses, {{"[link tqm]", "[LINK tqm]"}}) + "[boss later]\nx = 1\n";
     write_file(f.path, now);
-    EXPECT_EQ(cfg_write(*f.e), 1);
+    EXPECT_EQ(cfg_write(*f.e), CfgResult::Ok);
     EXPECT_EQ(f.text(),
               edited(now, {{"address = 1:1/1.1\n", "address = 1:1/1.1\nboss_host=tqm.example\n"}}));
 }
@@ -497,22 +497,22 @@ TEST(CfgWrite, LineBreaksInValuesAreRefusedNotWritten) {
     };
     for (const auto& c : cases) {
         CfgFile f(kBosses);
-        ASSERT_EQ(f.scan(), 1);
+        ASSERT_EQ(f.scan(), CfgResult::Ok);
         c.change(*f.e);
-        EXPECT_EQ(cfg_write(*f.e), 0) << c.name;
+        EXPECT_EQ(cfg_write(*f.e), CfgResult::Failed) << c.name;
         EXPECT_EQ(f.text(), kBosses) << c.name;
     }
     // A deleted new boss, or a section left alone, is not looked at.
     CfgFile f(kBosses);
-    ASSERT_EQ(f.scan(), 1);
+    ASSERT_EQ(f.scan(), CfgResult::Ok);
     int n = st_add(*f.e, "bad name");
     set(f.e->slots[n], SK_INBOUND, "/in\n");
     f.e->slots[n].state = ST_DELETED;
-    EXPECT_EQ(cfg_write(*f.e), 1);
+    EXPECT_EQ(cfg_write(*f.e), CfgResult::Ok);
     EXPECT_EQ(f.text(), kBosses);
 
-    EXPECT_EQ(gkey_write(f.path.c_str(), "sysop", "a\nsysop=b"), 0);
-    EXPECT_EQ(gkey_write(f.path.c_str(), "sy sop", "a"), 0);
+    EXPECT_EQ(gkey_write(f.path.c_str(), "sysop", "a\nsysop=b"), CfgResult::Failed);
+    EXPECT_EQ(gkey_write(f.path.c_str(), "sy sop", "a"), CfgResult::Failed);
     EXPECT_EQ(f.text(), kBosses);
 }
 
@@ -523,10 +523,10 @@ TEST(CfgWrite, SymbolicLinkStaysALink) {
     std::string target = other.file("real.cfg");
     ASSERT_EQ(rename(f.path.c_str(), target.c_str()), 0);
     ASSERT_EQ(symlink(target.c_str(), f.path.c_str()), 0);
-    ASSERT_EQ(f.scan(), 1);
+    ASSERT_EQ(f.scan(), CfgResult::Ok);
     set(f.e->slots[0], SK_NETNAME, "");
-    ASSERT_EQ(cfg_write(*f.e), 1);
-    ASSERT_EQ(lang_write(f.path.c_str(), 2), 1);
+    ASSERT_EQ(cfg_write(*f.e), CfgResult::Ok);
+    ASSERT_EQ(lang_write(f.path.c_str(), 2), CfgResult::Ok);
     struct stat st;
     ASSERT_EQ(lstat(f.path.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
@@ -541,7 +541,7 @@ TEST(CfgWrite, SymbolicLinkStaysALink) {
 
 TEST(CfgWrite, SaveInDialogOrderIsReadBackByTheLoader) {
     CfgFile f(kBosses);
-    ASSERT_EQ(f.scan(), 1);
+    ASSERT_EQ(f.scan(), CfgResult::Ok);
     CfgEdit& e = *f.e;
     set(e.slots[1], SK_HOST, "new.fsx.example");
     set(e.slots[1], SK_INBOUND, "/in/fsx");
@@ -551,9 +551,9 @@ TEST(CfgWrite, SaveInDialogOrderIsReadBackByTheLoader) {
     set(e.slots[n], SK_ADDRESS, "39:1/1.1");
     set(e.slots[n], SK_SYSOP, "Amiga Name");
     str_copy(e.gsystem_new, "Point Home", CFG_STR);
-    ASSERT_EQ(cfg_write(e), 1);
-    ASSERT_EQ(glob_write(e), 1);
-    ASSERT_EQ(lang_write(f.path.c_str(), 2), 1);
+    ASSERT_EQ(cfg_write(e), CfgResult::Ok);
+    ASSERT_EQ(glob_write(e), CfgResult::Ok);
+    ASSERT_EQ(lang_write(f.path.c_str(), 2), CfgResult::Ok);
 
     auto cp = std::make_unique<Config>();
     Config& c = *cp;
@@ -572,7 +572,7 @@ TEST(CfgWrite, SaveInDialogOrderIsReadBackByTheLoader) {
     EXPECT_EQ(c.area_count, 1);
 
     // A second scan sees exactly what was saved.
-    ASSERT_EQ(f.scan(), 1);
+    ASSERT_EQ(f.scan(), CfgResult::Ok);
     EXPECT_EQ(e.nslots, 3);
     EXPECT_STREQ(e.slots[2].name, "amiga");
     EXPECT_STREQ(e.gsystem_old, "Point Home");
@@ -674,18 +674,18 @@ TEST(CfgWrite, EveryInjectedWriteFailureLeavesTheOldOrTheNewFile) {
     // each failure the file is the old one, byte for byte, and no scratch
     // copy is left; the pass that succeeds leaves the new one.
     CfgFile f(kBosses);
-    ASSERT_EQ(f.scan(), 1);
+    ASSERT_EQ(f.scan(), CfgResult::Ok);
     set(f.e->slots[1], SK_HOST, "new.fsx.example");
     type_secret(f.e->slots[0].pw, "newsecret");
     std::string expect;
-    ASSERT_EQ(cfg_rewrite_text(*f.e, kBosses, expect), 0);
+    ASSERT_EQ(cfg_rewrite_text(*f.e, kBosses, expect), CfgResult::Ok);
     int n = 1;
     for (; n < 50; ++n) {
         pf_fault_write_after(n);
-        int ok = cfg_write(*f.e);
+        CfgResult ok = cfg_write(*f.e);
         pf_fault_write_after(0);
         EXPECT_EQ(f.files(), 1u) << "n=" << n;
-        if (ok == 1) break;
+        if (ok == CfgResult::Ok) break;
         ASSERT_EQ(f.text(), kBosses) << "n=" << n;
     }
     EXPECT_LT(n, 50);

@@ -17,7 +17,7 @@ TEST(Example, BuiltInTextIsTheShippedFile) {
 TEST(Example, NewConfigurationKeepsTheFilesBesideIt) {
     wptest::TempDir d;
     std::string path = d.file("home/.config/wrenpost/wrenpost.cfg");
-    ASSERT_EQ(cfg_write_example(path.c_str()), 0);
+    ASSERT_EQ(cfg_write_example(path.c_str()), CfgResult::Ok);
     std::string text = wptest::read_file(path);
     EXPECT_EQ(text, cfg_example_for_new());
     EXPECT_EQ(text.find("/home/jo"), std::string::npos);
@@ -44,7 +44,7 @@ TEST(Example, AnExistingFileIsNeverReplaced) {
     wptest::TempDir d;
     std::string path = d.file("wrenpost.cfg");
     wptest::write_file(path, "sysop = mine\n");
-    EXPECT_EQ(cfg_write_example(path.c_str()), 2);
+    EXPECT_EQ(cfg_write_example(path.c_str()), CfgResult::Exists);
     EXPECT_EQ(wptest::read_file(path), "sysop = mine\n");
     EXPECT_FALSE(wptest::file_exists(d.file("in")));  // nothing made for a file not written
 }
@@ -53,13 +53,13 @@ TEST(Example, FailureLeavesNothingBehind) {
     wptest::TempDir d;
     wptest::write_file(d.file("blocker"), "a file where a directory should be\n");
     std::string path = d.file("blocker/wrenpost/wrenpost.cfg");
-    EXPECT_EQ(cfg_write_example(path.c_str()), 1);
+    EXPECT_EQ(cfg_write_example(path.c_str()), CfgResult::Failed);
     EXPECT_FALSE(wptest::file_exists(path));
     EXPECT_EQ(wptest::read_file(d.file("blocker")), "a file where a directory should be\n");
     // A write that fails half-way leaves no temporary file either.
     std::string ok = d.file("w.cfg");
     pf_fault_write_after(1);
-    EXPECT_EQ(cfg_write_example(ok.c_str()), 1);
+    EXPECT_EQ(cfg_write_example(ok.c_str()), CfgResult::Failed);
     pf_fault_write_after(0);
     EXPECT_FALSE(wptest::file_exists(ok));
     EXPECT_FALSE(wptest::file_exists(ok + ".wp$"));

@@ -27,7 +27,7 @@ struct Edit {
     std::string path = d.file("wrenpost.cfg");
     Edit() {
         wptest::write_file(path, kCfg);
-        EXPECT_EQ(st_scan(*e, path.c_str()), 1);
+        EXPECT_EQ(st_scan(*e, path.c_str()), CfgResult::Ok);
     }
 };
 
@@ -134,7 +134,7 @@ TEST(Settings, TakingOverABoss) {
     // fsx drops its own name and origin too.
     f.own = false;
     ASSERT_EQ(save_slot(*t.e, 0, f, shown, "21:3/210.7").what, -1);
-    ASSERT_EQ(cfg_write(*t.e), 1);
+    ASSERT_EQ(cfg_write(*t.e), CfgResult::Ok);
     std::string text = wptest::read_file(t.path);
     EXPECT_NE(text.find("boss_host=new.example\n"), std::string::npos) << text;
     EXPECT_NE(text.find("boss_port=24555\n"), std::string::npos) << text;
@@ -159,7 +159,7 @@ TEST(Settings, ResumeCheckboxWritesOnlyAChange) {
     Edit t;
     std::string cfg = std::string(kCfg) + "nr=off\n";
     wptest::write_file(t.path, cfg);
-    ASSERT_EQ(st_scan(*t.e, t.path.c_str()), 1);
+    ASSERT_EQ(st_scan(*t.e, t.path.c_str()), CfgResult::Ok);
     SlotForm fsx_shown = st_form(*t.e, 0), fido_shown = st_form(*t.e, 1);
     EXPECT_TRUE(fsx_shown.nr);
     EXPECT_FALSE(fido_shown.nr);
@@ -167,7 +167,7 @@ TEST(Settings, ResumeCheckboxWritesOnlyAChange) {
     fido.nr = true;
     ASSERT_EQ(save_slot(*t.e, 0, fsx_shown, fsx_shown, "21:3/210.7").what, -1);
     ASSERT_EQ(save_slot(*t.e, 1, fido, fido_shown, "21:3/210.7").what, -1);
-    ASSERT_EQ(cfg_write(*t.e), 1);
+    ASSERT_EQ(cfg_write(*t.e), CfgResult::Ok);
     std::string text = wptest::read_file(t.path);
     EXPECT_NE(text.find("[fido]"), std::string::npos) << text;
     EXPECT_NE(text.find("nr=yes\n"), std::string::npos) << text;
@@ -179,7 +179,7 @@ TEST(Settings, ResumeCheckboxWritesOnlyAChange) {
     fido = fido_shown;
     fido.nr = false;
     ASSERT_EQ(save_slot(*t.e, 1, fido, fido_shown, "21:3/210.7").what, -1);
-    ASSERT_EQ(cfg_write(*t.e), 1);
+    ASSERT_EQ(cfg_write(*t.e), CfgResult::Ok);
     text = wptest::read_file(t.path);
     EXPECT_NE(text.find("nr=no\n"), std::string::npos) << text;
     EXPECT_EQ(text.find("nr=yes"), std::string::npos) << text;
