@@ -358,7 +358,7 @@ void bad_packet(TossRun& r, const char* path, const char* name, const char* inbo
                 bool from_bundle, const char* reason) {
     ++r.st.st_badpkts;
     toss_release(r);
-    dupe_settle(r.dupes);
+    if (dupe_settle(r.dupes) != 0) r.keys_failed = true;
     log_msg2(m_badpkt, path);
     log_msg2(m_reason, reason);
     char dst[WP_PATH_MAX];
@@ -420,7 +420,7 @@ void toss_packet(TossRun& r, const char* dir, const char* name, const char* inbo
         if (r.stopped) {
             // What was filed keeps its keys; the packet is tossed again next
             // time, its filed messages then being dupes.
-            dupe_settle(r.dupes);
+            if (dupe_settle(r.dupes) != 0) r.keys_failed = true;
             log_msg2(m_stopped, path);
             return;
         }
@@ -433,10 +433,10 @@ void toss_packet(TossRun& r, const char* dir, const char* name, const char* inbo
     // inbound until all its packets are filed, and the keys are synced once
     // before it leaves (toss_bundle).
     if (from_bundle) {
-        dupe_save(r.dupes);
+        if (dupe_save(r.dupes) != 0) r.keys_failed = true;
         pf_delete(path);
     } else {
-        dupe_settle(r.dupes);
+        if (dupe_settle(r.dupes) != 0) r.keys_failed = true;
         to_tossed(dir, name, m_moved);
     }
 }
@@ -524,7 +524,7 @@ void toss_bundle(TossRun& r, const char* dir, const char* name) {
         return;
     }
     ++r.st.st_bundles;
-    dupe_settle(r.dupes);
+    if (dupe_settle(r.dupes) != 0) r.keys_failed = true;
     to_tossed(dir, name, m_bnd_done);
 }
 
@@ -728,12 +728,10 @@ ExitCode toss_all(TossRun& r) {
     if (r.dupes.resume_skipped > 0) log_num(m_resumed, r.dupes.resume_skipped);
     // A stopped run keeps the journal: the next one passes over what this one
     // filed of the packets it left.
-    if (r.stopped)
-        dupe_settle(r.dupes);
-    else
-        dupe_finish(r.dupes);
-    if (r.stopped) return r.jnl_failed || r.cfg_failed ? EXIT_PROTO : EXIT_STOPPED;
-    return (r.st.st_badpkts > 0 || r.st.st_bnd_bad > 0 || r.dir_error) ? EXIT_PROTO : EXIT_OK;
+    if (r.stopped ? dupe_settle(r.dupes) != 0 : dupe_finish(r.dupes) != 0) r.keys_failed = true;
+    if (r.stopped) return r.jnl_failed || r.cfg_failed || r.keys_failed ? EXIT_PROTO : EXIT_STOPPED;
+    return (r.st.st_badpkts > 0 || r.st.st_bnd_bad > 0 || r.dir_error || r.keys_failed) ? EXIT_PROTO
+                                                                                        : EXIT_OK;
 }
 
 void toss_report(const TossRun& r) {

@@ -84,10 +84,11 @@ struct TossRun {
     uint32_t jm_now = 0;
     DupeDb dupes;
     TossStats st;
-    bool stopped = false;     // a stop was requested: nothing more is filed
-    bool jnl_failed = false;  // ... because the dupe journal could not be written
-    bool dir_error = false;   // an inbound could not be tossed ("tossed"/"wptmp")
-    bool cfg_failed = false;  // ... because new areas' lines could not be written
+    bool stopped = false;      // a stop was requested: nothing more is filed
+    bool jnl_failed = false;   // ... because the dupe journal could not be written
+    bool dir_error = false;    // an inbound could not be tossed ("tossed"/"wptmp")
+    bool cfg_failed = false;   // ... because new areas' lines could not be written
+    bool keys_failed = false;  // a dupe database save failed (the journal keeps the keys)
     // The inbound being tossed: bit i set when boss i delivers into it.
     uint32_t owners = 0;
     // The packet being filed.
