@@ -125,7 +125,7 @@ void session_reset(Session& s);
 // Runs the session over s.fr.net, which must be connected. Closes it.
 // Returns the exit code of the call.
 ExitCode session_run(Session& s);
-// Waits for one frame and handles it; 2 after m_net when none arrives.
+// Waits for one frame and handles it; EXIT_NET after m_net when none arrives.
 unsigned recv_and_handle(Session& s);
 // Handles frames as long as one can be read without waiting.
 unsigned poll_incoming(Session& s);
