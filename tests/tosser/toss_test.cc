@@ -749,6 +749,24 @@ TEST(Toss, StopRequestEndsTheTossCleanlyAndFilesNothingTwice) {
 
 #endif
 
+namespace {
+
+// Tosses the point in this process with its fail_at-th write failing (0: none);
+// the exit code, or -1 when the run cannot be set up.
+int toss_failing_write(Point& pt, long fail_at) {
+    Config c;
+    if (load_config(c, pt.cfg.c_str()) != 0) return -1;
+    auto r = std::make_unique<TossRun>();
+    r->cfg = &c;
+    if (toss_setup(*r) != 0) return -1;
+    pf_fault_write_after(fail_at);
+    unsigned code = toss_all(*r);
+    pf_fault_write_after(0);
+    return static_cast<int>(code);
+}
+
+}  // namespace
+
 TEST(Toss, FailedWriteAtAnyStepLosesNothingAndFilesNothingTwice) {
     // Fails the N-th write of a toss (JAM files, dupe file, dupe journal) for
     // N = 1, 2, ... until a toss runs through. After each: the packets set
@@ -760,17 +778,7 @@ TEST(Toss, FailedWriteAtAnyStepLosesNothingAndFilesNothingTwice) {
     std::string pkt_b = make_pkt(kBoss, kPoint, "PW", numbered(2, "b "));
     std::string log;
     con_capture(&log);
-    auto toss_here = [&](Point& pt, long fail_at) {
-        Config c;
-        if (load_config(c, pt.cfg.c_str()) != 0) return -1;
-        auto r = std::make_unique<TossRun>();
-        r->cfg = &c;
-        if (toss_setup(*r) != 0) return -1;
-        pf_fault_write_after(fail_at);
-        unsigned code = toss_all(*r);
-        pf_fault_write_after(0);
-        return static_cast<int>(code);
-    };
+    auto toss_here = toss_failing_write;
     bool ran_through = false;
     for (long n = 1; n < 400 && !ran_through; ++n) {
         Point pt;
@@ -817,17 +825,7 @@ TEST(Toss, CreatedAreasSurviveAFailedWriteAtAnyStep) {
         make_pkt(kBoss, kPoint, "PW", {echo("NEW.TWO", "b 1"), echo("NEW.THREE", "b 2")});
     std::string log;
     con_capture(&log);
-    auto toss_here = [&](Point& pt, long fail_at) {
-        Config c;
-        if (load_config(c, pt.cfg.c_str()) != 0) return -1;
-        auto r = std::make_unique<TossRun>();
-        r->cfg = &c;
-        if (toss_setup(*r) != 0) return -1;
-        pf_fault_write_after(fail_at);
-        unsigned code = toss_all(*r);
-        pf_fault_write_after(0);
-        return static_cast<int>(code);
-    };
+    auto toss_here = toss_failing_write;
     bool ran_through = false;
     bool cfg_failure_seen = false;
     for (long n = 1; n < 400 && !ran_through; ++n) {
