@@ -11,6 +11,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdio.h>
@@ -642,6 +644,13 @@ pf_sock pf_tcp_connect(const char* host, const char* port) {
             r = ::connect(fd, a->ai_addr, a->ai_addrlen);
         } while (r != 0 && errno == EINTR);
         if (r == 0) {
+            // Every frame goes out in one send, so nothing is gained by
+            // holding a small one back; and a short command held until the
+            // peer acknowledges the last one (which it delays, waiting for
+            // more) would stall a request-answer step such as M_GET by the
+            // peer's delayed-acknowledgement time.
+            int one = 1;
+            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
             s = fd;
             break;
         }

@@ -684,6 +684,10 @@ pf_sock pf_tcp_connect(const char* host, const char* port) {
                                WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
         if (fd == INVALID_SOCKET) continue;
         if (connect(fd, a->ai_addr, static_cast<int>(a->ai_addrlen)) == 0) {
+            // One send per frame: no small frame is held back (see posix.cc).
+            BOOL one = TRUE;
+            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one),
+                       sizeof one);
             s = static_cast<pf_sock>(fd);
             break;
         }

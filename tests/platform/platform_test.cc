@@ -1,8 +1,11 @@
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -378,4 +381,28 @@ TEST(PlatformProcess, StopSignalsBecomeAFlagOnceThenEndTheProcess) {
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFSIGNALED(status)) << "exit " << WEXITSTATUS(status);
     EXPECT_EQ(WTERMSIG(status), SIGTERM);
+}
+
+// A small frame must leave at once: held back until the peer acknowledges
+// the one before (which the peer delays), a request such as M_GET waits the
+// whole delayed-acknowledgement time, 40 ms per received file on Linux.
+TEST(PlatformNet, ConnectionsSendSmallWritesAtOnce) {
+    int l = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(l, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(bind(l, reinterpret_cast<sockaddr*>(&a), len), 0);
+    ASSERT_EQ(listen(l, 1), 0);
+    ASSERT_EQ(getsockname(l, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    std::string port = std::to_string(ntohs(a.sin_port));
+    pf_sock s = pf_tcp_connect("127.0.0.1", port.c_str());
+    ASSERT_NE(s, PF_NOSOCK);
+    int on = 0;
+    socklen_t n = sizeof on;
+    ASSERT_EQ(getsockopt(s, IPPROTO_TCP, TCP_NODELAY, &on, &n), 0);
+    EXPECT_NE(on, 0);
+    pf_sock_close(s);
+    close(l);
 }
