@@ -62,6 +62,18 @@ int64_t pf_read(pf_file h, void* buf, size_t n);
 // 1 otherwise (a short write is an error).
 int pf_write(pf_file h, const void* buf, size_t n);
 
+// One piece of a vectored read: n bytes at buf.
+struct PfIoVec {
+    void* buf;
+    size_t n;
+};
+// Reads at the file position into the `count` pieces in order, each filled
+// before the next, in as few system calls as the system allows (one for a
+// regular file on POSIX; one per piece on Windows). Returns the count of
+// bytes read, short only at the end of the file, or -1 on error (the file
+// position is then unknown). Retries on EINTR and after short reads.
+int64_t pf_readv(pf_file h, const PfIoVec* v, size_t count);
+
 // Reads up to n bytes at `offset` without moving the file position. Returns
 // the count (short only at the end), or -1 on error.
 int64_t pf_pread(pf_file h, void* buf, size_t n, uint64_t offset);

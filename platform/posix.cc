@@ -22,6 +22,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <sys/uio.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -102,6 +103,39 @@ int64_t pf_read(pf_file h, void* buf, size_t n) {
         r = ::read(h, buf, n);
     } while (r < 0 && errno == EINTR);
     return r;
+}
+
+int64_t pf_readv(pf_file h, const PfIoVec* v, size_t count) {
+    if (h < 0) return -1;
+    // The pieces left, IOV_MAX at a time; after a short read the piece it
+    // ended in is continued from where it stopped.
+    struct iovec iov[64];
+    size_t next = 0;     // first piece not yet handed to the system
+    size_t done_in = 0;  // bytes of v[next] already read
+    int64_t total = 0;
+    while (next < count) {
+        int n = 0;
+        for (size_t i = next; i < count && n < 64; ++i, ++n) {
+            size_t skip = i == next ? done_in : 0;
+            iov[n].iov_base = static_cast<char*>(v[i].buf) + skip;
+            iov[n].iov_len = v[i].n - skip;
+        }
+        ssize_t r = ::readv(h, iov, n);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (r == 0) break;
+        total += r;
+        size_t left = static_cast<size_t>(r);
+        while (next < count && left >= v[next].n - done_in) {
+            left -= v[next].n - done_in;
+            done_in = 0;
+            ++next;
+        }
+        done_in += left;
+    }
+    return total;
 }
 
 int pf_write(pf_file h, const void* buf, size_t n) {

@@ -141,6 +141,24 @@ int64_t pf_read(pf_file h, void* buf, size_t n) {
     return got;
 }
 
+// ReadFile has no vectored form for ordinary handles: one call per piece.
+int64_t pf_readv(pf_file h, const PfIoVec* v, size_t count) {
+    int64_t total = 0;
+    for (size_t i = 0; i < count; ++i) {
+        char* p = static_cast<char*>(v[i].buf);
+        size_t n = v[i].n;
+        while (n > 0) {
+            DWORD chunk = n > 0x40000000 ? 0x40000000 : static_cast<DWORD>(n), got = 0;
+            if (!ReadFile(H(h), p, chunk, &got, nullptr)) return -1;
+            if (got == 0) return total;
+            p += got;
+            n -= got;
+            total += got;
+        }
+    }
+    return total;
+}
+
 int pf_write(pf_file h, const void* buf, size_t n) {
     if (fault_now()) return 1;
     const char* p = static_cast<const char*>(buf);

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "support/test_support.h"
 
@@ -130,6 +131,27 @@ TEST(PlatformFiles, StreamsOpenPipesToo) {
     close(p[0]);
     TempDir d;
     EXPECT_EQ(pf_open_stream(d.path().c_str()), PF_INVALID);
+}
+
+// A read that comes back short (a pipe gives what its writer has written so
+// far) goes on in the middle of the piece it stopped in.
+TEST(PlatformFiles, VectoredReadGoesOnAfterAShortRead) {
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    ASSERT_EQ(write(p[1], "abcde", 5), 5);
+    std::thread writer([&] {
+        // Whether or not the reader has taken the first part yet, the
+        // pieces must hold the bytes in order.
+        EXPECT_EQ(write(p[1], "fghij", 5), 5);
+        EXPECT_EQ(write(p[1], "klm", 3), 3);
+        close(p[1]);
+    });
+    char a[3], b[7], c[10];
+    PfIoVec v[] = {{a, sizeof a}, {b, sizeof b}, {c, sizeof c}};
+    EXPECT_EQ(pf_readv(p[0], v, 3), 13);
+    writer.join();
+    EXPECT_EQ(std::string(a, 3) + std::string(b, 7) + std::string(c, 3), "abcdefghijklm");
+    close(p[0]);
 }
 
 TEST(PlatformFiles, SharedOpensSeeEachOthersWrites) {
