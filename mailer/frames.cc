@@ -26,6 +26,13 @@ int wp_send_data(Frames& f, size_t n) {
     return net_send_all(f.net, f.tx_frame, n + 2);
 }
 
+int wp_send_batch(Frames& f, size_t count, size_t last_len) {
+    if (count == 0 || count > TX_BATCH || last_len == 0 || last_len > TX_CHUNK) return -1;
+    for (size_t j = 0; j + 1 < count; ++j) put_header(f.tx_batch + j * TX_SLOT, false, TX_CHUNK);
+    put_header(f.tx_batch + (count - 1) * TX_SLOT, false, last_len);
+    return net_send_all(f.net, f.tx_batch, (count - 1) * TX_SLOT + 2 + last_len);
+}
+
 int wp_recv_frame(Frames& f) {
     // The whole frame, header and body, within one time-out.
     uint64_t deadline = net_deadline(f.net);

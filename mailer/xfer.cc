@@ -426,28 +426,41 @@ unsigned send_file(Session& s, int i) {
         if (left == 0 && wp_send_data(s.fr, 0) != 0) {
             code = net_error(s);
         }
-        uint8_t* block = s.fr.tx_frame + 2;
+        // Frames per batch: one at first, doubled after a batch that went
+        // out within a sixteenth of the time-out, halved after one that took
+        // more than a quarter, so that a slow line still takes each batch
+        // well within the time-out.
+        size_t frames = 1;
+        uint32_t limit = s.fr.net.timeout_ms != 0 ? s.fr.net.timeout_ms : net_timeout_ms();
         // The boss may answer (M_GOT, M_SKIP) before the file is through:
         // it has or does not want the file, and sending ends there. Going on
-        // would read a file that M_GOT has just truncated or deleted.
+        // would read a file that M_GOT has just truncated or deleted, so its
+        // answers are taken between two batches, before the next is read.
         while (code == 0 && left > 0 && !e.get_req && e.state == TS_SENT) {
-            size_t want = left < TX_CHUNK ? static_cast<size_t>(left) : TX_CHUNK;
-            size_t got = 0;
-            while (got < want) {
-                int64_t r = pf_read(h, block + got, want - got);
-                if (r <= 0) break;
-                got += static_cast<size_t>(r);
-            }
+            uint64_t cap = static_cast<uint64_t>(frames) * TX_CHUNK;
+            size_t want = static_cast<size_t>(left < cap ? left : cap);
+            size_t count = (want + TX_CHUNK - 1) / TX_CHUNK;
+            size_t last = want - (count - 1) * TX_CHUNK;
+            PfIoVec v[TX_BATCH];
+            for (size_t j = 0; j < count; ++j)
+                v[j] = PfIoVec{wp_batch_body(s.fr, j), j + 1 < count ? TX_CHUNK : last};
             // The size is announced: a file that shrinks meanwhile cannot be
             // sent whole, so it counts as a read error.
-            if (got < want) {
+            if (pf_readv(h, v, count) != static_cast<int64_t>(want)) {
                 log_msg2(m_tx_rd, e.path);
                 code = EXIT_PROTO;
                 break;
             }
-            if (wp_send_data(s.fr, want) != 0) {
+            uint64_t started = pf_ticks_ms();
+            if (wp_send_batch(s.fr, count, last) != 0) {
                 code = net_error(s);
                 break;
+            }
+            uint64_t took = pf_ticks_ms() - started;
+            if (took > limit / 4) {
+                if (frames > 1) frames /= 2;
+            } else if (took <= limit / 16 && frames < TX_BATCH) {
+                frames *= 2;
             }
             left -= want;
             code = poll_incoming(s);

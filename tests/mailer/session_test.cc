@@ -13,9 +13,11 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "app/catalog.h"
 #include "core/log.h"
@@ -149,6 +151,59 @@ TEST(Frames, BytesOnTheWire) {
     EXPECT_EQ(wp_recv_frame(*f), -1);
     EXPECT_EQ(wp_send_cmd(*f, M_EOB, ""), -1);  // no SIGPIPE either
     pf_sock_close(pair[0]);
+}
+
+// Several data frames in one send: full frames, then the last with its own
+// length, each behind its header; arguments outside the batch are refused.
+TEST(Frames, ABatchIsFullFramesAndAShorterLast) {
+    pf_sock pair[2];
+    ASSERT_EQ(pf_sock_pair(pair), 0);
+    auto f = std::make_unique<Frames>();
+    f->net.timeout_ms = 5000;
+    net_attach(f->net, pair[0]);
+    // A wrong length makes the reader wait for bytes that never come: it
+    // gives up instead of hanging the test.
+    struct timeval tv = {5, 0};
+    setsockopt(pair[1], SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    BossPeer p(pair[1]);
+    struct {
+        size_t count, last;
+    } cases[] = {{1, 1}, {3, 5}, {2, TX_CHUNK}, {TX_BATCH, 300}};
+    auto byte = [](size_t j, size_t k) { return static_cast<char>('a' + (j * 7 + k) % 26); };
+    for (const auto& c : cases) {
+        for (size_t j = 0; j < c.count; ++j) {
+            size_t n = j + 1 < c.count ? TX_CHUNK : c.last;
+            for (size_t k = 0; k < n; ++k)
+                wp_batch_body(*f, j)[k] = static_cast<uint8_t>(byte(j, k));
+        }
+        int sent = 1;
+        std::thread sender([&] { sent = wp_send_batch(*f, c.count, c.last); });
+        std::vector<BFrame> got;
+        BFrame b;
+        while (got.size() < c.count && p.recv(b)) got.push_back(b);
+        sender.join();
+        EXPECT_EQ(sent, 0);
+        ASSERT_EQ(got.size(), c.count) << "batch of " << c.count;
+        for (size_t j = 0; j < c.count; ++j) {
+            size_t n = j + 1 < c.count ? TX_CHUNK : c.last;
+            EXPECT_FALSE(got[j].cmd);
+            ASSERT_EQ(got[j].data.size(), n) << c.count << " frame " << j;
+            std::string body(n, '\0');
+            for (size_t k = 0; k < n; ++k) body[k] = byte(j, k);
+            EXPECT_TRUE(got[j].data == body) << c.count << " frame " << j;
+        }
+    }
+    // Nothing is sent for a batch that cannot be built.
+    EXPECT_EQ(wp_send_batch(*f, 0, 1), -1);
+    EXPECT_EQ(wp_send_batch(*f, TX_BATCH + 1, 1), -1);
+    EXPECT_EQ(wp_send_batch(*f, 1, 0), -1);
+    EXPECT_EQ(wp_send_batch(*f, 1, TX_CHUNK + 1), -1);
+    ASSERT_EQ(wp_send_cmd(*f, M_EOB, ""), 0);
+    BFrame b;
+    ASSERT_TRUE(p.recv(b));
+    EXPECT_TRUE(b.cmd && b.code == M_EOB);
+    pf_sock_close(pair[0]);
+    p.close_now();
 }
 
 // Connecting: an IPv6 literal, an IPv4 one, a service that is not there.
@@ -986,6 +1041,73 @@ TEST_F(SessionTest, AnAnswerWhileSendingEndsTheFile) {
     EXPECT_FALSE(file_exists(small));
     EXPECT_FALSE(file_exists(flo()));
     EXPECT_TRUE(logged("Session finished. Files received: 0, sent: 2"));
+}
+
+// Files go out in batches of data frames read together: whatever the size,
+// every byte arrives in order, in full frames but the last of each file.
+TEST_F(SessionTest, FilesOfEverySizeAcrossBatchesArriveWhole) {
+    const size_t sizes[] = {
+        1, TX_CHUNK, TX_CHUNK + 1, 31 * TX_CHUNK, 40 * TX_CHUNK + 5, 3 * TX_BATCH * TX_CHUNK - 1};
+    std::string lines;
+    std::map<std::string, std::string> want;
+    for (size_t n : sizes) {
+        std::string name = "f" + std::to_string(n) + ".bin";
+        std::string content;
+        content.reserve(n);
+        for (size_t i = 0; i < n; ++i)
+            content.push_back(static_cast<char>((i * 131 + i / 509) & 0xff));
+        want[name] = content;
+        lines += "^" + file(name, content) + "\n";
+    }
+    write_file(flo(), lines);
+    Transfer t;
+    ASSERT_EQ(run([&](BossPeer& p) {
+                  p.login();
+                  t.run(p);
+              }),
+              0u)
+        << log;
+    for (const auto& w : want) {
+        EXPECT_EQ(t.received[w.first].size(), w.second.size()) << w.first;
+        EXPECT_TRUE(t.received[w.first] == w.second) << w.first;
+    }
+    // Within a file every data frame is full but the last.
+    size_t left = 0;
+    for (const BFrame& f : peer_seen) {
+        if (f.cmd && f.code == M_FILE) {
+            left = std::stoull(f.data.substr(f.data.find(' ') + 1));
+        } else if (!f.cmd) {
+            ASSERT_GT(left, 0u);
+            EXPECT_EQ(f.data.size(), std::min(left, TX_CHUNK));
+            left -= std::min(left, f.data.size());
+        }
+    }
+    EXPECT_TRUE(logged("Session finished. Files received: 0, sent: 6"));
+}
+
+// The size went out with M_FILE: a file that shrinks while it is sent cannot
+// be sent whole and ends the session with a read error; its flow-file line
+// stays for the next call.
+TEST_F(SessionTest, AFileThatShrinksWhileSentIsAReadError) {
+    sndbuf = 4096;  // the point cannot read ahead of what the boss takes
+    std::string big = file("big.bin", std::string(300000, 'x'));
+    write_file(flo(), "^" + big + "\n");
+    EXPECT_EQ(run([&](BossPeer& p) {
+                  p.login();
+                  BFrame f;
+                  ASSERT_TRUE(p.wait_cmd(M_FILE, &f));
+                  EXPECT_EQ(f.data.rfind("big.bin 300000 ", 0), 0u);
+                  ASSERT_EQ(truncate(big.c_str(), 50000), 0);
+                  p.drain();
+              }),
+              5u)
+        << log;
+    EXPECT_TRUE(logged("ERROR: read error at " + big));
+    EXPECT_EQ(read_file(flo()), "^" + big + "\n");
+    size_t data = 0;
+    for (const BFrame& f : peer_seen)
+        if (!f.cmd) data += f.data.size();
+    EXPECT_LE(data, 50000u);
 }
 
 // A flow file that cannot be rewritten keeps its old content; the lines
