@@ -103,6 +103,10 @@ int net_poll(Net& n) {
     return pf_sock_readable(n.s);
 }
 
+int net_wait(Net& n, uint32_t ms) {
+    return pf_sock_wait_readable(n.s, ms);
+}
+
 void net_close(Net& n) {
     if (n.s != PF_NOSOCK) {
         // Bounded as a whole: a peer that keeps trickling bytes cannot hold

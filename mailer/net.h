@@ -54,6 +54,8 @@ int net_recv_exact(Net& n, void* buf, size_t len);
 bool net_expired(const Net& n);
 // 1 when a receive will not block, 0 when nothing is waiting, < 0 on error.
 int net_poll(Net& n);
+// The same, waiting up to ms milliseconds for something to arrive.
+int net_wait(Net& n, uint32_t ms);
 // Orderly close: shut down our sending side, read and drop what still comes
 // until the peer closes, an error occurs or NET_DRAIN_MS (the time-out when
 // shorter) have passed in all; then close the socket. Always stops the socket

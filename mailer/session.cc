@@ -80,6 +80,7 @@ unsigned on_adr(Session& s, const char* text) {
 // The steps of a session give 0 to go on or the ExitCode that ends it.
 ExitCode fail(Session& s, unsigned code) {
     bso_unlock(s.bsy);
+    rx_settle_drop(s);
     if (code == EXIT_NET) rx_keep(s);
     rx_abort(s);
     net_close(s.fr.net);
@@ -87,7 +88,7 @@ ExitCode fail(Session& s, unsigned code) {
 }
 
 bool finished(const Session& s) {
-    return s.remote_eob && !s.rx_active && s.pending <= 0;
+    return s.remote_eob && !s.rx_active && !s.settle.pending && s.pending <= 0;
 }
 
 }  // namespace
@@ -137,6 +138,8 @@ void session_reset(Session& s) {
     s.rx_h = PF_INVALID;
     s.rx_size = s.rx_time = s.rx_got = 0;
     s.nr = s.remote_nr = s.rx_want = false;
+    s.settle.pending = false;
+    s.settle.h = PF_INVALID;
 }
 
 unsigned handle_frame(Session& s) {
@@ -201,14 +204,21 @@ unsigned handle_frame(Session& s) {
 }
 
 unsigned recv_and_handle(Session& s) {
+    if (s.settle.pending) {
+        // A received file's M_GOT may be what the boss waits for.
+        unsigned code = rx_settle_idle(s);
+        // Settled: the caller looks again whether to wait at all.
+        if (code != 0 || !s.settle.pending) return code;
+    }
     if (wp_recv_frame(s.fr) != 0) return net_error(s);
-    return handle_frame(s);
+    unsigned code = handle_frame(s);
+    return code != 0 ? code : rx_settle_poll(s);
 }
 
 unsigned poll_incoming(Session& s) {
     for (;;) {
         int r = net_poll(s.fr.net);
-        if (r == 0) return 0;
+        if (r == 0) return rx_settle_poll(s);
         if (r < 0) return net_error(s);
         unsigned code = recv_and_handle(s);
         if (code != 0) return code;

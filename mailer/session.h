@@ -21,6 +21,7 @@
 // buffers): allocate it on the heap.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -48,6 +49,34 @@ struct TxEntry {
     size_t loff;             // TXE_LOFF
     bool get_req;            // the boss asked for it again (M_GET)
     uint64_t get_off;        // from this offset
+};
+
+// A received file that goes to the disk and to its final name on a thread of
+// its own while the next file arrives. The thread touches only this struct
+// (and the files it names) until it has ended; the M_GOT goes out when it is
+// done (the boss deletes its copy on M_GOT).
+enum SettleState : int {
+    SETTLE_RUNNING = 0,
+    SETTLE_DONE = 1,         // synced, renamed, inbound synced
+    SETTLE_SYNC_FAILED = 2,  // the data could not be synced
+    SETTLE_MOVE_FAILED = 3,  // the name and all its alternatives exist
+    SETTLE_DIR_FAILED = 4,   // renamed, but the inbound could not be synced
+};
+struct RxSettle {
+    bool pending = false;
+    PfThread thread;
+    std::atomic<int> state{SETTLE_RUNNING};
+    pf_file h = PF_INVALID;  // the temporary file, held under its byte lock
+    char raw[WIRE_MAX];
+    char name[RXNAME_MAX];
+    uint64_t size = 0;
+    uint64_t time = 0;
+    char final_path[WP_PATH_MAX];
+    char tmp[WP_PATH_MAX];
+    char rec[WP_PATH_MAX];
+    char inbound[WP_PATH_MAX];
+    char placed[WP_PATH_MAX + 8];  // the name it got: final_path or a .dupN
+    int dup = 0;                   // 0, or N of the .dupN it got
 };
 
 struct Session {
@@ -100,6 +129,8 @@ struct Session {
     uint64_t rx_want_size = 0;
     uint64_t rx_want_time = 0;
     uint64_t rx_want_off = 0;
+    // The file before it, complete and waiting for its sync and M_GOT.
+    RxSettle settle;
 };
 
 constexpr uint32_t SESSION_LIMIT_S = 3600;  // default whole-session limit
@@ -126,8 +157,12 @@ void session_reset(Session& s);
 // Returns the exit code of the call.
 ExitCode session_run(Session& s);
 // Waits for one frame and handles it; EXIT_NET after m_net when none arrives.
+// While a received file settles (s.settle) and nothing arrives, it waits for
+// the file's sync instead and returns 0 once its M_GOT is out, without
+// reading, so that the caller's loop looks again whether to wait at all.
 unsigned recv_and_handle(Session& s);
-// Handles frames as long as one can be read without waiting.
+// Handles frames as long as one can be read without waiting, then settles a
+// received file whose sync is done.
 unsigned poll_incoming(Session& s);
 // Dispatches the frame in s.fr: 0 to go on, or the exit code that ends the
 // session.

@@ -17,6 +17,9 @@ constexpr size_t WIRE_STOP = 1016;  // no byte is added once the name is this lo
 // A received file goes to the disk in pieces of this size while it arrives,
 // so that the sync before M_GOT waits only for the last piece.
 constexpr uint64_t RX_WRITEBACK = 1 << 20;
+// While a file's sync runs and nothing arrives, the socket is looked at
+// this often, and the M_GOT follows the sync within this time.
+constexpr uint32_t SETTLE_POLL_MS = 1;
 
 const char* arg_of(Session& s) {
     return reinterpret_cast<const char*>(s.fr.rx_frame + 1);
@@ -636,6 +639,11 @@ unsigned rx_start(Session& s) {
     str_cat(s.rx_tmp, ".wpt", sizeof s.rx_tmp);
     str_copy(s.rx_rec, s.rx_final, sizeof s.rx_rec);
     str_cat(s.rx_rec, ".wpn", sizeof s.rx_rec);
+    // The file before under the same name still holds the temporary file.
+    if (s.settle.pending && str_icmp(s.settle.tmp, s.rx_tmp) == 0) {
+        unsigned code = rx_settle_wait(s);
+        if (code != 0) return code;
+    }
     bool want = s.rx_want && std::string(s.rx_want_raw) == s.rx_raw &&
                 s.rx_want_size == s.rx_size && s.rx_want_time == s.rx_time &&
                 s.rx_want_off == offset && !ask;
@@ -762,54 +770,133 @@ unsigned rx_data(Session& s) {
 namespace {
 
 // Moves the finished temporary file to its final name without replacing,
-// else to the first free of name.dup1 to name.dup9. 0 or EXIT_PROTO.
-unsigned rx_place(Session& s) {
-    if (pf_rename(s.rx_tmp, s.rx_final, false) == 0) return 0;
-    char alt[WP_PATH_MAX + 8];
-    for (char k = '1'; k <= '9'; ++k) {
-        str_copy(alt, s.rx_final, sizeof alt);
-        char suffix[6] = {'.', 'd', 'u', 'p', k, '\0'};
-        str_cat(alt, suffix, sizeof alt);
-        if (pf_rename(s.rx_tmp, alt, false) == 0) {
-            log_msg2(m_rx_dup, alt);
-            return 0;
+// else to the first free of name.dup1 to name.dup9; the name taken goes to
+// placed. 0 for the name itself, 1 to 9 for an alternative, -1 when all
+// ten exist.
+int rx_place(const char* tmp, const char* final_path, char* placed, size_t cap) {
+    for (int k = 0; k <= 9; ++k) {
+        str_copy(placed, final_path, cap);
+        if (k > 0) {
+            char suffix[6] = {'.', 'd', 'u', 'p', static_cast<char>('0' + k), '\0'};
+            str_cat(placed, suffix, cap);
         }
+        if (pf_rename(tmp, placed, false) == 0) return k;
     }
-    log_msg2(m_rx_mv, s.rx_tmp);
-    return EXIT_PROTO;
+    return -1;
+}
+
+// The settling thread's work: the data to the disk, the final name, the
+// name to the disk, then the record of a resumed file is no longer needed.
+// Only system calls: the outcome is logged by settle_complete.
+int settle_file(RxSettle& t) {
+    if (pf_sync(t.h) != 0) return SETTLE_SYNC_FAILED;
+    // Renamed while still held (and locked); closed afterwards.
+    t.dup = rx_place(t.tmp, t.final_path, t.placed, sizeof t.placed);
+    if (t.dup < 0) return SETTLE_MOVE_FAILED;
+    // The new name too: without it a crash could leave the data under the
+    // temporary name, which the next polls remove as an old partial file.
+    if (pf_sync_dir(t.inbound) != 0) return SETTLE_DIR_FAILED;
+    pf_delete(t.rec);
+    return SETTLE_DONE;
+}
+
+void settle_run(void* arg) {
+    RxSettle* t = static_cast<RxSettle*>(arg);
+    t->state.store(settle_file(*t), std::memory_order_release);
+}
+
+// Waits for the settling file's thread, logs its outcome and, when the file
+// is on the disk under its final name, sends its M_GOT (with got). 0 or an
+// exit code.
+unsigned settle_complete(Session& s, bool got) {
+    RxSettle& t = s.settle;
+    pf_thread_join(t.thread);
+    t.pending = false;
+    int state = t.state.load(std::memory_order_acquire);
+    if (state == SETTLE_SYNC_FAILED) {
+        // Deleted while still held, so no other receiver can have taken it.
+        log_msg2(m_rx_wr, t.tmp);
+        pf_delete(t.rec);
+        pf_delete(t.tmp);
+    }
+    f_close(t.h);
+    t.h = PF_INVALID;
+    if (state == SETTLE_SYNC_FAILED) {
+        log_msg2(m_rx_abort, t.name);
+        return EXIT_PROTO;
+    }
+    if (state == SETTLE_MOVE_FAILED) {
+        log_msg2(m_rx_mv, t.tmp);
+        return EXIT_PROTO;
+    }
+    if (t.dup > 0) log_msg2(m_rx_dup, t.placed);
+    if (state != SETTLE_DONE) {
+        log_msg2(m_rx_wr, t.inbound);
+        return EXIT_PROTO;
+    }
+    ++s.files_rx;
+    log_sized(m_rx_done, t.name, t.size);
+    if (!got) return 0;
+    char text[WIRE_MAX + 80];
+    str_copy(text, t.raw, sizeof text);
+    add_num(text, sizeof text, t.size);
+    add_num(text, sizeof text, t.time);
+    if (wp_send_cmd(s.fr, M_GOT, text) != 0) {
+        return net_error(s);
+    }
+    return 0;
 }
 
 }  // namespace
 
 unsigned rx_finish(Session& s) {
-    // The boss deletes its copy on M_GOT: the file must be on the disk first.
-    if (pf_sync(s.rx_h) != 0) {
-        log_msg2(m_rx_wr, s.rx_tmp);
-        return EXIT_PROTO;
-    }
-    // Renamed while still held (and locked), closed afterwards.
-    s.rx_active = false;
-    unsigned code = rx_place(s);
-    f_close(s.rx_h);
-    s.rx_h = PF_INVALID;
+    // M_GOTs go in the order the files came: the file before settles first.
+    unsigned code = rx_settle_wait(s);
     if (code != 0) return code;
-    // The new name too: without it a crash could leave the data under the
-    // temporary name, which the next polls remove as an old partial file.
-    if (pf_sync_dir(s.cfg->get(F_INBOUND)) != 0) {
-        log_msg2(m_rx_wr, s.cfg->get(F_INBOUND));
-        return EXIT_PROTO;
-    }
-    pf_delete(s.rx_rec);  // a resumed file's record
-    char text[WIRE_MAX + 80];
-    str_copy(text, s.rx_raw, sizeof text);
-    add_num(text, sizeof text, s.rx_size);
-    add_num(text, sizeof text, s.rx_time);
-    if (wp_send_cmd(s.fr, M_GOT, text) != 0) {
-        return net_error(s);
-    }
-    ++s.files_rx;
-    log_sized(m_rx_done, s.rx_name, s.rx_size);
+    // The boss deletes its copy on M_GOT: the file must be on the disk
+    // first, under its final name. That runs on a thread of its own, so
+    // that the next file arrives meanwhile; its M_GOT follows when done.
+    RxSettle& t = s.settle;
+    str_copy(t.inbound, s.cfg->get(F_INBOUND), sizeof t.inbound);
+    str_copy(t.raw, s.rx_raw, sizeof t.raw);
+    str_copy(t.name, s.rx_name, sizeof t.name);
+    str_copy(t.final_path, s.rx_final, sizeof t.final_path);
+    str_copy(t.tmp, s.rx_tmp, sizeof t.tmp);
+    str_copy(t.rec, s.rx_rec, sizeof t.rec);
+    t.size = s.rx_size;
+    t.time = s.rx_time;
+    t.h = s.rx_h;
+    s.rx_h = PF_INVALID;
+    s.rx_active = false;
+    t.state.store(SETTLE_RUNNING, std::memory_order_relaxed);
+    t.pending = true;
+    if (!pf_thread_start(t.thread, settle_run, &t)) settle_run(&t);
     return 0;
+}
+
+unsigned rx_settle_wait(Session& s) {
+    return s.settle.pending ? settle_complete(s, true) : 0;
+}
+
+unsigned rx_settle_poll(Session& s) {
+    if (!s.settle.pending || s.settle.state.load(std::memory_order_acquire) == SETTLE_RUNNING)
+        return 0;
+    return settle_complete(s, true);
+}
+
+unsigned rx_settle_idle(Session& s) {
+    while (s.settle.pending && s.settle.state.load(std::memory_order_acquire) == SETTLE_RUNNING) {
+        // Something to read (or a broken line, which the read reports).
+        if (net_wait(s.fr.net, SETTLE_POLL_MS) != 0) return 0;
+    }
+    return rx_settle_poll(s);
+}
+
+void rx_settle_drop(Session& s) {
+    // What the thread does stands: a file it placed stays (the boss, without
+    // its M_GOT, may send it again; it then arrives as a .dupN, as after an
+    // M_GOT that could not be sent), one it could not sync is discarded.
+    if (s.settle.pending) settle_complete(s, false);
 }
 
 void rx_get(Session& s) {

@@ -47,8 +47,25 @@ void flo_finish(Session& s);
 unsigned rx_start(Session& s);
 // A data frame. 0 or an exit code.
 unsigned rx_data(Session& s);
-// Completes the file being received. 0 or an exit code.
+// Completes the file being received: its data is synced on a thread of its
+// own (s.settle) while the session goes on; the rename, the sync of the
+// inbound and the M_GOT follow when that is done. A file still settling from
+// before settles first, so M_GOTs keep the order of the files. 0 or an exit
+// code.
 unsigned rx_finish(Session& s);
+// Settles the file waiting for its sync, if any: waits for its thread
+// (sync, rename, sync of the inbound), then sends M_GOT. 0 or an exit code
+// (a failed sync discards the file: EXIT_PROTO).
+unsigned rx_settle_wait(Session& s);
+// The same, but only when its sync is already done; else 0 at once.
+unsigned rx_settle_poll(Session& s);
+// Before waiting for the boss: while the settling file's sync runs and
+// nothing arrives, waits for the sync (the boss may be waiting for its
+// M_GOT) and settles it. Returns as soon as something can be read.
+unsigned rx_settle_idle(Session& s);
+// After a failure: waits for the settling file's thread and logs its
+// outcome, without M_GOT. A file it placed stays in the inbound.
+void rx_settle_drop(Session& s);
 // Discards the file being received, if any, and its record.
 void rx_abort(Session& s);
 // After a cut line: keeps the file being received (nr = yes, some but not

@@ -125,6 +125,9 @@ int pf_unlock_range(pf_file h, uint64_t offset, uint64_t len);
 // (writes nothing and returns 1); every write after it succeeds again.
 // n = 0 switches the fault off. Process-wide; not thread-safe.
 void pf_fault_write_after(long n);
+// The same for pf_sync: the n-th following call fails without syncing.
+// Safe to count from another thread than the one that sets it.
+void pf_fault_sync_after(long n);
 
 // ---- Paths and directories ------------------------------------------------
 
@@ -301,11 +304,33 @@ int64_t pf_sock_recv(pf_sock s, void* buf, size_t n);
 // Readability test without waiting: 1 when a receive will not block (data or
 // end of stream), 0 when not, negative on error.
 int pf_sock_readable(pf_sock s);
+// The same, waiting up to ms milliseconds for the socket to become readable.
+int pf_sock_wait_readable(pf_sock s, uint32_t ms);
 // Shuts down the sending direction. 0 on success.
 int pf_sock_shutdown_send(pf_sock s);
 void pf_sock_close(pf_sock s);
 // A connected pair of local stream sockets (tests). 0 on success.
 int pf_sock_pair(pf_sock out[2]);
+
+// ---- Threads ----------------------------------------------------------------
+
+// A thread that runs one call, for work that only waits for the system (a
+// sync) while the caller goes on. The call must not use the log or any other
+// state the caller touches meanwhile; pf_thread_join waits for its end.
+#ifdef _WIN32
+using pf_thread = void*;  // a HANDLE
+#else
+using pf_thread = uintptr_t;  // a pthread_t
+#endif
+struct PfThread {
+    pf_thread t{};
+    bool started = false;
+};
+// Runs fn(arg) on a new thread. false when none could be started (then
+// nothing runs and the caller does the work itself).
+bool pf_thread_start(PfThread& t, void (*fn)(void*), void* arg);
+// Waits for a started thread to end; a thread not started is left alone.
+void pf_thread_join(PfThread& t);
 
 // ---- Stop requests ----------------------------------------------------------
 

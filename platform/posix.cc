@@ -14,6 +14,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -27,6 +28,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
 
 #include "platform/platform.h"
@@ -37,6 +39,12 @@ static long g_fault_write = 0;
 
 void pf_fault_write_after(long n) {
     g_fault_write = n;
+}
+
+static std::atomic<long> g_fault_sync{0};
+
+void pf_fault_sync_after(long n) {
+    g_fault_sync.store(n);
 }
 
 pf_file pf_open(const char* path, PfAccess access, PfCreate disposition) {
@@ -224,6 +232,10 @@ int pf_set_end(pf_file h) {
 }
 
 int pf_sync(pf_file h) {
+    long n = g_fault_sync.load();
+    while (n > 0 && !g_fault_sync.compare_exchange_weak(n, n - 1)) {
+    }
+    if (n == 1) return 1;
     return ::fsync(h) == 0 ? 0 : 1;
 }
 
@@ -720,15 +732,57 @@ int64_t pf_sock_recv(pf_sock s, void* buf, size_t n) {
 }
 
 int pf_sock_readable(pf_sock s) {
+    return pf_sock_wait_readable(s, 0);
+}
+
+int pf_sock_wait_readable(pf_sock s, uint32_t ms) {
     struct pollfd p;
     p.fd = s;
     p.events = POLLIN;
     p.revents = 0;
+    int wait = ms > INT32_MAX ? INT32_MAX : static_cast<int>(ms);
     int r;
     do {
-        r = ::poll(&p, 1, 0);
+        r = ::poll(&p, 1, wait);
     } while (r < 0 && errno == EINTR);
     return r;
+}
+
+// ---- Threads ----------------------------------------------------------------
+
+namespace {
+
+struct ThreadCall {
+    void (*fn)(void*);
+    void* arg;
+};
+
+void* thread_main(void* p) {
+    ThreadCall c = *static_cast<ThreadCall*>(p);
+    delete static_cast<ThreadCall*>(p);
+    c.fn(c.arg);
+    return nullptr;
+}
+
+}  // namespace
+
+bool pf_thread_start(PfThread& t, void (*fn)(void*), void* arg) {
+    t.started = false;
+    ThreadCall* c = new ThreadCall{fn, arg};
+    pthread_t id;
+    if (pthread_create(&id, nullptr, thread_main, c) != 0) {
+        delete c;
+        return false;
+    }
+    t.t = static_cast<pf_thread>(id);
+    t.started = true;
+    return true;
+}
+
+void pf_thread_join(PfThread& t) {
+    if (!t.started) return;
+    pthread_join(static_cast<pthread_t>(t.t), nullptr);
+    t.started = false;
 }
 
 int pf_sock_shutdown_send(pf_sock s) {

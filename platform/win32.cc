@@ -16,6 +16,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <atomic>
 #include <string>
 
 #include "platform/platform.h"
@@ -70,6 +71,12 @@ static long g_fault_write = 0;
 
 void pf_fault_write_after(long n) {
     g_fault_write = n;
+}
+
+static std::atomic<long> g_fault_sync{0};
+
+void pf_fault_sync_after(long n) {
+    g_fault_sync.store(n);
 }
 
 static bool fault_now() {
@@ -256,6 +263,10 @@ int pf_set_end(pf_file h) {
 }
 
 int pf_sync(pf_file h) {
+    long n = g_fault_sync.load();
+    while (n > 0 && !g_fault_sync.compare_exchange_weak(n, n - 1)) {
+    }
+    if (n == 1) return 1;
     return FlushFileBuffers(H(h)) ? 0 : 1;
 }
 
@@ -736,11 +747,54 @@ int64_t pf_sock_recv(pf_sock s, void* buf, size_t n) {
 }
 
 int pf_sock_readable(pf_sock s) {
+    return pf_sock_wait_readable(s, 0);
+}
+
+int pf_sock_wait_readable(pf_sock s, uint32_t ms) {
     WSAPOLLFD p{};
     p.fd = static_cast<SOCKET>(s);
     p.events = POLLRDNORM;
-    int r = WSAPoll(&p, 1, 0);
+    int wait = ms > INT32_MAX ? INT32_MAX : static_cast<int>(ms);
+    int r = WSAPoll(&p, 1, wait);
     return r < 0 ? -1 : r;
+}
+
+// ---- Threads ----------------------------------------------------------------
+
+namespace {
+
+struct ThreadCall {
+    void (*fn)(void*);
+    void* arg;
+};
+
+DWORD WINAPI thread_main(LPVOID p) {
+    ThreadCall c = *static_cast<ThreadCall*>(p);
+    delete static_cast<ThreadCall*>(p);
+    c.fn(c.arg);
+    return 0;
+}
+
+}  // namespace
+
+bool pf_thread_start(PfThread& t, void (*fn)(void*), void* arg) {
+    t.started = false;
+    ThreadCall* c = new ThreadCall{fn, arg};
+    HANDLE h = CreateThread(nullptr, 0, thread_main, c, 0, nullptr);
+    if (h == nullptr) {
+        delete c;
+        return false;
+    }
+    t.t = h;
+    t.started = true;
+    return true;
+}
+
+void pf_thread_join(PfThread& t) {
+    if (!t.started) return;
+    WaitForSingleObject(static_cast<HANDLE>(t.t), INFINITE);
+    CloseHandle(static_cast<HANDLE>(t.t));
+    t.started = false;
 }
 
 int pf_sock_shutdown_send(pf_sock s) {

@@ -43,6 +43,27 @@ def path(s):
     return unhex(s).decode("latin-1")
 
 
+UNFINISHED_RE = re.compile(r'^(\d+) +(.*) <unfinished \.\.\.>$')
+RESUMED_RE = re.compile(r'^(\d+) +<\.\.\. \w+ resumed>(.*)$')
+
+
+def joined(trace):
+    """The lines of a trace of several threads, each call whole: a call that
+    another thread's calls interrupted is put together where it returned, so
+    that a sync counts from the moment it was done."""
+    pending = {}
+    for line in trace.splitlines():
+        m = UNFINISHED_RE.match(line)
+        if m:
+            pending[m.group(1)] = m.group(2)
+            continue
+        m = RESUMED_RE.match(line)
+        if m and m.group(1) in pending:
+            yield m.group(1) + " " + pending.pop(m.group(1)) + m.group(2)
+            continue
+        yield line
+
+
 def faults_in(trace, inbound):
     """The order faults in the trace, the names whose M_GOT was seen, and
     how often write-back was started per temporary file."""
@@ -52,7 +73,7 @@ def faults_in(trace, inbound):
     synced = {}       # temporary path -> synced since its last write
     final_of = {}     # final path -> temporary path it was renamed from
     dir_ok = {}       # final path -> the inbound synced since its rename
-    for line in trace.splitlines():
+    for line in joined(trace):
         m = OPEN_RE.match(line)
         if m:
             p = path(m.group(1))

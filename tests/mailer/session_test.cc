@@ -30,6 +30,12 @@ using namespace wptest;
 
 namespace {
 
+std::string pattern(size_t n) {
+    std::string s;
+    for (size_t i = 0; i < n; ++i) s.push_back(static_cast<char>('a' + (i * 7 + i / 251) % 26));
+    return s;
+}
+
 std::set<std::string> dir_names(const std::string& dir) {
     std::set<std::string> names;
     for (auto& e : std::filesystem::directory_iterator(dir))
@@ -731,6 +737,61 @@ TEST_F(SessionTest, ReceivesIntoInboundWithEscapesDupsAndOffsets) {
     for (auto& n : dir_names(dir.file("in"))) EXPECT_EQ(n.find(".wpt"), std::string::npos) << n;
 }
 
+// A received file settles (sync, rename, sync of the inbound) on a thread of
+// its own while the next one arrives, and its M_GOT follows when it is done.
+// A boss that sends one file at a time must still get each M_GOT; two files
+// of one name in a row must not collide on the temporary file; the M_GOTs
+// keep the order of the files.
+TEST_F(SessionTest, LateMGotsKeepTheOrderAndServeABossThatWaits) {
+    std::string big = pattern(300000);
+    ASSERT_EQ(run([&](BossPeer& p) {
+                  p.login();
+                  p.send_file("one.bin", big);
+                  if (!p.wait_cmd(M_GOT)) return;
+                  p.send_file("two.pkt", "two");
+                  if (!p.wait_cmd(M_GOT)) return;
+                  p.send_file("same.pkt", "first");
+                  p.send_file("same.pkt", "second");
+                  p.send_file("last.bin", "");
+                  p.send_cmd(M_EOB, "");
+                  p.drain();
+              }),
+              0u)
+        << log;
+    std::string in = dir.file("in") + "/";
+    EXPECT_EQ(read_file(in + "one.bin"), big);
+    EXPECT_EQ(read_file(in + "two.pkt"), "two");
+    EXPECT_EQ(read_file(in + "same.pkt"), "first");
+    EXPECT_EQ(read_file(in + "same.pkt.dup1"), "second");
+    EXPECT_TRUE(file_exists(in + "last.bin"));
+    EXPECT_EQ(cmds(M_GOT),
+              (std::vector<std::string>{"one.bin 300000 1700000000", "two.pkt 3 1700000000",
+                                        "same.pkt 5 1700000000", "same.pkt 6 1700000000",
+                                        "last.bin 0 1700000000"}));
+    EXPECT_TRUE(logged("Session finished. Files received: 5, sent: 0"));
+    for (auto& n : dir_names(dir.file("in"))) EXPECT_EQ(n.find(".wpt"), std::string::npos) << n;
+}
+
+// The line breaks while the file before is still settling: that file is
+// complete and stays (the boss, lacking its M_GOT, may send it again; it
+// then arrives as a .dupN), the cut one is discarded.
+TEST_F(SessionTest, ACutWhileTheFileBeforeSettlesKeepsThatFile) {
+    configure("nr = no\n");
+    std::string done = pattern(100000);
+    EXPECT_EQ(run([&](BossPeer& p) {
+                  p.login();
+                  p.wait_cmd(M_EOB);  // the point has nothing more to send
+                  p.send_file("done.bin", done);
+                  p.send_cmd(M_FILE, "half.bin 10000 1700000000 0");
+                  p.send_data(std::string(5000, 'h'));
+                  p.close_now();
+              }),
+              2u);
+    EXPECT_EQ(read_file(dir.file("in") + "/done.bin"), done);
+    EXPECT_EQ(dir_names(dir.file("in")), std::set<std::string>{"done.bin"});
+    EXPECT_TRUE(logged("Incomplete file discarded: half.bin"));
+}
+
 TEST_F(SessionTest, HostileNamesStayInsideTheInbound) {
     struct {
         const char* wire;
@@ -1218,6 +1279,23 @@ TEST_F(SessionTest, LocalFileErrorsEndWithProtocolCode) {
     EXPECT_TRUE(logged("ERROR: write error at " + dir.file("in") + "/w.bin.wpt"));
     EXPECT_FALSE(file_exists(dir.file("in") + "/w.bin.wpt"));
 
+    // A received file that cannot be forced to the disk: no M_GOT (the boss
+    // keeps its copy), the file is discarded.
+    EXPECT_EQ(run([&](BossPeer& p) {
+                  p.login();
+                  p.wait_cmd(M_EOB);
+                  pf_fault_sync_after(1);
+                  p.send_file("s.bin", "data");
+                  p.drain();
+              }),
+              5u);
+    pf_fault_sync_after(0);
+    EXPECT_TRUE(logged("ERROR: write error at " + dir.file("in") + "/s.bin.wpt"));
+    EXPECT_TRUE(logged("Incomplete file discarded: s.bin"));
+    EXPECT_TRUE(cmds(M_GOT).empty());
+    EXPECT_FALSE(file_exists(dir.file("in") + "/s.bin"));
+    EXPECT_FALSE(file_exists(dir.file("in") + "/s.bin.wpt"));
+
     // A netmail packet that cannot be opened is skipped, not fatal.
     mkdir((dir.file("out") + "/00f01690.out").c_str(), 0755);
     std::string unreadable = dir.file("out") + "/00f01690.iut";
@@ -1240,12 +1318,6 @@ TEST_F(SessionTest, LocalFileErrorsEndWithProtocolCode) {
 // ---- Resuming (binkp's non-reliable mode) -------------------------------------
 
 namespace {
-
-std::string pattern(size_t n) {
-    std::string s;
-    for (size_t i = 0; i < n; ++i) s.push_back(static_cast<char>('a' + (i * 7 + i / 251) % 26));
-    return s;
-}
 
 // The boss's side of one offer in NR mode: M_FILE with offset -1, the
 // point's M_GET, then M_FILE from that offset and the data up to `cut`
