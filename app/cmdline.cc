@@ -174,6 +174,8 @@ int find_arg(const char* arg) {
 ExitCode start(int argc, const char* const* argv, const Drivers& drivers) {
     CmdLine cl;
     parse_cmdline(argc, argv, cl);
+    cl.argc = argc;
+    cl.argv = argv;
     if (!cl.cfg_given) cfg_default_path(cl.cfg_path);
     if (cl.lock_wait_ms >= 0) g_jamlock.wait_ms = static_cast<uint32_t>(cl.lock_wait_ms);
     lang_init(cl.lang_cli, cl.cfg_path);

@@ -44,6 +44,10 @@ struct CmdLine {
     // (at most LOCK_WAIT_MAX_MS); -1 = not given, the program's default.
     // Lets tests of a busy lock end in a fraction of a second.
     int64_t lock_wait_ms = -1;
+    // The words as given (argv[0] included), for a start handed on whole: the
+    // editor, which lives in a module of its own (app/editor_module.h).
+    int argc = 0;
+    const char* const* argv = nullptr;
 };
 
 // Reads the tokens (argv[1..argc-1]) into cl.

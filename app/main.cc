@@ -1,13 +1,7 @@
-// Entry point: the console commands and the editor.
-#include "app/cmdline.h"
-#include "app/run.h"
-#include "areafix/replies.h"
-#include "areafix/request.h"
-#include "editor/mailcmd.h"
-#include "mailer/poll.h"
-#ifdef WP_GUI
-#include "editor/gui/gui_main.h"
-#endif
+// Entry point: the console commands, and the editor's start, which loads
+// the editor module (app/editor_module.h) when the build has the editor.
+#include "app/editor_module.h"
+#include "app/entry.h"
 
 #ifdef _WIN32
 #include <string>
@@ -16,22 +10,12 @@
 #include "platform/win32_args.h"
 #endif
 
-static ExitCode run(int argc, char** argv) {
-    Drivers drivers;
-    drivers.poll = poll_run;
-    drivers.hold_lock = jam_hold_lock;
-    drivers.toss = toss_command;
-    drivers.scan = scan_command;
-    drivers.areafix = af_cli_request;
-    drivers.areas = af_cli_list;
-    drivers.list = mc_list;
-    drivers.read = mc_read;
-    drivers.post = mc_post;
-    drivers.netmail = mc_netmail;
+static ExitCode run(int argc, const char* const* argv) {
 #ifdef WP_GUI
-    drivers.gui = gui_main;
+    return program_start(argc, argv, editor_module_start);
+#else
+    return program_start(argc, argv, nullptr);
 #endif
-    return start(argc, argv, drivers);
 }
 
 #ifdef _WIN32

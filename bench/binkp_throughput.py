@@ -9,7 +9,11 @@ point) and once with the same files waiting at the point (point -> boss).
 The point is wrenpost, then a second binkd run as a polling client with the
 same files, in the same run. Prints MB/s per direction (best of the rounds),
 the ratio wrenpost/binkd, and the peak resident memory of the calling side
-(VmHWM of its largest process, sampled).
+(VmHWM of its largest process, sampled). For the receiving direction it also
+times the raw I/O a durable receiver cannot avoid (the same files written in
+32 KB pieces, each synced, renamed and its directory synced, without any
+network), in the same rounds: binkd's point does not sync what it receives,
+wrenpost does before each M_GOT.
 
 binkd is set up for speed as its users tune it: data frames of 32767 bytes
 (`oblksize`, the largest binkp allows; the default of 4096 costs a wake-up
@@ -88,6 +92,31 @@ def timed(cmd):
     return time.monotonic() - t, peak, p.returncode
 
 
+def raw_durable(names, dest):
+    """The raw I/O a durable receiver cannot avoid, for the same bytes: each
+    file written to dest in 32 KB pieces (what a data frame carries), synced,
+    renamed to its name and the directory synced, as wrenpost settles a
+    received file. Seconds."""
+    os.makedirs(dest, exist_ok=True)
+    files = []
+    for n in names:  # read first: only the writing is timed
+        with open(n, "rb") as src:
+            files.append((n, memoryview(src.read())))
+    t = time.monotonic()
+    for n, data in files:
+        tmp = os.path.join(dest, os.path.basename(n) + ".tmp")
+        fd = os.open(tmp, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644)
+        for off in range(0, len(data), 32767):
+            os.write(fd, data[off:off + 32767])
+        os.fsync(fd)
+        os.close(fd)
+        os.rename(tmp, os.path.join(dest, os.path.basename(n)))
+        dfd = os.open(dest, os.O_RDONLY)
+        os.fsync(dfd)
+        os.close(dfd)
+    return time.monotonic() - t
+
+
 def main():
     wrenpost = os.path.abspath(sys.argv[1])
     nfiles = int(sys.argv[2]) if len(sys.argv) > 2 else 5
@@ -157,7 +186,11 @@ def main():
                 raise SystemExit("transfer incomplete in %s: %s" % (d, got))
 
         res = {}
+        raw_dir = os.path.join(wp, "raw")  # on the file system of the inbounds
         for r in range(rounds):
+            t = raw_durable(names, raw_dir)
+            clean(raw_dir)
+            res.setdefault(("raw", "down"), []).append((t, 0, 0))
             for side in ("wrenpost", "binkd"):
                 if side == "wrenpost":
                     cmd = [wrenpost, "-lang", "en", "-c", wcfg, "poll"]
@@ -191,6 +224,11 @@ def main():
                       (label, side, line[side], t, rss / 1024.0,
                        sorted(set(x[2] for x in res[(side, direction)]))))
             print("  %-14s ratio wrenpost/binkd: %.2f" % (label, line["wrenpost"] / line["binkd"]))
+            if direction == "down":
+                t = min(x[0] for x in res[("raw", "down")])
+                print("  %-14s raw I/O   %8.1f MB/s  %6.2f s  (the same files written, synced,"
+                      " renamed, directory synced; no network)" % (label, total / t / 1e6, t))
+                print("  %-14s ratio wrenpost/raw I/O: %.2f" % (label, line["wrenpost"] * t / total * 1e6))
     finally:
         srv.send_signal(signal.SIGTERM)
         srv.wait()

@@ -226,6 +226,11 @@ bool pf_pid_alive(uint32_t pid);
 // fit in cap.
 int pf_self_exe(char* out, size_t cap);
 
+// Loads a shared module (a .so, or a DLL on Windows) with all its
+// dependencies and looks up an entry of it. nullptr on failure, with the
+// system's reason in err. A loaded module stays for the rest of the process.
+void* pf_module_entry(const char* path, const char* name, std::string& err);
+
 // A child process whose standard output and standard error are one pipe.
 struct PfChild {
     int64_t pid = -1;

@@ -8,6 +8,7 @@
 #ifndef _WIN32
 
 #include <dirent.h>
+#include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -490,6 +491,21 @@ int pf_self_exe(char* out, size_t cap) {
     }
     out[n] = '\0';
     return 0;
+}
+
+void* pf_module_entry(const char* path, const char* name, std::string& err) {
+    void* m = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    if (m == nullptr) {
+        const char* e = dlerror();
+        err = e != nullptr ? e : "cannot load";
+        return nullptr;
+    }
+    void* f = dlsym(m, name);
+    if (f == nullptr) {
+        const char* e = dlerror();
+        err = e != nullptr ? e : "entry not found";
+    }
+    return f;
 }
 
 int pf_spawn(const std::vector<std::string>& argv, PfChild& child) {

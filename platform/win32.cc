@@ -508,6 +508,20 @@ int pf_self_exe(char* out, size_t cap) {
     return 0;
 }
 
+void* pf_module_entry(const char* path, const char* name, std::string& err) {
+    HMODULE m = LoadLibraryW(widen(path).c_str());
+    if (m == nullptr) {
+        err = "cannot load (Windows error " + std::to_string(GetLastError()) + ")";
+        return nullptr;
+    }
+    FARPROC f = GetProcAddress(m, name);
+    if (f == nullptr) {
+        err = "entry not found";
+        return nullptr;
+    }
+    return reinterpret_cast<void*>(f);
+}
+
 // One argument quoted as the C runtime's command-line parser reads it back.
 static void quote_arg(std::wstring& cmd, const std::wstring& a) {
     if (!a.empty() && a.find_first_of(L" \t\n\v\"") == std::wstring::npos) {

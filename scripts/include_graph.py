@@ -35,9 +35,9 @@ MAY_USE = {
     "editor/gui": {"app", "editor", "mailer", "tosser", "scanner", "areafix", "jam", "outbound",
                    "config", "core", "platform"},
 }
-# The program's entry point belongs to the executable, which sits above
-# every library: it hands the editor's start to the command line.
-ENTRY = {("app/main.cc", "editor/gui")}
+# The editor module's entry point sits above every library: it hands the
+# editor's start to the command line.
+ENTRY = {("app/editor_entry.cc", "editor/gui")}
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"', re.M)
 
