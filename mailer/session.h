@@ -24,6 +24,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "config/config.h"
 #include "core/exitcode.h"
@@ -122,6 +123,10 @@ struct Session {
     char rx_tmp[WP_PATH_MAX];
     pf_file rx_h = PF_INVALID;
     char rx_rec[WP_PATH_MAX];  // the partial's record: final path + ".wpn"
+    // Received bytes not yet written: they gather up to the next whole MiB
+    // of the file (written then, in one call); the last rx_buf_len of rx_got.
+    std::vector<uint8_t> rx_buf;
+    size_t rx_buf_len = 0;
     // Our M_GET for an offer with offset -1: the M_FILE that answers it with
     // this name, size, time and offset continues the partial file.
     bool rx_want = false;

@@ -554,6 +554,7 @@ void flo_finish(Session& s) {
 
 void rx_abort(Session& s) {
     if (!s.rx_active) return;
+    s.rx_buf_len = 0;
     // Deleted while still held, so no other receiver can have taken the name.
     pf_delete(s.rx_rec);
     pf_delete(s.rx_tmp);
@@ -564,6 +565,17 @@ void rx_abort(Session& s) {
 }
 
 namespace {
+
+// Writes what rx_data gathered of the file being received. 0, or 1 after
+// m_rx_wr.
+int rx_flush(Session& s) {
+    if (s.rx_buf_len == 0) return 0;
+    int r = f_write(s.rx_h, s.rx_buf.data(), s.rx_buf_len);
+    s.rx_buf_len = 0;
+    if (r == 0) return 0;
+    log_msg2(m_rx_wr, s.rx_tmp);
+    return 1;
+}
 
 // The record of a partial file: the wire name, size and time it was offered
 // with, one line.
@@ -675,6 +687,7 @@ unsigned rx_start(Session& s) {
         log_sized(m_rx_start, s.rx_name, s.rx_size);
         s.rx_active = true;
         s.rx_got = offset;
+        s.rx_buf_len = 0;
         return 0;
     }
     if (offset != 0 || ask) {
@@ -695,12 +708,14 @@ unsigned rx_start(Session& s) {
     log_sized(m_rx_start, s.rx_name, s.rx_size);
     s.rx_active = true;
     s.rx_got = 0;
+    s.rx_buf_len = 0;
     if (s.rx_size == 0) return rx_finish(s);
     return 0;
 }
 
 void rx_keep(Session& s) {
     if (!s.nr || !s.rx_active || s.rx_got == 0 || s.rx_got >= s.rx_size) return;
+    if (rx_flush(s) != 0) return;  // rx_abort removes it
     // The data first, then the record that vouches for it.
     if (pf_sync(s.rx_h) != 0) return;
     std::string rec = rx_record_text(s);
@@ -751,19 +766,25 @@ unsigned rx_data(Session& s) {
     // Bytes past the announced size are not part of the file.
     uint64_t left = s.rx_size - s.rx_got;
     size_t n = s.fr.rx_len < left ? s.fr.rx_len : static_cast<size_t>(left);
-    if (f_write(s.rx_h, s.fr.rx_frame, n) != 0) {
-        log_msg2(m_rx_wr, s.rx_tmp);
-        return EXIT_PROTO;
+    if (s.rx_buf.size() < RX_WRITEBACK) s.rx_buf.resize(RX_WRITEBACK);
+    const uint8_t* p = s.fr.rx_frame;
+    while (n > 0) {
+        // The data gathers up to the next whole MiB of the file, is written
+        // there in one piece and started on its way to the disk; a failure
+        // of that start costs only time, the sync in rx_finish decides.
+        uint64_t edge = (s.rx_got / RX_WRITEBACK + 1) * RX_WRITEBACK;
+        size_t take = edge - s.rx_got < n ? static_cast<size_t>(edge - s.rx_got) : n;
+        mem_copy(s.rx_buf.data() + s.rx_buf_len, p, take);
+        s.rx_buf_len += take;
+        s.rx_got += take;
+        p += take;
+        n -= take;
+        if (s.rx_got == edge) {
+            if (rx_flush(s) != 0) return EXIT_PROTO;
+            pf_start_writeback(s.rx_h, edge - RX_WRITEBACK, RX_WRITEBACK);
+        }
     }
-    uint64_t before = s.rx_got;
-    s.rx_got += n;
     if (s.rx_got >= s.rx_size) return rx_finish(s);
-    // Each piece completed is started on its way to the disk; a failure here
-    // costs only time, the sync in rx_finish still decides.
-    if (before / RX_WRITEBACK != s.rx_got / RX_WRITEBACK) {
-        uint64_t end = s.rx_got / RX_WRITEBACK * RX_WRITEBACK;
-        pf_start_writeback(s.rx_h, end - RX_WRITEBACK, RX_WRITEBACK);
-    }
     return 0;
 }
 
@@ -850,6 +871,7 @@ unsigned settle_complete(Session& s, bool got) {
 }  // namespace
 
 unsigned rx_finish(Session& s) {
+    if (rx_flush(s) != 0) return EXIT_PROTO;  // rx_abort removes it
     // M_GOTs go in the order the files came: the file before settles first.
     unsigned code = rx_settle_wait(s);
     if (code != 0) return code;
