@@ -123,8 +123,9 @@ struct Session {
     char rx_tmp[WP_PATH_MAX];
     pf_file rx_h = PF_INVALID;
     char rx_rec[WP_PATH_MAX];  // the partial's record: final path + ".wpn"
-    // Received bytes not yet written: they gather up to the next whole MiB
-    // of the file (written then, in one call); the last rx_buf_len of rx_got.
+    // Received bytes not yet written: they gather up to the next multiple
+    // of 128 KiB of the file (written then, in one call); the last
+    // rx_buf_len of rx_got.
     std::vector<uint8_t> rx_buf;
     size_t rx_buf_len = 0;
     // Our M_GET for an offer with offset -1: the M_FILE that answers it with

@@ -1265,36 +1265,31 @@ TEST_F(SessionTest, LocalFileErrorsEndWithProtocolCode) {
     EXPECT_TRUE(logged("ERROR: cannot rename received file: " + dir.file("in") + "/full.txt.wpt"));
     EXPECT_EQ(read_file(dir.file("in") + "/full.txt.wpt"), "new");
 
-    // A write error while receiving.
+    // A received file that cannot be written, or not forced to the disk: no
+    // M_GOT (the boss keeps its copy), the file is discarded.
     unlink((dir.file("in") + "/full.txt.wpt").c_str());
-    EXPECT_EQ(run([&](BossPeer& p) {
-                  p.login();
-                  p.wait_cmd(M_EOB);
-                  pf_fault_write_after(1);
-                  p.send_file("w.bin", "data");
-                  p.drain();
-              }),
-              5u);
-    pf_fault_write_after(0);
-    EXPECT_TRUE(logged("ERROR: write error at " + dir.file("in") + "/w.bin.wpt"));
-    EXPECT_FALSE(file_exists(dir.file("in") + "/w.bin.wpt"));
-
-    // A received file that cannot be forced to the disk: no M_GOT (the boss
-    // keeps its copy), the file is discarded.
-    EXPECT_EQ(run([&](BossPeer& p) {
-                  p.login();
-                  p.wait_cmd(M_EOB);
-                  pf_fault_sync_after(1);
-                  p.send_file("s.bin", "data");
-                  p.drain();
-              }),
-              5u);
-    pf_fault_sync_after(0);
-    EXPECT_TRUE(logged("ERROR: write error at " + dir.file("in") + "/s.bin.wpt"));
-    EXPECT_TRUE(logged("Incomplete file discarded: s.bin"));
-    EXPECT_TRUE(cmds(M_GOT).empty());
-    EXPECT_FALSE(file_exists(dir.file("in") + "/s.bin"));
-    EXPECT_FALSE(file_exists(dir.file("in") + "/s.bin.wpt"));
+    const struct {
+        void (*fault_after)(long);
+        const char* name;
+    } faults[] = {{pf_fault_write_after, "w.bin"}, {pf_fault_sync_after, "s.bin"}};
+    for (const auto& f : faults) {
+        std::string path = dir.file("in") + "/" + f.name;
+        EXPECT_EQ(run([&](BossPeer& p) {
+                      p.login();
+                      p.wait_cmd(M_EOB);
+                      f.fault_after(1);
+                      p.send_file(f.name, "data");
+                      p.drain();
+                  }),
+                  5u)
+            << f.name;
+        f.fault_after(0);
+        EXPECT_TRUE(logged("ERROR: write error at " + path + ".wpt")) << f.name;
+        EXPECT_TRUE(logged(std::string("Incomplete file discarded: ") + f.name));
+        EXPECT_TRUE(cmds(M_GOT).empty()) << f.name;
+        EXPECT_FALSE(file_exists(path)) << f.name;
+        EXPECT_FALSE(file_exists(path + ".wpt")) << f.name;
+    }
 
     // A netmail packet that cannot be opened is skipped, not fatal.
     mkdir((dir.file("out") + "/00f01690.out").c_str(), 0755);
