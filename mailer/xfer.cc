@@ -121,17 +121,20 @@ void add_num(char* buf, size_t cap, uint64_t v) {
 unsigned wait_get(Session& s, const TxEntry& e) {
     uint32_t wait = s.fr.net.timeout_ms < NR_GET_WAIT_MS ? s.fr.net.timeout_ms : NR_GET_WAIT_MS;
     uint64_t deadline = pf_ticks_ms() + wait;
+    if (s.fr.net.until != 0 && s.fr.net.until < deadline) deadline = s.fr.net.until;
     while (e.state == TS_SENT && !e.get_req) {
         if (net_expired(s.fr.net)) return net_error(s);
-        int r = net_poll(s.fr.net);
+        uint64_t now = pf_ticks_ms();
+        if (now >= deadline) return 0;
+        // Woken by the answer itself, not by a timer: each offer waits for
+        // one. A received file settling meanwhile is looked at every
+        // SETTLE_POLL_MS.
+        uint64_t left = deadline - now;
+        if (s.settle.pending && left > SETTLE_POLL_MS) left = SETTLE_POLL_MS;
+        int r = net_wait(s.fr.net, static_cast<uint32_t>(left));
         if (r < 0) return net_error(s);
-        if (r > 0) {
-            unsigned code = recv_and_handle(s);
-            if (code != 0) return code;
-            continue;
-        }
-        if (pf_ticks_ms() >= deadline) return 0;
-        pf_sleep_ms(5);
+        unsigned code = r > 0 ? recv_and_handle(s) : rx_settle_poll(s);
+        if (code != 0) return code;
     }
     return 0;
 }
