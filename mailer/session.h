@@ -64,6 +64,12 @@ enum SettleState : int {
     SETTLE_DIR_FAILED = 4,   // renamed, but the inbound could not be synced
 };
 struct RxSettle {
+    RxSettle() = default;
+    RxSettle(const RxSettle&) = delete;
+    RxSettle& operator=(const RxSettle&) = delete;
+    // A thread still running uses this struct: it is waited for.
+    ~RxSettle() { pf_thread_join(thread); }
+
     bool pending = false;
     PfThread thread;
     std::atomic<int> state{SETTLE_RUNNING};
