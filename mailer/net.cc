@@ -100,7 +100,7 @@ int net_recv_exact(Net& n, void* buf, size_t len) {
 }
 
 int net_poll(Net& n) {
-    return pf_sock_readable(n.s);
+    return net_wait(n, 0);
 }
 
 int net_wait(Net& n, uint32_t ms) {

@@ -136,7 +136,7 @@ void session_reset(Session& s) {
     s.serial = 0;
     s.rx_active = false;
     s.rx_h = PF_INVALID;
-    s.rx_size = s.rx_time = s.rx_got = 0;
+    s.rx.size = s.rx.time = s.rx_got = 0;
     s.rx_buf_len = 0;
     s.nr = s.remote_nr = s.rx_want = false;
     s.settle.pending = false;

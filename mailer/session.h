@@ -52,6 +52,17 @@ struct TxEntry {
     uint64_t get_off;        // from this offset
 };
 
+// A received file: as it was offered, and where it goes in the inbound.
+struct RxFile {
+    char raw[WIRE_MAX];  // the wire name as offered
+    char name[RXNAME_MAX];
+    uint64_t size = 0;
+    uint64_t time = 0;
+    char final_path[WP_PATH_MAX];
+    char tmp[WP_PATH_MAX];  // final path + ".wpt"
+    char rec[WP_PATH_MAX];  // the partial's record: final path + ".wpn"
+};
+
 // A received file that goes to the disk and to its final name on a thread of
 // its own while the next file arrives. The thread touches only this struct
 // (and the files it names) until it has ended; the M_GOT goes out when it is
@@ -73,14 +84,8 @@ struct RxSettle {
     bool pending = false;
     PfThread thread;
     std::atomic<int> state{SETTLE_RUNNING};
-    pf_file h = PF_INVALID;  // the temporary file, held under its byte lock
-    char raw[WIRE_MAX];
-    char name[RXNAME_MAX];
-    uint64_t size = 0;
-    uint64_t time = 0;
-    char final_path[WP_PATH_MAX];
-    char tmp[WP_PATH_MAX];
-    char rec[WP_PATH_MAX];
+    RxFile file;
+    pf_file h = PF_INVALID;  // file.tmp, held under its byte lock
     char inbound[WP_PATH_MAX];
     char placed[WP_PATH_MAX + 8];  // the name it got: final_path or a .dupN
     int dup = 0;                   // 0, or N of the .dupN it got
@@ -120,15 +125,9 @@ struct Session {
 
     // The file being received.
     bool rx_active = false;
-    char rx_raw[WIRE_MAX];
-    char rx_name[RXNAME_MAX];
-    uint64_t rx_size = 0;
-    uint64_t rx_time = 0;
+    RxFile rx;
     uint64_t rx_got = 0;
-    char rx_final[WP_PATH_MAX];
-    char rx_tmp[WP_PATH_MAX];
     pf_file rx_h = PF_INVALID;
-    char rx_rec[WP_PATH_MAX];  // the partial's record: final path + ".wpn"
     // Received bytes not yet written: they gather up to the next multiple
     // of 128 KiB of the file (written then, in one call); the last
     // rx_buf_len of rx_got.

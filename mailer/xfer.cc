@@ -559,16 +559,25 @@ void flo_finish(Session& s) {
 
 // ---- Receiving --------------------------------------------------------------
 
+namespace {
+
+// Removes a received file's temporary file and record, then closes it:
+// deleted while still held, so no other receiver can have taken the name.
+void rx_discard(const RxFile& f, pf_file& h) {
+    pf_delete(f.rec);
+    pf_delete(f.tmp);
+    f_close(h);
+    h = PF_INVALID;
+    log_msg2(m_rx_abort, f.name);
+}
+
+}  // namespace
+
 void rx_abort(Session& s) {
     if (!s.rx_active) return;
     s.rx_buf_len = 0;
-    // Deleted while still held, so no other receiver can have taken the name.
-    pf_delete(s.rx_rec);
-    pf_delete(s.rx_tmp);
-    f_close(s.rx_h);
-    s.rx_h = PF_INVALID;
     s.rx_active = false;
-    log_msg2(m_rx_abort, s.rx_name);
+    rx_discard(s.rx, s.rx_h);
 }
 
 namespace {
@@ -580,7 +589,7 @@ int rx_flush(Session& s) {
     int r = f_write(s.rx_h, s.rx_buf.data(), s.rx_buf_len);
     s.rx_buf_len = 0;
     if (r == 0) return 0;
-    log_msg2(m_rx_wr, s.rx_tmp);
+    log_msg2(m_rx_wr, s.rx.tmp);
     return 1;
 }
 
@@ -588,9 +597,9 @@ int rx_flush(Session& s) {
 // with, one line.
 std::string rx_record_text(const Session& s) {
     char text[WIRE_MAX + 80];
-    str_copy(text, s.rx_raw, sizeof text);
-    add_num(text, sizeof text, s.rx_size);
-    add_num(text, sizeof text, s.rx_time);
+    str_copy(text, s.rx.raw, sizeof text);
+    add_num(text, sizeof text, s.rx.size);
+    add_num(text, sizeof text, s.rx.time);
     str_cat(text, "\n", sizeof text);
     return text;
 }
@@ -599,18 +608,18 @@ std::string rx_record_text(const Session& s) {
 // and time as recorded), 0 when none is.
 uint64_t rx_held(const Session& s) {
     std::string rec;
-    if (f_read_whole(s.rx_rec, rec, WIRE_MAX + 80) != 0 || rec != rx_record_text(s)) return 0;
-    PfStat st = pf_stat(s.rx_tmp);
+    if (f_read_whole(s.rx.rec, rec, WIRE_MAX + 80) != 0 || rec != rx_record_text(s)) return 0;
+    PfStat st = pf_stat(s.rx.tmp);
     if (!st.exists || !st.is_file || st.size <= 0) return 0;
     uint64_t n = static_cast<uint64_t>(st.size);
-    return n < s.rx_size ? n : 0;
+    return n < s.rx.size ? n : 0;
 }
 
 unsigned send_get(Session& s, uint64_t offset) {
     char text[WIRE_MAX + 80];
-    str_copy(text, s.rx_raw, sizeof text);
-    add_num(text, sizeof text, s.rx_size);
-    add_num(text, sizeof text, s.rx_time);
+    str_copy(text, s.rx.raw, sizeof text);
+    add_num(text, sizeof text, s.rx.size);
+    add_num(text, sizeof text, s.rx.time);
     add_num(text, sizeof text, offset);
     if (wp_send_cmd(s.fr, M_GET, text) != 0) return net_error(s);
     return 0;
@@ -620,7 +629,7 @@ unsigned send_get(Session& s, uint64_t offset) {
 // `keep` bytes to keep (a resumed file) it must be at least that long and is
 // cut there; else it is emptied.
 bool rx_open(Session& s, uint64_t keep) {
-    s.rx_h = pf_open(s.rx_tmp, PfAccess::ReadWrite,
+    s.rx_h = pf_open(s.rx.tmp, PfAccess::ReadWrite,
                      keep > 0 ? PfCreate::OpenExisting : PfCreate::OpenAlways);
     if (s.rx_h == PF_INVALID) return false;
     bool ok = pf_lock_range(s.rx_h, 0, 1) == 0 &&
@@ -641,30 +650,30 @@ unsigned rx_start(Session& s) {
     const char* a = arg_of(s);
     size_t n = 0;
     while (a[n] != '\0' && a[n] != ' ' && n + 1 < WIRE_MAX) {
-        s.rx_raw[n] = a[n];
+        s.rx.raw[n] = a[n];
         ++n;
     }
-    s.rx_raw[n] = '\0';
+    s.rx.raw[n] = '\0';
     const char* p = a + n;
     while (*p != '\0' && *p != ' ') ++p;  // a raw name longer than kept
-    s.rx_size = parse_u64(p, &p);
-    s.rx_time = parse_u64(p, &p);
+    s.rx.size = parse_u64(p, &p);
+    s.rx.time = parse_u64(p, &p);
     while (*p == ' ') ++p;
     bool ask = *p == '-';  // offset -1: the sender waits for our M_GET
     uint64_t offset = parse_u64(ask ? p + 1 : p, &p);
-    rx_local_name(s.rx_name, s.rx_raw);
-    path_join(s.rx_final, s.cfg->get(F_INBOUND), s.rx_name);
-    str_copy(s.rx_tmp, s.rx_final, sizeof s.rx_tmp);
-    str_cat(s.rx_tmp, ".wpt", sizeof s.rx_tmp);
-    str_copy(s.rx_rec, s.rx_final, sizeof s.rx_rec);
-    str_cat(s.rx_rec, ".wpn", sizeof s.rx_rec);
+    rx_local_name(s.rx.name, s.rx.raw);
+    path_join(s.rx.final_path, s.cfg->get(F_INBOUND), s.rx.name);
+    str_copy(s.rx.tmp, s.rx.final_path, sizeof s.rx.tmp);
+    str_cat(s.rx.tmp, ".wpt", sizeof s.rx.tmp);
+    str_copy(s.rx.rec, s.rx.final_path, sizeof s.rx.rec);
+    str_cat(s.rx.rec, ".wpn", sizeof s.rx.rec);
     // The file before under the same name still holds the temporary file.
-    if (s.settle.pending && str_icmp(s.settle.tmp, s.rx_tmp) == 0) {
+    if (s.settle.pending && str_icmp(s.settle.file.tmp, s.rx.tmp) == 0) {
         unsigned code = rx_settle_wait(s);
         if (code != 0) return code;
     }
-    bool want = s.rx_want && std::string(s.rx_want_raw) == s.rx_raw &&
-                s.rx_want_size == s.rx_size && s.rx_want_time == s.rx_time &&
+    bool want = s.rx_want && std::string(s.rx_want_raw) == s.rx.raw &&
+                s.rx_want_size == s.rx.size && s.rx_want_time == s.rx.time &&
                 s.rx_want_off == offset && !ask;
     s.rx_want = false;
 
@@ -673,25 +682,25 @@ unsigned rx_start(Session& s) {
         unsigned code = send_get(s, held);
         if (code != 0) return code;
         if (held == 0) {
-            log_msg2(m_getsent, s.rx_name);
+            log_msg2(m_getsent, s.rx.name);
             return 0;
         }
         lb_start();
         lb_add(m_nr_resume);
-        lb_add(s.rx_name);
+        lb_add(s.rx.name);
         lb_add(m_nr_from);
         lb_num(held);
         lb_flush();
         s.rx_want = true;
-        str_copy(s.rx_want_raw, s.rx_raw, sizeof s.rx_want_raw);
-        s.rx_want_size = s.rx_size;
-        s.rx_want_time = s.rx_time;
+        str_copy(s.rx_want_raw, s.rx.raw, sizeof s.rx_want_raw);
+        s.rx_want_size = s.rx.size;
+        s.rx_want_time = s.rx.time;
         s.rx_want_off = held;
         return 0;
     }
     // The rest of a partial file, as our M_GET asked for it.
     if (want && offset > 0 && rx_open(s, offset)) {
-        log_sized(m_rx_start, s.rx_name, s.rx_size);
+        log_sized(m_rx_start, s.rx.name, s.rx.size);
         s.rx_active = true;
         s.rx_got = offset;
         s.rx_buf_len = 0;
@@ -700,7 +709,7 @@ unsigned rx_start(Session& s) {
     if (offset != 0 || ask) {
         unsigned code = send_get(s, 0);
         if (code != 0) return code;
-        log_msg2(m_getsent, s.rx_name);
+        log_msg2(m_getsent, s.rx.name);
         return 0;
     }
     // The temporary file is not shared: another wrenpost receiving the same
@@ -708,25 +717,25 @@ unsigned rx_start(Session& s) {
     // it, and the file is not touched then. A leftover of a broken session,
     // or a partial file of another offer, is taken over and emptied.
     if (!rx_open(s, 0)) {
-        log_msg2(m_rx_cant, s.rx_tmp);
+        log_msg2(m_rx_cant, s.rx.tmp);
         return EXIT_PROTO;
     }
-    pf_delete(s.rx_rec);
-    log_sized(m_rx_start, s.rx_name, s.rx_size);
+    pf_delete(s.rx.rec);
+    log_sized(m_rx_start, s.rx.name, s.rx.size);
     s.rx_active = true;
     s.rx_got = 0;
     s.rx_buf_len = 0;
-    if (s.rx_size == 0) return rx_finish(s);
+    if (s.rx.size == 0) return rx_finish(s);
     return 0;
 }
 
 void rx_keep(Session& s) {
-    if (!s.nr || !s.rx_active || s.rx_got == 0 || s.rx_got >= s.rx_size) return;
+    if (!s.nr || !s.rx_active || s.rx_got == 0 || s.rx_got >= s.rx.size) return;
     if (rx_flush(s) != 0) return;  // rx_abort removes it
     // The data first, then the record that vouches for it.
     if (pf_sync(s.rx_h) != 0) return;
     std::string rec = rx_record_text(s);
-    pf_file h = pf_open(s.rx_rec, PfAccess::ReadWrite, PfCreate::CreateAlways);
+    pf_file h = pf_open(s.rx.rec, PfAccess::ReadWrite, PfCreate::CreateAlways);
     if (h == PF_INVALID) return;
     bool ok = f_write(h, rec.data(), rec.size()) == 0 && pf_sync(h) == 0;
     f_close(h);
@@ -734,7 +743,7 @@ void rx_keep(Session& s) {
     f_close(s.rx_h);
     s.rx_h = PF_INVALID;
     s.rx_active = false;
-    log_sized(m_nr_kept, s.rx_name, s.rx_got);
+    log_sized(m_nr_kept, s.rx.name, s.rx_got);
 }
 
 void rx_prune(Session& s) {
@@ -771,7 +780,7 @@ unsigned rx_data(Session& s) {
         return 0;
     }
     // Bytes past the announced size are not part of the file.
-    uint64_t left = s.rx_size - s.rx_got;
+    uint64_t left = s.rx.size - s.rx_got;
     size_t n = s.fr.rx_len < left ? s.fr.rx_len : static_cast<size_t>(left);
     if (s.rx_buf.size() < RX_GATHER) s.rx_buf.resize(RX_GATHER);
     const uint8_t* p = s.fr.rx_frame;
@@ -793,7 +802,7 @@ unsigned rx_data(Session& s) {
                 pf_start_writeback(s.rx_h, edge - RX_WRITEBACK, RX_WRITEBACK);
         }
     }
-    if (s.rx_got >= s.rx_size) return rx_finish(s);
+    if (s.rx_got >= s.rx.size) return rx_finish(s);
     return 0;
 }
 
@@ -821,12 +830,12 @@ int rx_place(const char* tmp, const char* final_path, char* placed, size_t cap) 
 int settle_file(RxSettle& t) {
     if (pf_sync(t.h) != 0) return SETTLE_SYNC_FAILED;
     // Renamed while still held (and locked); closed afterwards.
-    t.dup = rx_place(t.tmp, t.final_path, t.placed, sizeof t.placed);
+    t.dup = rx_place(t.file.tmp, t.file.final_path, t.placed, sizeof t.placed);
     if (t.dup < 0) return SETTLE_MOVE_FAILED;
     // The new name too: without it a crash could leave the data under the
     // temporary name, which the next polls remove as an old partial file.
     if (pf_sync_dir(t.inbound) != 0) return SETTLE_DIR_FAILED;
-    pf_delete(t.rec);
+    pf_delete(t.file.rec);
     return SETTLE_DONE;
 }
 
@@ -844,19 +853,14 @@ unsigned settle_complete(Session& s, bool got) {
     t.pending = false;
     int state = t.state.load(std::memory_order_acquire);
     if (state == SETTLE_SYNC_FAILED) {
-        // Deleted while still held, so no other receiver can have taken it.
-        log_msg2(m_rx_wr, t.tmp);
-        pf_delete(t.rec);
-        pf_delete(t.tmp);
+        log_msg2(m_rx_wr, t.file.tmp);
+        rx_discard(t.file, t.h);
+        return EXIT_PROTO;
     }
     f_close(t.h);
     t.h = PF_INVALID;
-    if (state == SETTLE_SYNC_FAILED) {
-        log_msg2(m_rx_abort, t.name);
-        return EXIT_PROTO;
-    }
     if (state == SETTLE_MOVE_FAILED) {
-        log_msg2(m_rx_mv, t.tmp);
+        log_msg2(m_rx_mv, t.file.tmp);
         return EXIT_PROTO;
     }
     if (t.dup > 0) log_msg2(m_rx_dup, t.placed);
@@ -865,12 +869,12 @@ unsigned settle_complete(Session& s, bool got) {
         return EXIT_PROTO;
     }
     ++s.files_rx;
-    log_sized(m_rx_done, t.name, t.size);
+    log_sized(m_rx_done, t.file.name, t.file.size);
     if (!got) return 0;
     char text[WIRE_MAX + 80];
-    str_copy(text, t.raw, sizeof text);
-    add_num(text, sizeof text, t.size);
-    add_num(text, sizeof text, t.time);
+    str_copy(text, t.file.raw, sizeof text);
+    add_num(text, sizeof text, t.file.size);
+    add_num(text, sizeof text, t.file.time);
     if (wp_send_cmd(s.fr, M_GOT, text) != 0) {
         return net_error(s);
     }
@@ -889,13 +893,7 @@ unsigned rx_finish(Session& s) {
     // that the next file arrives meanwhile; its M_GOT follows when done.
     RxSettle& t = s.settle;
     str_copy(t.inbound, s.cfg->get(F_INBOUND), sizeof t.inbound);
-    str_copy(t.raw, s.rx_raw, sizeof t.raw);
-    str_copy(t.name, s.rx_name, sizeof t.name);
-    str_copy(t.final_path, s.rx_final, sizeof t.final_path);
-    str_copy(t.tmp, s.rx_tmp, sizeof t.tmp);
-    str_copy(t.rec, s.rx_rec, sizeof t.rec);
-    t.size = s.rx_size;
-    t.time = s.rx_time;
+    t.file = s.rx;
     t.h = s.rx_h;
     s.rx_h = PF_INVALID;
     s.rx_active = false;

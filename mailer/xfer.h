@@ -47,11 +47,10 @@ void flo_finish(Session& s);
 unsigned rx_start(Session& s);
 // A data frame. 0 or an exit code.
 unsigned rx_data(Session& s);
-// Completes the file being received: its data is synced on a thread of its
-// own (s.settle) while the session goes on; the rename, the sync of the
-// inbound and the M_GOT follow when that is done. A file still settling from
-// before settles first, so M_GOTs keep the order of the files. 0 or an exit
-// code.
+// Completes the file being received: its sync, rename and the sync of the
+// inbound run on a thread of their own (s.settle) while the session goes on;
+// the M_GOT follows when that is done. A file still settling from before
+// settles first, so M_GOTs keep the order of the files. 0 or an exit code.
 unsigned rx_finish(Session& s);
 // Settles the file waiting for its sync, if any: waits for its thread
 // (sync, rename, sync of the inbound), then sends M_GOT. 0 or an exit code

@@ -306,10 +306,9 @@ int64_t pf_sock_send(pf_sock s, const void* buf, size_t n);
 // One receive call: bytes received (> 0), 0 when the peer closed, -1 on error
 // or time-out.
 int64_t pf_sock_recv(pf_sock s, void* buf, size_t n);
-// Readability test without waiting: 1 when a receive will not block (data or
-// end of stream), 0 when not, negative on error.
-int pf_sock_readable(pf_sock s);
-// The same, waiting up to ms milliseconds for the socket to become readable.
+// Waits up to ms milliseconds (0: not at all) for the socket to become
+// readable: 1 when a receive will not block (data or end of stream), 0 when
+// not, negative on error.
 int pf_sock_wait_readable(pf_sock s, uint32_t ms);
 // Shuts down the sending direction. 0 on success.
 int pf_sock_shutdown_send(pf_sock s);

@@ -747,10 +747,6 @@ int64_t pf_sock_recv(pf_sock s, void* buf, size_t n) {
     return r < 0 ? -1 : static_cast<int64_t>(r);
 }
 
-int pf_sock_readable(pf_sock s) {
-    return pf_sock_wait_readable(s, 0);
-}
-
 int pf_sock_wait_readable(pf_sock s, uint32_t ms) {
     struct pollfd p;
     p.fd = s;

@@ -148,18 +148,18 @@ int64_t pf_read(pf_file h, void* buf, size_t n) {
     return got;
 }
 
-// ReadFile has no vectored form for ordinary handles: one call per piece.
+// ReadFile has no vectored form for ordinary handles: pf_read per piece.
 int64_t pf_readv(pf_file h, const PfIoVec* v, size_t count) {
     int64_t total = 0;
     for (size_t i = 0; i < count; ++i) {
         char* p = static_cast<char*>(v[i].buf);
         size_t n = v[i].n;
         while (n > 0) {
-            DWORD chunk = n > 0x40000000 ? 0x40000000 : static_cast<DWORD>(n), got = 0;
-            if (!ReadFile(H(h), p, chunk, &got, nullptr)) return -1;
+            int64_t got = pf_read(h, p, n);
+            if (got < 0) return -1;
             if (got == 0) return total;
             p += got;
-            n -= got;
+            n -= static_cast<size_t>(got);
             total += got;
         }
     }
@@ -758,10 +758,6 @@ int64_t pf_sock_recv(pf_sock s, void* buf, size_t n) {
     if (n > 0x7fffffff) n = 0x7fffffff;
     int r = ::recv(static_cast<SOCKET>(s), static_cast<char*>(buf), static_cast<int>(n), 0);
     return r < 0 ? -1 : r;
-}
-
-int pf_sock_readable(pf_sock s) {
-    return pf_sock_wait_readable(s, 0);
 }
 
 int pf_sock_wait_readable(pf_sock s, uint32_t ms) {
