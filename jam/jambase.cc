@@ -176,7 +176,7 @@ MbResult JamBase::open(const char* path) {
 }
 
 void JamBase::close() {
-    jam_writer_close(w_);
+    unlock();
     img_ = JamImage{};
     loaded_ = false;
     open_ = false;
@@ -256,7 +256,14 @@ MbResult JamBase::append(MbMessage& m, uint32_t& num) {
     std::string subf;
     JamMsg jm;
     jam_request(m, static_cast<uint32_t>(unix_now_local()), subf, jm);
-    int r = locked() ? jam_writer_append(w_, jm) : jam_append(path_, jm);
+    if (lock_pending_ && !held()) {
+        if (jam_writer_open(w_, path_, jm.jm_now, lock_attempts_) != 0) {
+            lock_pending_ = false;
+            return MbResult::Locked;
+        }
+        lock_pending_ = false;
+    }
+    int r = held() ? jam_writer_append(w_, jm) : jam_append(path_, jm);
     if (r != 0) return MbResult::IoError;
     m.number = num = jm.jm_msgnum;
     return MbResult::Ok;
@@ -268,13 +275,13 @@ MbResult JamBase::change(uint32_t num, Fn fn) {
     // Under an MbLock the writer's handle and byte lock serve; else our own.
     UniqueFile own;
     pf_file jhr = w_.hdr;
-    if (!locked()) {
+    if (!held()) {
         own.reset(open_jhr(path_));
         if (!own) return MbResult::Missing;
         jhr = own.get();
     }
-    JhrLock guard(locked() ? PF_INVALID : jhr, JAM_LOCK_TRIES);
-    if (!locked() && !guard) return MbResult::Locked;
+    JhrLock guard(held() ? PF_INVALID : jhr, JAM_LOCK_TRIES);
+    if (!held() && !guard) return MbResult::Locked;
     uint8_t base[JHI_SIZE];
     if (pf_pread(jhr, base, JHI_SIZE, 0) != JHI_SIZE || get_le32(base) != JAM_SIGNATURE)
         return MbResult::Damaged;
@@ -298,7 +305,7 @@ MbResult JamBase::change(uint32_t num, Fn fn) {
     // The counters of the base header: also the writer's copy, which its
     // next append writes back.
     static_assert(JHI_ACTIVEMSGS == JHI_MODCOUNTER + 4, "counters side by side");
-    if (locked()) std::memcpy(w_.base + JHI_MODCOUNTER, base + JHI_MODCOUNTER, 8);
+    if (held()) std::memcpy(w_.base + JHI_MODCOUNTER, base + JHI_MODCOUNTER, 8);
     if (pf_pwrite(jhr, base + JHI_MODCOUNTER, 8, JHI_MODCOUNTER) != 0) return MbResult::IoError;
     loaded_ = false;
     return MbResult::Ok;
@@ -313,7 +320,7 @@ MbResult JamBase::set_attrs(uint32_t num, MbAttrs set, MbAttrs clear) {
         put_le32(b, attr);
         if (pf_pwrite(jhr, b, 4, uint64_t{off} + JMH_ATTRIBUTE) != 0) return MbResult::IoError;
         // In a locked writer the base header in memory is the newer one.
-        uint8_t* cur = locked() ? w_.base : base;
+        uint8_t* cur = held() ? w_.base : base;
         put_le32(base + JHI_MODCOUNTER, get_le32(cur + JHI_MODCOUNTER) + 1);
         put_le32(base + JHI_ACTIVEMSGS, get_le32(cur + JHI_ACTIVEMSGS));
         return MbResult::Ok;
@@ -329,7 +336,7 @@ MbResult JamBase::remove(uint32_t num) {
         put_le32(rec + JDX_USERCRC, JDX_DELETED);
         put_le32(rec + JDX_HDROFFSET, JDX_DELETED);
         if (pf_pwrite(jdx, rec, JDX_SIZE, at) != 0) return MbResult::IoError;
-        uint8_t* cur = locked() ? w_.base : base;
+        uint8_t* cur = held() ? w_.base : base;
         uint32_t active = get_le32(cur + JHI_ACTIVEMSGS);
         put_le32(base + JHI_MODCOUNTER, get_le32(cur + JHI_MODCOUNTER) + 1);
         put_le32(base + JHI_ACTIVEMSGS, active > 0 ? active - 1 : 0);
@@ -360,12 +367,12 @@ MbResult JamBase::lastread(const char* user, uint32_t& out) {
 MbResult JamBase::set_lastread(const char* user, uint32_t num) {
     if (!open_) return MbResult::BadArgument;
     UniqueFile own;
-    if (!locked()) {
+    if (!held()) {
         own.reset(open_jhr(path_));
         if (!own) return MbResult::Missing;  // no base, no mark
     }
-    JhrLock guard(locked() ? PF_INVALID : own.get(), JAM_LOCK_TRIES);
-    if (!locked() && !guard) return MbResult::Locked;
+    JhrLock guard(held() ? PF_INVALID : own.get(), JAM_LOCK_TRIES);
+    if (!held() && !guard) return MbResult::Locked;
     char p[WP_PATH_MAX];
     mkpath(p, path_, ".jlr");
     UniqueFile jlr(f_open_always(p));
@@ -392,25 +399,28 @@ MbResult JamBase::set_lastread(const char* user, uint32_t num) {
 MbResult JamBase::lock(int attempts) {
     if (!open_) return MbResult::BadArgument;
     if (locked()) return MbResult::Ok;
+    attempts = attempts < 1 ? 1 : attempts;
     // Tell a damaged base from a busy one before the writer (which logs)
     // refuses it.
     char p[WP_PATH_MAX];
     mkpath(p, path_, ".jhr");
     PfStat st = pf_stat(p);
-    if (st.exists && st.size > 0) {
-        UniqueFile h(f_open_read(p));
-        uint8_t sig[4];
-        if (!h) return MbResult::IoError;
-        if (st.size < JHI_SIZE || pf_pread(h.get(), sig, 4, 0) != 4 ||
-            get_le32(sig) != JAM_SIGNATURE)
-            return MbResult::Damaged;
-    }
-    if (jam_writer_open(w_, path_, static_cast<uint32_t>(unix_now_local()),
-                        attempts < 1 ? 1 : attempts) == 0)
+    if (!st.exists || st.size == 0) {
+        lock_pending_ = true;
+        lock_attempts_ = attempts;
         return MbResult::Ok;
-    return pf_stat(p).exists ? MbResult::Locked : MbResult::IoError;
+    }
+    UniqueFile h(f_open_read(p));
+    uint8_t sig[4];
+    if (!h) return MbResult::IoError;
+    if (st.size < JHI_SIZE || pf_pread(h.get(), sig, 4, 0) != 4 || get_le32(sig) != JAM_SIGNATURE)
+        return MbResult::Damaged;
+    if (jam_writer_open(w_, path_, static_cast<uint32_t>(unix_now_local()), attempts) == 0)
+        return MbResult::Ok;
+    return MbResult::Locked;
 }
 
 void JamBase::unlock() {
     jam_writer_close(w_);
+    lock_pending_ = false;
 }

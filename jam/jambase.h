@@ -20,7 +20,9 @@
 //
 // The write lock is byte 0 of .jhr (JAM_LOCK_TRIES attempts for writes
 // made without an MbLock); lock() opens a JamWriter and keeps it for the
-// appends, attribute changes, deletions and marks until unlock().
+// appends, attribute changes, deletions and marks until unlock(). On a base
+// without files lock() creates nothing: the first append creates the base
+// under the lock, as jam_append would.
 #pragma once
 
 #include <cstdint>
@@ -62,7 +64,7 @@ class JamBase final : public MsgBase {
 
     [[nodiscard]] MbResult lock(int attempts) override;
     void unlock() override;
-    bool locked() const override { return jam_writer_is_open(w_); }
+    bool locked() const override { return held() || lock_pending_; }
 
   private:
     // Loads .jhr and .jdx whole into img_ (again).
@@ -75,8 +77,16 @@ class JamBase final : public MsgBase {
     template <typename Fn>
     MbResult change(uint32_t num, Fn fn);
 
+    // The writer is open with the byte lock taken.
+    bool held() const { return jam_writer_is_open(w_); }
+
     char path_[WP_PATH_MAX] = "";
     bool open_ = false;
+    // lock() on a base that has no files yet: the first append creates it
+    // with the writer (DateCreated = that message's received date, as
+    // jam_append gives it) and keeps the lock from then on.
+    bool lock_pending_ = false;
+    int lock_attempts_ = JAM_LOCK_TRIES;
     JamImage img_;
     bool loaded_ = false;
     JamWriter w_;
