@@ -239,17 +239,19 @@ void fmsg_build(const MbMessage& m, bool netmail, std::string& out) {
         std::snprintf(buf, sizeof buf, "\x01INTL %u:%u/%u %u:%u/%u\r", d.zone, d.net, d.node,
                       m.orig.zone, m.orig.net, m.orig.node);
         out += buf;
-        if (m.orig.point != 0) {
-            std::snprintf(buf, sizeof buf,
-                          "\x01"
-                          "FMPT %u\r",
-                          m.orig.point);
-            out += buf;
-        }
-        if (d.point != 0) {
-            std::snprintf(buf, sizeof buf, "\x01TOPT %u\r", d.point);
-            out += buf;
-        }
+    }
+    // Echomail carries the point in the header's word; FMPT only when the
+    // word cannot hold it.
+    if (m.orig.point != 0 && (net || m.orig.point > 0xFFFF)) {
+        std::snprintf(buf, sizeof buf,
+                      "\x01"
+                      "FMPT %u\r",
+                      m.orig.point);
+        out += buf;
+    }
+    if (d.point != 0) {
+        std::snprintf(buf, sizeof buf, "\x01TOPT %u\r", d.point);
+        out += buf;
     }
     bool has_trailer = false;
     for (const MbKludge& k : m.kludges) {
@@ -266,7 +268,9 @@ void fmsg_build(const MbMessage& m, bool netmail, std::string& out) {
     if (has_trailer && !m.text.empty() && m.text.back() != '\r') out += '\r';
     for (const MbKludge& k : m.kludges) {
         if (!trailer(k.name)) continue;
-        if (k.name != "SEEN-BY") out += '\x01';
+        // SEEN-BY lines go without 0x01; one that could not be read back as
+        // such ("SEEN-BY" without its colon) keeps the 0x01 it came with.
+        if (k.name != "SEEN-BY" || k.sep.empty() || k.sep[0] != ':') out += '\x01';
         out += mb_kludge_line(k);
         out += '\r';
     }

@@ -5,7 +5,8 @@
 // What is written (fmsg_build): the header field by field (names cut to 35
 // bytes and the subject to 71, each with its NUL; the date as
 // "DD Mon YY  HH:MM:SS"; zone and point in the four optional words), then
-// for netmail the INTL line and FMPT/TOPT when there are points, the other
+// for netmail the INTL line and FMPT/TOPT when there are points (echomail
+// FMPT only for a point beyond the header's 16 bits), the other
 // kludges as 0x01 lines, the body, the SEEN-BY lines, the 0x01 PATH and Via
 // lines, CR after each line and one NUL. What is read (fmsg_parse): the same,
 // with INTL/FMPT/TOPT before the header's words for the addresses; a text
