@@ -207,7 +207,15 @@ MbResult fmsg_parse(const uint8_t* p, size_t n, bool netmail, bool with_text, Mb
         }
     }
     for (MbKludge& k : tail) out.kludges.push_back(std::move(k));
-    if (!out.attrs.has(MbAttr::Net)) out.dest = ftn_addr{};
+    if (!out.attrs.has(MbAttr::Net)) {
+        out.dest = ftn_addr{};
+        // Echomail often leaves the header's address empty: the MSGID's is
+        // the origin then (as the toss takes it for JAM).
+        const std::string* msgid = mb_kludge_find(out, "MSGID");
+        ftn_addr a;
+        if (out.orig.net == 0 && out.orig.node == 0 && msgid && ftn_parse(msgid->c_str(), a))
+            out.orig = a;
+    }
     return MbResult::Ok;
 }
 
@@ -380,7 +388,7 @@ MbResult FmsgBase::append(MbMessage& m, uint32_t& num) {
     if (data.size() > FMSG_FILE_MAX) return MbResult::TooBig;
     MbResult r = list();
     if (r != MbResult::Ok) return r;
-    uint32_t next = names_.empty() ? 1 : names_.rbegin()->first + 1;
+    uint32_t next = names_.empty() ? FMSG_FIRST_NUMBER : names_.rbegin()->first + 1;
     // Another writer may take a number between the listing and the creation:
     // the exclusive creation fails then, and the next number is tried.
     for (int tries = 0; tries < 1000; ++tries, ++next) {

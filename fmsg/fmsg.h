@@ -9,15 +9,18 @@
 // FMPT only for a point beyond the header's 16 bits), the other
 // kludges as 0x01 lines, the body, the SEEN-BY lines, the 0x01 PATH and Via
 // lines, CR after each line and one NUL. What is read (fmsg_parse): the same,
-// with INTL/FMPT/TOPT before the header's words for the addresses; a text
+// with INTL/FMPT/TOPT before the header's words for the addresses (for
+// echomail whose header has no address, the MSGID's); a text
 // without its NUL ends at the end of the file. *.MSG keeps no received date
 // (date_received reads 0) and no echo or netmail flag: the area's kind,
 // given to the constructor, sets Net or Echo on every message read.
 //
 // Numbers: the names of the directory ("N.msg" or "N.MSG", N from 1 to 65535
 // written without leading zeros; other names are not messages). A new
-// message takes the highest number + 1 and creates its file exclusively, so
-// two writers never share a number: on a clash it takes the next. Files are
+// message takes the highest number + 1 (2 in an empty area: 1.msg is where
+// other programs keep their high-water mark, and their scans never export
+// it) and creates its file exclusively, so two writers never share a
+// number: on a clash it takes the next. Files are
 // created lower case ("N.msg"), the form other programs on this system look
 // for.
 //

@@ -57,6 +57,9 @@ constexpr uint16_t FA_FILEUPD = 0x8000;
 // ---- Files --------------------------------------------------------------------
 constexpr char FMSG_EXT[] = ".msg";
 constexpr uint32_t FMSG_MAX_NUMBER = 65535;  // numbers are u16 in the header (ReplyTo)
+// The first number given in an empty area: 1.msg is left to the high-water
+// mark other programs keep there (and which their scans never export).
+constexpr uint32_t FMSG_FIRST_NUMBER = 2;
 // The last-read file in the area's directory: u16 little-endian words, one
 // per user; this program keeps its mark in word 0.
 constexpr char FMSG_LASTREAD[] = "lastread";

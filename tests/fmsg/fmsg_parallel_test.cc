@@ -57,7 +57,7 @@ TEST(FmsgParallel, WritersNeverShareANumber) {
     std::vector<uint32_t> nums;
     ASSERT_EQ(base.numbers(nums), MbResult::Ok);
     ASSERT_EQ(nums.size(), size_t{KIDS * EACH});
-    EXPECT_EQ(nums.back(), uint32_t{KIDS * EACH});
+    EXPECT_EQ(nums.back(), uint32_t{KIDS * EACH} + 1);  // from 2 on
     std::set<std::string> subjects;
     for (uint32_t n : nums) {
         MbMessage r;

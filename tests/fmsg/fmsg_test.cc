@@ -50,8 +50,8 @@ TEST_F(Fmsg, NetmailFileIsTheStoredMessageOfTheStandard) {
     MbMessage m = netmail();
     uint32_t n = 0;
     ASSERT_EQ(base.append(m, n), MbResult::Ok);
-    ASSERT_EQ(n, 1u);
-    const std::string f = read_file(msg("1.msg"));
+    ASSERT_EQ(n, 2u);  // 1.msg is left to other programs' high-water mark
+    const std::string f = read_file(msg("2.msg"));
     std::string want(190, '\0');
     std::memcpy(&want[0], "Ann Point", 9);
     std::memcpy(&want[36], "Bob Boss", 8);
@@ -91,18 +91,18 @@ TEST_F(Fmsg, EchomailKeepsSeenByAndPathAfterTheBody) {
     m.text = "No line end at the end";
     uint32_t n = 0;
     ASSERT_EQ(echo.append(m, n), MbResult::Ok);
-    const std::string f = read_file(msg("1.msg"));
+    const std::string f = read_file(msg("2.msg"));
     EXPECT_EQ(f.substr(190), std::string("\x01MSGID: 2:240/5.7 1\rNo line end at the end\r"
                                          "SEEN-BY: 240/1 5\r\x01PATH: 240/5\r"
                                          "\x01Via 2:240/1 @20240101\r") +
                                  '\0');
     EXPECT_EQ(get_le16(reinterpret_cast<const uint8_t*>(f.data()) + 176), 0u);  // no dest
     MbMessage r;
-    ASSERT_EQ(echo.read_header(1, r), MbResult::Ok);
+    ASSERT_EQ(echo.read_header(2, r), MbResult::Ok);
     EXPECT_EQ(r.kludges, m.kludges);
     EXPECT_EQ(r.attrs, m.attrs);
     std::string text;
-    ASSERT_EQ(echo.read_text(1, text), MbResult::Ok);
+    ASSERT_EQ(echo.read_text(2, text), MbResult::Ok);
     EXPECT_EQ(text, "No line end at the end\r");
 }
 
@@ -112,13 +112,30 @@ TEST_F(Fmsg, FieldsAreCutToTheirRoomWithTheirNul) {
     m.subject = std::string(100, 'S');
     uint32_t n = 0;
     ASSERT_EQ(base.append(m, n), MbResult::Ok);
-    const std::string f = read_file(msg("1.msg"));
+    const std::string f = read_file(msg("2.msg"));
     EXPECT_EQ(f.substr(0, 36), std::string(35, 'F') + '\0');
     EXPECT_EQ(f.substr(72, 72), std::string(71, 'S') + '\0');
     MbMessage r;
-    ASSERT_EQ(base.read_header(1, r), MbResult::Ok);
+    ASSERT_EQ(base.read_header(2, r), MbResult::Ok);
     EXPECT_EQ(r.from, std::string(35, 'F'));
     EXPECT_EQ(r.subject, std::string(71, 'S'));
+}
+
+TEST_F(Fmsg, EchomailWithoutHeaderAddressTakesTheMsgids) {
+    std::string f(190, '\0');
+    std::memcpy(&f[0], "Carl", 4);
+    f += "\x01MSGID: 2:200/100.3@fidonet 1c001d01\rBody\r";
+    f += '\0';
+    write_file(msg("2.msg"), f);
+    FmsgBase echo(false);
+    ASSERT_EQ(echo.open(area.c_str()), MbResult::Ok);
+    MbMessage r;
+    ASSERT_EQ(echo.read_header(2, r), MbResult::Ok);
+    EXPECT_EQ(r.orig.zone, 2u);
+    EXPECT_EQ(r.orig.net, 200u);
+    EXPECT_EQ(r.orig.node, 100u);
+    EXPECT_EQ(r.orig.point, 3u);
+    EXPECT_EQ(r.dest.net, 0u);
 }
 
 TEST(FmsgNames, WhichNamesAreMessages) {
@@ -160,42 +177,42 @@ TEST_F(Fmsg, HostileFilesGiveClearResults) {
     MbMessage good = netmail();
     uint32_t n = 0;
     ASSERT_EQ(base.append(good, n), MbResult::Ok);   // 1.msg
-    write_file(msg("2.msg"), std::string(10, 'x'));  // shorter than the header
+    write_file(msg("3.msg"), std::string(10, 'x'));  // shorter than the header
     std::string no_nul(190, 'A');                    // names without NUL, text without NUL
     no_nul += "\x01INTL garbage\rtext to the end";
-    write_file(msg("3.msg"), no_nul);
+    write_file(msg("4.msg"), no_nul);
     {
-        UniqueFile big(pf_open(msg("4.msg").c_str(), PfAccess::ReadWrite, PfCreate::CreateNew));
+        UniqueFile big(pf_open(msg("5.msg").c_str(), PfAccess::ReadWrite, PfCreate::CreateNew));
         ASSERT_TRUE(big);
         ASSERT_GE(pf_seek(big.get(), static_cast<int64_t>(FMSG_FILE_MAX) + 1, PfSeek::Begin), 0);
         ASSERT_EQ(pf_set_end(big.get()), 0);
     }
-    ASSERT_EQ(pf_mkdir(msg("5.msg").c_str()), 0);  // a directory is no message
-    write_file(msg("0006.msg"), "x");              // not a number this reads
+    ASSERT_EQ(pf_mkdir(msg("6.msg").c_str()), 0);  // a directory is no message
+    write_file(msg("0007.msg"), "x");              // not a number this reads
     write_file(msg("70000.msg"), "x");
 
     std::vector<uint32_t> nums;
     ASSERT_EQ(base.numbers(nums), MbResult::Ok);
-    EXPECT_EQ(nums, (std::vector<uint32_t>{1, 2, 3, 4}));
+    EXPECT_EQ(nums, (std::vector<uint32_t>{2, 3, 4, 5}));
     MbMessage r;
-    EXPECT_EQ(base.read_header(1, r), MbResult::Ok);
-    EXPECT_EQ(base.read_header(2, r), MbResult::Damaged);
-    EXPECT_EQ(base.set_attrs(2, MbAttr::Sent, {}), MbResult::Damaged);
-    EXPECT_EQ(read_file(msg("2.msg")), std::string(10, 'x'));
-    ASSERT_EQ(base.read_header(3, r), MbResult::Ok);
+    EXPECT_EQ(base.read_header(2, r), MbResult::Ok);
+    EXPECT_EQ(base.read_header(3, r), MbResult::Damaged);
+    EXPECT_EQ(base.set_attrs(3, MbAttr::Sent, {}), MbResult::Damaged);
+    EXPECT_EQ(read_file(msg("3.msg")), std::string(10, 'x'));
+    ASSERT_EQ(base.read_header(4, r), MbResult::Ok);
     EXPECT_EQ(r.from, std::string(36, 'A'));
     EXPECT_EQ(r.subject, std::string(72, 'A'));
     EXPECT_EQ(r.date_written, 0u);
     EXPECT_EQ(r.orig.net, 0x4141u);  // INTL unreadable: the header's words stay
     std::string text;
-    ASSERT_EQ(base.read_text(3, text), MbResult::Ok);
+    ASSERT_EQ(base.read_text(4, text), MbResult::Ok);
     EXPECT_EQ(text, "text to the end");
-    EXPECT_EQ(base.read_header(4, r), MbResult::TooBig);
+    EXPECT_EQ(base.read_header(5, r), MbResult::TooBig);
     // The next number goes after the highest message, whatever else is there.
     MbMessage m = netmail();
     ASSERT_EQ(base.append(m, n), MbResult::Ok);
-    EXPECT_EQ(n, 6u);  // "5.msg" is taken by the directory: the next is free
-    EXPECT_TRUE(file_exists(msg("6.msg")));
+    EXPECT_EQ(n, 7u);  // "6.msg" is taken by the directory: the next is free
+    EXPECT_TRUE(file_exists(msg("7.msg")));
 }
 
 TEST_F(Fmsg, NewNumbersAreHighestPlusOneAndNeverShared) {
@@ -218,15 +235,15 @@ TEST_F(Fmsg, AttributesKeepBitsWithoutANeutralName) {
     MbMessage m = netmail();
     uint32_t n = 0;
     ASSERT_EQ(base.append(m, n), MbResult::Ok);
-    std::string f = read_file(msg("1.msg"));
+    std::string f = read_file(msg("2.msg"));
     f[186] = char(0x01);
     f[187] = char(0x25);  // Local, FileUpdateReq, IsReturnReceipt, unused 0x0400
-    write_file(msg("1.msg"), f);
-    ASSERT_EQ(base.set_attrs(1, MbAttr::Sent | MbAttr::Read, MbAttr::Local), MbResult::Ok);
-    f = read_file(msg("1.msg"));
+    write_file(msg("2.msg"), f);
+    ASSERT_EQ(base.set_attrs(2, MbAttr::Sent | MbAttr::Read, MbAttr::Local), MbResult::Ok);
+    f = read_file(msg("2.msg"));
     EXPECT_EQ(get_le16(reinterpret_cast<const uint8_t*>(f.data()) + 186), 0x240Du);
     MbMessage r;
-    ASSERT_EQ(base.read_header(1, r), MbResult::Ok);
+    ASSERT_EQ(base.read_header(2, r), MbResult::Ok);
     EXPECT_EQ(r.attrs, MbAttr::Private | MbAttr::Sent | MbAttr::Read | MbAttr::Net);
 }
 
@@ -248,9 +265,9 @@ TEST_F(Fmsg, RemoveDeletesTheFile) {
     MbMessage m = netmail();
     uint32_t n = 0;
     ASSERT_EQ(base.append(m, n), MbResult::Ok);
-    ASSERT_EQ(base.remove(1), MbResult::Ok);
-    EXPECT_FALSE(file_exists(msg("1.msg")));
-    EXPECT_EQ(base.remove(1), MbResult::Missing);
+    ASSERT_EQ(base.remove(2), MbResult::Ok);
+    EXPECT_FALSE(file_exists(msg("2.msg")));
+    EXPECT_EQ(base.remove(2), MbResult::Missing);
 }
 
 }  // namespace

@@ -63,10 +63,11 @@ struct Impl {
     const char* name;
     std::unique_ptr<MsgBase> (*make)();
     const char* sub;  // path of the base inside the test directory
+    uint32_t first;   // the number of the first message of a new base
 };
 const Impl IMPLS[] = {
-    {"jam", [] { return std::unique_ptr<MsgBase>(new JamBase()); }, "area"},
-    {"fmsg", [] { return std::unique_ptr<MsgBase>(new FmsgBase(true)); }, "area"},
+    {"jam", [] { return std::unique_ptr<MsgBase>(new JamBase()); }, "area", 1},
+    {"fmsg", [] { return std::unique_ptr<MsgBase>(new FmsgBase(true)); }, "area", 2},
 };
 
 class Contract : public ::testing::TestWithParam<Impl> {
@@ -97,6 +98,7 @@ class Contract : public ::testing::TestWithParam<Impl> {
     }
     TempDir dir;
     std::unique_ptr<MsgBase> base;
+    const uint32_t f = GetParam().first;  // numbers below are counted from it
 };
 
 TEST_P(Contract, EmptyBaseReadsAsEmpty) {
@@ -107,7 +109,7 @@ TEST_P(Contract, EmptyBaseReadsAsEmpty) {
     EXPECT_EQ(base->count(n), MbResult::Ok);
     EXPECT_EQ(n, 0u);
     MbMessage m;
-    EXPECT_EQ(base->read_header(1, m), MbResult::Missing);
+    EXPECT_EQ(base->read_header(f, m), MbResult::Missing);
     uint32_t mark = 9;
     EXPECT_EQ(base->lastread("Ann Point", mark), MbResult::Ok);
     EXPECT_EQ(mark, 0u);
@@ -121,16 +123,16 @@ TEST_P(Contract, AppendedMessagesReadBack) {
     uint32_t na = 0, nb = 0;
     ASSERT_EQ(base->append(a, na), MbResult::Ok);
     ASSERT_EQ(base->append(b, nb), MbResult::Ok);
-    EXPECT_EQ(na, 1u);
-    EXPECT_EQ(nb, 2u);
-    EXPECT_EQ(b.number, 2u);
+    EXPECT_EQ(na, f);
+    EXPECT_EQ(nb, f + 1);
+    EXPECT_EQ(b.number, f + 1);
     std::vector<uint32_t> nums;
     ASSERT_EQ(base->numbers(nums), MbResult::Ok);
-    EXPECT_EQ(nums, (std::vector<uint32_t>{1, 2}));
+    EXPECT_EQ(nums, (std::vector<uint32_t>{f, f + 1}));
 
     MbMessage r;
-    ASSERT_EQ(base->read_header(2, r), MbResult::Ok);
-    EXPECT_EQ(r.number, 2u);
+    ASSERT_EQ(base->read_header(f + 1, r), MbResult::Ok);
+    EXPECT_EQ(r.number, f + 1);
     EXPECT_EQ(r.from, "Ann Point");
     EXPECT_EQ(r.to, "Bob Boss");
     EXPECT_EQ(r.subject, "second");
@@ -142,9 +144,9 @@ TEST_P(Contract, AppendedMessagesReadBack) {
     EXPECT_EQ(r.charset, 0);  // CS_CP437
     EXPECT_TRUE(r.text.empty());
     std::string text;
-    ASSERT_EQ(base->read_text(1, text), MbResult::Ok);
+    ASSERT_EQ(base->read_text(f, text), MbResult::Ok);
     EXPECT_EQ(text, "Hello\rWorld\r");
-    ASSERT_EQ(base->read_text(2, text), MbResult::Ok);
+    ASSERT_EQ(base->read_text(f + 1, text), MbResult::Ok);
     EXPECT_EQ(text, "Bye\r");
 }
 
@@ -170,18 +172,18 @@ TEST_P(Contract, RemovedMessageIsGoneAndNumbersStay) {
         MbMessage m = netmail(s, "t\r");
         ASSERT_EQ(base->append(m, n), MbResult::Ok);
     }
-    ASSERT_EQ(base->remove(2), MbResult::Ok);
+    ASSERT_EQ(base->remove(f + 1), MbResult::Ok);
     std::vector<uint32_t> nums;
     ASSERT_EQ(base->numbers(nums), MbResult::Ok);
-    EXPECT_EQ(nums, (std::vector<uint32_t>{1, 3}));
+    EXPECT_EQ(nums, (std::vector<uint32_t>{f, f + 2}));
     MbMessage r;
-    EXPECT_EQ(base->read_header(2, r), MbResult::Missing);
-    EXPECT_EQ(base->remove(2), MbResult::Missing);
-    ASSERT_EQ(base->read_header(3, r), MbResult::Ok);
+    EXPECT_EQ(base->read_header(f + 1, r), MbResult::Missing);
+    EXPECT_EQ(base->remove(f + 1), MbResult::Missing);
+    ASSERT_EQ(base->read_header(f + 2, r), MbResult::Ok);
     EXPECT_EQ(r.subject, "3");
     MbMessage m = netmail("4", "t\r");
     ASSERT_EQ(base->append(m, n), MbResult::Ok);
-    EXPECT_EQ(n, 4u);
+    EXPECT_EQ(n, f + 3);
 }
 
 TEST_P(Contract, LastReadMarkPerBase) {
@@ -204,19 +206,19 @@ TEST_P(Contract, WritesUnderTheLockGuardLandLikeSingleOnes) {
             MbMessage m = netmail(s, "t\r");
             ASSERT_EQ(base->append(m, n), MbResult::Ok);
         }
-        ASSERT_EQ(base->set_attrs(1, MbAttr::Sent, {}), MbResult::Ok);
-        ASSERT_EQ(base->remove(2), MbResult::Ok);
+        ASSERT_EQ(base->set_attrs(f, MbAttr::Sent, {}), MbResult::Ok);
+        ASSERT_EQ(base->remove(f + 1), MbResult::Ok);
         MbMessage m = netmail("4", "t\r");
         ASSERT_EQ(base->append(m, n), MbResult::Ok);
-        EXPECT_EQ(n, 4u);
+        EXPECT_EQ(n, f + 3);
         ASSERT_EQ(base->set_lastread("Ann Point", 4), MbResult::Ok);
     }
     EXPECT_FALSE(base->locked());
     std::vector<uint32_t> nums;
     ASSERT_EQ(base->numbers(nums), MbResult::Ok);
-    EXPECT_EQ(nums, (std::vector<uint32_t>{1, 3, 4}));
+    EXPECT_EQ(nums, (std::vector<uint32_t>{f, f + 2, f + 3}));
     MbMessage r;
-    ASSERT_EQ(base->read_header(1, r), MbResult::Ok);
+    ASSERT_EQ(base->read_header(f, r), MbResult::Ok);
     EXPECT_TRUE(r.attrs.has(MbAttr::Sent));
     uint32_t mark = 0;
     ASSERT_EQ(base->lastread("Ann Point", mark), MbResult::Ok);
