@@ -129,8 +129,10 @@ MbAttrs mb_attrs_of_jam(uint32_t ja) {
 void jam_request(const MbMessage& m, uint32_t now, std::string& subf, JamMsg& jm) {
     subf.clear();
     char addr[FTN_TEXT_MAX];
-    ftn_fmt(addr, m.orig);
-    jam_subf_add(subf, SF_OADDR, addr);
+    if (m.orig.zone != 0 || m.orig.net != 0 || m.orig.node != 0) {
+        ftn_fmt(addr, m.orig);
+        jam_subf_add(subf, SF_OADDR, addr);
+    }
     if (m.attrs.has(MbAttr::Net)) {
         ftn_fmt(addr, m.dest);
         jam_subf_add(subf, SF_DADDR, addr);

@@ -5,7 +5,8 @@
 // (the four files stay byte for byte the same). The neutral message maps as
 // follows:
 //   from, to, subject       SENDERNAME, RECEIVERNAME, SUBJECT
-//   orig, dest              OADDRESS always, DADDRESS for netmail (Net)
+//   orig, dest              OADDRESS (unless orig is 0:0/0), DADDRESS for
+//                           netmail (Net)
 //   kludges                 MSGID, REPLYID, PID, TRACE (Via), FLAGS,
 //                           TZUTCINFO, SEENBY2D, PATH2D by name, every other
 //                           as an FTSKLUDGE line; MSGIDcrc and REPLYcrc from

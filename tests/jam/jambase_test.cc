@@ -189,6 +189,21 @@ TEST_F(JamBaseTest, HeadersOfEveryWriterReadBackAsTheirNeutralMessage) {
     MbMessage r;
     ASSERT_EQ(base.read_header(2, r), MbResult::Ok);
     EXPECT_EQ(r.charset, CS_UTF8);
+
+    // A message without an origin address gets no OADDRESS "0:0/0".
+    MbMessage bare;
+    bare.to = "All";
+    uint32_t n = 0;
+    ASSERT_EQ(base.append(bare, n), MbResult::Ok);
+    JamImage img;
+    ASSERT_EQ(jam_load(a.c_str(), img), 0);
+    JamHeader h;
+    ASSERT_EQ(jam_parse_header(img.jhr.data(), img.jhr.size(),
+                               get_le32(img.jdx.data() + (n - 1) * JDX_SIZE + JDX_HDROFFSET), h),
+              0);
+    std::string oaddr;
+    EXPECT_FALSE(jam_subf_find(h, SF_OADDR, oaddr)) << oaddr;
+    EXPECT_TRUE(jam_subf_find(h, SF_RECEIVER, oaddr));
 }
 
 // The bytes the editor's delete leaves (DELETED bit, TxtLen 0, index record
