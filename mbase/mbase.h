@@ -203,7 +203,8 @@ class MsgBase {
     // The base's write lock, held from lock() until unlock() (use MbLock):
     // `attempts` tries 100 ms apart. JAM creates the base's files when
     // missing; *.MSG has no lock other programs honour (see fmsg/fmsg.h).
-    // While it is held, writes take no lock of their own. Never take it for
+    // While it is held, writes take no lock of their own. Not counted: lock()
+    // while held answers Ok and the first unlock() ends it. Never take it for
     // two MsgBase objects on one base in one process.
     [[nodiscard]] virtual MbResult lock(int attempts) = 0;
     virtual void unlock() = 0;
