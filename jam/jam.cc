@@ -307,7 +307,7 @@ void jam_writer_close(JamWriter& w) {
 }
 
 namespace {
-int writer_open(JamWriter& w, const char* base_path, uint32_t now) {
+int writer_open(JamWriter& w, const char* base_path, uint32_t now, int attempts) {
     jam_writer_close(w);
     str_copy(w.path, base_path, sizeof w.path);
     char fhdr[WP_PATH_MAX];
@@ -317,7 +317,7 @@ int writer_open(JamWriter& w, const char* base_path, uint32_t now) {
         log_msg2(jam_m_open, base_path);
         return 1;
     }
-    if (jam_lock(h.get(), JAM_LOCK_TRIES) != 0) {
+    if (jam_lock(h.get(), attempts) != 0) {
         log_msg2(jam_m_locked, base_path);
         return 1;
     }
@@ -330,8 +330,8 @@ int writer_open(JamWriter& w, const char* base_path, uint32_t now) {
 }
 }  // namespace
 
-int jam_writer_open(JamWriter& w, const char* base_path, uint32_t now) {
-    return writer_open(w, base_path, now);
+int jam_writer_open(JamWriter& w, const char* base_path, uint32_t now, int attempts) {
+    return writer_open(w, base_path, now, attempts);
 }
 
 int jam_writer_append(JamWriter& w, JamMsg& m) {
@@ -348,7 +348,7 @@ int jam_writer_append(JamWriter& w, JamMsg& m) {
 
 int jam_append(const char* base_path, JamMsg& m) {
     JamWriter w;
-    if (writer_open(w, base_path, m.jm_now) != 0) return 1;
+    if (writer_open(w, base_path, m.jm_now, JAM_LOCK_TRIES) != 0) return 1;
     int r = jam_writer_append(w, m);
     jam_writer_close(w);
     return r;

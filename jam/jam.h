@@ -25,6 +25,11 @@
 #include "jam/jam_format.h"
 #include "platform/platform.h"
 
+// Attempts of writers that append or mark sent at the .jhr byte lock, and
+// the pause between two.
+constexpr int JAM_LOCK_TRIES = 50;
+constexpr uint32_t JAM_LOCK_SLEEP_MS = 100;
+
 // ---- File names ---------------------------------------------------------------
 
 // dst = base + ext, cut to WP_PATH_MAX (520) bytes including the terminator.
@@ -107,10 +112,12 @@ struct JamWriter {
 
 // Opens the base at `base_path` for appending, as jam_append does before it
 // writes: creates the four files when missing (a new base gets its empty base
-// header, DateCreated `now`), takes the byte lock (JAM_LOCK_TRIES attempts)
-// and repairs the tail of .jhr. 0, or 1 after logging (cannot open, locked,
-// damaged, write error; the writer is closed then).
-int jam_writer_open(JamWriter& w, const char* base_path, uint32_t now);
+// header, DateCreated `now`), takes the byte lock (`attempts` tries,
+// JAM_LOCK_SLEEP_MS apart) and repairs the tail of .jhr. 0, or 1 after
+// logging (cannot open, locked, damaged, write error; the writer is closed
+// then).
+int jam_writer_open(JamWriter& w, const char* base_path, uint32_t now,
+                    int attempts = JAM_LOCK_TRIES);
 bool jam_writer_is_open(const JamWriter& w);
 // Appends one message (see jam_append for what is written and refused). Sets
 // m.jm_msgnum. 0, or 1 after logging; on 1 the writer is closed (what was
@@ -125,9 +132,6 @@ void jam_subf_add(std::string& block, uint16_t lo_id, const void* data, size_t l
 void jam_subf_add(std::string& block, uint16_t lo_id, const char* text);
 
 // ---- The .jhr byte lock ---------------------------------------------------------
-
-constexpr int JAM_LOCK_TRIES = 50;  // attempts of writers that append or mark sent
-constexpr uint32_t JAM_LOCK_SLEEP_MS = 100;
 
 // Takes the byte-range lock on byte 0 of an open .jhr: up to `attempts` tries,
 // JAM_LOCK_SLEEP_MS apart (attempts - 1 sleeps). 0 when taken, 1 when not.

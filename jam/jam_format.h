@@ -81,9 +81,11 @@ constexpr uint32_t JAM_NO_CRC = 0xFFFFFFFFu;
 
 // ---- Attribute bits ----------------------------------------------------------
 constexpr uint32_t JA_LOCAL = 0x00000001u;
+constexpr uint32_t JA_INTRANSIT = 0x00000002u;
 constexpr uint32_t JA_PRIVATE = 0x00000004u;
 constexpr uint32_t JA_READ = 0x00000008u;
 constexpr uint32_t JA_SENT = 0x00000010u;
+constexpr uint32_t JA_KILLSENT = 0x00000020u;
 constexpr uint32_t JA_HOLD = 0x00000080u;
 constexpr uint32_t JA_CRASH = 0x00000100u;
 constexpr uint32_t JA_FILEREQ = 0x00001000u;
