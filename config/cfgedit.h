@@ -9,9 +9,9 @@
 // of a tag only when the loader takes it as an area (a tag and a path).
 //
 // The new text is written to a temporary file beside the configuration and
-// renamed over it (keeping its permissions), so a crash or a full disk never
-// leaves the file cut short. The file is not locked: callers edit it one
-// after the other.
+// renamed over it (keeping its owner, group and permissions: cf_write), so a
+// crash or a full disk never leaves the file cut short. The file is not
+// locked: callers edit it one after the other.
 #pragma once
 
 #include <cstddef>
