@@ -434,6 +434,7 @@ void pkt_convert(const PktSummary& sum, const ParsedMsg& m, uint32_t now, TossMs
     out.now = now;
     uint32_t d = parse_date(m.date);
     out.date = d != 0 ? d : now;
+    out.date_ok = d != 0;
     out.msgidcrc = out.has_msgid ? jam_crc(out.msgid.data(), out.msgid.size()) : JAM_NO_CRC;
     out.replycrc = out.has_reply ? jam_crc(out.reply.data(), out.reply.size()) : JAM_NO_CRC;
     out.usercrc = jam_crc(m.to);

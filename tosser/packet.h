@@ -127,9 +127,10 @@ struct TossMsg {
     bool has_msgid = false;
     std::string reply;
     bool has_reply = false;
-    uint32_t attr = 0;  // JAM attribute
-    uint32_t date = 0;  // DateWritten
-    uint32_t now = 0;   // DateReceived, DateProcessed
+    uint32_t attr = 0;     // JAM attribute
+    uint32_t date = 0;     // DateWritten
+    bool date_ok = false;  // the packet's date was understood (else date = now)
+    uint32_t now = 0;      // DateReceived, DateProcessed
     uint32_t msgidcrc = JAM_NO_CRC;
     uint32_t replycrc = JAM_NO_CRC;
     uint32_t usercrc = 0;
