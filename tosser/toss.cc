@@ -100,6 +100,13 @@ int autocreate(TossRun& r, const char* tag) {
     if (r.sender < 0 || tag[0] == '\0') return -1;
     const TossNet& n = r.net_tab[r.sender];
     if (!n.N_AUTOC) return -1;
+    // A tag that names a folder or drive, holds control characters or was
+    // cut would give a base outside the area directory, or one shared by
+    // other tags: no area is made of it (the message goes to the bad area).
+    if (!af_tag_creatable(tag) || r.msg.tag_cut) {
+        log_msg2(m_ac_badtag, tag);
+        return -1;
+    }
     Config& c = *r.cfg;
     if (c.area_count >= MAX_AREAS) {
         log_msg2(m_ac_full, tag);
@@ -112,8 +119,8 @@ int autocreate(TossRun& r, const char* tag) {
     size_t len = str_len(path);
     if (len > 0 && path[len - 1] != '/' && path[len - 1] != '\\')
         str_cat(path, PF_DIR_SEP, sizeof path);
-    char file[61];
-    af_lc_tag(file, tag);
+    char file[AF_BASE_NAME_MAX];
+    af_base_name(file, tag);
     str_cat(path, file, sizeof path);
     if (!cfg_resolve(c.dir, path, used, sizeof used)) {
         log_msg2(m_pathlong, path);

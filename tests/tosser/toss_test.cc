@@ -1033,3 +1033,92 @@ TEST(Toss, MessagesWithoutMsgidAreRecognisedWhenDeliveredAgain) {
     EXPECT_EQ(read_base(pt.msg + "/fidotest").size(), 1u) << r.out;
     EXPECT_EQ(read_base(pt.msg + "/dupes").size(), 1u) << r.out;
 }
+
+namespace {
+
+// Every JAM base under dir (its .jhr path without the extension), relative.
+void bases_under(const std::string& root, const std::string& rel, std::vector<std::string>& out) {
+    std::vector<PfDirEntry> l;
+    pf_list_dir((root + rel).c_str(), l);
+    for (const auto& e : l) {
+        std::string r = rel + "/" + e.name;
+        if (e.is_dir)
+            bases_under(root, r, out);
+        else if (r.size() > 4 && r.compare(r.size() - 4, 4, ".jhr") == 0)
+            out.push_back(r.substr(0, r.size() - 4));
+    }
+}
+
+}  // namespace
+
+// Area tags from a packet that would make a base outside the area directory,
+// a hidden, device or cut name: tags naming folders or drives, holding
+// control characters or cut to 63 bytes create no area (the message goes to
+// the bad area with its tag, and the log says why); Windows device names and
+// leading or trailing dots give a safe base name; ordinary tags keep theirs.
+TEST(Toss, HostileAreaTagsCreateNoBaseOutsideTheAreaDirectory) {
+    struct Case {
+        std::string tag;
+        std::string base;  // the base created under msg/, "" = refused
+    };
+    const std::string long_tag(70, 'L');
+    const std::string max_tag(63, 'M');
+    const std::vector<Case> cases = {
+        {"..", ""},
+        {".", ""},
+        {"...", ""},
+        {"../ESCAPE", ""},
+        {"A/B", ""},
+        {"..\\UP", ""},
+        {"C:", ""},
+        {"NET:AREA", ""},
+        {"BELL\x7f", ""},
+        {long_tag, ""},
+        {"CON", "con_"},
+        {"nul.echo", "nul_.echo"},
+        {"Lpt9", "lpt9_"},
+        {"AUX.", "aux_"},
+        {"TRAIL.", "trail_"},
+        {".HIDDEN", "_hidden"},
+        {"COM10", "com10"},
+        {"CONSOLE", "console"},
+        {"FIDO.NEW-AREA_1", "fido.new-area_1"},
+        {max_tag, std::string(60, 'm')},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("tag " + c.tag);
+        Point pt;
+        pt.config("autocreate=yes\n");
+        const std::string cfg_before = read_file(pt.cfg);
+        Msg m = echo(c.tag, "");
+        m.body = "For " + c.tag + "\r";
+        pt.put("a.pkt", make_pkt(kBoss, kPoint, "PW", {m}));
+        auto r = pt.toss();
+        ASSERT_EQ(r.code, 0) << r.out;
+        std::vector<std::string> bases;
+        bases_under(pt.d.path(), "", bases);
+        std::sort(bases.begin(), bases.end());
+        if (c.base.empty()) {
+            EXPECT_EQ(bases, std::vector<std::string>{"/msg/bad"}) << r.out;
+            auto bad = read_base(pt.msg + "/bad");
+            ASSERT_EQ(bad.size(), 1u);
+            EXPECT_EQ(bad[0].area_kludge, "AREA:" + c.tag.substr(0, 63));
+            EXPECT_EQ(read_file(pt.cfg), cfg_before);
+            std::string shown = c.tag.substr(0, 63);
+            for (char& ch : shown)
+                if (static_cast<unsigned char>(ch) < 0x20) ch = '.';
+            EXPECT_TRUE(has_log_line(r.out,
+                                     "Area tag unfit to name a new area (folder, drive, "
+                                     "control character or too long) -> bad area: " +
+                                         shown))
+                << r.out;
+        } else {
+            EXPECT_EQ(bases, std::vector<std::string>{"/msg/" + c.base}) << r.out;
+            EXPECT_EQ(read_base(pt.msg + "/" + c.base).size(), 1u);
+            EXPECT_NE(
+                read_file(pt.cfg).find("echoarea=" + c.tag + " " + pt.msg + "/" + c.base + "\n"),
+                std::string::npos)
+                << read_file(pt.cfg);
+        }
+    }
+}
