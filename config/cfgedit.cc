@@ -73,7 +73,18 @@ namespace {
 
 // The addition of one echoarea line to the text t. Ok added, Exists the tag
 // has a line already (t unchanged), Failed section missing or result too long.
+// Whether "echoarea=TAG path" reads back as this tag and path.
+bool line_faithful(const char* tag, const char* path) {
+    if (tag[0] == '\0' || path[0] == '\0' || blank(path[0])) return false;
+    for (const char* p = tag; *p != '\0'; ++p)
+        if (static_cast<unsigned char>(*p) <= 0x20 || *p == 0x7f) return false;
+    for (const char* p = path; *p != '\0'; ++p)
+        if (*p == '\r' || *p == '\n') return false;
+    return true;
+}
+
 CfgResult add_to_text(std::string& t, const char* section, const char* tag, const char* path) {
+    if (!line_faithful(tag, path)) return CfgResult::Failed;
     int headers = 0;
     for (size_t p = 0; p < t.size();) {
         Line l = cl_line(t, p);
@@ -203,4 +214,40 @@ void af_lc_tag(char* out, const char* name) {
     }
     if (n == 0) out[n++] = '_';
     out[n] = '\0';
+}
+
+bool af_tag_creatable(const char* tag) {
+    size_t n = 0;
+    bool dots_only = true;
+    for (const char* p = tag; *p != '\0'; ++p, ++n) {
+        auto c = static_cast<unsigned char>(*p);
+        if (c <= 0x20 || c == 0x7f || c == '/' || c == '\\' || c == ':') return false;
+        if (c != '.') dots_only = false;
+    }
+    return n > 0 && n < TAG_MAX && !dots_only;
+}
+
+void af_base_name(char* out, const char* tag) {
+    char lc[61];
+    af_lc_tag(lc, tag);
+    size_t n = str_len(lc);
+    if (lc[0] == '.') lc[0] = '_';
+    if (lc[n - 1] == '.') lc[n - 1] = '_';
+    size_t stem = 0;
+    while (stem < n && lc[stem] != '.') ++stem;
+    static const char* const devices[] = {"con", "prn", "aux", "nul"};
+    bool device = false;
+    for (const char* d : devices)
+        device = device || (stem == 3 && lc[0] == d[0] && lc[1] == d[1] && lc[2] == d[2]);
+    if (stem == 4 && lc[3] >= '1' && lc[3] <= '9' &&
+        ((lc[0] == 'c' && lc[1] == 'o' && lc[2] == 'm') ||
+         (lc[0] == 'l' && lc[1] == 'p' && lc[2] == 't')))
+        device = true;
+    size_t o = 0;
+    for (size_t i = 0; i < n; ++i) {
+        if (device && i == stem) out[o++] = '_';
+        out[o++] = lc[i];
+    }
+    if (device && stem == n) out[o++] = '_';
+    out[o] = '\0';
 }

@@ -9,9 +9,9 @@
 // of a tag only when the loader takes it as an area (a tag and a path).
 //
 // The new text is written to a temporary file beside the configuration and
-// renamed over it (keeping its permissions), so a crash or a full disk never
-// leaves the file cut short. The file is not locked: callers edit it one
-// after the other.
+// renamed over it (keeping its owner, group and permissions: cf_write), so a
+// crash or a full disk never leaves the file cut short. The file is not
+// locked: callers edit it one after the other.
 #pragma once
 
 #include <cstddef>
@@ -25,7 +25,9 @@
 // part; also when the file has no sections), after the last setting of that
 // region. Ok added, Exists an echoarea line of this tag exists anywhere
 // (nothing changed), Failed (unreadable or too large, section not found,
-// result longer than 16382 bytes, write failed).
+// result longer than 16382 bytes, write failed, or a line the loader would
+// not read back as this tag and path: an empty tag, a tag with a blank or
+// control character, a path that is empty or holds CR or LF).
 CfgResult af_cfg_add_area(const char* cfg_path, const char* section, const char* tag,
                           const char* path);
 // The same additions collected and written with one rewrite of the file (the
@@ -55,3 +57,17 @@ int af_cfg_del_area(const char* cfg_path, const char* tag);
 // File-name form of a tag or section name: A-Z lowered, a-z 0-9 - . _ kept,
 // everything else "_", at most 60 characters, "_" when empty. out: 61 bytes.
 void af_lc_tag(char* out, const char* name);
+// Whether a new area may be created for this tag: 1 to 63 bytes (TAG_MAX),
+// none of them a control character, blank or DEL, nor "/", "\" or ":" (a
+// tag naming a folder or drive), and not dots alone ("." and ".." name
+// folders). A message of any other tag is filed in the bad area instead.
+bool af_tag_creatable(const char* tag);
+// The base name of a new area: af_lc_tag of the tag, then made safe as a
+// file name on every system the configuration may move to: a leading or
+// trailing "." becomes "_" (no hidden or folder-like name, none that Windows
+// would cut), and a name whose part before the first "." is a device name
+// of Windows (CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, any case) gets "_"
+// after that part ("con" -> "con_", "nul.echo" -> "nul_.echo"). Every other
+// name stays af_lc_tag's. out: AF_BASE_NAME_MAX bytes.
+constexpr size_t AF_BASE_NAME_MAX = 62;
+void af_base_name(char* out, const char* tag);

@@ -2,7 +2,9 @@
 
 #include <vector>
 
+#include "config/messages.h"
 #include "core/fileio.h"
+#include "core/log.h"
 #include "platform/platform.h"
 
 const char* const st_keys[SK_COUNT] = {
@@ -299,11 +301,20 @@ int cf_write(const char* cfg_path, const std::string& text) {
     str_cat(tmp, suffix, sizeof tmp);
     if (str_len(tmp) != str_len(real) + str_len(suffix)) return 1;  // path too long
     // The file holds session passwords: the scratch copy is created afresh
-    // with the file's own mode, never readable by others for a moment (an
-    // old copy under this pid would keep its own mode when truncated).
+    // (an old copy under this pid would keep its own mode when truncated),
+    // readable by its owner alone until it has the file's owner and group,
+    // and only then gets the file's mode. A copy that cannot have them is
+    // not written: renamed over the file, it would hand the passwords to the
+    // writer's group (or take the file from its owner).
     pf_delete(tmp);
-    pf_file h = pf_open_mode(tmp, PfAccess::ReadWrite, PfCreate::CreateNew, st.mode);
+    pf_file h = pf_open_mode(tmp, PfAccess::ReadWrite, PfCreate::CreateNew, st.mode & 0700);
     if (h == PF_INVALID) return 1;
+    if (pf_chown_like(h, real) != 0) {
+        f_close(h);
+        pf_delete(tmp);
+        log_msg2(m_cfg_owner, real);
+        return 1;
+    }
     bool ok = f_write(h, text.data(), text.size()) == 0 && pf_sync(h) == 0;
     f_close(h);
     if (ok) ok = pf_chmod(tmp, st.mode) == 0;

@@ -14,7 +14,7 @@
 // Every pass reads the file anew, refuses files of 16383 bytes or more and
 // results over 16382 bytes, and changes nothing on disk before its final
 // write. The new text is written to a temporary file beside the configuration
-// and renamed over it (keeping its permissions), so a crash or a full disk
+// and renamed over it (keeping its owner, group and permissions), so a crash or a full disk
 // never leaves the file cut short. The file is not locked: callers write it
 // one after the other.
 //
@@ -158,8 +158,12 @@ int cf_read(const char* cfg_path, std::string& text);
 // renamed over it with the old file's permissions; 0 on success, 1 on failure
 // (the old file then stays as it was and no temporary file is left). The file
 // must still exist and be writable (a read-only file is refused).
-// The scratch file is created with the old file's permission bits from the
-// start (the file holds session passwords), and scratch copies that writers
+// The scratch file is readable by its owner alone until it has the old
+// file's owner and group, then gets its permission bits (the file holds
+// session passwords); when it cannot have them (the writer is neither the
+// owner's user nor privileged, or not in the file's group) the rewrite is
+// refused with "ERROR: cannot give the rewritten file its owner and group"
+// rather than widening who may read the file. Scratch copies that writers
 // killed mid-write left behind are removed first (cf_drop_stale).
 int cf_write(const char* cfg_path, const std::string& text);
 // The scratch name of a writer: the file's path + CF_SCRATCH + its pid.

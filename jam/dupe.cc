@@ -57,6 +57,35 @@ uint32_t index_records(const char* base_path) {
     return st.exists ? static_cast<uint32_t>(static_cast<uint64_t>(st.size) / JDX_SIZE) : 0;
 }
 
+// FNV-1a, 64 bits: the hash of the key of a message without a MSGID.
+constexpr uint64_t FNV_START = 0xcbf29ce484222325ull;
+constexpr uint64_t FNV_PRIME = 0x100000001b3ull;
+
+uint64_t fnv(uint64_t h, const void* data, size_t n) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * FNV_PRIME;
+    return h;
+}
+
+// A length or number as four little-endian bytes, so that no two different
+// field sequences hash the same bytes.
+uint64_t fnv_u32(uint64_t h, uint32_t v) {
+    uint8_t b[4];
+    put_le32(b, v);
+    return fnv(h, b, sizeof b);
+}
+
+// Whether a subfield says where the message passed rather than what it is:
+// SEEN-BY, PATH and Via lines, the AREA: marker the toss adds to echomail in
+// the bad and dupe areas, and an echomail message's origin address (the
+// system that packed it, not its author's). Two copies that came different
+// ways still give one key.
+bool route_only(uint16_t id, const uint8_t* data, uint32_t n, bool echo) {
+    if (id == SF_SEENBY || id == SF_PATH || id == SF_TRACE) return true;
+    if (id == SF_OADDR && echo) return true;
+    return id == SF_KLUDGE && n >= 5 && std::memcmp(data, "AREA:", 5) == 0;
+}
+
 // The index position of the message with `key` among the index records from
 // `count` on (at most VERIFY_RECORDS) of a loaded base, skipping positions in
 // `taken`; -1 when there is none.
@@ -72,10 +101,27 @@ int64_t image_find(const JamImage& img, const char* base_path, uint32_t count, u
         JamSubfWalk w;
         JamSubfield sf;
         jam_subf_start(w, h);
-        while (jam_subf_next(w, sf))
-            if (sf.LoID == SF_MSGID &&
-                dupe_key(base_path, reinterpret_cast<const char*>(sf.data), sf.DatLen) == key)
-                return static_cast<int64_t>(i);
+        bool msgid = false;
+        while (jam_subf_next(w, sf)) {
+            if (sf.LoID != SF_MSGID) continue;
+            const auto* m = reinterpret_cast<const char*>(sf.data);
+            if (!dupe_msgid_usable(m, sf.DatLen)) continue;
+            msgid = true;
+            if (dupe_key(base_path, m, sf.DatLen) == key) return static_cast<int64_t>(i);
+        }
+        if (msgid) continue;
+        // A message without a MSGID: its key from what the base holds. A
+        // date the toss did not understand was stored as the run's time
+        // (DateWritten = DateReceived) and counted as 0 in the key.
+        std::string text;
+        if (jam_read_text(base_path, h, text) != 0) continue;
+        const uint32_t subflen = h.subf_len;
+        if (dupe_text_key(base_path, h.Attribute, h.DateWritten, h.subf, subflen, text.data(),
+                          text.size()) == key ||
+            (h.DateWritten == h.DateReceived &&
+             dupe_text_key(base_path, h.Attribute, 0, h.subf, subflen, text.data(), text.size()) ==
+                 key))
+            return static_cast<int64_t>(i);
     }
     return -1;
 }
@@ -141,6 +187,40 @@ uint64_t dupe_key(const char* base_path, const char* msgid, size_t len) {
     uint32_t low = crc_update(msgid, len, crc_update_lc(base_path, plen, 0xFFFFFFFFu));
     uint32_t high = crc_update_lc(base_path, plen, crc_update(msgid, len, 0x5A5A5A5Au));
     return (static_cast<uint64_t>(high) << 32) | low;
+}
+
+bool dupe_msgid_usable(const char* msgid, size_t len) {
+    for (size_t i = 0; i < len; ++i)
+        if (!is_blank(msgid[i])) return true;
+    return false;
+}
+
+uint64_t dupe_text_key(const char* base_path, uint32_t attr, uint32_t date, const void* subf,
+                       size_t subflen, const void* text, size_t textlen) {
+    const bool echo = (attr & JA_ECHO) != 0;
+    uint64_t h = fnv(FNV_START, "wrenpost no MSGID", 17);
+    const size_t plen = str_len(base_path);
+    h = fnv_u32(h, static_cast<uint32_t>(plen));
+    for (size_t i = 0; i < plen; ++i) {
+        char c = base_path[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+        h = fnv(h, &c, 1);
+    }
+    h = fnv_u32(h, date);
+    JamSubfWalk w;
+    w.p = static_cast<const uint8_t*>(subf);
+    w.len = static_cast<uint32_t>(subflen);
+    w.pos = 0;
+    JamSubfield sf;
+    while (jam_subf_next(w, sf)) {
+        if (route_only(sf.LoID, sf.data, sf.DatLen, echo)) continue;
+        h = fnv_u32(h, sf.LoID | (static_cast<uint32_t>(sf.HiID) << 16));
+        h = fnv_u32(h, sf.DatLen);
+        h = fnv(h, sf.data, sf.DatLen);
+    }
+    h = fnv_u32(h, 0xFFFFFFFFu);  // no subfield has this id: the text follows
+    h = fnv_u32(h, static_cast<uint32_t>(textlen));
+    return fnv(h, text, textlen);
 }
 
 int dupe_load(DupeDb& db, const char* path) {

@@ -1,5 +1,6 @@
-// The dupe database: one 64-bit key per (area, MSGID) pair seen, kept across
-// runs so that the toss run files no message twice into an area.
+// The dupe database: one 64-bit key per (area, MSGID) pair seen, or per
+// (area, contents) of a message without a MSGID, kept across runs so that
+// the toss run files no message twice into an area.
 //
 // File: a flat array of 8-byte records, each key little-endian (low half in
 // the first four bytes), oldest first, only ever appended; a trailing part of
@@ -41,11 +42,14 @@
 // intent write means the message is not appended.
 //
 // Resuming: the intents found filed form the resume set. The toss asks
-// dupe_resume_take before filing a message with a MSGID; a message the
-// unfinished run filed already (also one it filed into the dupe area, whose
-// intent is journalled with keep = false) is then passed over silently,
-// once, instead of landing in the dupe area as a copy. Messages without a
-// MSGID cannot be recognised and are filed again.
+// dupe_resume_take before filing a message; a message the unfinished run
+// filed already (also one it filed into the dupe area, whose intent is
+// journalled with keep = false) is then passed over silently, once, instead
+// of landing in the dupe area as a copy.
+//
+// Messages without a MSGID are keyed by their contents (dupe_text_key) and
+// take the same road: the key goes into the same file, and dupe_verify
+// recomputes it from the message the base holds.
 //
 // Journal record: u64 key, u32 index records of the base before the append,
 // u16 path length n (bit 15 set: a resume-only intent, not a dupe key), n
@@ -98,6 +102,24 @@ struct DupeDb {
 
 // The key of a (target base path, MSGID) pair as described above.
 uint64_t dupe_key(const char* base_path, const char* msgid, size_t len);
+// False for a MSGID value of blanks and tabs only (or none): such a message
+// is keyed like one without a MSGID, not with every other empty one.
+bool dupe_msgid_usable(const char* msgid, size_t len);
+// The key of a message without a (usable) MSGID, from the message as its
+// base keeps it: the target base path (ASCII case ignored), `date` (its
+// DateWritten when the packet's date was understood, else 0: the toss then
+// stores its own time, which a second delivery would not repeat), the
+// subfield block `subf` in its order without the subfields that tell the
+// way the message came (SEEN-BY, PATH, Via, an "AREA:" kludge, and for
+// echomail (JA_ECHO in attr) the origin address, which is the packing
+// system's) and the text, each field with its length, hashed with 64-bit
+// FNV-1a. So the same message bytes delivered again give the same key,
+// while a message that differs in any byte of its names, subject,
+// addresses, kludges, date or text gives another. What it cannot tell
+// apart: two messages identical in all of these (same second, same text),
+// which are one.
+uint64_t dupe_text_key(const char* base_path, uint32_t attr, uint32_t date, const void* subf,
+                       size_t subflen, const void* text, size_t textlen);
 
 // Allocates the table and reads up to MAX_DUPES records from `path` (the
 // dupedb setting, or "wptoss.dup" when empty; a missing or unreadable file
@@ -161,8 +183,10 @@ int dupe_finish(DupeDb& db);
 // filed the message with this key (target path + MSGID) already.
 bool dupe_resume_take(DupeDb& db, uint64_t key);
 // True when the base at base_path holds, among the index records from
-// `count` on (at most 64 of them), a live message with a MSGID subfield whose
-// key (for this base path) is `key`.
+// `count` on (at most 64 of them), a live message whose key (for this base
+// path) is `key`: by a MSGID subfield, or for a message without one by
+// dupe_text_key (with DateWritten, and with 0 as well when DateWritten
+// equals DateReceived: a date the toss did not understand).
 bool dupe_verify(const char* base_path, uint32_t count, uint64_t key);
 
 // Writes the keys added since the load (or the last save) at offset

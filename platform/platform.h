@@ -128,6 +128,8 @@ void pf_fault_write_after(long n);
 // The same for pf_sync: the n-th following call fails without syncing.
 // Safe to count from another thread than the one that sets it.
 void pf_fault_sync_after(long n);
+// The same for pf_chown_like (as if the system refused the owner or group).
+void pf_fault_chown_after(long n);
 
 // ---- Paths and directories ------------------------------------------------
 
@@ -161,6 +163,16 @@ struct PfStat {
 PfStat pf_stat(const char* path);
 // Sets the permission bits (as PfStat::mode gives them). 0 on success.
 int pf_chmod(const char* path, uint32_t mode);
+// Gives the open file h the owner and the group of the existing file `like`
+// (a copy written aside before it is renamed over `like`, so that the rename
+// hands nobody else the contents). 0 when h has them afterwards (also when it
+// had them already), 1 when `like` cannot be read or the system refuses: a
+// process may give a file only its own user and one of its own groups
+// unless it is privileged. Changing the owner may clear set-id bits: set the
+// permission bits after it. On Windows a new file gets the access rules its
+// folder hands on and owners are no part of the job: nothing is done, 0 when
+// `like` exists.
+int pf_chown_like(pf_file h, const char* like);
 
 struct PfDirEntry {
     std::string name;  // no "." or ".."

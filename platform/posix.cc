@@ -324,6 +324,20 @@ int pf_chmod(const char* path, uint32_t mode) {
     return ::chmod(path, static_cast<mode_t>(mode)) == 0 ? 0 : 1;
 }
 
+static long g_fault_chown = 0;
+
+void pf_fault_chown_after(long n) {
+    g_fault_chown = n;
+}
+
+int pf_chown_like(pf_file h, const char* like) {
+    if (g_fault_chown > 0 && --g_fault_chown == 0) return 1;
+    struct stat want, have;
+    if (::stat(like, &want) != 0 || ::fstat(h, &have) != 0) return 1;
+    if (have.st_uid == want.st_uid && have.st_gid == want.st_gid) return 0;
+    return ::fchown(h, want.st_uid, want.st_gid) == 0 ? 0 : 1;
+}
+
 int pf_list_dir(const char* path, std::vector<PfDirEntry>& out) {
     out.clear();
     DIR* d = opendir(path);

@@ -356,6 +356,19 @@ int pf_chmod(const char* path, uint32_t mode) {
     return SetFileAttributesW(w.c_str(), a) ? 0 : 1;
 }
 
+static long g_fault_chown = 0;
+
+void pf_fault_chown_after(long n) {
+    g_fault_chown = n;
+}
+
+int pf_chown_like(pf_file, const char* like) {
+    if (g_fault_chown > 0 && --g_fault_chown == 0) return 1;
+    // A file created in the folder got the folder's inherited rules, as the
+    // file it replaces did; owners are not handed on by the rename.
+    return GetFileAttributesW(widen(like).c_str()) == INVALID_FILE_ATTRIBUTES ? 1 : 0;
+}
+
 int pf_list_dir(const char* path, std::vector<PfDirEntry>& out) {
     std::wstring pattern = widen(path);
     if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/') pattern += L'\\';

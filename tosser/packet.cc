@@ -299,6 +299,7 @@ JamMsg TossMsg::jam() const {
 void pkt_convert(const PktSummary& sum, const ParsedMsg& m, uint32_t now, TossMsg& out) {
     out.echo = false;
     out.tag[0] = '\0';
+    out.tag_cut = false;
     out.text.clear();
     out.subf.clear();
     out.msgid.clear();
@@ -339,6 +340,7 @@ void pkt_convert(const PktSummary& sum, const ParsedMsg& m, uint32_t now, TossMs
             while (i<v.n&& static_cast<uint8_t>(v.p[i])> 0x20 && t < TAG_MAX - 1)
                 out.tag[t++] = v.p[i++];
             out.tag[t] = '\0';
+            out.tag_cut = i<v.n&& static_cast<uint8_t>(v.p[i])> 0x20;
             continue;
         }
         if (v.n > 0 && v.p[0] == '\x01') {
@@ -434,6 +436,7 @@ void pkt_convert(const PktSummary& sum, const ParsedMsg& m, uint32_t now, TossMs
     out.now = now;
     uint32_t d = parse_date(m.date);
     out.date = d != 0 ? d : now;
+    out.date_ok = d != 0;
     out.msgidcrc = out.has_msgid ? jam_crc(out.msgid.data(), out.msgid.size()) : JAM_NO_CRC;
     out.replycrc = out.has_reply ? jam_crc(out.reply.data(), out.reply.size()) : JAM_NO_CRC;
     out.usercrc = jam_crc(m.to);

@@ -117,9 +117,10 @@ int check_password(Packet& p, const PktBoss* bosses, size_t n, uint32_t owners, 
 // capacity between messages, so a packet costs no allocation per message
 // after the first few.
 struct TossMsg {
-    bool echo = false;    // AREA line found on the first line
-    char tag[TAG_MAX]{};  // echomail area tag, at most 63 characters
-    ftn_addr orig;        // after INTL/FMPT/TOPT for netmail
+    bool echo = false;     // AREA line found on the first line
+    char tag[TAG_MAX]{};   // echomail area tag, at most 63 characters
+    bool tag_cut = false;  // the AREA line's tag was longer and was cut
+    ftn_addr orig;         // after INTL/FMPT/TOPT for netmail
     ftn_addr dest;
     std::string text;   // JAM text: message lines with their CRs
     std::string subf;   // subfield block; the caller may append more subfields
@@ -127,9 +128,10 @@ struct TossMsg {
     bool has_msgid = false;
     std::string reply;
     bool has_reply = false;
-    uint32_t attr = 0;  // JAM attribute
-    uint32_t date = 0;  // DateWritten
-    uint32_t now = 0;   // DateReceived, DateProcessed
+    uint32_t attr = 0;     // JAM attribute
+    uint32_t date = 0;     // DateWritten
+    bool date_ok = false;  // the packet's date was understood (else date = now)
+    uint32_t now = 0;      // DateReceived, DateProcessed
     uint32_t msgidcrc = JAM_NO_CRC;
     uint32_t replycrc = JAM_NO_CRC;
     uint32_t usercrc = 0;

@@ -100,6 +100,13 @@ int autocreate(TossRun& r, const char* tag) {
     if (r.sender < 0 || tag[0] == '\0') return -1;
     const TossNet& n = r.net_tab[r.sender];
     if (!n.N_AUTOC) return -1;
+    // A tag that names a folder or drive, holds control characters or was
+    // cut would give a base outside the area directory, or one shared by
+    // other tags: no area is made of it (the message goes to the bad area).
+    if (!af_tag_creatable(tag) || r.msg.tag_cut) {
+        log_msg2(m_ac_badtag, tag);
+        return -1;
+    }
     Config& c = *r.cfg;
     if (c.area_count >= MAX_AREAS) {
         log_msg2(m_ac_full, tag);
@@ -112,8 +119,8 @@ int autocreate(TossRun& r, const char* tag) {
     size_t len = str_len(path);
     if (len > 0 && path[len - 1] != '/' && path[len - 1] != '\\')
         str_cat(path, PF_DIR_SEP, sizeof path);
-    char file[61];
-    af_lc_tag(file, tag);
+    char file[AF_BASE_NAME_MAX];
+    af_base_name(file, tag);
     str_cat(path, file, sizeof path);
     if (!cfg_resolve(c.dir, path, used, sizeof used)) {
         log_msg2(m_pathlong, path);
@@ -277,24 +284,39 @@ int toss_msg(void* ctx, const Packet& p, const ParsedMsg& pm) {
 
     // The key is remembered only once the message is filed, so a packet whose
     // filing failed can be tossed again later without its messages turning
-    // into dupes.
-    const char* dupe_path = target;
-    const uint64_t key = m.has_msgid ? dupe_key(dupe_path, m.msgid.data(), m.msgid.size()) : 0;
+    // into dupes. A message without a MSGID is keyed by its contents, so
+    // that a packet delivered again does not file it twice (jam/dupe.h).
+    const bool by_msgid = m.has_msgid && dupe_msgid_usable(m.msgid.data(), m.msgid.size());
+    auto key_for = [&m, by_msgid](const char* base) {
+        if (by_msgid) return dupe_key(base, m.msgid.data(), m.msgid.size());
+        return dupe_text_key(base, m.attr, m.date_ok ? m.date : 0, m.subf.data(), m.subf.size(),
+                             m.text.data(), m.text.size());
+    };
+    const uint64_t key = key_for(target);
     // Filed already by a run that was interrupted before it could move this
     // packet away: passed over, not filed again.
-    if (m.has_msgid && dupe_resume_take(r.dupes, key)) return 0;
-    if (m.has_msgid && dupe_has_key(r.dupes, key)) {
+    if (dupe_resume_take(r.dupes, key)) return 0;
+    if (dupe_has_key(r.dupes, key)) {
         if (r.drop) {
             ++r.st.st_dropped;
-            std::string shown = m.msgid.substr(0, MSGID_LOG_MAX);
-            log_msg2(m_dupe_drop, shown.c_str());
+            if (by_msgid) {
+                std::string shown = m.msgid.substr(0, MSGID_LOG_MAX);
+                log_msg2(m_dupe_drop, shown.c_str());
+            } else {
+                lb_start();
+                lb_add(m_dupe_drop_text);
+                lb_add(pm.from);
+                lb_add(" -> ");
+                lb_add(pm.to);
+                lb_flush();
+            }
             return 0;
         }
         target = r.dupearea;
         dupe = true;
     }
     // The key of this filing for the resume set when it goes to the dupe area.
-    const uint64_t dupe_area_key = dupe ? dupe_key(target, m.msgid.data(), m.msgid.size()) : 0;
+    const uint64_t dupe_area_key = dupe ? key_for(target) : 0;
     if (dupe && dupe_resume_take(r.dupes, dupe_area_key)) return 0;
     if (m.echo && (bad || dupe)) {
         char kludge[AREA_KLUDGE_MAX + 1];
@@ -304,7 +326,7 @@ int toss_msg(void* ctx, const Packet& p, const ParsedMsg& pm) {
     }
     // Journal, append, key: see jam/dupe.h for why this order files each
     // message exactly once whenever the run dies.
-    const bool new_key = m.has_msgid && !dupe;
+    const bool new_key = !dupe;
     // The base is opened and locked before the intent, which records how
     // many index records it has.
     JamWriter* w = held_base(r, target);

@@ -3,9 +3,11 @@
 // The caller holds the JAM lock file for the whole run (app/run.h). The
 // toss takes every loose packet and ZIP bundle of every boss's inbound
 // (each directory once), files each message into its area after the dupe
-// check, creates unknown areas when allowed, and keeps the inbound in order:
-// tossed files move to "tossed/", broken ones get ".bad", and only the copies
-// extracted into "wptmp/" are deleted. Nothing received is ever lost.
+// check, creates unknown areas when allowed (never for a tag that
+// af_tag_creatable refuses: its messages go to the bad area), and keeps the
+// inbound in order: tossed files move to "tossed/", broken ones get ".bad",
+// and only the copies extracted into "wptmp/" are deleted. Nothing received
+// is ever lost.
 //
 // Every packet in an inbound is checked against the packet password of the
 // bosses that deliver into it, whatever origin it claims (check_password).

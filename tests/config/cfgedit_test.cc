@@ -247,3 +247,60 @@ TEST(CfgEdit, BatchWritesEveryAcceptedLineOnce) {
     EXPECT_EQ(af_cfg_batch_add(b3, ro.path.c_str(), nullptr, "A", "/a"), CfgResult::Failed);
     EXPECT_EQ(ro.text(), "a=1\n");
 }
+
+// A line the loader would read back as another tag or path is never added:
+// it would make a different area (or none) of the same line.
+TEST(CfgEdit, AddRefusesLinesTheLoaderWouldReadOtherwise) {
+    const std::string text = "address=2:240/1.5\n";
+    struct Case {
+        std::string tag, path;
+    } cases[] = {{"", "/m/x"},      {"A B", "/m/x"}, {"A\tB", "/m/x"},     {"A\nB", "/m/x"},
+                 {"A\x7f", "/m/x"}, {"OK", ""},      {"OK", "/m/x\necho"}, {"OK", " /m/x"}};
+    for (const Case& c : cases) {
+        CfgFile f(text);
+        EXPECT_EQ(af_cfg_add_area(f.path.c_str(), nullptr, c.tag.c_str(), c.path.c_str()),
+                  CfgResult::Failed)
+            << c.tag << " " << c.path;
+        AfAreaBatch b;
+        EXPECT_EQ(af_cfg_batch_add(b, f.path.c_str(), nullptr, c.tag.c_str(), c.path.c_str()),
+                  CfgResult::Failed);
+        EXPECT_EQ(f.text(), text);
+    }
+}
+
+// Which tags may become new areas, and the base names they get: ordinary
+// tags keep af_lc_tag's name; names Windows reserves for devices and names
+// with a dot at either end are changed.
+TEST(CfgEdit, TagsForNewAreasAndTheirBaseNames) {
+    for (const char* t : {"", ".", "..", "....", "A/B", "A\\B", "C:", "A B", "A\x01", "A\x7f"})
+        EXPECT_FALSE(af_tag_creatable(t)) << t;
+    EXPECT_FALSE(af_tag_creatable(std::string(64, 'A').c_str()));
+    for (const char* t : {"FSX_GEN", ".A", "A.", "CON", "\x84rger"})
+        EXPECT_TRUE(af_tag_creatable(t)) << t;
+    EXPECT_TRUE(af_tag_creatable(std::string(63, 'A').c_str()));
+    struct Case {
+        std::string in, want;
+    } cases[] = {
+        {"FSX_GEN", "fsx_gen"},
+        {"Fido.Test-1", "fido.test-1"},
+        {"con", "con_"},
+        {"PRN", "prn_"},
+        {"Aux.Echo", "aux_.echo"},
+        {"NUL.", "nul_"},
+        {"COM1", "com1_"},
+        {"lpt9.x.y", "lpt9_.x.y"},
+        {"COM0", "com0"},
+        {"COM10", "com10"},
+        {"CONS", "cons"},
+        {"LPT", "lpt"},
+        {".hidden", "_hidden"},
+        {"end.", "end_"},
+        {"", "_"},
+        {std::string(70, 'A'), std::string(60, 'a')},
+    };
+    for (const auto& c : cases) {
+        char out[AF_BASE_NAME_MAX];
+        af_base_name(out, c.in.c_str());
+        EXPECT_EQ(std::string(out), c.want) << c.in;
+    }
+}

@@ -1,5 +1,6 @@
 #include "config/cfgwrite.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,7 +13,10 @@
 #include <utility>
 #include <vector>
 
+#include "app/catalog.h"
+#include "config/cfgedit.h"
 #include "config/config.h"
+#include "config/messages.h"
 #include "core/log.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
@@ -690,4 +694,122 @@ TEST(CfgWrite, EveryInjectedWriteFailureLeavesTheOldOrTheNewFile) {
     }
     EXPECT_LT(n, 50);
     EXPECT_EQ(f.text(), expect);
+}
+
+// Every rewrite of the configuration (the settings dialog's passes, the
+// echo-area edits of the toss and the areas window) keeps the file's owner,
+// group and mode: a 0640 file of another group must not come back readable
+// by the writer's group. Run as root here, so the file can be given any
+// owner and group first.
+TEST(CfgWrite, EveryRewriteKeepsOwnerGroupAndMode) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to give the file another owner";
+    const uid_t uid = 4711;
+    const gid_t gid = 4712;  // neither the writer's user nor its group
+    struct Writer {
+        const char* name;
+        std::function<bool(const char*)> run;
+    };
+    const std::vector<Writer> writers = {
+        {"cfg_write",
+         [](const char* p) {
+             auto e = std::make_unique<CfgEdit>();
+             if (st_scan(*e, p) != CfgResult::Ok) return false;
+             set(e->slots[0], SK_HOST, "new.example");
+             return cfg_write(*e) == CfgResult::Ok;
+         }},
+        {"gkey_write", [](const char* p) { return gkey_write(p, "sysop", "x") == CfgResult::Ok; }},
+        {"lang_write", [](const char* p) { return lang_write(p, 1) == CfgResult::Ok; }},
+        {"af_cfg_add_area",
+         [](const char* p) {
+             return af_cfg_add_area(p, "fido", "NEW.AREA", "/m/new") == CfgResult::Ok;
+         }},
+        {"af_cfg_batch_write",
+         [](const char* p) {
+             AfAreaBatch b;
+             return af_cfg_batch_add(b, p, "fsx", "FSX.NEW", "/m/fsx") == CfgResult::Ok &&
+                    af_cfg_batch_write(b, p) == CfgResult::Ok;
+         }},
+        {"af_cfg_del_area", [](const char* p) { return af_cfg_del_area(p, "FIDO.TEST") == 1; }},
+    };
+    for (const Writer& w : writers) {
+        for (bool link : {false, true}) {
+            SCOPED_TRACE(std::string(w.name) + (link ? " through a link" : ""));
+            CfgFile f(kBosses);
+            wptest::TempDir other;
+            std::string real = f.path;
+            if (link) {
+                real = other.file("real.cfg");
+                ASSERT_EQ(rename(f.path.c_str(), real.c_str()), 0);
+                ASSERT_EQ(symlink(real.c_str(), f.path.c_str()), 0);
+            }
+            ASSERT_EQ(chown(real.c_str(), uid, gid), 0);
+            ASSERT_EQ(chmod(real.c_str(), 0640), 0);
+            ASSERT_TRUE(w.run(f.path.c_str()));
+            EXPECT_NE(f.text(), kBosses);
+            struct stat st;
+            ASSERT_EQ(stat(real.c_str(), &st), 0);
+            EXPECT_EQ(st.st_uid, uid);
+            EXPECT_EQ(st.st_gid, gid);
+            EXPECT_EQ(st.st_mode & 07777, 0640u);
+            EXPECT_EQ(f.files(), 1u);
+        }
+    }
+}
+
+// When the copy cannot be given the file's owner and group, the rewrite is
+// refused with a clear error and the file stays as it was: contents, owner,
+// group and mode. First with the platform's refusal injected, then for real:
+// a writer that may write the file (mode 0666) but is neither its owner nor
+// in its group.
+TEST(CfgWrite, RewriteIsRefusedWhenOwnerAndGroupCannotBeKept) {
+    CfgFile f(kBosses);
+    ASSERT_EQ(chmod(f.path.c_str(), 0640), 0);
+    struct stat before;
+    ASSERT_EQ(stat(f.path.c_str(), &before), 0);
+    lang_apply(LANG_EN);
+    ASSERT_STRNE(m_cfg_owner, "");
+    std::string log;
+    con_capture(&log);
+    pf_fault_chown_after(1);
+    EXPECT_EQ(gkey_write(f.path.c_str(), "sysop", "x"), CfgResult::Failed);
+    pf_fault_chown_after(1);
+    EXPECT_EQ(af_cfg_add_area(f.path.c_str(), "fido", "NEW.AREA", "/m/new"), CfgResult::Failed);
+    pf_fault_chown_after(0);
+    con_capture(nullptr);
+    EXPECT_EQ(f.text(), kBosses);
+    EXPECT_EQ(f.files(), 1u);  // no scratch copy left
+    struct stat after;
+    ASSERT_EQ(stat(f.path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);  // not replaced at all
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_NE(log.find(m_cfg_owner), std::string::npos) << log;
+    EXPECT_NE(log.find(f.path), std::string::npos) << log;
+
+    if (geteuid() != 0) return;
+    wptest::TempDir open_dir;
+    ASSERT_EQ(chmod(open_dir.path().c_str(), 0777), 0);
+    std::string path = open_dir.file("wrenpost.cfg");
+    write_file(path, kBosses);
+    ASSERT_EQ(chown(path.c_str(), 4711, 4712), 0);
+    ASSERT_EQ(chmod(path.c_str(), 0666), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // The unprivileged writer: "nobody" in a group of its own.
+        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+        _exit(gkey_write(path.c_str(), "sysop", "x") == CfgResult::Failed ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the unprivileged rewrite was not refused";
+    EXPECT_EQ(read_file(path), kBosses);
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 4711u);
+    EXPECT_EQ(st.st_gid, 4712u);
+    EXPECT_EQ(st.st_mode & 07777, 0666u);
+    std::vector<PfDirEntry> list;
+    pf_list_dir(open_dir.path().c_str(), list);
+    EXPECT_EQ(list.size(), 1u);
 }

@@ -22,6 +22,7 @@ import ftnpkt  # noqa: E402
 from crashmail import crashmail_prefs, crashmail_toss  # noqa: E402
 import jamread  # noqa: E402
 from binkd_boss import BINKD, Boss, Checker, Point, scratch, write  # noqa: E402
+from skipcode import skip  # noqa: E402
 
 
 def packet_for_point(msgid):
@@ -55,8 +56,7 @@ def configure(pt, boss, password="secret"):
 
 def main():
     if BINKD is None:
-        print("SKIP: binkd is not installed")
-        return 0
+        return skip("binkd is not installed")
     wrenpost, build = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     c = Checker()
     root = scratch()

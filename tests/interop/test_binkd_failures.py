@@ -11,12 +11,12 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from binkd_boss import BINKD, Boss, Checker, Point, closed_port, read, scratch, write  # noqa: E402
+from skipcode import skip  # noqa: E402
 
 
 def main():
     if BINKD is None:
-        print("SKIP: binkd is not installed")
-        return 0
+        return skip("binkd is not installed")
     c = Checker()
     root = scratch()
     boss = Boss(root)

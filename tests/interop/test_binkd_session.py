@@ -11,6 +11,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from binkd_boss import BINKD, Boss, Checker, Point, read, scratch, write  # noqa: E402
+from skipcode import skip  # noqa: E402
 
 BIG = 100 * 1024 * 1024
 
@@ -22,8 +23,7 @@ def big_payload(rng_start):
 
 def main():
     if BINKD is None:
-        print("SKIP: binkd is not installed")
-        return 0
+        return skip("binkd is not installed")
     c = Checker()
     root = scratch()
     try:

@@ -28,6 +28,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import ftnpkt  # noqa: E402
 from crashmail import crashmail_prefs, crashmail_toss  # noqa: E402
 import jamread  # noqa: E402
+from skipcode import skip  # noqa: E402
 
 FAILS = []
 SF_KLUDGE = 2000
@@ -126,8 +127,7 @@ def main():
     binary, build = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     for prog in ("crashmail",):
         if not shutil.which(prog):
-            print("SKIP: %s is not installed" % prog)
-            return 0
+            return skip("%s is not installed" % prog)
     tmp = tempfile.mkdtemp(prefix="wpcs.")
     areas = sorted({t[0] for t in TEXTS})
     try:

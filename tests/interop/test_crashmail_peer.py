@@ -27,6 +27,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import ftnpkt  # noqa: E402
 from crashmail import crashmail_prefs, crashmail_toss  # noqa: E402
 import jamread  # noqa: E402
+from skipcode import skip  # noqa: E402
 
 FAILS = []
 SF_MSGID, SF_SENDER, SF_RECEIVER, SF_SUBJECT, SF_SEENBY, SF_PATH = 4, 2, 3, 6, 2001, 2002
@@ -250,8 +251,7 @@ def main():
     linux = os.path.abspath(linux) if linux else None
     for prog in ("crashmail", "crashwrite", "zip", "unzip"):
         if not shutil.which(prog):
-            print("SKIP: %s is not installed" % prog)
-            return 0
+            return skip("%s is not installed" % prog)
     tmp = tempfile.mkdtemp(prefix="wpcm.")
     try:
         toss_part(wp, os.path.join(tmp, "t"), linux)

@@ -7,6 +7,10 @@ unsent in its base or inside a packet or bundle that the outbound announces
 test also counts the duplicates a kill can cause (a message placed in the
 outbound and still unsent, or placed twice).
 
+Random: the starting number of the random generator (which decides the
+messages and the kill instants) is printed at the start and in every failure
+message; set WP_KILL_SEED to it to repeat a run.
+
 argv[1] = wrenpost binary, argv[2] = build directory.
 """
 
@@ -27,9 +31,20 @@ AREAS = ["FSX_GEN", "FSX_BOT", "FSX_TST"]
 
 
 def main():
+    seed = int(os.environ.get("WP_KILL_SEED", str(random.SystemRandom().randrange(1 << 30))))
+    print("WP_KILL_SEED=%d" % seed, flush=True)
+    try:
+        run(seed)
+    except SystemExit as e:
+        if e.code not in (None, 0):
+            print("FAILED with WP_KILL_SEED=%d (set it to repeat this run)" % seed)
+        raise
+
+
+def run(seed):
     wp, build = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     tool = os.path.join(build, "tests", "local_msgs")
-    rng = random.Random(20261210)
+    rng = random.Random(seed)
     tmp = tempfile.mkdtemp(prefix="wpcrash.")
     out, msg = os.path.join(tmp, "out"), os.path.join(tmp, "msg")
     os.makedirs(msg)

@@ -2,14 +2,19 @@
 """A toss of 10 000 messages killed with SIGKILL at many random instants.
 
 The inbound holds loose packets and ZIP bundles with 10 000 distinct echomail
-messages in three areas. The toss is started again and again and killed at a
-random instant each time, until a run ends by itself; then the boss delivers
-every packet a second time and a last toss runs. Judged with the independent
-JAM reader: every message is in its echo area exactly once, and the dupe area
-holds each redelivered message exactly once (what a killed run filed is
-passed over by the re-toss, not copied): nothing lost, nothing filed twice.
+messages in three areas, and among them 500 netmail messages without a MSGID
+(known to the dupe check by their contents). The toss is started again and
+again and killed at a random instant each time, until a run ends by itself;
+then the boss delivers every packet a second time and a last toss runs.
+Judged with the independent JAM reader: every message is in its echo area
+or the netmail area exactly once, and the dupe area holds each redelivered
+message exactly once (what a killed run filed is passed over by the re-toss,
+not copied): nothing lost, nothing filed twice.
 
-Random, with its starting number printed (set WP_KILL_START to repeat a run).
+Random: the starting number of the random generator (which decides the mail
+and the kill instants) is printed at the start and in every failure message;
+set WP_KILL_SEED to it to repeat a run (the instants are then the same
+offsets, though the machine's speed decides where in the work they land).
 argv[1] = wrenpost binary, argv[2] = build directory.
 """
 
@@ -47,16 +52,25 @@ def packet(msgs):
     struct.pack_into("<HHHH", h, 46, 2, 2, 0, 7)
     out = bytes(h)
     for area, msgid in msgs:
-        text = (b"AREA:" + area.encode() + b"\r\x01MSGID: " + msgid.encode() +
-                b"\rFrom the boss, " + msgid.encode() + b"\r--- boss\r * Origin: boss (2:240/1)\r"
-                b"SEEN-BY: 240/1\r")
+        if area is None:
+            # Netmail to the point without a MSGID: msgid only names its text.
+            text = (b"\x01INTL 2:240/1 2:240/1\r\x01TOPT 7\r" + netmail_text(msgid) + b"\r")
+        else:
+            text = (b"AREA:" + area.encode() + b"\r\x01MSGID: " + msgid.encode() +
+                    b"\rFrom the boss, " + msgid.encode() +
+                    b"\r--- boss\r * Origin: boss (2:240/1)\rSEEN-BY: 240/1\r")
         out += (struct.pack("<7H", 2, 1, 1, 240, 240, 0, 0) +
                 b"10 Dec 26  10:00:00\0All\0Boss Op\0News\0" + text + b"\0")
     return out + b"\0\0"
 
 
+def netmail_text(name):
+    return b"Netmail without a MSGID, " + name.encode()
+
+
 def live_msgids(base):
-    """MSGID of every live (indexed, not deleted) message of a base."""
+    """MSGID of every live (indexed, not deleted) message of a base, or its
+    text for one without a MSGID."""
     ref = jamread.read_base(base)
     out = []
     offsets = {}
@@ -69,23 +83,27 @@ def live_msgids(base):
         if h is None or h["Attribute"] & DELETED:
             continue
         mid = jamread.subfield(h, 4)
-        out.append(mid.decode("latin-1") if mid is not None else None)
+        out.append(mid.decode("latin-1") if mid is not None else
+                   h["text"].rstrip(b"\r").decode("latin-1"))
     return out
 
 
 def main():
     wp = os.path.abspath(sys.argv[1])
-    start = int(os.environ.get("WP_KILL_START", str(random.SystemRandom().randrange(1 << 30))))
-    print("start", start, flush=True)
-    rng = random.Random(start)
+    seed = int(os.environ.get("WP_KILL_SEED", str(random.SystemRandom().randrange(1 << 30))))
+    print("WP_KILL_SEED=%d" % seed, flush=True)
+    rng = random.Random(seed)
     tmp = tempfile.mkdtemp(prefix="wptosskill.")
     try:
-        run(wp, rng, tmp, start)
+        run(wp, rng, tmp, seed)
+    except AssertionError as e:
+        print("FAILED with WP_KILL_SEED=%d (set it to repeat this run): %s" % (seed, e))
+        sys.exit(1)
     finally:
         shutil.rmtree(tmp, ignore_errors=True)
 
 
-def run(wp, rng, tmp, start):
+def run(wp, rng, tmp, seed):
     inbound, msg = os.path.join(tmp, "in"), os.path.join(tmp, "msg")
     os.makedirs(inbound)
     os.makedirs(msg)
@@ -101,6 +119,11 @@ def run(wp, rng, tmp, start):
     want = {}
     msgs = []
     for i in range(MESSAGES):
+        if i % 20 == 7:
+            name = "%05d" % i
+            want[netmail_text(name).decode()] = "NETMAIL"
+            msgs.append((None, name))
+            continue
         area = AREAS[rng.randrange(len(AREAS))]
         mid = "2:240/1 %08x" % (i * 2654435761 % (1 << 32))
         want[mid] = area
@@ -172,7 +195,7 @@ def run(wp, rng, tmp, start):
 
     problems = []
     seen = {}
-    for a in AREAS:
+    for a in AREAS + ["NETMAIL"]:
         for mid in live_msgids(os.path.join(msg, a.lower().replace(".", "_"))):
             seen.setdefault(mid, []).append(a)
     for mid, area in want.items():
@@ -186,13 +209,14 @@ def run(wp, rng, tmp, start):
     if sorted(dupes) != sorted(want):
         problems.append("dupe area: %d messages, %d distinct, want each of the %d redelivered "
                         "ones once" % (len(dupes), len(set(dupes)), len(want)))
-    for base in [a.lower().replace(".", "_") for a in AREAS] + ["dupes"]:
+    for base in [a.lower().replace(".", "_") for a in AREAS] + ["netmail", "dupes"]:
         bad = jamread.check(os.path.join(msg, base), allow_orphans=True)
         if bad:
             problems.append("%s: %s" % (base, bad[:3]))
     print("dupe area: %d messages (%d redelivered)" % (len(dupes), MESSAGES), flush=True)
     if problems:
-        print("FAILED, start %s:" % start, "\n".join(problems[:20]))
+        print("FAILED with WP_KILL_SEED=%s (set it to repeat this run):" % seed,
+              "\n".join(problems[:20]))
         print("%d problems" % len(problems))
         sys.exit(1)
     print("ok: %d messages, each once in its area, after %d kills and a redelivery"

@@ -7,6 +7,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cctype>
 #include <random>
 
 #include "jam/jam_test_util.h"
@@ -332,4 +333,81 @@ TEST_F(DupeTest, NotedKeysOfARunThatDiedBeforeTheSaveComeBackFromTheJournal) {
     EXPECT_EQ(read_file(file), want);
     ASSERT_EQ(dupe_save(db), 0);
     EXPECT_EQ(read_file(file), want + key_bytes(key("m4")));
+}
+
+// The key of a message without a MSGID: every byte of what the message is
+// counts, the subfields that tell the way it came do not, and the journal's
+// check finds such a message in its base by recomputing the key from what
+// the base holds (also with a date the toss did not understand, stored as
+// the run's time).
+TEST_F(DupeTest, MessagesWithoutMsgidAreKeyedByTheirContents) {
+    std::string base = dir.file("area");
+    auto block = [](const std::vector<std::pair<uint16_t, std::string>>& sfs) {
+        std::string b;
+        for (const auto& [id, v] : sfs) jam_subf_add(b, id, v.data(), v.size());
+        return b;
+    };
+    const std::vector<std::pair<uint16_t, std::string>> plain = {
+        {SF_OADDR, "2:240/1"}, {SF_SENDER, "Jo"}, {SF_RECEIVER, "All"}, {SF_SUBJECT, "Hi"}};
+    auto key = [&](uint32_t attr, uint32_t date, const std::string& subf, const std::string& text,
+                   const std::string& path) {
+        return dupe_text_key(path.c_str(), attr, date, subf.data(), subf.size(), text.data(),
+                             text.size());
+    };
+    const std::string b0 = block(plain);
+    const uint64_t k0 = key(JA_ECHO, 100, b0, "text\r", base);
+    // The same key: the path in other letter case; routing subfields added.
+    auto routed = plain;
+    routed.push_back({SF_SEENBY, "240/1 2"});
+    routed.push_back({SF_PATH, "240/2"});
+    routed.push_back({SF_TRACE, "2:240/2 @20261205"});
+    routed.push_back({SF_KLUDGE, "AREA:FIDO.TEST"});
+    EXPECT_EQ(key(JA_ECHO, 100, block(routed), "text\r", base), k0);
+    std::string upper = base;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    EXPECT_EQ(key(JA_ECHO, 100, b0, "text\r", upper), k0);
+    // Echomail's origin address is the packing system's: not part of the key.
+    auto other_hop = plain;
+    other_hop[0].second = "2:240/9";
+    EXPECT_EQ(key(JA_ECHO, 100, block(other_hop), "text\r", base), k0);
+    // Another key: any byte of text, date, names, subject, other kludges,
+    // netmail's origin address, another base; a field's bytes moved into the
+    // next one.
+    const std::string bn = block(other_hop);
+    EXPECT_NE(key(JA_NET, 100, bn, "text\r", base), key(JA_NET, 100, b0, "text\r", base));
+    EXPECT_NE(key(JA_ECHO, 100, b0, "text.\r", base), k0);
+    EXPECT_NE(key(JA_ECHO, 101, b0, "text\r", base), k0);
+    EXPECT_NE(key(JA_ECHO, 0, b0, "text\r", base), k0);
+    EXPECT_NE(key(JA_ECHO, 100, b0, "text\r", base + "2"), k0);
+    for (size_t i = 1; i < plain.size(); ++i) {
+        auto changed = plain;
+        changed[i].second += "x";
+        EXPECT_NE(key(JA_ECHO, 100, block(changed), "text\r", base), k0) << i;
+    }
+    auto kludged = plain;
+    kludged.push_back({SF_KLUDGE, "CHRS: UTF-8 4"});
+    EXPECT_NE(key(JA_ECHO, 100, block(kludged), "text\r", base), k0);
+    auto shifted = plain;
+    shifted[1].second = "J";
+    shifted[2].second = "oAll";
+    EXPECT_NE(key(JA_ECHO, 100, block(shifted), "text\r", base),
+              key(JA_ECHO, 100, b0, "text\r", base));
+    EXPECT_FALSE(dupe_msgid_usable(" \t", 2));
+    EXPECT_TRUE(dupe_msgid_usable(" x", 2));
+
+    // dupe_verify finds the message from its stored form: with its date, and
+    // with 0 for a stored date equal to the received one.
+    jamtest::Request r("Jo", "All", "Hi", "", "text\r");
+    r.m.jm_attr = JA_NET;
+    ASSERT_EQ(jam_append(base.c_str(), r.m), 0);
+    jamtest::Request undated("Jo", "All", "Hi", "", "undated\r");
+    undated.m.jm_attr = JA_NET;
+    undated.m.jm_date = undated.m.jm_now;
+    ASSERT_EQ(jam_append(base.c_str(), undated.m), 0);
+    const uint64_t kr = key(JA_NET, r.m.jm_date, r.subf, r.text, base);
+    EXPECT_TRUE(dupe_verify(base.c_str(), 0, kr));
+    EXPECT_FALSE(dupe_verify(base.c_str(), 1, kr));  // before the recorded position
+    EXPECT_FALSE(dupe_verify(base.c_str(), 0, key(JA_NET, 0, r.subf, r.text, base)));
+    EXPECT_TRUE(dupe_verify(base.c_str(), 0, key(JA_NET, 0, undated.subf, undated.text, base)));
+    EXPECT_FALSE(dupe_verify(base.c_str(), 0, key(JA_NET, r.m.jm_date, r.subf, "other\r", base)));
 }

@@ -1,12 +1,15 @@
 // JAM bases: exact bytes of new and grown bases, damaged bases left alone,
 // failures at every write, the .jhr byte lock across processes, repair of the
 // tail an interrupted append leaves, the shared walkers on foreign data, and
-// SIGKILL at random instants. Every base written is also judged by the
-// independent Python reader (tests/interop/jamread.py).
+// SIGKILL at random instants (their seed is printed as WP_KILL_SEED=N and
+// named in a failure; setting WP_KILL_SEED repeats a run). Every base written
+// is also judged by the independent Python reader (tests/interop/jamread.py).
 #include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <set>
@@ -750,9 +753,13 @@ TEST_F(JamTest, SurvivesSigkillAtRandomInstants) {
 
 void JamTest::sigkill_rounds(const std::string& b, const std::string& logfile,
                              const std::string& mode) {
-    const unsigned rng_start = std::random_device{}();
-    SCOPED_TRACE("rng_start " + std::to_string(rng_start));
-    std::mt19937 rng(rng_start);
+    // The kill instants come from this seed: WP_KILL_SEED repeats a run.
+    const char* given = std::getenv("WP_KILL_SEED");
+    const unsigned seed = given != nullptr ? static_cast<unsigned>(std::strtoul(given, nullptr, 10))
+                                           : std::random_device{}();
+    std::printf("WP_KILL_SEED=%u\n", seed);
+    SCOPED_TRACE("WP_KILL_SEED=" + std::to_string(seed) + " (set it to repeat this run)");
+    std::mt19937 rng(seed);
     for (int round = 0; round < 50; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         {

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -427,4 +428,29 @@ TEST(PlatformNet, ConnectionsSendSmallWritesAtOnce) {
     EXPECT_NE(on, 0);
     pf_sock_close(s);
     close(l);
+}
+
+// A scratch copy gets the owner and group of the file it will replace; the
+// fault hook makes the n-th call fail as a refusal of the system would.
+TEST(PlatformFiles, ChownLikeGivesTheOwnerAndGroupOfAnotherFile) {
+    wptest::TempDir d;
+    std::string like = d.file("like"), copy = d.file("copy");
+    wptest::write_file(like, "x");
+    pf_file h = pf_open(copy.c_str(), PfAccess::ReadWrite, PfCreate::CreateNew);
+    ASSERT_NE(h, PF_INVALID);
+    EXPECT_EQ(pf_chown_like(h, like.c_str()), 0);  // the same already
+    EXPECT_EQ(pf_chown_like(h, d.file("missing").c_str()), 1);
+    pf_fault_chown_after(2);
+    EXPECT_EQ(pf_chown_like(h, like.c_str()), 0);
+    EXPECT_EQ(pf_chown_like(h, like.c_str()), 1);
+    EXPECT_EQ(pf_chown_like(h, like.c_str()), 0);  // once only
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(like.c_str(), 4711, 4712), 0);
+        EXPECT_EQ(pf_chown_like(h, like.c_str()), 0);
+        struct stat st;
+        ASSERT_EQ(fstat(h, &st), 0);
+        EXPECT_EQ(st.st_uid, 4711u);
+        EXPECT_EQ(st.st_gid, 4712u);
+    }
+    pf_close(h);
 }

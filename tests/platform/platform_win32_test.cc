@@ -116,3 +116,19 @@ TEST(Win32Files, OnlyDiskFilesOpen) {
     EXPECT_NE(h, PF_INVALID);
     pf_close(h);
 }
+
+// Windows hands a new file the rules of its folder: nothing to copy, but a
+// missing original and the fault hook still fail.
+TEST(Win32Files, ChownLikeHasNothingToCopy) {
+    TempDir d;
+    std::string like = d.file("like"), copy = d.file("copy");
+    wptest::write_file(like, "x");
+    pf_file h = pf_open(copy.c_str(), PfAccess::ReadWrite, PfCreate::CreateNew);
+    ASSERT_NE(h, PF_INVALID);
+    EXPECT_EQ(pf_chown_like(h, like.c_str()), 0);
+    EXPECT_EQ(pf_chown_like(h, d.file("missing").c_str()), 1);
+    pf_fault_chown_after(1);
+    EXPECT_EQ(pf_chown_like(h, like.c_str()), 1);
+    EXPECT_EQ(pf_chown_like(h, like.c_str()), 0);
+    pf_close(h);
+}

@@ -38,6 +38,8 @@ struct Msg {
     std::string msgid;  // empty: none
     std::string body = "Some text\r";
     std::string kludges;  // extra lines, each ending in CR
+    std::string date = "05 Dec 26  04:23:00";
+    std::string trail;  // lines after the origin line (SEEN-BY, PATH), each ending in CR
 };
 
 // A type-2+ packet of the published layout.
@@ -69,13 +71,14 @@ std::string make_pkt(Addr o, Addr d, const std::string& pw, const std::vector<Ms
         put_le16(q + 6, o.net);
         put_le16(q + 8, d.net);
         out += mh;
-        out +=
-            std::string("05 Dec 26  04:23:00") + '\0' + m.to + '\0' + m.from + '\0' + m.subj + '\0';
+        out += m.date + '\0' + m.to + '\0' + m.from + '\0' + m.subj + '\0';
         std::string text;
         if (!m.area.empty()) text += "AREA:" + m.area + "\r";
         if (!m.msgid.empty()) text += "\x01MSGID: " + m.msgid + "\r";
         text += m.kludges + m.body;
-        if (!m.area.empty()) text += "--- test\r * Origin: test (2:240/1)\rSEEN-BY: 240/1\r";
+        if (!m.area.empty())
+            text += "--- test\r * Origin: test (2:240/1)\r" +
+                    (m.trail.empty() ? std::string("SEEN-BY: 240/1\r") : m.trail);
         out += text + '\0';
     }
     out += std::string(2, '\0');
@@ -751,6 +754,26 @@ TEST(Toss, StopRequestEndsTheTossCleanlyAndFilesNothingTwice) {
 
 namespace {
 
+Msg netmail(const std::string& body, const std::string& subj = "Hello") {
+    Msg m;
+    m.to = "Point Op";
+    m.subj = subj;
+    m.body = body;
+    m.kludges = "\x01INTL 2:240/1 2:240/1\r\x01TOPT 5\r";
+    return m;
+}
+
+// text -> how often it is among the live messages of a base.
+std::map<std::string, int> text_counts(const std::string& base) {
+    std::map<std::string, int> n;
+    for (const auto& m : read_base(base)) ++n[m.text];
+    return n;
+}
+
+}  // namespace
+
+namespace {
+
 // Tosses the point in this process with its fail_at-th write failing (0: none);
 // the exit code, or -1 when the run cannot be set up.
 int toss_failing_write(Point& pt, long fail_at) {
@@ -773,9 +796,15 @@ TEST(Toss, FailedWriteAtAnyStepLosesNothingAndFilesNothingTwice) {
     // aside are tossed again (as a user does once the disk has room), then the
     // boss delivers everything once more. Every message must be in its area
     // exactly once.
+    // Netmail without a MSGID is keyed by its contents and must come
+    // through the same way.
     lang_apply(LANG_EN);
-    std::string pkt_a = make_pkt(kBoss, kPoint, "PW", numbered(3, "a "));
-    std::string pkt_b = make_pkt(kBoss, kPoint, "PW", numbered(2, "b "));
+    std::vector<Msg> a = numbered(3, "a "), b = numbered(2, "b ");
+    a.push_back(netmail("no MSGID a1\r"));
+    a.push_back(netmail("no MSGID a2\r"));
+    b.push_back(netmail("no MSGID b1\r"));
+    std::string pkt_a = make_pkt(kBoss, kPoint, "PW", a);
+    std::string pkt_b = make_pkt(kBoss, kPoint, "PW", b);
     std::string log;
     con_capture(&log);
     auto toss_here = toss_failing_write;
@@ -803,6 +832,10 @@ TEST(Toss, FailedWriteAtAnyStepLosesNothingAndFilesNothingTwice) {
         EXPECT_EQ(counts.size(), 5u) << "fault at write " << n;
         for (const auto& [id, times] : counts)
             EXPECT_EQ(times, 1) << "fault at write " << n << ": " << id;
+        auto texts = text_counts(pt.msg + "/netmail");
+        EXPECT_EQ(texts.size(), 3u) << "fault at write " << n;
+        for (const auto& [text, times] : texts)
+            EXPECT_EQ(times, 1) << "fault at write " << n << ": " << text;
         EXPECT_TRUE(pt.inbound().size() == 1 || pt.inbound().size() == 2) << n;  // tossed, wptmp
         log.clear();
     }
@@ -927,4 +960,165 @@ TEST(Toss, CreatedAreasNeverLandOnABaseInUse) {
     EXPECT_TRUE(
         has_log_line(r.out, "  base name already in use, the new area gets its own: NETMAIL -> " +
                                 pt.msg + PF_DIR_SEP + "netmail_2"));
+}
+
+// Messages without a MSGID are keyed by their contents: the same packet
+// delivered again (after a session the boss did not see end well) files
+// nothing twice, whatever kind the message is; messages that differ in
+// any byte of text, date, names or subject are all kept.
+TEST(Toss, MessagesWithoutMsgidAreRecognisedWhenDeliveredAgain) {
+    struct Case {
+        const char* name;
+        Msg m;
+        const char* base;
+    };
+    Msg blank_id = netmail("Blank MSGID\r");
+    blank_id.msgid = " ";
+    Msg bad_date = netmail("Date nobody understands\r");
+    bad_date.date = "someday soon";
+    Msg echo_plain = echo("FIDO.TEST", "");
+    echo_plain.body = "Echo without a MSGID\r";
+    Msg unknown_area = echo("NO.SUCH.AREA", "");
+    const std::vector<Case> cases = {
+        {"netmail", netmail("Plain netmail\r"), "netmail"},
+        {"netmail, blank MSGID", blank_id, "netmail"},
+        {"netmail, date not understood", bad_date, "netmail"},
+        {"echomail", echo_plain, "fidotest"},
+        {"echomail for the bad area", unknown_area, "bad"},
+    };
+    for (bool drop : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (drop ? ", dupemode=drop" : ""));
+            Point pt;
+            pt.config(drop ? "dupemode=drop\n" : "");
+            const std::string pkt = make_pkt(kBoss, kPoint, "PW", {c.m});
+            pt.put("a.pkt", pkt);
+            auto r = pt.toss();
+            ASSERT_EQ(r.code, 0) << r.out;
+            ASSERT_EQ(read_base(pt.msg + "/" + c.base).size(), 1u) << r.out;
+            pt.put("a.pkt", pkt);  // the same packet again
+            r = pt.toss();
+            EXPECT_EQ(r.code, 0) << r.out;
+            EXPECT_EQ(read_base(pt.msg + "/" + c.base).size(), 1u) << r.out;
+            if (drop) {
+                EXPECT_TRUE(has_log_line(r.out, "Dupe discarded (dupemode=drop), without MSGID: " +
+                                                    c.m.from + " -> " + c.m.to))
+                    << r.out;
+                EXPECT_TRUE(read_base(pt.msg + "/dupes").empty());
+            } else {
+                EXPECT_EQ(read_base(pt.msg + "/dupes").size(), 1u) << r.out;
+            }
+        }
+    }
+
+    // Distinct messages are all kept, also when they differ in one byte only;
+    // echomail that came another way (other SEEN-BY and PATH) is the same.
+    Point pt;
+    pt.config("");
+    std::vector<Msg> distinct = {netmail("Report\r"), netmail("Report.\r"),
+                                 netmail("Report\r", "Hello!")};
+    distinct.push_back(netmail("Report\r"));
+    distinct.back().date = "05 Dec 26  04:23:01";
+    distinct.push_back(netmail("Report\r"));
+    distinct.back().from = "Other Sender";
+    Msg e1 = echo("FIDO.TEST", ""), e2 = echo("FIDO.TEST", "");
+    e2.trail = "SEEN-BY: 240/1 2\r\x01PATH: 240/2\r";
+    pt.put("a.pkt", make_pkt(kBoss, kPoint, "PW", distinct));
+    pt.put("b.pkt", make_pkt(kBoss, kPoint, "PW", {e1}));
+    auto r = pt.toss();
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(read_base(pt.msg + "/netmail").size(), distinct.size()) << r.out;
+    pt.put("c.pkt", make_pkt(kBoss, kPoint, "PW", {e2}));
+    r = pt.toss();
+    EXPECT_EQ(read_base(pt.msg + "/fidotest").size(), 1u) << r.out;
+    EXPECT_EQ(read_base(pt.msg + "/dupes").size(), 1u) << r.out;
+}
+
+namespace {
+
+// Every JAM base under dir (its .jhr path without the extension), relative.
+void bases_under(const std::string& root, const std::string& rel, std::vector<std::string>& out) {
+    std::vector<PfDirEntry> l;
+    pf_list_dir((root + rel).c_str(), l);
+    for (const auto& e : l) {
+        std::string r = rel + "/" + e.name;
+        if (e.is_dir)
+            bases_under(root, r, out);
+        else if (r.size() > 4 && r.compare(r.size() - 4, 4, ".jhr") == 0)
+            out.push_back(r.substr(0, r.size() - 4));
+    }
+}
+
+}  // namespace
+
+// Area tags from a packet that would make a base outside the area directory,
+// a hidden, device or cut name: tags naming folders or drives, holding
+// control characters or cut to 63 bytes create no area (the message goes to
+// the bad area with its tag, and the log says why); Windows device names and
+// leading or trailing dots give a safe base name; ordinary tags keep theirs.
+TEST(Toss, HostileAreaTagsCreateNoBaseOutsideTheAreaDirectory) {
+    struct Case {
+        std::string tag;
+        std::string base;  // the base created under msg/, "" = refused
+    };
+    const std::string long_tag(70, 'L');
+    const std::string max_tag(63, 'M');
+    const std::vector<Case> cases = {
+        {"..", ""},
+        {".", ""},
+        {"...", ""},
+        {"../ESCAPE", ""},
+        {"A/B", ""},
+        {"..\\UP", ""},
+        {"C:", ""},
+        {"NET:AREA", ""},
+        {"BELL\x7f", ""},
+        {long_tag, ""},
+        {"CON", "con_"},
+        {"nul.echo", "nul_.echo"},
+        {"Lpt9", "lpt9_"},
+        {"AUX.", "aux_"},
+        {"TRAIL.", "trail_"},
+        {".HIDDEN", "_hidden"},
+        {"COM10", "com10"},
+        {"CONSOLE", "console"},
+        {"FIDO.NEW-AREA_1", "fido.new-area_1"},
+        {max_tag, std::string(60, 'm')},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("tag " + c.tag);
+        Point pt;
+        pt.config("autocreate=yes\n");
+        const std::string cfg_before = read_file(pt.cfg);
+        Msg m = echo(c.tag, "");
+        m.body = "For " + c.tag + "\r";
+        pt.put("a.pkt", make_pkt(kBoss, kPoint, "PW", {m}));
+        auto r = pt.toss();
+        ASSERT_EQ(r.code, 0) << r.out;
+        std::vector<std::string> bases;
+        bases_under(pt.d.path(), "", bases);
+        std::sort(bases.begin(), bases.end());
+        if (c.base.empty()) {
+            EXPECT_EQ(bases, std::vector<std::string>{"/msg/bad"}) << r.out;
+            auto bad = read_base(pt.msg + "/bad");
+            ASSERT_EQ(bad.size(), 1u);
+            EXPECT_EQ(bad[0].area_kludge, "AREA:" + c.tag.substr(0, 63));
+            EXPECT_EQ(read_file(pt.cfg), cfg_before);
+            std::string shown = c.tag.substr(0, 63);
+            for (char& ch : shown)
+                if (static_cast<unsigned char>(ch) < 0x20) ch = '.';
+            EXPECT_TRUE(has_log_line(r.out,
+                                     "Area tag unfit to name a new area (folder, drive, "
+                                     "control character or too long) -> bad area: " +
+                                         shown))
+                << r.out;
+        } else {
+            EXPECT_EQ(bases, std::vector<std::string>{"/msg/" + c.base}) << r.out;
+            EXPECT_EQ(read_base(pt.msg + "/" + c.base).size(), 1u);
+            EXPECT_NE(
+                read_file(pt.cfg).find("echoarea=" + c.tag + " " + pt.msg + "/" + c.base + "\n"),
+                std::string::npos)
+                << read_file(pt.cfg);
+        }
+    }
 }
