@@ -11,6 +11,7 @@ const CatalogRow catalog_rows[] = {
 #include "editor/messages_log.def"
 #include "jam/messages.def"
 #include "mailer/messages.def"
+#include "nodelist/messages.def"
 #include "outbound/messages.def"
 #include "scanner/messages.def"
 #include "tosser/messages_pkt.def"

@@ -15,6 +15,7 @@
 #include "editor/messages.h"
 #include "jam/messages.h"
 #include "mailer/messages.h"
+#include "nodelist/messages.h"
 #include "outbound/messages.h"
 #include "scanner/messages.h"
 #include "tosser/messages.h"

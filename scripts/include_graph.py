@@ -25,15 +25,16 @@ MAY_USE = {
     "config": {"core", "platform"},
     "jam": {"config", "core", "platform"},
     "outbound": {"config", "core", "platform"},
+    "nodelist": {"config", "core", "platform"},
     "mailer": {"outbound", "config", "core", "platform"},
     "tosser": {"jam", "config", "core", "platform"},
     "scanner": {"jam", "outbound", "config", "core", "platform"},
     "areafix": {"jam", "outbound", "config", "core", "platform"},
     "editor": {"areafix", "jam", "outbound", "config", "core", "platform"},
-    "app": {"editor", "mailer", "tosser", "scanner", "areafix", "jam", "outbound", "config",
-            "core", "platform"},
+    "app": {"editor", "mailer", "tosser", "scanner", "areafix", "jam", "outbound", "nodelist",
+            "config", "core", "platform"},
     "editor/gui": {"app", "editor", "mailer", "tosser", "scanner", "areafix", "jam", "outbound",
-                   "config", "core", "platform"},
+                   "nodelist", "config", "core", "platform"},
 }
 # The editor module's entry point sits above every library: it hands the
 # editor's start to the command line.
