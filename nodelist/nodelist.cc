@@ -361,8 +361,8 @@ NlBinkp nl_binkp(std::string_view flags) {
             if (c2 != std::string_view::npos) {
                 host = value.substr(0, c2);
                 port = value.substr(c2 + 1);
-            } else if (parse_num(value, p)) {
-                host = {};
+            } else if (!value.empty() && value.find_first_not_of("0123456789") == value.npos) {
+                host = {};  // a number is a port, even one out of range
                 port = value;
             }
             if (parse_num(port, p) && p > 0) r.port = p;
