@@ -9,18 +9,25 @@ namespace {
 
 constexpr char CTRL_Z = 0x1A;
 
-constexpr std::array<uint16_t, 256> make_crc_table() {
-    std::array<uint16_t, 256> t{};
+// kCrc[0] is the byte-at-a-time table; kCrc[k][b] is the CRC of byte b
+// followed by k zero bytes, so that eight bytes are taken in one step
+// (slicing by eight: the list's CRC is checked after every diff of a chain).
+using CrcTables = std::array<std::array<uint16_t, 256>, 8>;
+constexpr CrcTables make_crc_tables() {
+    CrcTables t{};
     for (unsigned i = 0; i < 256; ++i) {
         uint16_t c = static_cast<uint16_t>(i << 8);
         for (int b = 0; b < 8; ++b)
             c = (c & 0x8000) ? static_cast<uint16_t>((c << 1) ^ 0x1021)
                              : static_cast<uint16_t>(c << 1);
-        t[i] = c;
+        t[0][i] = c;
     }
+    for (int k = 1; k < 8; ++k)
+        for (unsigned i = 0; i < 256; ++i)
+            t[k][i] = static_cast<uint16_t>((t[k - 1][i] << 8) ^ t[0][t[k - 1][i] >> 8]);
     return t;
 }
-constexpr std::array<uint16_t, 256> kCrcTable = make_crc_table();
+constexpr CrcTables kCrc = make_crc_tables();
 
 // The text up to its Ctrl-Z (or all of it).
 std::string_view until_eof(std::string_view t) {
@@ -215,9 +222,16 @@ bool parse_command(std::string_view line, char& cmd, uint32_t& count) {
 }  // namespace
 
 uint16_t nl_crc16(const char* p, size_t n, uint16_t crc) {
-    for (size_t i = 0; i < n; ++i)
-        crc = static_cast<uint16_t>((crc << 8) ^
-                                    kCrcTable[((crc >> 8) ^ static_cast<uint8_t>(p[i])) & 0xFF]);
+    auto byte = [p](size_t i) { return static_cast<uint8_t>(p[i]); };
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        crc = static_cast<uint16_t>(
+            kCrc[7][byte(i) ^ (crc >> 8)] ^ kCrc[6][byte(i + 1) ^ (crc & 0xFF)] ^
+            kCrc[5][byte(i + 2)] ^ kCrc[4][byte(i + 3)] ^ kCrc[3][byte(i + 4)] ^
+            kCrc[2][byte(i + 5)] ^ kCrc[1][byte(i + 6)] ^ kCrc[0][byte(i + 7)]);
+    }
+    for (; i < n; ++i)
+        crc = static_cast<uint16_t>((crc << 8) ^ kCrc[0][((crc >> 8) ^ byte(i)) & 0xFF]);
     return crc;
 }
 
@@ -279,9 +293,13 @@ int nl_find(const NodeList& nl, const ftn_addr& a) {
 std::vector<int> nl_search(const NodeList& nl, std::string_view needle) {
     std::vector<int> hits;
     if (needle.empty()) return hits;
+    // The needle is UTF-8; the list's bytes are in its own set.
+    std::string enc(needle);
+    if (nl.charset != CS_UTF8 && utf8_valid(enc.data(), enc.size()))
+        enc = cs_encode(nl.charset, utf8_to_utf16(enc.data(), enc.size()));
     std::string n;
-    n.reserve(needle.size());
-    for (char c : needle) n += fold(c);
+    n.reserve(enc.size());
+    for (char c : enc) n += fold(c);
     for (size_t i = 0; i < nl.entries.size(); ++i) {
         const NlEntry& e = nl.entries[i];
         if (e.kind == NlKind::Boss) continue;

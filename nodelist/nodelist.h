@@ -89,9 +89,10 @@ void nl_parse(std::string text, NodeList& out);
 // The entry of an address (point 0 = the node itself), or -1.
 int nl_find(const NodeList& nl, const ftn_addr& a);
 
-// The entries whose sysop or system name contains `needle` (ASCII
-// case-insensitive; underscores in the list and blanks in the needle match
-// each other), in list order. An empty needle finds nothing.
+// The entries whose sysop or system name contains `needle` (UTF-8, written
+// in the list's set before the search; ASCII case-insensitive; underscores
+// in the list and blanks in the needle match each other), in list order.
+// An empty needle finds nothing.
 std::vector<int> nl_search(const NodeList& nl, std::string_view needle);
 
 // A field of the list as UTF-8 for printing: underscores as blanks, decoded

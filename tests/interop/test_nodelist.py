@@ -155,13 +155,20 @@ def main():
               lines.get("Binkp"))
         check("Nodelist read: " in err and "[" not in out, "the log is on standard error")
 
-        surname = pick[1][2].split(" ")[1]
-        code, out, err = run(binary, cfg, "node", "-n", surname.upper())
+        # The sysop's first name (it holds a letter beyond ASCII, typed in
+        # UTF-8), its ASCII letters in the other case: the case of ASCII
+        # letters does not matter, the other letters are compared as they are.
+        def alow(t):
+            return "".join(c.lower() if c.isascii() else c for c in t)
+
+        word = next(w for w in pick[1][2].split(" ") if any(ord(c) > 127 for c in w))
+        typed = "".join(c.swapcase() if c.isascii() else c for c in word)
+        code, out, err = run(binary, cfg, "node", "-n", typed)
         want_addrs = sorted(a for a, f in entries
-                            if surname.lower() in f[2].lower() or surname.lower() in f[0].lower())
+                            if alow(word) in alow(f[2]) or alow(word) in alow(f[0]))
         got_rows = [line.split("\t") for line in out.splitlines()]
         check(code == 0 and sorted(r[0] for r in got_rows) == want_addrs,
-              "node -n %s finds exactly the %d entries" % (surname.upper(), len(want_addrs)))
+              "node -n %s finds exactly the %d entries" % (typed, len(want_addrs)))
         check(all(len(r) == 7 for r in got_rows), "seven tab-separated columns")
 
         code, out, err = run(binary, cfg, "node", "-n", "no such sysop anywhere")

@@ -53,6 +53,22 @@ const char* kBody =
 
 TEST(Nodelist, CrcIsXmodemAndTheFirstLineStatesIt) {
     EXPECT_EQ(nl_crc16("123456789", 9), 0x31C3);  // the check value of CRC-16/XMODEM
+    // Eight bytes at a time and one at a time agree, at every length and
+    // when continued.
+    std::string bytes;
+    for (int i = 0; i < 300; ++i) bytes += static_cast<char>(i * 37 + 11);
+    for (size_t n = 0; n <= bytes.size(); ++n) {
+        uint16_t one = 0;
+        for (size_t i = 0; i < n; ++i) {
+            one ^= static_cast<uint16_t>(static_cast<uint8_t>(bytes[i]) << 8);
+            for (int b = 0; b < 8; ++b)
+                one = (one & 0x8000) ? static_cast<uint16_t>((one << 1) ^ 0x1021)
+                                     : static_cast<uint16_t>(one << 1);
+        }
+        ASSERT_EQ(nl_crc16(bytes.data(), n), one) << n;
+        ASSERT_EQ(nl_crc16(bytes.data() + n / 3, n - n / 3, nl_crc16(bytes.data(), n / 3)), one)
+            << n;
+    }
     std::string list = make_list("003", kBody);
     uint16_t given = 0, actual = 0;
     ASSERT_TRUE(nl_crc_of(list, given, actual));
@@ -136,6 +152,8 @@ TEST(Nodelist, FindAndSearch) {
     EXPECT_EQ(sysops("pvt sysop"), std::vector<std::string>{"Pvt_Sysop"});
     EXPECT_EQ(sysops("HELD_board"), std::vector<std::string>{"Hold_Sysop"});
     EXPECT_EQ(sysops("point"), (std::vector<std::string>{"Pt_Sysop", "Point_Sysop", "Point_Two"}));
+    // Typed in UTF-8, found in the CP437 list.
+    EXPECT_EQ(sysops("j\xC3\xBCrgen m\xC3\xBC"), std::vector<std::string>{"J\x81rgen_M\x81ller"});
     EXPECT_TRUE(sysops("").empty());
     EXPECT_TRUE(sysops("nobody at all").empty());
 }
