@@ -117,25 +117,30 @@ ExitCode node_command(const char* what, const char* text) {
 ExitCode nodediff_command(const char* boss) {
     int sel = find_arg(boss);
     if (sel == -2) return EXIT_CONFIG;
+    // One boss, every section, or the global part of a file without any.
+    std::vector<int> which;
     int n = cfg_boss_count(g_cfg);
+    if (sel >= 0)
+        which.push_back(sel);
+    else if (n == 0)
+        which.push_back(-1);
+    else
+        for (int i = 0; i < n; ++i) which.push_back(i);
     std::vector<std::string> done;
     bool refused = false;
-    for (int i = sel >= 0 ? sel : (n == 0 ? -1 : 0); i < (sel >= 0 ? sel + 1 : n) || i == -1; ++i) {
+    for (int i : which) {
         BossCfg b = cfg_boss(g_cfg, i);
         std::string v = b.get(F_NODELIST);
         bool again = v.empty();
         for (const std::string& d : done) again = again || d == v;
-        if (!again) {
-            done.push_back(v);
-            NlUpdate u = nl_update(nl_spec(v.c_str()), nl_diff_spec(b));
-            if (u.refused > 0) refused = true;
-            if (u.current.empty())
-                log_msg2(nl_m_nolist, (v + ".nnn").c_str());
-            else
-                log_msg2(nl_m_current, u.current.c_str());
-            if (u.current.empty()) refused = true;
-        }
-        if (i == -1) break;
+        if (again) continue;  // none, or a list shared with a boss before
+        done.push_back(v);
+        NlUpdate u = nl_update(nl_spec(v.c_str()), nl_diff_spec(b));
+        if (u.refused > 0 || u.current.empty()) refused = true;
+        if (u.current.empty())
+            log_msg2(nl_m_nolist, (v + ".nnn").c_str());
+        else
+            log_msg2(nl_m_current, u.current.c_str());
     }
     if (done.empty()) {
         log_msg2(nl_m_none, sel >= 0 ? cfg_boss_name(g_cfg, sel) : "all");
