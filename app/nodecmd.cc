@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "app/cmdline.h"
+#include "app/nlzip.h"
 #include "config/config.h"
 #include "core/log.h"
 #include "core/strutil.h"
@@ -91,7 +92,7 @@ ExitCode node_command(const char* what, const char* text) {
     bool any_read = false, hits = false;
     for (const BossCfg& b : bosses) {
         NodeList list, points;
-        if (nl_load(b, list, points) != NlLoad::Ok) continue;
+        if (nl_load(b, list, points, nl_unzip_file) != NlLoad::Ok) continue;
         any_read = true;
         for (const NodeList* nl : {&points, &list}) {
             if (search) {
@@ -135,12 +136,9 @@ ExitCode nodediff_command(const char* boss) {
         for (const std::string& d : done) again = again || d == v;
         if (again) continue;  // none, or a list shared with a boss before
         done.push_back(v);
-        NlUpdate u = nl_update(nl_spec(v.c_str()), nl_diff_spec(b));
-        if (u.refused > 0 || u.current.empty()) refused = true;
-        if (u.current.empty())
-            log_msg2(nl_m_nolist, (v + ".nnn").c_str());
-        else
-            log_msg2(nl_m_current, u.current.c_str());
+        NlUpdate u = nl_update(nl_spec(v.c_str()), nl_diff_spec(b), nl_unzip_file);
+        if (u.refused > 0 || u.current.empty()) refused = true;  // logged by nl_update
+        if (!u.current.empty()) log_msg2(nl_m_current, u.current.c_str());
     }
     if (done.empty()) {
         log_msg2(nl_m_none, sel >= 0 ? cfg_boss_name(g_cfg, sel) : "all");

@@ -44,6 +44,30 @@ std::string day3(int day) {
     return b;
 }
 
+// The day of a zipped file from the name of its entry, NAME.nnn; false
+// when the name is not of the spec's base (any case).
+bool entry_day(const std::string& entry, const std::string& base, int& day) {
+    NlFile f;
+    if (!match_name(entry, base, f) || f.zipped) return false;
+    day = f.day;
+    return true;
+}
+
+// The index of the newest of these days, the turn of the year counted.
+size_t newest(const std::vector<int>& days) {
+    int lo = 999, hi = -1;
+    for (int d : days) {
+        lo = std::min(lo, d);
+        hi = std::max(hi, d);
+    }
+    bool turned = hi - lo > 183;
+    auto key = [turned](int d) { return turned && d < 183 ? d + 1000 : d; };
+    size_t best = 0;
+    for (size_t i = 1; i < days.size(); ++i)
+        if (key(days[i]) > key(days[best])) best = i;  // a tie: the plain file
+    return best;
+}
+
 void log_path(const char* msg, const std::string& path) {
     log_msg2(msg, path.c_str());
 }
@@ -120,12 +144,48 @@ std::vector<NlFile> nl_files(const NlSpec& s) {
     return plain;
 }
 
-bool nl_load_file(const std::string& path, NodeList& out) {
-    std::string text;
-    if (f_read_whole(path.c_str(), text, NL_FILE_MAX) != 0) {
-        log_path(nl_m_read, path);
-        return false;
+NlLoad nl_current(const NlSpec& s, NlUnzip unzip, NlFile& cur, std::string& text) {
+    std::vector<NlFile> files = nl_files(s);
+    std::vector<NlFile> ok;
+    std::vector<std::string> texts;  // of the zipped ones, read already
+    std::vector<int> days;
+    bool zips = false;
+    for (NlFile f : files) {
+        std::string t, entry;
+        if (f.zipped) {
+            zips = true;
+            if (unzip == nullptr) continue;
+            if (!unzip(f.path, entry, t) || !entry_day(entry, s.base, f.day)) {
+                log_path(nl_m_badzip, f.path);
+                continue;
+            }
+        }
+        ok.push_back(f);
+        texts.push_back(std::move(t));
+        days.push_back(f.day);
     }
+    if (ok.empty()) {
+        if (zips) {
+            log_path(unzip == nullptr ? nl_m_onlyzip : nl_m_nolist, files.back().path);
+            return NlLoad::OnlyZip;
+        }
+        log_path(nl_m_nolist, join(s.dir, s.base + ".nnn"));
+        return NlLoad::NoList;
+    }
+    size_t i = newest(days);
+    cur = ok[i];
+    if (cur.zipped) {
+        text = std::move(texts[i]);
+    } else if (f_read_whole(cur.path.c_str(), text, NL_FILE_MAX) != 0) {
+        log_path(nl_m_read, cur.path);
+        return NlLoad::Unreadable;
+    }
+    return NlLoad::Ok;
+}
+
+namespace {
+
+void parse_and_report(std::string text, const std::string& path, NodeList& out) {
     nl_parse(std::move(text), out);
     lb_start();
     lb_add(nl_m_loaded);
@@ -144,30 +204,32 @@ bool nl_load_file(const std::string& path, NodeList& out) {
         lb_num(out.first_bad);
         lb_flush();
     }
+}
+
+}  // namespace
+
+bool nl_load_file(const std::string& path, NodeList& out) {
+    std::string text;
+    if (f_read_whole(path.c_str(), text, NL_FILE_MAX) != 0) {
+        log_path(nl_m_read, path);
+        return false;
+    }
+    parse_and_report(std::move(text), path, out);
     return true;
 }
 
-NlLoad nl_load(const BossCfg& b, NodeList& list, NodeList& points) {
+NlLoad nl_load(const BossCfg& b, NodeList& list, NodeList& points, NlUnzip unzip) {
     list = NodeList{};
     points = NodeList{};
     const char* nlv = b.get(F_NODELIST);
     const char* plv = b.get(F_POINTLIST);
     if (nlv[0] == '\0' && plv[0] == '\0') return NlLoad::NotConfigured;
     if (nlv[0] != '\0') {
-        NlSpec s = nl_spec(nlv);
-        std::vector<NlFile> files = nl_files(s);
-        const NlFile* cur = nullptr;
-        for (const NlFile& f : files)
-            if (!f.zipped) cur = &f;
-        if (cur == nullptr) {
-            if (!files.empty()) {
-                log_path(nl_m_onlyzip, files.back().path);
-                return NlLoad::OnlyZip;
-            }
-            log_path(nl_m_nolist, join(s.dir, s.base + ".nnn"));
-            return NlLoad::NoList;
-        }
-        if (!nl_load_file(cur->path, list)) return NlLoad::Unreadable;
+        NlFile cur;
+        std::string text;
+        NlLoad r = nl_current(nl_spec(nlv), unzip, cur, text);
+        if (r != NlLoad::Ok) return r;
+        parse_and_report(std::move(text), cur.path, list);
     }
     if (plv[0] != '\0' && !nl_load_file(plv, points)) return NlLoad::Unreadable;
     return NlLoad::Ok;
@@ -181,12 +243,13 @@ NlSpec nl_diff_spec(const BossCfg& b) {
     return s;
 }
 
-NlUpdate nl_update(const NlSpec& list, const NlSpec& diffs) {
+NlUpdate nl_update(const NlSpec& list, const NlSpec& diffs, NlUnzip unzip) {
     NlUpdate u;
-    const NlFile* cur = nullptr;
-    std::vector<NlFile> lists = nl_files(list);
-    for (const NlFile& f : lists)
-        if (!f.zipped) cur = &f;
+    NlFile curf;
+    std::string text;
+    NlLoad loaded = nl_current(list, unzip, curf, text);
+    if (loaded == NlLoad::Unreadable) return u;
+    const NlFile* cur = loaded == NlLoad::Ok ? &curf : nullptr;
     u.current = cur ? cur->path : "";
 
     struct Diff {
@@ -196,26 +259,28 @@ NlUpdate nl_update(const NlSpec& list, const NlSpec& diffs) {
         bool used = false;
     };
     std::vector<Diff> ds;
-    for (const NlFile& f : nl_files(diffs)) {
-        if (f.zipped || (cur != nullptr && f.day == cur->day)) continue;
+    for (NlFile f : nl_files(diffs)) {
         Diff d;
-        d.file = f;
-        d.mtime = pf_stat(f.path.c_str()).mtime;
-        if (f_read_whole(f.path.c_str(), d.text, NL_FILE_MAX) != 0) {
+        if (f.zipped) {
+            std::string entry;
+            if (unzip == nullptr) continue;
+            if (!unzip(f.path, entry, d.text) || !entry_day(entry, diffs.base, f.day)) {
+                log_path(nl_m_badzip, f.path);
+                continue;
+            }
+        } else if (f_read_whole(f.path.c_str(), d.text, NL_FILE_MAX) != 0) {
             log_path(nl_m_read, f.path);
             ++u.refused;
             continue;
         }
+        if (cur != nullptr && f.day == cur->day) continue;
+        d.file = f;
+        d.mtime = pf_stat(f.path.c_str()).mtime;
         ds.push_back(std::move(d));
     }
     if (cur == nullptr) {
         for (const Diff& d : ds) log_path(nl_m_nobase, d.file.path);
         u.refused += static_cast<int>(ds.size());
-        return u;
-    }
-    std::string text;
-    if (f_read_whole(cur->path.c_str(), text, NL_FILE_MAX) != 0) {
-        log_path(nl_m_read, cur->path);
         return u;
     }
     const int64_t list_mtime = pf_stat(cur->path.c_str()).mtime;
@@ -254,7 +319,8 @@ NlUpdate nl_update(const NlSpec& list, const NlSpec& diffs) {
         text = std::move(out);
         day = next->file.day;
         // The new list keeps the old one's name with the diff's day.
-        name = cur->path.substr(0, cur->path.size() - 3) + day3(day);
+        name = cur->zipped ? join(list.dir, list.base + "." + day3(day))
+                           : cur->path.substr(0, cur->path.size() - 3) + day3(day);
         lb_start();
         lb_add(nl_m_applied);
         lb_add(next->file.path.c_str());
@@ -278,7 +344,7 @@ NlUpdate nl_update(const NlSpec& list, const NlSpec& diffs) {
         u.applied = 0;
         return u;
     }
-    pf_delete(cur->path.c_str());
+    if (!cur->zipped) pf_delete(cur->path.c_str());
     u.current = name;
     return u;
 }

@@ -6,8 +6,10 @@
 // regard to ASCII case), newest by day number with the turn of the year
 // counted (when the numbers lie more than half a year apart, the small ones
 // are of the new year). The difference files are DIR/NODEDIFF.nnn, or
-// DIR2/NAME.nnn when `nodediff = DIR2/NAME` is set. The published ZIP form
-// BASE.Znn is recognised but not unpacked here: it is reported.
+// DIR2/NAME.nnn when `nodediff = DIR2/NAME` is set. The published ZIP forms
+// BASE.Znn and NODEDIFF.Znn are read through an NlUnzip the caller passes
+// (the Deflate decoder lives in a layer above this one); the name of the
+// entry inside, BASE.nnn, gives their day. Without one they are reported.
 //
 // Updating writes the new list as BASE.nnn.wptmp, checks its CRC before and
 // after, syncs it, renames it to BASE.nnn (never over an existing file) and
@@ -45,17 +47,28 @@ std::vector<NlFile> nl_files(const NlSpec& s);
 // taken modulo 366, lies between 1 and 183.
 bool nl_day_after(int a, int b);
 
+// Reads the entry NAME.nnn of the ZIP archive at path into name and text;
+// false when there is none or the archive is damaged.
+using NlUnzip = bool (*)(const std::string& path, std::string& name, std::string& text);
+
+// The current list of a spec: the newest of the files BASE.nnn and, read
+// through unzip, BASE.Znn. Its file in cur (zipped ones with the day of the
+// entry inside) and its bytes in text.
+enum class NlLoad;
+[[nodiscard]] NlLoad nl_current(const NlSpec& s, NlUnzip unzip, NlFile& cur, std::string& text);
+
 enum class NlLoad {
     Ok,
     NotConfigured,  // the boss has no `nodelist` (nor `pointlist`)
     NoList,         // no BASE.nnn in the directory
-    OnlyZip,        // only the ZIP form is there
+    OnlyZip,        // only the ZIP form is there, and it cannot be read
     Unreadable,     // a file that cannot be read or is too large
 };
 // Reads the current list of a boss (and its `pointlist`, when set, into
 // `points`). Logs what fails, a CRC that does not match (a warning: the
 // list is used) and the number of lines that do not parse.
-[[nodiscard]] NlLoad nl_load(const BossCfg& b, NodeList& list, NodeList& points);
+[[nodiscard]] NlLoad nl_load(const BossCfg& b, NodeList& list, NodeList& points,
+                             NlUnzip unzip = nullptr);
 // Reads one list file, with the same warnings. False (logged) when it cannot.
 [[nodiscard]] bool nl_load_file(const std::string& path, NodeList& out);
 
@@ -72,7 +85,8 @@ struct NlUpdate {
 // fits no list of the chain is refused with a log line when its day follows
 // the resulting list's and it is not older than the list file; others (of
 // days already applied, or of the year before) are passed over silently.
-NlUpdate nl_update(const NlSpec& list, const NlSpec& diffs);
+// A list in ZIP form is never removed: the new list is written as BASE.nnn.
+NlUpdate nl_update(const NlSpec& list, const NlSpec& diffs, NlUnzip unzip = nullptr);
 // The diff spec of a boss: `nodediff` when set, else DIR/NODEDIFF beside the
 // list.
 NlSpec nl_diff_spec(const BossCfg& b);

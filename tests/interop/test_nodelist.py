@@ -13,6 +13,9 @@
    and port its flags imply); `node -n TEXT` prints exactly the entries whose
    sysop or system name holds TEXT, tab-separated, data on standard output
    and the log on standard error; nothing found ends with 8.
+4. The ZIP forms NODELIST.Znn and NODEDIFF.Znn are read (the day from the
+   entry inside); the new list is written plain, the archive stays; a
+   damaged archive is reported.
 
 argv[1] = wrenpost binary, argv[2] = build directory.
 """
@@ -23,6 +26,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tools"))
@@ -178,6 +182,44 @@ def main():
         check(code == 8 and "Not in the nodelist: 2:9999/9999" in err, "an unknown node: 8")
         code, out, err = run(binary, cfg, "node", "not-an-address")
         check(code == 1, "a bad address ends with 1")
+
+        # 4. The published ZIP forms: NODELIST.Znn and NODEDIFF.Znn (deflated).
+        z = os.path.join(tmp, "z")
+        os.makedirs(z)
+
+        def zipped(src, dst):
+            name = os.path.basename(src)
+            arc = os.path.join(z, dst[:-3] + "Z" + name[-2:])
+            with zipfile.ZipFile(arc, "w", zipfile.ZIP_DEFLATED) as zf:
+                zf.write(src, name)
+
+        zipped(os.path.join(gen, first), first)
+        for d in diffs[:2]:
+            zipped(os.path.join(gen, d), d)
+        cfg2 = os.path.join(tmp, "wp2.cfg")
+        with open(cfg2, "w") as f:
+            f.write("address = 2:240/1.5\ninbound = in\noutbound = out\n"
+                    "boss_host = 127.0.0.1\nboss_address = 2:240/1\nnodelist = z/NODELIST\n")
+        first_entry = parse(open(os.path.join(gen, first), "rb").read())[5]
+        code, out, err = run(binary, cfg2, "node", first_entry[0])
+        check(code == 0 and ("Sysop: %s\n" % first_entry[1][2]) in out,
+              "node reads the list inside NODELIST.Z%s" % first[-2:])
+        code, out, err = run(binary, cfg2, "nodediff")
+        second = os.path.basename(expected[2])
+        check(code == 0 and out.count("Nodediff applied: ") == 2, "two zipped diffs applied")
+        with open(expected[2], "rb") as f:
+            want2 = f.read()
+        check(os.path.exists(os.path.join(z, second)) and
+              open(os.path.join(z, second), "rb").read() == want2,
+              "the new list %s is written plain and equals the generator's" % second)
+        check(os.path.exists(os.path.join(z, "NODELIST.Z" + first[-2:])), "the ZIP stays")
+        with open(os.path.join(z, "NODELIST.Z" + first[-2:]), "r+b") as f:
+            f.seek(60)
+            f.write(b"\xff\xff\xff\xff")
+        os.remove(os.path.join(z, second))
+        code, out, err = run(binary, cfg2, "node", first_entry[0])
+        check(code != 0 and "ERROR: ZIP file without a readable list NAME.nnn: " in err,
+              "a damaged ZIP is reported (%d)" % code)
     finally:
         shutil.rmtree(tmp, ignore_errors=True)
     if FAILS:

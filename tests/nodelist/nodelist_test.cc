@@ -394,4 +394,51 @@ TEST_F(NlFiles, LoadReportsCrcAndBadLinesAndUsesTheList) {
     EXPECT_EQ(nl_load(cfg_boss(Config{}, -1), nl, pts), NlLoad::NotConfigured);
 }
 
+// Stands in for the ZIP reader: the archive's bytes are "entry name|text".
+bool fake_unzip(const std::string& path, std::string& name, std::string& text) {
+    std::string z = wptest::read_file(path);
+    size_t bar = z.find('|');
+    if (bar == std::string::npos) return false;
+    name = z.substr(0, bar);
+    text = z.substr(bar + 1);
+    return true;
+}
+
+TEST_F(NlFiles, ZippedListsCountByTheDayOfTheirEntry) {
+    NlSpec s = nl_spec((tmp_.path() + "/NODELIST").c_str());
+    wptest::write_file(tmp_.file("NODELIST.350"), make_list("350", ",1,Plain,L,S,-,300,\r\n"));
+    // Z10 holds day 010 of the next year: newer than 350.
+    const std::string z10 = make_list("010", ",1,Zipped,L,S,-,300,\r\n");
+    wptest::write_file(tmp_.file("NODELIST.Z10"), "nodelist.010|" + z10);
+    NlFile cur;
+    std::string text;
+    ASSERT_EQ(nl_current(s, fake_unzip, cur, text), NlLoad::Ok);
+    EXPECT_TRUE(cur.zipped);
+    EXPECT_EQ(cur.day, 10);
+    EXPECT_EQ(text, z10);
+    // Without a reader the plain list is current.
+    ASSERT_EQ(nl_current(s, nullptr, cur, text), NlLoad::Ok);
+    EXPECT_EQ(cur.day, 350);
+    // An archive whose entry is of another name is reported and passed over.
+    wptest::write_file(tmp_.file("NODELIST.Z10"), "FSXNET.010|" + z10);
+    log_.clear();
+    ASSERT_EQ(nl_current(s, fake_unzip, cur, text), NlLoad::Ok);
+    EXPECT_EQ(cur.day, 350);
+    EXPECT_TRUE(wptest::has_log_line(
+        log_, "ERROR: ZIP file without a readable list NAME.nnn: " + tmp_.file("NODELIST.Z10")));
+    // A diff chain from a zipped list: the new list is written plain, the
+    // archive stays.
+    pf_delete(tmp_.file("NODELIST.350").c_str());
+    wptest::write_file(tmp_.file("NODELIST.Z10"), "NODELIST.010|" + z10);
+    const std::string l17 = make_list("017", ",2,Two,L,S,-,300,\r\n");
+    wptest::write_file(tmp_.file("NODEDIFF.Z17"),
+                       "NODEDIFF.017|" + std::string(nl_first_line(z10)) + "\r\nD 2\r\nA 2\r\n" +
+                           std::string(nl_first_line(l17)) + "\r\n,2,Two,L,S,-,300,\r\n");
+    NlUpdate u = nl_update(s, nl_spec((tmp_.path() + "/NODEDIFF").c_str()), fake_unzip);
+    EXPECT_EQ(u.applied, 1);
+    EXPECT_EQ(u.current, tmp_.file("NODELIST.017"));
+    EXPECT_EQ(wptest::read_file(tmp_.file("NODELIST.017")), l17);
+    EXPECT_TRUE(wptest::file_exists(tmp_.file("NODELIST.Z10")));
+}
+
 }  // namespace
