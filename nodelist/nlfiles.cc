@@ -10,6 +10,9 @@
 
 namespace {
 
+// How many days after the list a diff that does not fit it is reported.
+constexpr int NL_DIFF_AHEAD = 31;
+
 char upper(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
@@ -329,11 +332,12 @@ NlUpdate nl_update(const NlSpec& list, const NlSpec& diffs, NlUnzip unzip) {
         lb_flush();
         ++u.applied;
     }
-    // A diff that came after the list and fits no list of the chain is for
-    // another day; older ones (already applied, or of last year) are passed
-    // over without a word.
+    // A diff of the weeks after the list (within a month) that came after the
+    // list file and fits no list of the chain is for another list; others
+    // (already applied, or of the year before) are passed over without a word.
     for (const Diff& d : ds) {
-        if (d.used || !nl_day_after(day, d.file.day) || d.mtime < list_mtime) continue;
+        int ahead = ((d.file.day - day) % 366 + 366) % 366;
+        if (d.used || ahead < 1 || ahead > NL_DIFF_AHEAD || d.mtime < list_mtime) continue;
         log_path(nl_m_other, d.file.path);
         ++u.refused;
     }

@@ -82,9 +82,10 @@ struct NlUpdate {
 // result checked by its CRC; the last good list is written once and the old
 // list removed after. A diff that fails is logged and counted as refused and
 // the chain goes on without it. `diffs` is the NODEDIFF spec. A diff that
-// fits no list of the chain is refused with a log line when its day follows
-// the resulting list's and it is not older than the list file; others (of
-// days already applied, or of the year before) are passed over silently.
+// fits no list of the chain is refused with a log line when its day lies
+// within 31 days after the resulting list's and the file is not older than
+// the list file; others (of days already applied, or of the year before)
+// are passed over silently.
 // A list in ZIP form is never removed: the new list is written as BASE.nnn.
 NlUpdate nl_update(const NlSpec& list, const NlSpec& diffs, NlUnzip unzip = nullptr);
 // The diff spec of a boss: `nodediff` when set, else DIR/NODEDIFF beside the

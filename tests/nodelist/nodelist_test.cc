@@ -251,6 +251,12 @@ TEST(NodeDiff, AppliesCopyAddDeleteAndRefusesEveryDamage) {
         EXPECT_EQ(nl_apply_diff(old_list, c.diff, out, line), c.result);
         EXPECT_TRUE(out.empty());
     }
+    // The good diff on a list cut short (its last line lost): refused too.
+    std::string cut = old_list.substr(0, old_list.find(",3,Three"));
+    EXPECT_EQ(nl_apply_diff(cut, good, out, line), NlDiffResult::PastEnd);
+    cut = old_list.substr(0, old_list.size() - 12);  // inside the last line
+    EXPECT_EQ(nl_apply_diff(cut, good, out, line), NlDiffResult::BadCrc);
+    EXPECT_TRUE(out.empty());
 }
 
 class NlFiles : public ::testing::Test {
