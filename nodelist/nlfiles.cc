@@ -38,7 +38,7 @@ bool match_name(const std::string& name, const std::string& base, NlFile& f) {
 }
 
 std::string join(const std::string& dir, const std::string& name) {
-    return dir.empty() ? name : dir + "/" + name;
+    return dir.empty() ? name : dir + PF_DIR_SEP + name;
 }
 
 std::string day3(int day) {

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "nodelist/nodelist.h"
+#include "platform/platform.h"
 #include "support/test_support.h"
 
 using wptest::run_wrenpost;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "config/config.h"
 #include "core/log.h"
 #include "nodelist/nlfiles.h"
+#include "platform/platform.h"
 #include "support/test_support.h"
 
 using wptest::TempDir;
@@ -373,29 +375,30 @@ TEST_F(NlFiles, LoadReportsCrcAndBadLinesAndUsesTheList) {
     Config c;
     std::string cfg = "address = 2:240/1.5\nnodelist = nl/NODELIST\npointlist = pts.txt\n";
     ASSERT_EQ(pf_mkdir(tmp_.file("nl").c_str()), 0);
+    auto nl_file = [this](const char* name) { return tmp_.file("nl") + PF_DIR_SEP + name; };
     std::string list = make_list("003", ",1,One,L,S1,-,300,\r\nbroken line\r\n");
     list[list.find("S1")] = 'T';  // the CRC no longer fits
-    wptest::write_file(tmp_.file("nl/NODELIST.003"), list);
+    wptest::write_file(nl_file("NODELIST.003"), list);
     wptest::write_file(tmp_.file("pts.txt"),
                        make_list("001", "Boss,2:240/1\r\n,5,Pt,L,Point_Five,-,300,\r\n"));
     wptest::write_file(tmp_.file("wp.cfg"), cfg);
     ASSERT_EQ(load_config(c, tmp_.file("wp.cfg").c_str()), 0);
     BossCfg b = cfg_boss(c, -1);
-    EXPECT_EQ(std::string(b.get(F_NODELIST)), tmp_.path() + "/nl/NODELIST");  // resolved
+    EXPECT_EQ(std::string(b.get(F_NODELIST)), tmp_.file("nl/NODELIST"));  // resolved
     NodeList nl, pts;
     ASSERT_EQ(nl_load(b, nl, pts), NlLoad::Ok);
     EXPECT_EQ(nl.entries.size(), 1u);
     EXPECT_EQ(pts.entries.size(), 2u);
-    EXPECT_TRUE(wptest::has_log_line(log_, "Warning: nodelist CRC does not match its first line: " +
-                                               tmp_.file("nl/NODELIST.003")));
+    EXPECT_TRUE(wptest::has_log_line(
+        log_, "Warning: nodelist CRC does not match its first line: " + nl_file("NODELIST.003")));
     EXPECT_TRUE(wptest::has_log_line(log_, "Warning: lines that do not parse in " +
-                                               tmp_.file("nl/NODELIST.003") +
+                                               nl_file("NODELIST.003") +
                                                ": 1, the first at line 3"));
     // Only the ZIP form: reported, not read.
-    pf_delete(tmp_.file("nl/NODELIST.003").c_str());
-    wptest::write_file(tmp_.file("nl/NODELIST.Z03"), "PK");
+    pf_delete(nl_file("NODELIST.003").c_str());
+    wptest::write_file(nl_file("NODELIST.Z03"), "PK");
     EXPECT_EQ(nl_load(b, nl, pts), NlLoad::OnlyZip);
-    pf_delete(tmp_.file("nl/NODELIST.Z03").c_str());
+    pf_delete(nl_file("NODELIST.Z03").c_str());
     EXPECT_EQ(nl_load(b, nl, pts), NlLoad::NoList);
     EXPECT_EQ(nl_load(cfg_boss(Config{}, -1), nl, pts), NlLoad::NotConfigured);
 }
