@@ -12,6 +12,7 @@ const CatalogRow catalog_rows[] = {
 #include "jam/messages.def"
 #include "mailer/messages.def"
 #include "mbase/messages.def"
+#include "nodelist/messages.def"
 #include "outbound/messages.def"
 #include "scanner/messages.def"
 #include "tosser/messages_pkt.def"

@@ -16,6 +16,7 @@
 #include "jam/messages.h"
 #include "mailer/messages.h"
 #include "mbase/messages.h"
+#include "nodelist/messages.h"
 #include "outbound/messages.h"
 #include "scanner/messages.h"
 #include "tosser/messages.h"

@@ -76,6 +76,8 @@ ExitCode run(const CmdLine& cl, const Drivers& d) {
         return d.post ? d.post(cl.arg, cl.more[0], cl.more[1], cl.more[2]) : not_built(cmd);
     if (is_cmd(cmd, "netmail"))
         return d.netmail ? d.netmail(cl.arg, cl.more[0], cl.more[1], cl.more[2]) : not_built(cmd);
+    if (is_cmd(cmd, "node")) return d.node ? d.node(cl.arg, cl.more[0]) : not_built(cmd);
+    if (is_cmd(cmd, "nodediff")) return d.nodediff ? d.nodediff(cl.arg) : not_built(cmd);
     return EXIT_CONFIG;  // not reached: checked by the caller
 }
 
@@ -83,12 +85,13 @@ ExitCode run(const CmdLine& cl, const Drivers& d) {
 bool mail_args_ok(const CmdLine& cl) {
     if (is_cmd(cl.cmd, "list")) return cl.nargs == 1;
     if (is_cmd(cl.cmd, "read")) return cl.nargs == 2;
+    if (is_cmd(cl.cmd, "node")) return cl.nargs == (is_cmd(cl.arg, "-n") ? 2 : 1);
     return cl.nargs == 3 || cl.nargs == 4;  // post, netmail
 }
 
 bool known_command(const char* cmd) {
-    static const char* const names[] = {"poll",  "toss", "scan", "all",  "areafix",
-                                        "areas", "list", "read", "post", "netmail"};
+    static const char* const names[] = {"poll", "toss", "scan", "all",  "areafix",  "areas",
+                                        "list", "read", "post", "node", "nodediff", "netmail"};
     for (const char* n : names)
         if (is_cmd(cmd, n)) return true;
     return false;
@@ -103,7 +106,7 @@ ExitCode finish(ExitCode code) {
 
 bool is_mail_command(const char* cmd) {
     return is_cmd(cmd, "list") || is_cmd(cmd, "read") || is_cmd(cmd, "post") ||
-           is_cmd(cmd, "netmail");
+           is_cmd(cmd, "netmail") || is_cmd(cmd, "node");
 }
 
 void parse_cmdline(int argc, const char* const* argv, CmdLine& cl) {

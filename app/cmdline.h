@@ -68,6 +68,10 @@ struct Drivers {
                      const char* file) = nullptr;
     ExitCode (*netmail)(const char* address, const char* to, const char* subject,
                         const char* file) = nullptr;
+    // The nodelist: `node ADDRESS` or `node -n TEXT` (log on standard error),
+    // `nodediff [boss]`.
+    ExitCode (*node)(const char* what, const char* text) = nullptr;
+    ExitCode (*nodediff)(const char* boss) = nullptr;
     // Editor start (no command word). Returns the exit code.
     ExitCode (*gui)(const CmdLine& cl) = nullptr;
     // Editor start with --hold-lock N, after the configuration was loaded.
@@ -78,7 +82,7 @@ struct Drivers {
 // index, or -2 after logging bmain_m_notfound.
 int find_arg(const char* arg);
 
-// True for the commands whose standard output carries data (list, read) or
+// True for the commands whose standard output carries data (list, read, node) or
 // that scripts call (post, netmail): their log lines go to standard error.
 bool is_mail_command(const char* cmd);
 

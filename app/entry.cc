@@ -1,5 +1,6 @@
 #include "app/entry.h"
 
+#include "app/nodecmd.h"
 #include "app/run.h"
 #include "areafix/replies.h"
 #include "areafix/request.h"
@@ -18,6 +19,8 @@ ExitCode program_start(int argc, const char* const* argv, ExitCode (*gui)(const 
     drivers.read = mc_read;
     drivers.post = mc_post;
     drivers.netmail = mc_netmail;
+    drivers.node = node_command;
+    drivers.nodediff = nodediff_command;
     drivers.gui = gui;
     return start(argc, argv, drivers);
 }

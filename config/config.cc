@@ -44,6 +44,9 @@ const char* const cfg_keys[NFIELDS] = {
     "session_limit",
     "nr",
     "partial_keep_days",
+    "nodelist",
+    "nodediff",
+    "pointlist",
 };
 
 namespace {
@@ -303,6 +306,9 @@ bool cfg_is_path(CfgField f) {
         case F_DUPEAREA:
         case F_DUPEDB:
         case F_AREADIR:
+        case F_NODELIST:
+        case F_NODEDIFF:
+        case F_POINTLIST:
             return true;
         default:
             return false;

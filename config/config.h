@@ -30,7 +30,7 @@ constexpr int MAX_BOSS = 16;
 constexpr int MAX_AREAS = 256;
 constexpr size_t BNAME_MAX = 64;
 constexpr size_t CFGBUF_MAX = CFG_READ_MAX + 1;  // the file read, and its NUL
-constexpr int NFIELDS = 33;
+constexpr int NFIELDS = 36;
 
 // Field numbers of a boss record, in file-table order.
 enum CfgField {
@@ -67,6 +67,9 @@ enum CfgField {
     F_SESSLIMIT,
     F_NR,
     F_PARTDAYS,
+    F_NODELIST,
+    F_NODEDIFF,
+    F_POINTLIST,
 };
 
 // The key of each field, in field order.

@@ -15,4 +15,7 @@ enum ExitCode : unsigned {
     // The toss was stopped by an interrupt or termination request (Ctrl+C,
     // SIGTERM) after saving what it had filed; the rest waits in the inbound.
     EXIT_STOPPED = 7,
+    // A lookup found nothing (`node`): the command worked, the entry is not
+    // in the list.
+    EXIT_NOTFOUND = 8,
 };

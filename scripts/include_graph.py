@@ -27,15 +27,16 @@ MAY_USE = {
     "jam": {"mbase", "config", "core", "platform"},
     "fmsg": {"mbase", "core", "platform"},
     "outbound": {"config", "core", "platform"},
+    "nodelist": {"config", "core", "platform"},
     "mailer": {"outbound", "config", "core", "platform"},
     "tosser": {"jam", "fmsg", "mbase", "config", "core", "platform"},
     "scanner": {"jam", "fmsg", "mbase", "outbound", "config", "core", "platform"},
     "areafix": {"jam", "fmsg", "mbase", "outbound", "config", "core", "platform"},
     "editor": {"areafix", "jam", "fmsg", "mbase", "outbound", "config", "core", "platform"},
     "app": {"editor", "mailer", "tosser", "scanner", "areafix", "jam", "fmsg", "mbase",
-            "outbound", "config", "core", "platform"},
+            "outbound", "nodelist", "config", "core", "platform"},
     "editor/gui": {"app", "editor", "mailer", "tosser", "scanner", "areafix", "jam", "fmsg",
-                   "mbase", "outbound", "config", "core", "platform"},
+                   "mbase", "outbound", "nodelist", "config", "core", "platform"},
 }
 # The editor module's entry point sits above every library: it hands the
 # editor's start to the command line.

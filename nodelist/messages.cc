@@ -1,0 +1,5 @@
+#include "nodelist/messages.h"
+
+#define MSG(name, de, en) const char* name = "";
+#include "nodelist/messages.def"
+#undef MSG
