@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "areafix/messages.h"
+#include "config/msgserial.h"
 #include "core/charset.h"
 #include "core/exitcode.h"
 #include "core/log.h"
@@ -18,7 +19,10 @@
 
 namespace {
 
-constexpr size_t MC_TEXT_MAX = 16 * 1024 * 1024;  // bytes of a text read for post
+// Bytes of UTF-8 a text of CP_BODY_MAX UTF-16 units can take at most (three
+// per unit; a four-byte character is two units). One byte more is read, so
+// that a longer text, an endless pipe or a device is refused, never cut.
+constexpr size_t MC_TEXT_MAX = 3 * CP_BODY_MAX;
 
 // The tables of the configuration, built once per command.
 struct McState {
@@ -67,7 +71,8 @@ void text_line(std::string& o, int cs, const char* p, size_t n) {
     o += '\n';
 }
 
-// The whole body of a file or of standard input; false when unreadable.
+// The body of a file or of standard input, at most MC_TEXT_MAX + 1 bytes
+// (more is not read: the caller refuses the text); false when unreadable.
 bool read_body(const char* file, std::string& body) {
     bool in = file[0] == '\0';
     // A pipe is a text like any other here (process substitution).
@@ -75,26 +80,42 @@ bool read_body(const char* file, std::string& body) {
     if (h == PF_INVALID) return false;
     char buf[65536];
     bool ok = true;
-    for (;;) {
-        int64_t n = pf_read(h, buf, sizeof buf);
+    while (body.size() <= MC_TEXT_MAX) {
+        size_t want = MC_TEXT_MAX + 1 - body.size();
+        int64_t n = pf_read(h, buf, want < sizeof buf ? want : sizeof buf);
         if (n < 0) ok = false;
         if (n <= 0) break;
         body.append(buf, static_cast<size_t>(n));
-        if (body.size() > MC_TEXT_MAX) break;
     }
     if (!in) pf_close(h);
     return ok;
 }
 
+// Nothing but NULs, blanks, tabs and line ends: no text to send.
+bool empty_text(const std::string& s) {
+    for (char c : s)
+        if (c != '\0' && c != ' ' && c != '\t' && c != '\r' && c != '\n') return false;
+    return true;
+}
+
 ExitCode post_common(int mode, const char* where, const char* to, const char* subject,
                      const char* file) {
     std::string body;
+    const char* source = file[0] ? file : m_mc_stdin;
     if (!read_body(file, body)) {
         log_msg2(m_mc_nofile, file);
         return EXIT_CONFIG;
     }
+    if (body.size() > MC_TEXT_MAX) {
+        log_msg2(m_mc_long, source);
+        return EXIT_CONFIG;
+    }
+    if (empty_text(body)) {
+        log_msg2(m_mc_empty, source);
+        return EXIT_CONFIG;
+    }
     if (!utf8_valid(body.data(), body.size())) {
-        log_msg2(m_mc_utf8, file[0] ? file : m_mc_stdin);
+        log_msg2(m_mc_utf8, source);
         return EXIT_CONFIG;
     }
     if (!utf8_valid(to, str_len(to)) || !utf8_valid(subject, str_len(subject))) {
@@ -119,10 +140,9 @@ ExitCode post_common(int mode, const char* where, const char* to, const char* su
     }
     // cp_save refuses by the compose window's rules before it takes the lock.
     lock_set_cfg(g_jamlock, g_cfg.path);
-    ComposeState state;  // one message per run
     uint32_t num = 0;
     int area = -1;
-    int r = cp_save(st->eb, st->nets, g_jamlock, in, state, num, area);
+    int r = cp_save(st->eb, st->nets, g_jamlock, in, num, area);
     if (r == CP_SAVED) {
         lb_start();
         lb_add(m_mc_saved);
@@ -149,6 +169,12 @@ ExitCode post_common(int mode, const char* where, const char* to, const char* su
         case CP_E_LOCKED:
             log_msg2(m_af_locked, g_jamlock.lock_path);
             return EXIT_LOCK;
+        case CP_E_LONG:
+            log_msg2(m_mc_long, source);
+            return EXIT_CONFIG;
+        case CP_E_SERIAL:
+            log_msg2(m_mc_serial, (serial_file_base(g_cfg.path) + ".dat").c_str());
+            return EXIT_PROTO;
         default:
             log_msg2(m_mc_write, where);
             return EXIT_PROTO;

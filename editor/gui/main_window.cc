@@ -830,7 +830,7 @@ void MainWindow::do_command(int id) {
                 compose_->activateWindow();
                 return;
             }
-            compose_ = new ComposeWindow(this, *eb_, nets_, lk_, cst_, CM_NETMAIL, cur_area_, -1);
+            compose_ = new ComposeWindow(this, *eb_, nets_, lk_, CM_NETMAIL, cur_area_, -1);
             show_compose();
             return;
         }
@@ -920,7 +920,7 @@ void MainWindow::do_command(int id) {
             warning(this, qa("wrenpost"), qs(e_noecho));
             return;
         }
-        compose_ = new ComposeWindow(this, *eb_, nets_, lk_, cst_, mode, cur_area_, -1);
+        compose_ = new ComposeWindow(this, *eb_, nets_, lk_, mode, cur_area_, -1);
     } else {
         if (cur_msg_ < 0) {
             set_info(qs(w_needmsg));
@@ -930,7 +930,7 @@ void MainWindow::do_command(int id) {
             warning(this, qa("wrenpost"), qs(e_noecho));
             return;
         }
-        compose_ = new ComposeWindow(this, *eb_, nets_, lk_, cst_, CM_REPLY, cur_area_, cur_msg_);
+        compose_ = new ComposeWindow(this, *eb_, nets_, lk_, CM_REPLY, cur_area_, cur_msg_);
     }
     show_compose();
 }
