@@ -981,11 +981,14 @@ bool MainWindow::po_start(int kind, int slot, bool autostart) {
         set_info(qs(w_busy));
         return false;
     }
-    char exe[WP_PATH_MAX];
-    if (pf_self_exe(exe, sizeof exe) != 0) str_copy(exe, "wrenpost", sizeof exe);
-    const char* env_exe = getenv("WRENPOST_EXE");  // tests run the editor in another binary
-    if (env_exe != nullptr && env_exe[0] != '\0') str_copy(exe, env_exe, sizeof exe);
-    std::vector<std::string> argv = po_argv(jobs_, exe, cfg_path_.c_str(), g_lang, kind, slot);
+    std::string exe;
+    if (!po_exe(exe)) {
+        set_info(qs(w_noexe));
+        glog(qs(w_noexe));
+        return false;
+    }
+    std::vector<std::string> argv =
+        po_argv(jobs_, exe.c_str(), cfg_path_.c_str(), g_lang, kind, slot);
     glog(qa(m_start) + QString::fromLatin1(po_what(jobs_, kind, slot).c_str()) +
          (autostart ? qa(m_auto) : QString()));
     PfChild child;
