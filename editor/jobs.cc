@@ -104,15 +104,15 @@ std::string po_what(const Jobs& j, int kind, int slot) {
 }
 
 bool po_absolute(const std::string& p) {
+    if (!p.empty() && p[0] == '/') return true;
 #ifdef _WIN32
-    // "C:\x" or "\\server\share\x"; "C:x" and "\x" depend on the current
-    // drive's directory or the current drive.
-    if (p.size() >= 3 && ((p[0] | 0x20) >= 'a' && (p[0] | 0x20) <= 'z') && p[1] == ':' &&
-        (p[2] == '\\' || p[2] == '/'))
-        return true;
-    return p.size() >= 2 && (p[0] == '\\' || p[0] == '/') && (p[1] == '\\' || p[1] == '/');
+    // "\x" and "\\server\share\x" (the current drive's root at most) or
+    // "C:\x"; "C:x" would go on from the drive's current directory.
+    if (!p.empty() && p[0] == '\\') return true;
+    return p.size() >= 3 && ((p[0] | 0x20) >= 'a' && (p[0] | 0x20) <= 'z') && p[1] == ':' &&
+           (p[2] == '\\' || p[2] == '/');
 #else
-    return !p.empty() && p[0] == '/';
+    return false;
 #endif
 }
 

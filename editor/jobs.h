@@ -69,7 +69,9 @@ void po_apply_slot(Jobs& j, int slot, bool on, int minutes, uint64_t now);
 // run whatever program lies there, so no job starts (w_noexe says why).
 // Paths of any length the system gives are taken whole.
 [[nodiscard]] bool po_exe(std::string& exe, int (*self)(char* out, size_t cap) = pf_self_exe);
-// True for a path that does not depend on the current directory.
+// True for a path that does not depend on the current directory: one that
+// begins with "/" (on Windows also a backslash, or a drive letter, ":" and a
+// separator).
 bool po_absolute(const std::string& path);
 // The child's arguments: exe -lang de|en -c cfg verb [section]. The section
 // only for poll and export of one boss in a configuration with sections.
