@@ -72,6 +72,7 @@ struct Point {
     }
 };
 
+#ifndef _WIN32
 // The MSGID subfields of a base, in order.
 std::vector<std::string> msgids(const std::string& base) {
     std::vector<std::string> out;
@@ -90,6 +91,7 @@ std::vector<std::string> msgids(const std::string& base) {
     }
     return out;
 }
+#endif
 
 int count_messages(const std::string& base) {
     std::string jdx = wptest::file_exists(base + ".jdx") ? read_file(base + ".jdx") : "";
