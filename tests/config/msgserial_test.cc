@@ -69,7 +69,7 @@ TEST(MsgSerial, NeverRepeatsNorGoesBack) {
 // Writers that run at the same moment take turns: every serial once.
 TEST(MsgSerial, ConcurrentWritersGetDistinctSerials) {
     Cfg c;
-    constexpr int THREADS = 4, EACH = 40;
+    constexpr int THREADS = 4, EACH = 12;
     std::vector<std::vector<uint32_t>> got(THREADS);
     std::vector<std::thread> ts;
     for (int t = 0; t < THREADS; ++t)
