@@ -21,6 +21,7 @@ void print_usage() {
     log_msg(m_usage3);
     log_msg(m_usage4);
     log_msg(m_usage5);
+    log_msg(m_usage6);
 }
 
 // Boss for areafix/areas: -1 the global part, a section index, or -2 (fail).
@@ -69,9 +70,12 @@ ExitCode run(const CmdLine& cl, const Drivers& d) {
         if (is_cmd(cmd, "areafix")) return d.areafix ? d.areafix(b, cl.afcmds) : not_built(cmd);
         return d.areas ? d.areas(b) : not_built(cmd);
     }
-    if (is_cmd(cmd, "list")) return d.list ? d.list(cl.arg) : not_built(cmd);
+    // With -b the base's name stands where the tag would, the number after it.
+    bool b = cl.base_given;
+    if (is_cmd(cmd, "list")) return d.list ? d.list(b ? cl.base : cl.arg, b) : not_built(cmd);
     if (is_cmd(cmd, "read"))
-        return d.read ? d.read(cl.arg, cl.more[0], cl.kludges) : not_built(cmd);
+        return d.read ? d.read(b ? cl.base : cl.arg, b ? cl.arg : cl.more[0], cl.kludges, b)
+                      : not_built(cmd);
     if (is_cmd(cmd, "post"))
         return d.post ? d.post(cl.arg, cl.more[0], cl.more[1], cl.more[2]) : not_built(cmd);
     if (is_cmd(cmd, "netmail"))
@@ -83,10 +87,11 @@ ExitCode run(const CmdLine& cl, const Drivers& d) {
 
 // The number of words a mail command takes is right.
 bool mail_args_ok(const CmdLine& cl) {
-    if (is_cmd(cl.cmd, "list")) return cl.nargs == 1;
-    if (is_cmd(cl.cmd, "read")) return cl.nargs == 2;
-    if (is_cmd(cl.cmd, "node")) return cl.nargs == (is_cmd(cl.arg, "-n") ? 2 : 1);
-    return cl.nargs == 3 || cl.nargs == 4;  // post, netmail
+    int tag = cl.base_given ? 0 : 1;  // -b names the base in place of the tag
+    if (is_cmd(cl.cmd, "list")) return cl.nargs == tag;
+    if (is_cmd(cl.cmd, "read")) return cl.nargs == tag + 1;
+    if (is_cmd(cl.cmd, "node")) return !cl.base_given && cl.nargs == (is_cmd(cl.arg, "-n") ? 2 : 1);
+    return !cl.base_given && (cl.nargs == 3 || cl.nargs == 4);  // post, netmail
 }
 
 bool known_command(const char* cmd) {
@@ -145,6 +150,9 @@ void parse_cmdline(int argc, const char* const* argv, CmdLine& cl) {
             cl.lock_wait_ms = ms < LOCK_WAIT_MAX_MS ? static_cast<int64_t>(ms) : LOCK_WAIT_MAX_MS;
         } else if (str_icmp(word, "-k") == 0) {
             cl.kludges = true;
+        } else if (str_icmp(word, "-b") == 0) {
+            take(cl.base, sizeof cl.base, next(i));
+            cl.base_given = true;
         } else if (words == 0) {
             take(cl.cmd, sizeof cl.cmd, word);
             ++words;
@@ -227,7 +235,7 @@ ExitCode start(int argc, const char* const* argv, const Drivers& drivers) {
     log_msg(m_banner);
     log_msg(m_copy);
     if (!known_command(cl.cmd) || cl.too_many || (is_cmd(cl.cmd, "toss") && cl.arg[0] != '\0') ||
-        (is_mail_command(cl.cmd) && !mail_args_ok(cl))) {
+        (is_mail_command(cl.cmd) ? !mail_args_ok(cl) : cl.base_given)) {
         log_msg2(m_badcmd, cl.cmd);
         print_usage();
         return finish(EXIT_CONFIG);

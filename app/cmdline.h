@@ -36,6 +36,11 @@ struct CmdLine {
     char more[3][WP_PATH_MAX] = {};
     int nargs = 0;
     bool kludges = false;
+    // -b BASE (list and read): the netmail, bad or dupe base named by
+    // "netmail", "netmail.SECTION", "bad" or "dupes" in place of the tag,
+    // which an echo area's tag can never hide.
+    char base[64] = "";
+    bool base_given = false;
     // Editor start only:
     char start_area[64] = "";
     uint64_t start_msg = 0;
@@ -62,8 +67,9 @@ struct Drivers {
     ExitCode (*areas)(int boss) = nullptr;
     // The mail commands; their log goes to standard error, data to standard
     // output. file is "" for standard input.
-    ExitCode (*list)(const char* tag) = nullptr;
-    ExitCode (*read)(const char* tag, const char* number, bool kludges) = nullptr;
+    // base: `tag` is the name given with -b (netmail, bad, dupes), not a tag.
+    ExitCode (*list)(const char* tag, bool base) = nullptr;
+    ExitCode (*read)(const char* tag, const char* number, bool kludges, bool base) = nullptr;
     ExitCode (*post)(const char* tag, const char* to, const char* subject,
                      const char* file) = nullptr;
     ExitCode (*netmail)(const char* address, const char* to, const char* subject,

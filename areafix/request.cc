@@ -1,6 +1,7 @@
 #include "areafix/request.h"
 
 #include "areafix/messages.h"
+#include "config/msgserial.h"
 #include "core/exitcode.h"
 #include "core/fileio.h"
 #include "core/log.h"
@@ -44,8 +45,8 @@ AfReqResult af_request(AfWriter& w, const Config& cfg, int boss, const char* cmd
     const BossCfg c = cfg_boss(cfg, boss);
     const char* netmail = c.get(F_NETMAIL);
     if (netmail[0] == '\0') return AfReqResult::NoNetmail;
-    uint32_t serial = now > w.last_serial ? now : w.last_serial + 1;
-    w.last_serial = serial;
+    uint32_t serial = 0;
+    if (msgid_serial_next(cfg.path, now, serial) != SerialResult::Ok) return AfReqResult::NoSerial;
 
     char orig[63], dest[63];
     addr_cut(orig, c.get(F_ADDRESS));
@@ -117,6 +118,10 @@ ExitCode af_cli_request(int boss, const char* arg) {
     }
     if (r == AfReqResult::Failed) {
         log_msg2(m_af_wfail, b.get(F_NETMAIL));
+        return EXIT_PROTO;
+    }
+    if (r == AfReqResult::NoSerial) {
+        log_msg2(m_af_serial, (serial_file_base(g_cfg.path) + ".dat").c_str());
         return EXIT_PROTO;
     }
     lb_start();

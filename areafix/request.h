@@ -15,11 +15,10 @@
 
 constexpr size_t TXT_MAX = 32768;
 
-// The request writer's state for one process: the last MSGID serial handed
-// out (requests in one second still get distinct serials) and the number of
-// the message written last.
+// The request writer's state: the number of the message written last. The
+// MSGID serials come from the serial file beside the configuration
+// (config/msgserial.h), shared with every process that writes messages.
 struct AfWriter {
-    uint32_t last_serial = 0;
     uint32_t msgnum = 0;
 };
 
@@ -36,9 +35,10 @@ enum class AfReqResult {
     Written,    // appended to the netmail base, w.msgnum set
     NoNetmail,  // the boss has no netmail base configured
     Failed,     // the append to the netmail base failed
+    NoSerial,   // no MSGID serial could be recorded beside the configuration
 };
 // Writes a request for boss (-1: the global part) of c, dated `now` (local
-// time).
+// time), with a serial from the serial file beside c.path.
 AfReqResult af_request(AfWriter& w, const Config& cfg, int boss, const char* cmds, uint32_t now);
 // The `areafix` command: ";" separates the commands. Returns the exit code.
 ExitCode af_cli_request(int boss, const char* arg);

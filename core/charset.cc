@@ -1,6 +1,7 @@
 #include "core/charset.h"
 
 #include "core/bytes.h"
+#include "core/cp437.h"
 
 namespace {
 
@@ -283,6 +284,60 @@ std::string utf16_to_utf8(const std::u16string& s) {
     out.reserve(s.size());
     for (size_t i = 0; i < s.size();) put_utf8(out, next16(s, i));
     return out;
+}
+
+bool cs_is_control(char32_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029 || c == 0x061C ||
+           c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) ||
+           (c >= 0x2066 && c <= 0x2069);
+}
+
+char32_t cs_shown(char32_t c) {
+    if (!cs_is_control(c)) return c;
+    if (c == 0) return U' ';
+    if (c < 0x80) return cp437_uni[c];
+    return CS_REPLACEMENT;
+}
+
+namespace {
+
+void put_shown(std::string& out, char32_t c, bool field) {
+    if (c == U'\t' && !field) {
+        out += '\t';
+    } else if (field && (c == U'\t' || c == U'\r' || c == U'\n')) {
+        out += ' ';
+    } else {
+        put_utf8(out, cs_shown(c));
+    }
+}
+
+}  // namespace
+
+std::string cs_to_utf8_shown(int cs, const char* p, size_t n, bool field) {
+    std::string out;
+    out.reserve(n + n / 2);
+    for (size_t i = 0; i < n;) {
+        size_t used;
+        put_shown(out, cs_next(cs, p + i, n - i, used), field);
+        i += used;
+    }
+    return out;
+}
+
+std::string utf16_to_utf8_shown(const std::u16string& s, bool field) {
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size();) put_shown(out, next16(s, i), field);
+    return out;
+}
+
+size_t utf8_control_len(const char* p, size_t n) {
+    uint8_t lead = static_cast<uint8_t>(p[0]);
+    bool two_or_three = (lead & 0xE0) == 0xC0 || (lead & 0xF0) == 0xE0;
+    if (n < 2 || !two_or_three) return 0;
+    size_t used;
+    char32_t c = cs_next(CS_UTF8, p, n, used);
+    return used >= 2 && cs_is_control(c) ? used : 0;
 }
 
 std::u16string utf8_to_utf16(const char* p, size_t n) {

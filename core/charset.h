@@ -90,6 +90,35 @@ std::string cs_encode(int cs, const std::u16string& s);
 // or -1) when the text fits it, else CP437 when it fits, else UTF-8.
 int cs_choose(const std::u16string& s, int prefer);
 
+// Message data on a screen or in a script's input. A message from the
+// network may hold bytes and characters that a terminal obeys instead of
+// showing (ESC sequences that retitle the window, clear the screen or move
+// the cursor, BEL, the C1 controls such as U+009B, a CSI), and characters
+// that reorder the text around them. These never go out as they are:
+//
+// True for the characters that must not reach a terminal or script raw: the
+// C0 controls (TAB, CR and LF included), DEL, the C1 controls U+0080-U+009F,
+// the line and paragraph separators U+2028 and U+2029, and the
+// bidirectional controls U+061C, U+200E, U+200F, U+202A-U+202E and
+// U+2066-U+2069.
+bool cs_is_control(char32_t c);
+// What is shown in place of c: a C0 control or DEL as code page 437's screen
+// glyph (ESC as U+2190, BEL as U+2022; the glyphs the reader pane draws),
+// NUL as a blank, every other control above as U+FFFD; any other character
+// itself.
+char32_t cs_shown(char32_t c);
+// n bytes of set cs (cs_next) as UTF-8 with every control shown (cs_shown).
+// A text line (field false) keeps its tabs; in a header field (field true)
+// tabs, CR and LF become blanks, so a field stays on its line and in its
+// column.
+std::string cs_to_utf8_shown(int cs, const char* p, size_t n, bool field);
+// The same for UTF-16 text (a field of a list row).
+std::string utf16_to_utf8_shown(const std::u16string& s, bool field);
+// The length of a control character (cs_is_control) of two or more bytes
+// in UTF-8 at p (n bytes left), or 0: for writers that pass other bytes on
+// unchanged (the log).
+size_t utf8_control_len(const char* p, size_t n);
+
 // Cells a character takes on the 80-column grid: 2 for East Asian wide and
 // full-width characters, 1 for every other.
 int cs_width(char32_t c);

@@ -1,5 +1,6 @@
 #include "core/log.h"
 
+#include "core/charset.h"
 #include "core/strutil.h"
 
 namespace {
@@ -42,9 +43,18 @@ void lb_start() {
 }
 
 void lb_add(const char* text) {
-    for (const char* p = text; *p != '\0' && lb_pos < LB_TEXT_END; ++p) {
+    size_t left = str_len(text);
+    for (const char* p = text; *p != '\0' && lb_pos < LB_TEXT_END; ++p, --left) {
         unsigned char c = static_cast<unsigned char>(*p);
-        linebuf[lb_pos++] = c < 0x20 ? '.' : static_cast<char>(c);
+        // A control written in UTF-8 (a C1 control, a separator, a
+        // direction change) would act on a terminal like the bytes below.
+        size_t k = utf8_control_len(p, left);
+        if (k > 0) {
+            p += k - 1;
+            left -= k - 1;
+            c = 0;
+        }
+        linebuf[lb_pos++] = c < 0x20 || c == 0x7F ? '.' : static_cast<char>(c);
     }
 }
 

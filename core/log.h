@@ -2,8 +2,10 @@
 //
 // Every mail job reports what it does as log lines on its standard output and
 // nowhere else. A line is "[HH:MM:SS] " (local time at lb_start), the texts
-// added, then CR LF, written with one write call. Control bytes (< 0x20) show
-// as "."; bytes from 0x80 up pass unchanged; the text stops at position 1197
+// added, then CR LF, written with one write call. Control bytes (< 0x20 and
+// DEL) show as ".", and so does each control character written in UTF-8
+// (cs_is_control: the C1 controls, the separators, the direction controls);
+// other bytes from 0x80 up pass unchanged. The text stops at position 1197
 // of the 1200-byte buffer, so a line is at most 1199 bytes with CR LF.
 //
 // There is one line buffer per process: build and flush one line before

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "areafix/request.h"
+#include "config/msgserial.h"
 #include "core/charset.h"
 #include "core/cp437.h"
 #include "core/fileio.h"
@@ -249,12 +250,14 @@ void cp_reply_fields(const EdBase& eb, uint32_t entry, ComposeInput& in) {
     }
 }
 
-int cp_build(const EdBase& eb, const EdNets& nets, const ComposeInput& in, ComposeState& st,
+int cp_build(const EdBase& eb, const EdNets& nets, const ComposeInput& in, uint32_t serial,
              uint32_t now, int tz_minutes, CpMessage& out) {
     out = CpMessage{};
+    // A longer text is refused whole: a cut would lose its tail unseen.
+    if (in.body.size() > CP_BODY_MAX) return CP_E_LONG;
+    const std::u16string& body = in.body;
     // One set for the whole message: the reply's parent's when everything
     // fits it, else code page 437 when everything fits that, else UTF-8.
-    std::u16string body = in.body.size() > CP_BODY_MAX ? in.body.substr(0, CP_BODY_MAX) : in.body;
     int cs = cs_choose(trim(in.to) + trim(in.subject) + body, in.reply ? in.orig_cs : -1);
     std::string to = field_enc(in.to, CP_TO_MAX, cs);
     std::string subject = field_enc(in.subject, CP_SUBJ_MAX, cs);
@@ -286,8 +289,6 @@ int cp_build(const EdBase& eb, const EdNets& nets, const ComposeInput& in, Compo
     addr_cut(own, n.NT_ADDR);
     own[60] = '\0';
 
-    uint32_t serial = now > st.last_serial ? now : st.last_serial + 1;
-    st.last_serial = serial;
     char hex[9];
     hexw(hex, serial, 8);
     out.msgid = std::string(n.NT_ADDR) + " " + hex;
@@ -342,13 +343,19 @@ int cp_build(const EdBase& eb, const EdNets& nets, const ComposeInput& in, Compo
     return CP_SAVED;
 }
 
-int cp_save(EdBase& eb, const EdNets& nets, JamLock& lk, const ComposeInput& in, ComposeState& st,
-            uint32_t& msgnum, int& area) {
+int cp_save(EdBase& eb, const EdNets& nets, JamLock& lk, const ComposeInput& in, uint32_t& msgnum,
+            int& area) {
     msgnum = 0;
     area = -1;
     CpMessage msg;
-    int r = cp_build(eb, nets, in, st, static_cast<uint32_t>(unix_now_local()),
-                     pf_utc_offset_minutes(), msg);
+    uint32_t now = static_cast<uint32_t>(unix_now_local());
+    int tz = pf_utc_offset_minutes();
+    // Refusals first, so that no serial is spent on them.
+    int r = cp_build(eb, nets, in, 0, now, tz, msg);
+    if (r != CP_SAVED) return r;
+    uint32_t serial = 0;
+    if (msgid_serial_next(lk.cfg_path, now, serial) != SerialResult::Ok) return CP_E_SERIAL;
+    r = cp_build(eb, nets, in, serial, now, tz, msg);
     if (r != CP_SAVED) return r;
     if (lock_acquire(lk, CP_LOCK_MS, "wrenpost") != 0) return CP_E_LOCKED;
     // jm points into msg's strings; they stay where they are until here.

@@ -6,7 +6,9 @@
 // TZUTC, CHRS) as subfields and its tear and origin lines.
 //
 // No window-system calls: the window passes its fields in (UTF-16) and shows
-// the text that belongs to the result code. One ComposeState per process.
+// the text that belongs to the result code. The MSGID serials come from the
+// configuration's serial file (config/msgserial.h), shared with every other
+// process that writes messages.
 #pragma once
 
 #include <cstdint>
@@ -23,7 +25,7 @@ constexpr int CM_REPLY = 2;
 constexpr size_t CP_TO_MAX = 35;          // characters of To
 constexpr size_t CP_SUBJ_MAX = 71;        // characters of Subject
 constexpr size_t CP_ADDR_MAX = 99;        // bytes of the Address field read
-constexpr size_t CP_BODY_MAX = 1572864;   // characters of the body
+constexpr size_t CP_BODY_MAX = 1572864;   // UTF-16 units of the body; a longer one is refused
 constexpr size_t CP_QUOTE_MAX = 2097152;  // UTF-16 units of a quote (4 MB)
 constexpr uint32_t CP_LOCK_MS = 3000;
 
@@ -36,10 +38,8 @@ enum {
     CP_E_NOECHO,  // echomail into an area that is not an echo area
     CP_E_LOCKED,  // the JAM lock file stayed busy
     CP_E_WRITE,   // the append failed
-};
-
-struct ComposeState {
-    uint32_t last_serial = 0;  // last MSGID serial of this process
+    CP_E_LONG,    // the body is longer than CP_BODY_MAX (nothing is cut)
+    CP_E_SERIAL,  // no MSGID serial could be recorded (config/msgserial.h)
 };
 
 // The window's fields and what it knows of the message replied to.
@@ -79,16 +79,20 @@ std::u16string build_quote(const std::u16string& from, const char* text, uint32_
 // mode and the Address from OADDRESS. The body is left to the caller.
 void cp_reply_fields(const EdBase& eb, uint32_t entry, ComposeInput& in);
 
-// Builds the message at local time `now`. Names, subject and text are
-// written in one character set (cs_choose: the parent's for a reply when
-// everything fits it, else code page 437, else UTF-8) named by the CHRS kludge. with the UTC offset
-// `tz_minutes`. CP_SAVED or the reason why not.
-int cp_build(const EdBase& eb, const EdNets& nets, const ComposeInput& in, ComposeState& st,
+// Builds the message at local time `now` with the MSGID serial `serial`.
+// Names, subject and text are written in one character set (cs_choose: the
+// parent's for a reply when everything fits it, else code page 437, else
+// UTF-8) named by the CHRS kludge, with the UTC offset `tz_minutes`.
+// CP_SAVED or the reason why not; a body over CP_BODY_MAX is CP_E_LONG,
+// never cut.
+int cp_build(const EdBase& eb, const EdNets& nets, const ComposeInput& in, uint32_t serial,
              uint32_t now, int tz_minutes, CpMessage& out);
-// Builds the message now, takes the JAM lock file (3 s), appends it to its
-// base, refreshes the area's counters and releases the lock. CP_SAVED with
-// the new message's number and area, or the reason why not; nothing is
-// written unless the whole message was built and the lock taken. On
-// CP_E_WRITE `area` is the area whose base could not be written.
-int cp_save(EdBase& eb, const EdNets& nets, JamLock& lk, const ComposeInput& in, ComposeState& st,
-            uint32_t& msgnum, int& area);
+// Builds the message now, takes its MSGID serial from the serial file beside
+// the configuration lk names (lk.cfg_path), takes the JAM lock file (3 s),
+// appends it to its base, refreshes the area's counters and releases the
+// lock. CP_SAVED with the new message's number and area, or the reason why
+// not; nothing is written unless the whole message was built, its serial
+// recorded and the lock taken. On CP_E_WRITE `area` is the area whose base
+// could not be written.
+int cp_save(EdBase& eb, const EdNets& nets, JamLock& lk, const ComposeInput& in, uint32_t& msgnum,
+            int& area);

@@ -103,6 +103,35 @@ std::string po_what(const Jobs& j, int kind, int slot) {
     return what;
 }
 
+bool po_absolute(const std::string& p) {
+    if (!p.empty() && p[0] == '/') return true;
+#ifdef _WIN32
+    // "\x" and "\\server\share\x" (the current drive's root at most) or
+    // "C:\x"; "C:x" would go on from the drive's current directory.
+    if (!p.empty() && p[0] == '\\') return true;
+    return p.size() >= 3 && ((p[0] | 0x20) >= 'a' && (p[0] | 0x20) <= 'z') && p[1] == ':' &&
+           (p[2] == '\\' || p[2] == '/');
+#else
+    return false;
+#endif
+}
+
+bool po_exe(std::string& exe, int (*self)(char* out, size_t cap)) {
+    exe.clear();
+    const char* env = pf_getenv("WRENPOST_EXE");
+    if (env != nullptr && env[0] != '\0') {
+        exe = env;
+    } else {
+        // Larger than any path the systems give (4096 bytes on Linux,
+        // 32767 UTF-16 units on Windows, two bytes each in its ANSI code page).
+        std::vector<char> buf(65536 + 2);
+        if (self(buf.data(), buf.size()) == 0) exe = buf.data();
+    }
+    if (po_absolute(exe)) return true;
+    exe.clear();
+    return false;
+}
+
 std::vector<std::string> po_argv(const Jobs& j, const char* exe, const char* cfg_path, int lang,
                                  int kind, int slot) {
     std::vector<std::string> a = {exe, "-lang", lang == LANG_EN ? "en" : "de", "-c", cfg_path};

@@ -61,6 +61,18 @@ void po_init(Jobs& j, Config& c, uint64_t now);
 void po_reinit(Jobs& j, Config& c, uint64_t now);
 // The settings dialog changed a slot: a new state or interval restarts it.
 void po_apply_slot(Jobs& j, int slot, bool on, int minutes, uint64_t now);
+// The program a job runs: `exe` becomes the absolute path of the running
+// executable as `self` finds it (pf_self_exe; tests hand in their own), or
+// the path the environment variable WRENPOST_EXE names when it is set (the
+// editor's tests run it inside another binary). false when there is none
+// or it is not absolute: a name relative to the current directory would
+// run whatever program lies there, so no job starts (w_noexe says why).
+// Paths of any length the system gives are taken whole.
+[[nodiscard]] bool po_exe(std::string& exe, int (*self)(char* out, size_t cap) = pf_self_exe);
+// True for a path that does not depend on the current directory: one that
+// begins with "/" (on Windows also a backslash, or a drive letter, ":" and a
+// separator).
+bool po_absolute(const std::string& path);
 // The child's arguments: exe -lang de|en -c cfg verb [section]. The section
 // only for poll and export of one boss in a configuration with sections.
 std::vector<std::string> po_argv(const Jobs& j, const char* exe, const char* cfg_path, int lang,

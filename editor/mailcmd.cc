@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "areafix/messages.h"
+#include "config/msgserial.h"
 #include "core/charset.h"
 #include "core/exitcode.h"
 #include "core/log.h"
@@ -18,7 +19,10 @@
 
 namespace {
 
-constexpr size_t MC_TEXT_MAX = 16 * 1024 * 1024;  // bytes of a text read for post
+// Bytes of UTF-8 a text of CP_BODY_MAX UTF-16 units can take at most (three
+// per unit; a four-byte character is two units). One byte more is read, so
+// that a longer text, an endless pipe or a device is refused, never cut.
+constexpr size_t MC_TEXT_MAX = 3 * CP_BODY_MAX;
 
 // The tables of the configuration, built once per command.
 struct McState {
@@ -45,29 +49,30 @@ void out(const std::string& s) {
     pf_write_utf8_out(s.data(), s.size());
 }
 
-// Tabs and line ends inside a field would break the list's columns.
-std::string one_line(std::string s) {
-    for (char& c : s)
-        if (c == '\t' || c == '\r' || c == '\n') c = ' ';
-    return s;
-}
+// Everything printed from a message goes through cs_to_utf8_shown or
+// utf16_to_utf8_shown: no control of the message reaches the terminal or
+// script, and a field (tabs and line ends as blanks) keeps its line and the
+// list its columns.
 
 std::string subfield_utf8(const EdBase& eb, uint32_t entry, uint16_t id, int cs) {
     uint32_t len = 0;
     const uint8_t* p = ej_find_sf(eb, entry, id, len);
     if (p == nullptr) return "";
-    std::string s = cs_to_utf8(cs, reinterpret_cast<const char*>(p), len);
-    size_t nul = s.find('\0');
-    return one_line(nul == std::string::npos ? s : s.substr(0, nul));
+    const char* c = reinterpret_cast<const char*>(p);
+    uint32_t n = 0;
+    while (n < len && c[n] != '\0') ++n;
+    return cs_to_utf8_shown(cs, c, n, true);
 }
 
-// One line of the text in the message's set, without its line end.
-void text_line(std::string& o, int cs, const char* p, size_t n) {
-    o += cs_to_utf8(cs, p, n);
+// One line of the text (field false) or a kludge row (field true) in the
+// message's set, without its line end.
+void text_line(std::string& o, int cs, const char* p, size_t n, bool field) {
+    o += cs_to_utf8_shown(cs, p, n, field);
     o += '\n';
 }
 
-// The whole body of a file or of standard input; false when unreadable.
+// The body of a file or of standard input, at most MC_TEXT_MAX + 1 bytes
+// (more is not read: the caller refuses the text); false when unreadable.
 bool read_body(const char* file, std::string& body) {
     bool in = file[0] == '\0';
     // A pipe is a text like any other here (process substitution).
@@ -75,26 +80,42 @@ bool read_body(const char* file, std::string& body) {
     if (h == PF_INVALID) return false;
     char buf[65536];
     bool ok = true;
-    for (;;) {
-        int64_t n = pf_read(h, buf, sizeof buf);
+    while (body.size() <= MC_TEXT_MAX) {
+        size_t want = MC_TEXT_MAX + 1 - body.size();
+        int64_t n = pf_read(h, buf, want < sizeof buf ? want : sizeof buf);
         if (n < 0) ok = false;
         if (n <= 0) break;
         body.append(buf, static_cast<size_t>(n));
-        if (body.size() > MC_TEXT_MAX) break;
     }
     if (!in) pf_close(h);
     return ok;
 }
 
+// Nothing but NULs, blanks, tabs and line ends: no text to send.
+bool empty_text(const std::string& s) {
+    for (char c : s)
+        if (c != '\0' && c != ' ' && c != '\t' && c != '\r' && c != '\n') return false;
+    return true;
+}
+
 ExitCode post_common(int mode, const char* where, const char* to, const char* subject,
                      const char* file) {
     std::string body;
+    const char* source = file[0] ? file : m_mc_stdin;
     if (!read_body(file, body)) {
         log_msg2(m_mc_nofile, file);
         return EXIT_CONFIG;
     }
+    if (body.size() > MC_TEXT_MAX) {
+        log_msg2(m_mc_long, source);
+        return EXIT_CONFIG;
+    }
+    if (empty_text(body)) {
+        log_msg2(m_mc_empty, source);
+        return EXIT_CONFIG;
+    }
     if (!utf8_valid(body.data(), body.size())) {
-        log_msg2(m_mc_utf8, file[0] ? file : m_mc_stdin);
+        log_msg2(m_mc_utf8, source);
         return EXIT_CONFIG;
     }
     if (!utf8_valid(to, str_len(to)) || !utf8_valid(subject, str_len(subject))) {
@@ -109,7 +130,7 @@ ExitCode post_common(int mode, const char* where, const char* to, const char* su
     in.subject = utf8_to_utf16(subject, str_len(subject));
     in.body = utf8_to_utf16(body.data(), body.size());
     if (mode == CM_ECHO) {
-        in.area = mc_find_area(st->eb, where);
+        in.area = mc_find_area(st->eb, where, false);
         if (in.area < 0) {
             log_msg2(m_mc_noarea, where);
             return EXIT_CONFIG;
@@ -119,10 +140,9 @@ ExitCode post_common(int mode, const char* where, const char* to, const char* su
     }
     // cp_save refuses by the compose window's rules before it takes the lock.
     lock_set_cfg(g_jamlock, g_cfg.path);
-    ComposeState state;  // one message per run
     uint32_t num = 0;
     int area = -1;
-    int r = cp_save(st->eb, st->nets, g_jamlock, in, state, num, area);
+    int r = cp_save(st->eb, st->nets, g_jamlock, in, num, area);
     if (r == CP_SAVED) {
         lb_start();
         lb_add(m_mc_saved);
@@ -149,6 +169,12 @@ ExitCode post_common(int mode, const char* where, const char* to, const char* su
         case CP_E_LOCKED:
             log_msg2(m_af_locked, g_jamlock.lock_path);
             return EXIT_LOCK;
+        case CP_E_LONG:
+            log_msg2(m_mc_long, source);
+            return EXIT_CONFIG;
+        case CP_E_SERIAL:
+            log_msg2(m_mc_serial, (serial_file_base(g_cfg.path) + ".dat").c_str());
+            return EXIT_PROTO;
         default:
             log_msg2(m_mc_write, where);
             return EXIT_PROTO;
@@ -157,8 +183,9 @@ ExitCode post_common(int mode, const char* where, const char* to, const char* su
 
 // Loads the area of a read or list command under the lock, which `hold`
 // keeps; an exit code when that fails, EXIT_OK otherwise.
-ExitCode open_area(McState& st, const char* tag, int& area, std::optional<JamLockHold>& hold) {
-    area = mc_find_area(st.eb, tag);
+ExitCode open_area(McState& st, const char* tag, bool base, int& area,
+                   std::optional<JamLockHold>& hold) {
+    area = mc_find_area(st.eb, tag, base);
     if (area < 0) {
         log_msg2(m_mc_noarea, tag);
         return EXIT_CONFIG;
@@ -174,10 +201,15 @@ ExitCode open_area(McState& st, const char* tag, int& area, std::optional<JamLoc
 
 }  // namespace
 
-int mc_find_area(const EdBase& eb, const char* tag) {
+int mc_find_area(const EdBase& eb, const char* name, bool base) {
+    if (!base)
+        for (int i = 0; i < eb.ed_nareas; ++i)
+            if (eb.ed_areas[i].AR_TYPE == AT_ECHO && str_icmp(name, eb.ed_areas[i].AR_TAG) == 0)
+                return i;
     for (int i = 0; i < eb.ed_nareas; ++i) {
         const EdArea& a = eb.ed_areas[i];
-        if (str_icmp(tag, "NETMAIL") == 0 ? a.AR_TYPE == AT_NET : str_icmp(tag, a.AR_TAG) == 0)
+        if (a.AR_TYPE == AT_ECHO) continue;
+        if (str_icmp(name, "NETMAIL") == 0 ? a.AR_TYPE == AT_NET : str_icmp(name, a.AR_TAG) == 0)
             return i;
     }
     return -1;
@@ -193,7 +225,7 @@ std::string mc_date(uint32_t seconds) {
 std::string mc_list_line(const EdBase& eb, uint32_t entry) {
     const EdMsg& m = eb.ej_msgs[entry];
     const EdRow& t = ej_row(eb, entry);
-    auto field = [](const char16_t* w) { return one_line(utf16_to_utf8(w)); };
+    auto field = [](const char16_t* w) { return utf16_to_utf8_shown(w, true); };
     std::string o = std::to_string(m.MS_NUM);
     o += '\t' + mc_date(m.MS_DATE) + '\t' + field(t.MS_FROM) + '\t' + field(t.MS_TO) + '\t' +
          field(t.MS_SUBJ) + '\n';
@@ -224,7 +256,7 @@ std::string mc_message_text(EdBase& eb, uint32_t entry, bool kludges) {
     const uint8_t* sf = ej_sf_block(eb, entry, sflen);
     auto kludge_row = [&o, cs](const char* prefix, const uint8_t* data, uint32_t n) {
         o += prefix;
-        text_line(o, cs, reinterpret_cast<const char*>(data), n);
+        text_line(o, cs, reinterpret_cast<const char*>(data), n, true);
     };
     if (kludges) rd_kludge_rows(sf, sflen, false, kludge_row);
     // Lines end at CR (an LF right after it belongs to it) or a lone LF;
@@ -236,10 +268,10 @@ std::string mc_message_text(EdBase& eb, uint32_t entry, bool kludges) {
         if (e > i && text[i] == '\x01') {
             if (kludges) {
                 o += '@';
-                text_line(o, cs, text + i + 1, e - i - 1);
+                text_line(o, cs, text + i + 1, e - i - 1, true);
             }
         } else {
-            text_line(o, cs, text + i, e - i);
+            text_line(o, cs, text + i, e - i, false);
         }
         if (e >= len || text[e] == 0x1A) break;
         i = e + 1;
@@ -249,11 +281,11 @@ std::string mc_message_text(EdBase& eb, uint32_t entry, bool kludges) {
     return o;
 }
 
-ExitCode mc_list(const char* tag) {
+ExitCode mc_list(const char* tag, bool base) {
     auto st = load_tables();
     int area;
     std::optional<JamLockHold> hold;
-    ExitCode r = open_area(*st, tag, area, hold);
+    ExitCode r = open_area(*st, tag, base, area, hold);
     if (r != EXIT_OK) return r;
     std::string o;
     for (uint32_t i = 0; i < st->eb.ej_count; ++i) o += mc_list_line(st->eb, i);
@@ -262,7 +294,7 @@ ExitCode mc_list(const char* tag) {
     return EXIT_OK;
 }
 
-ExitCode mc_read(const char* tag, const char* number, bool kludges) {
+ExitCode mc_read(const char* tag, const char* number, bool kludges, bool base) {
     const char* end = nullptr;
     uint64_t n = parse_u64(number, &end);
     if (end == number || *end != '\0' || n == 0 || n > UINT32_MAX) {
@@ -272,7 +304,7 @@ ExitCode mc_read(const char* tag, const char* number, bool kludges) {
     auto st = load_tables();
     int area;
     std::optional<JamLockHold> hold;
-    ExitCode r = open_area(*st, tag, area, hold);
+    ExitCode r = open_area(*st, tag, base, area, hold);
     if (r != EXIT_OK) return r;
     std::string o;
     for (uint32_t i = 0; i < st->eb.ej_count && o.empty(); ++i)

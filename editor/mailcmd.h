@@ -20,11 +20,14 @@
 
 struct EdBase;  // editor/msgbase.h
 
-// The area a command names: "NETMAIL" is the first netmail area, "BAD" and
-// "DUPES" the bad and dupe areas, any other text an area's tag ("NETMAIL."
-// and a section name included), compared without regard to ASCII case.
-// -1 when there is none.
-int mc_find_area(const EdBase& eb, const char* tag);
+// The area a command names, compared without regard to ASCII case. A tag
+// (base false) names the echo area of that tag first; only when there is
+// none does it name a base that is no echo area: "NETMAIL" the first
+// netmail base, "NETMAIL." and a section name that boss's, "BAD" and
+// "DUPES" the bad and dupe bases. A base name (base true, the option -b)
+// names only those, so an echo area tagged NETMAIL, BAD or DUPES never
+// hides them. -1 when there is none.
+int mc_find_area(const EdBase& eb, const char* name, bool base);
 
 // "YYYY-MM-DD HH:MM" of a stored date (no time-zone shift).
 std::string mc_date(uint32_t seconds);
@@ -38,8 +41,11 @@ std::string mc_message_text(EdBase& eb, uint32_t entry, bool kludges);
 std::string mc_list_line(const EdBase& eb, uint32_t entry);
 
 // The drivers.
-ExitCode mc_list(const char* tag);
-ExitCode mc_read(const char* tag, const char* number, bool kludges);
+// Every field, kludge and text line is printed through cs_to_utf8_shown
+// (core/charset.h): no control character of a message reaches the output.
+// base: `tag` is a base name given with -b (see mc_find_area).
+ExitCode mc_list(const char* tag, bool base);
+ExitCode mc_read(const char* tag, const char* number, bool kludges, bool base);
 // file: a path, or empty for standard input.
 ExitCode mc_post(const char* tag, const char* to, const char* subject, const char* file);
 ExitCode mc_netmail(const char* address, const char* to, const char* subject, const char* file);

@@ -129,7 +129,9 @@ void put_byte(Reader& r, uint8_t b) {
 }
 
 // The character at t[i] in the message's set; returns the bytes it took.
-// Bytes below 0x80 keep the code page's screen glyphs for control bytes.
+// Bytes below 0x80 keep the code page's screen glyphs for control bytes;
+// the other controls (C1, separators, direction controls) show as
+// cs_shown shows them everywhere.
 uint32_t put_text_char(Reader& r, const char* t, uint32_t i, uint32_t len) {
     uint8_t b = static_cast<uint8_t>(t[i]);
     if (b < 0x80) {
@@ -137,7 +139,7 @@ uint32_t put_text_char(Reader& r, const char* t, uint32_t i, uint32_t len) {
         return 1;
     }
     size_t used;
-    put_char(r, cs_next(r.r_cs, t + i, len - i, used));
+    put_char(r, cs_shown(cs_next(r.r_cs, t + i, len - i, used)));
     return static_cast<uint32_t>(used);
 }
 

@@ -223,8 +223,9 @@ echoarea = FSX_GEN msg/fsx_gen
         text = os.path.join(root, "hello.txt")
         with open(text, "w") as f:
             f.write("Hello from a brand-new point!\n\nJo\n")
-        subprocess.run([post, os.path.join(point, "msg", "fsx_gen"), "21:3/210.7", "Jo Point", "All",
-                        "Hello fsxNet", text], check=True, stdout=subprocess.DEVNULL)
+        subprocess.run([post, "-c", cfg, os.path.join(point, "msg", "fsx_gen"), "21:3/210.7",
+                        "Jo Point", "All", "Hello fsxNet", text], check=True,
+                       stdout=subprocess.DEVNULL)
         print("written: FSX_GEN, from Jo Point to All, \"Hello fsxNet\"")
 
         say("Writing an AreaFix request with wrenpost")

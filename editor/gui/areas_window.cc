@@ -272,8 +272,8 @@ bool AreasWindow::create(bool poll) {
         status_->setText(qs(a_nonet));
         return false;
     }
-    if (r == AfReqResult::Failed) {
-        status_->setText(qs(a_wfail));
+    if (r == AfReqResult::Failed || r == AfReqResult::NoSerial) {
+        status_->setText(qs(r == AfReqResult::Failed ? a_wfail : e_serial));
         return false;
     }
     req_->clear();

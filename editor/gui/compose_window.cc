@@ -20,9 +20,9 @@ std::u16string u16(const QString& s) {
 
 }  // namespace
 
-ComposeWindow::ComposeWindow(QWidget* owner, EdBase& eb, const EdNets& nets, JamLock& lk,
-                             ComposeState& st, int mode, int area, int entry)
-    : QWidget(owner, Qt::Window), eb_(eb), nets_(nets), lk_(lk), st_(st) {
+ComposeWindow::ComposeWindow(QWidget* owner, EdBase& eb, const EdNets& nets, JamLock& lk, int mode,
+                             int area, int entry)
+    : QWidget(owner, Qt::Window), eb_(eb), nets_(nets), lk_(lk) {
     setAttribute(Qt::WA_DeleteOnClose);
     l_to_ = new QLabel(qs(ecompose_l_to), this);
     l_addr_ = new QLabel(qs(ecompose_l_addr), this);
@@ -151,7 +151,7 @@ ComposeInput ComposeWindow::input() const {
 bool ComposeWindow::save() {
     uint32_t num = 0;
     int area = -1;
-    int r = cp_save(eb_, nets_, lk_, input(), st_, num, area);
+    int r = cp_save(eb_, nets_, lk_, input(), num, area);
     const char16_t* why = nullptr;
     switch (r) {
         case CP_SAVED:
@@ -170,6 +170,12 @@ bool ComposeWindow::save() {
             break;
         case CP_E_LOCKED:
             why = e_locked;
+            break;
+        case CP_E_LONG:
+            why = e_long;
+            break;
+        case CP_E_SERIAL:
+            why = e_serial;
             break;
         default:
             why = ecompose_e_write;

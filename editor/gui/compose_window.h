@@ -18,8 +18,8 @@ class ComposeWindow : public QWidget {
   public:
     // mode CM_ECHO, CM_NETMAIL or CM_REPLY; for a reply, `entry` is the
     // message replied to in eb's loaded list.
-    ComposeWindow(QWidget* owner, EdBase& eb, const EdNets& nets, JamLock& lk, ComposeState& st,
-                  int mode, int area, int entry);
+    ComposeWindow(QWidget* owner, EdBase& eb, const EdNets& nets, JamLock& lk, int mode, int area,
+                  int entry);
     bool save();  // true when saved (the window then closes)
     QLineEdit* to_field() { return to_; }
     QLineEdit* address_field() { return addr_; }
@@ -43,7 +43,6 @@ class ComposeWindow : public QWidget {
     EdBase& eb_;
     const EdNets& nets_;
     JamLock& lk_;
-    ComposeState& st_;
     ComposeInput base_;  // mode, reply, area and the parent's data
     // The target and the parent's area by their bases: the editor's area
     // table is rebuilt when the configuration changes while this window is

@@ -830,7 +830,7 @@ void MainWindow::do_command(int id) {
                 compose_->activateWindow();
                 return;
             }
-            compose_ = new ComposeWindow(this, *eb_, nets_, lk_, cst_, CM_NETMAIL, cur_area_, -1);
+            compose_ = new ComposeWindow(this, *eb_, nets_, lk_, CM_NETMAIL, cur_area_, -1);
             show_compose();
             return;
         }
@@ -920,7 +920,7 @@ void MainWindow::do_command(int id) {
             warning(this, qa("wrenpost"), qs(e_noecho));
             return;
         }
-        compose_ = new ComposeWindow(this, *eb_, nets_, lk_, cst_, mode, cur_area_, -1);
+        compose_ = new ComposeWindow(this, *eb_, nets_, lk_, mode, cur_area_, -1);
     } else {
         if (cur_msg_ < 0) {
             set_info(qs(w_needmsg));
@@ -930,7 +930,7 @@ void MainWindow::do_command(int id) {
             warning(this, qa("wrenpost"), qs(e_noecho));
             return;
         }
-        compose_ = new ComposeWindow(this, *eb_, nets_, lk_, cst_, CM_REPLY, cur_area_, cur_msg_);
+        compose_ = new ComposeWindow(this, *eb_, nets_, lk_, CM_REPLY, cur_area_, cur_msg_);
     }
     show_compose();
 }
@@ -981,11 +981,14 @@ bool MainWindow::po_start(int kind, int slot, bool autostart) {
         set_info(qs(w_busy));
         return false;
     }
-    char exe[WP_PATH_MAX];
-    if (pf_self_exe(exe, sizeof exe) != 0) str_copy(exe, "wrenpost", sizeof exe);
-    const char* env_exe = getenv("WRENPOST_EXE");  // tests run the editor in another binary
-    if (env_exe != nullptr && env_exe[0] != '\0') str_copy(exe, env_exe, sizeof exe);
-    std::vector<std::string> argv = po_argv(jobs_, exe, cfg_path_.c_str(), g_lang, kind, slot);
+    std::string exe;
+    if (!po_exe(exe)) {
+        set_info(qs(w_noexe));
+        glog(qs(w_noexe));
+        return false;
+    }
+    std::vector<std::string> argv =
+        po_argv(jobs_, exe.c_str(), cfg_path_.c_str(), g_lang, kind, slot);
     glog(qa(m_start) + QString::fromLatin1(po_what(jobs_, kind, slot).c_str()) +
          (autostart ? qa(m_auto) : QString()));
     PfChild child;

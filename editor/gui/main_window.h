@@ -144,7 +144,6 @@ class MainWindow : public QMainWindow {
     WinState ws_;
     IniFile ini_;
     JamLock lk_;
-    ComposeState cst_;
     uint32_t area_sum_ = 0;
 
     int cur_area_ = -1;

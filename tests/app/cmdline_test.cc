@@ -34,6 +34,9 @@ const std::vector<std::string> kUsage = {
     "--help",
     "        list TAG | read [-k] TAG N | post TAG TO SUBJECT [FILE] | netmail ADDRESS TO SUBJECT "
     "[FILE]",
+    "        list -b BASE | read [-k] -b BASE N  with BASE netmail[.boss], bad or dupes (an area "
+    "TAG "
+    "comes first)",
 };
 
 }  // namespace
@@ -134,10 +137,10 @@ TEST(CommandLine, HelpPrintsUsageWithoutReadingConfig) {
         auto r = run_wrenpost({"-lang", "en", "-c", d.file("nonexistent.cfg"), h});
         EXPECT_EQ(r.code, 0) << h;
         auto t = texts(r.out);
-        ASSERT_EQ(t.size(), 8u) << r.out;
+        ASSERT_EQ(t.size(), 2 + kUsage.size() + 1) << r.out;
         EXPECT_EQ(t[0], "wrenpost 0.9 - FidoNet point (mailer/tosser/scanner/editor)");
-        EXPECT_EQ(std::vector<std::string>(t.begin() + 2, t.begin() + 7), kUsage);
-        EXPECT_EQ(t[7], "End, exit code 0");
+        EXPECT_EQ(std::vector<std::string>(t.begin() + 2, t.end() - 1), kUsage);
+        EXPECT_EQ(t.back(), "End, exit code 0");
     }
 }
 
@@ -158,10 +161,10 @@ TEST(CommandLine, UsageErrorsEndWithOne) {
         auto r = run_wrenpost(args, d.path());
         EXPECT_EQ(r.code, 1);
         auto t = texts(r.out);
-        ASSERT_EQ(t.size(), 9u) << r.out;
+        ASSERT_EQ(t.size(), 3 + kUsage.size() + 1) << r.out;
         EXPECT_EQ(t[2], c.error);
-        EXPECT_EQ(std::vector<std::string>(t.begin() + 3, t.begin() + 8), kUsage);
-        EXPECT_EQ(t[8], "End, exit code 1");
+        EXPECT_EQ(std::vector<std::string>(t.begin() + 3, t.end() - 1), kUsage);
+        EXPECT_EQ(t.back(), "End, exit code 1");
     }
 }
 
@@ -401,12 +404,12 @@ TEST(CommandLine, CommandsWithoutDriverSayNotBuilt) {
 }
 
 namespace {
-ExitCode fake_list(const char* tag) {
-    calls.push_back(std::string("list ") + tag);
+ExitCode fake_list(const char* tag, bool base) {
+    calls.push_back(std::string("list ") + (base ? "-b " : "") + tag);
     return EXIT_OK;
 }
-ExitCode fake_read(const char* tag, const char* n, bool k) {
-    calls.push_back(std::string("read ") + tag + " " + n + (k ? " -k" : ""));
+ExitCode fake_read(const char* tag, const char* n, bool k, bool base) {
+    calls.push_back(std::string("read ") + (base ? "-b " : "") + tag + " " + n + (k ? " -k" : ""));
     return EXIT_OK;
 }
 ExitCode fake_post(const char* tag, const char* to, const char* subj, const char* file) {
@@ -444,6 +447,17 @@ TEST(CommandLine, MailCommandsAndTheirWords) {
         {{"post", "FSX_GEN", "All"}, 1, nullptr},
         {{"post", "FSX_GEN", "All", "s", "f", "extra"}, 1, nullptr},
         {{"netmail", "21:1/100", "Sysop", "Hi", "t.txt"}, 0, "netmail 21:1/100|Sysop|Hi|t.txt"},
+        // -b names a base in place of the tag, anywhere on the line.
+        {{"list", "-b", "bad"}, 0, "list -b bad"},
+        {{"-b", "netmail.fsx", "list"}, 0, "list -b netmail.fsx"},
+        {{"read", "-b", "dupes", "7"}, 0, "read -b dupes 7"},
+        {{"read", "-k", "-b", "netmail", "7"}, 0, "read -b netmail 7 -k"},
+        {{"list", "-b", "bad", "FSX_GEN"}, 1, nullptr},
+        {{"read", "-b", "bad"}, 1, nullptr},
+        {{"read", "-b", "bad", "FSX_GEN", "7"}, 1, nullptr},
+        {{"post", "-b", "bad", "All", "s"}, 1, nullptr},
+        {{"post", "-b", "bad", "FSX_GEN", "All", "s"}, 1, nullptr},
+        {{"toss", "-b", "bad"}, 1, nullptr},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(p.run(kOneBoss, c.args), c.code) << c.args[0];

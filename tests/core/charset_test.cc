@@ -209,3 +209,34 @@ TEST(CharsetWidth, WideAndFullWidthTakeTwoCells) {
 }
 
 }  // namespace
+
+// What stands for a control on a screen, at the edges of every range: the
+// reader's code page 437 symbols below 0x80, U+FFFD for the others, every
+// neighbour itself.
+TEST(CharsetShown, ControlsAndTheirNeighbours) {
+    struct Case {
+        char32_t in, want;
+    } cases[] = {
+        {0x00, U' '},       {0x07, 0x2022},   {0x09, 0x25CB},   {0x0A, 0x25D9},   {0x1B, 0x2190},
+        {0x1F, 0x25BC},     {0x20, 0x20},     {0x7E, 0x7E},     {0x7F, 0x2302},   {0x80, 0xFFFD},
+        {0x9B, 0xFFFD},     {0x9F, 0xFFFD},   {0xA0, 0xA0},     {0x061B, 0x061B}, {0x061C, 0xFFFD},
+        {0x061D, 0x061D},   {0x200D, 0x200D}, {0x200E, 0xFFFD}, {0x200F, 0xFFFD}, {0x2010, 0x2010},
+        {0x2027, 0x2027},   {0x2028, 0xFFFD}, {0x2029, 0xFFFD}, {0x202A, 0xFFFD}, {0x202E, 0xFFFD},
+        {0x202F, 0x202F},   {0x2065, 0x2065}, {0x2066, 0xFFFD}, {0x2069, 0xFFFD}, {0x206A, 0x206A},
+        {0x1F600, 0x1F600},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(static_cast<uint32_t>(cs_shown(c.in)), static_cast<uint32_t>(c.want))
+            << std::hex << static_cast<uint32_t>(c.in);
+        EXPECT_EQ(cs_is_control(c.in), c.in != c.want) << std::hex << static_cast<uint32_t>(c.in);
+    }
+    // Fields keep their line: tabs and line ends are blanks there, a text
+    // line keeps its tabs.
+    EXPECT_EQ(cs_to_utf8_shown(CS_LATIN1, "a\tb\rc\nd\x9b", 8, true), "a b c d\xef\xbf\xbd");
+    EXPECT_EQ(cs_to_utf8_shown(CS_LATIN1, "a\tb\x1b", 4, false), "a\tb\xe2\x86\x90");
+    EXPECT_EQ(utf16_to_utf8_shown(u"x\u202ey\t", true), "x\xef\xbf\xbdy ");
+    EXPECT_EQ(utf8_control_len("\xe2\x80\xae!", 4), 3u);
+    EXPECT_EQ(utf8_control_len("\xe2\x80\xaf!", 4), 0u);
+    EXPECT_EQ(utf8_control_len("\xc2\x9b", 2), 2u);
+    EXPECT_EQ(utf8_control_len("\xc2", 1), 0u);
+}

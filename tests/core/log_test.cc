@@ -23,6 +23,38 @@ TEST(Log, LineFormatAndControlBytes) {
     EXPECT_EQ(c.out.substr(11), "a..b.c..\x80\xff\r\n");
 }
 
+// Controls written in UTF-8 act on a terminal like the bytes below 0x20:
+// each shows as one "."; the code page's letters 0x80-0x9F stay.
+TEST(Log, ControlsInUtf8ShowAsDots) {
+    struct Case {
+        const char* in;
+        const char* want;
+    } cases[] = {
+        {"a\x7f"
+         "b",
+         "a.b"},  // DEL
+        {"\xc2\x9b"
+         "2J",
+         ".2J"},                         // CSI
+        {"x\xc2\x85\xc2\x80y", "x..y"},  // NEL, PAD
+        {"\xe2\x80\xae"
+         "gpj.exe",
+         ".gpj.exe"},  // right-to-left override
+        {"\xe2\x81\xa6"
+         "a\xe2\x81\xa9",
+         ".a."},                                           // isolates
+        {"\xe2\x80\xa8\xe2\x80\xa9\xd8\x9c", "..."},       // separators, ALM
+        {"\x9b\x80\x85", "\x9b\x80\x85"},                  // CP437 letters
+        {"\xc3\xa4\xe2\x80\x94", "\xc3\xa4\xe2\x80\x94"},  // ä and a dash
+        {"\xc2", "\xc2"},                                  // cut short
+    };
+    for (const Case& k : cases) {
+        Capture c;
+        log_msg(k.in);
+        EXPECT_EQ(c.out.substr(11), std::string(k.want) + "\r\n") << k.in;
+    }
+}
+
 TEST(Log, LongTextIsCutAt1197) {
     Capture c;
     std::string text(2000, 'x');

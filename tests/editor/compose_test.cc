@@ -173,14 +173,13 @@ TEST(Compose, QuoteOfAReply) {
 
 TEST(Compose, EchomailAndNetmailDownToTheirBytes) {
     Point pt;
-    ComposeState st;
     ComposeInput in;
     in.area = pt.area("FSX_GEN");
     in.to = u"  ";  // becomes All
     in.subject = u"  Gr\u00fc\u00dfe  ";
     in.body = u"Hello\r\nWorld  \nbye \r\n\r\n  ";
     CpMessage m;
-    ASSERT_EQ(cp_build(*pt.eb, pt.nets, in, st, 1796444632, -300, m), CP_SAVED);
+    ASSERT_EQ(cp_build(*pt.eb, pt.nets, in, 1796444632, 1796444632, -300, m), CP_SAVED);
     EXPECT_EQ(m.area, in.area);
     // Blanks and CRs go only at the end of the body.
     EXPECT_EQ(m.text,
@@ -198,10 +197,10 @@ TEST(Compose, EchomailAndNetmailDownToTheirBytes) {
     EXPECT_EQ(m.jm.jm_replycrc, 0xFFFFFFFFu);
     EXPECT_EQ(m.jm.jm_usercrc, jam_crc("all"));
 
-    // A second message in the same second gets the next serial; an empty
-    // body only the tear and origin lines.
+    // The serial handed in is the MSGID's, whatever the clock says; an
+    // empty body gives only the tear and origin lines.
     in.body.clear();
-    ASSERT_EQ(cp_build(*pt.eb, pt.nets, in, st, 1796444632, 60, m), CP_SAVED);
+    ASSERT_EQ(cp_build(*pt.eb, pt.nets, in, 1796444633, 1796444632, 60, m), CP_SAVED);
     EXPECT_EQ(m.msgid, "21:3/210.7@fsxnet 6b1391d9");
     EXPECT_EQ(m.text, "--- wrenpost 0.9\r * Origin: Jo's Point (21:3/210.7)\r");
     EXPECT_EQ(subfields(m.subf)[6], "2004=0100");
@@ -213,7 +212,7 @@ TEST(Compose, EchomailAndNetmailDownToTheirBytes) {
     net.subject = u"Hi";
     net.address = u" 21:3/210@fsxnet ";
     net.body = u"Hi";
-    ASSERT_EQ(cp_build(*pt.eb, pt.nets, net, st, 1796444700, 0, m), CP_SAVED);
+    ASSERT_EQ(cp_build(*pt.eb, pt.nets, net, 1796444700, 1796444700, 0, m), CP_SAVED);
     EXPECT_EQ(m.area, pt.area("NETMAIL.fsx"));
     EXPECT_EQ(m.text, "Hi\r--- wrenpost 0.9\r");
     EXPECT_EQ(m.jm.jm_attr, 0x02000005u);
@@ -241,7 +240,7 @@ TEST(Compose, EchomailAndNetmailDownToTheirBytes) {
         bad.to = r.to;
         bad.address = r.address;
         bad.area = r.area;
-        EXPECT_EQ(cp_build(*pt.eb, pt.nets, bad, st, 1796444800, 0, m), r.want)
+        EXPECT_EQ(cp_build(*pt.eb, pt.nets, bad, 1796444800, 1796444800, 0, m), r.want)
             << ascii(r.address) << " " << r.area;
     }
 }
@@ -249,19 +248,18 @@ TEST(Compose, EchomailAndNetmailDownToTheirBytes) {
 TEST(Compose, FidoZonesShareANetmailBaseAndOriginsAreCut) {
     Point pt("netmail=" + std::string("/nonexistent/fidonet") + "\nsystem=" + std::string(70, 'S') +
              "\n");
-    ComposeState st;
     ComposeInput net;
     net.mode = CM_NETMAIL;
     net.to = u"Sysop";
     net.address = u"1:234/5";  // zone 1: no network of its own, fido is in zone 2
     CpMessage m;
-    ASSERT_EQ(cp_build(*pt.eb, pt.nets, net, st, 1796444632, 0, m), CP_SAVED);
+    ASSERT_EQ(cp_build(*pt.eb, pt.nets, net, 1796444632, 1796444632, 0, m), CP_SAVED);
     EXPECT_EQ(m.area, pt.area("NETMAIL.fido"));
     EXPECT_EQ(subfields(m.subf)[0], "0=2:240/5832.7");
 
     ComposeInput echo;
     echo.area = pt.area("FIDO.TEST");
-    ASSERT_EQ(cp_build(*pt.eb, pt.nets, echo, st, 1796444632, 0, m), CP_SAVED);
+    ASSERT_EQ(cp_build(*pt.eb, pt.nets, echo, 1796444632, 1796444632, 0, m), CP_SAVED);
     std::string origin = m.text.substr(m.text.find(" * Origin: "));
     EXPECT_EQ(origin, " * Origin: " + std::string(53, 'S') + " (2:240/5832.7)\r");
     EXPECT_EQ(origin.size() - 1, 79u);
@@ -296,10 +294,9 @@ TEST(Compose, ReplySavedIntoTheBaseAndExported) {
 
     JamLock lk;
     lock_set_cfg(lk, pt.cfg_path.c_str());
-    ComposeState st;
     uint32_t num = 0;
     int area = -1;
-    ASSERT_EQ(cp_save(*pt.eb, pt.nets, lk, in, st, num, area), CP_SAVED);
+    ASSERT_EQ(cp_save(*pt.eb, pt.nets, lk, in, num, area), CP_SAVED);
     EXPECT_EQ(num, 2u);
     EXPECT_EQ(area, nm);
     EXPECT_EQ(pt.eb->ed_areas[nm].AR_TOTAL, 2u);
@@ -328,7 +325,7 @@ TEST(Compose, ReplySavedIntoTheBaseAndExported) {
     // While another process holds the JAM lock, nothing is written.
     {
         wptest::JamLockHolder other(pt.cfg_path);
-        EXPECT_EQ(cp_save(*pt.eb, pt.nets, lk, in, st, num, area), CP_E_LOCKED);
+        EXPECT_EQ(cp_save(*pt.eb, pt.nets, lk, in, num, area), CP_E_LOCKED);
     }
     ASSERT_EQ(ej_load_area(*pt.eb, nm), 0);
     EXPECT_EQ(pt.eb->ej_count, 2u);
@@ -369,9 +366,8 @@ TEST(Compose, ReplyKeepsTheParentsCharacterSet) {
         std::u16string quote = build_quote(in.to, text, len, ej_charset(*pt.eb, 0, text, len));
         EXPECT_NE(quote.find(u" Д> Привет!\r\n"), std::u16string::npos);
         in.body = quote + c.add;
-        ComposeState st;
         CpMessage msg;
-        ASSERT_EQ(cp_build(*pt.eb, pt.nets, in, st, 1796444632, 60, msg), CP_SAVED);
+        ASSERT_EQ(cp_build(*pt.eb, pt.nets, in, 1796444632, 1796444632, 60, msg), CP_SAVED);
         EXPECT_NE(msg.subf.find(c.kludge), std::string::npos) << c.kludge;
         EXPECT_NE(msg.subf.find(c.subject), std::string::npos);
         int cs = cs_from_kludge(c.kludge, std::strlen(c.kludge));

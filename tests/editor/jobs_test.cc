@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -178,3 +179,102 @@ TEST(Jobs, RealChildren) {
     EXPECT_EQ(pf_self_exe(self, sizeof self), 0);
     EXPECT_NE(std::string(self).find("editor_tests"), std::string::npos);
 }
+
+namespace {
+
+// What the fake pf_self_exe below answers: a path, or failure when empty
+// (no /proc, as on a system without it mounted).
+std::string g_self;
+int fake_self(char* out, size_t cap) {
+    if (g_self.empty() || g_self.size() >= cap) {
+        if (cap > 0) out[0] = '\0';
+        return 1;
+    }
+    std::copy(g_self.begin(), g_self.end(), out);
+    out[g_self.size()] = '\0';
+    return 0;
+}
+
+// Sets or clears WRENPOST_EXE for one scope.
+struct ExeEnv {
+    explicit ExeEnv(const char* v) {
+        if (v != nullptr)
+            setenv("WRENPOST_EXE", v, 1);
+        else
+            unsetenv("WRENPOST_EXE");
+    }
+    ~ExeEnv() { unsetenv("WRENPOST_EXE"); }
+};
+
+}  // namespace
+
+// The program a job starts is an absolute path, however long, or no job
+// starts: a name would be looked up in the current directory.
+TEST(Jobs, ProgramIsAnAbsolutePathOrNone) {
+    std::string long_path = "/" + std::string(300, 'd') + "/" + std::string(300, 'e') + "/wrenpost";
+    struct Case {
+        const char* env;  // WRENPOST_EXE, nullptr unset
+        std::string self;
+        bool ok;
+        std::string want;
+    } cases[] = {
+        {nullptr, "", false, ""},  // the running program's path is unknown
+        {nullptr, "wrenpost", false, ""},
+        {nullptr, "./wrenpost", false, ""},
+        {nullptr, "bin/wrenpost", false, ""},
+        {nullptr, "/usr/bin/wrenpost", true, "/usr/bin/wrenpost"},
+        {nullptr, long_path, true, long_path},
+        {"wrenpost", "/usr/bin/wrenpost", false, ""},
+        {"/opt/wp/wrenpost", "", true, "/opt/wp/wrenpost"},
+        {"", "/usr/bin/wrenpost", true, "/usr/bin/wrenpost"},
+    };
+    for (const Case& c : cases) {
+        ExeEnv env(c.env);
+        g_self = c.self;
+        std::string exe = "x";
+        EXPECT_EQ(po_exe(exe, fake_self), c.ok) << c.self;
+        EXPECT_EQ(exe, c.want) << c.self;
+    }
+    g_self.clear();
+}
+
+// The real lookup: this test program's own path. With WP_EXE_PROBE set (by
+// the test below), the path found is written there.
+TEST(Jobs, ThisProgramsPath) {
+    ExeEnv env(nullptr);
+    std::string exe;
+    ASSERT_TRUE(po_exe(exe));
+    EXPECT_TRUE(po_absolute(exe));
+    EXPECT_TRUE(pf_stat(exe.c_str()).is_file) << exe;
+    const char* probe = getenv("WP_EXE_PROBE");
+    if (probe != nullptr) wptest::write_file(probe, exe);
+}
+
+#ifndef _WIN32
+// A copy of this test program below a directory path of 600 bytes and more
+// finds itself whole (it used to fall back to "wrenpost" in the current
+// directory there).
+TEST(Jobs, ProgramInALongPathFindsItselfWhole) {
+    wptest::TempDir d;
+    std::string dir = d.path();
+    for (int i = 0; i < 7; ++i) {
+        dir += "/" + std::string(100, static_cast<char>('a' + i));
+        ASSERT_EQ(pf_mkdir(dir.c_str()), 0) << dir;
+    }
+    std::string copy = dir + "/editor_tests";
+    ASSERT_GT(copy.size(), 700u);
+    char self[4096];
+    ASSERT_EQ(pf_self_exe(self, sizeof self), 0);
+    wptest::write_file(copy, wptest::read_file(self));
+    ASSERT_EQ(pf_chmod(copy.c_str(), 0755), 0);
+    std::string probe = d.file("probe");
+    setenv("WP_EXE_PROBE", probe.c_str(), 1);
+    PfChild child;
+    int started = pf_spawn({copy, "--gtest_filter=Jobs.ThisProgramsPath"}, child);
+    unsetenv("WP_EXE_PROBE");
+    ASSERT_EQ(started, 0);
+    std::string out;
+    EXPECT_EQ(job_pump(child, [&out](const std::string& l) { out += l + "\n"; }), 0) << out;
+    EXPECT_EQ(wptest::read_file(probe), copy);
+}
+#endif

@@ -86,6 +86,20 @@ TEST(Reader, BoxDrawingAndLongWordsBreakHard) {
     EXPECT_EQ(sel_text(*r).size(), 81u + 2 + 85);
 }
 
+// The C1 controls, separators and direction controls of a message show as
+// U+FFFD in the grid, as on every other screen (cs_shown); letters stay.
+TEST(Reader, C1AndDirectionControlsShowAsReplacement) {
+    auto r = render(
+        "a\xc2\x9b"
+        "b\xe2\x80\xae"
+        "c\xe2\x80\xa8\xc3\xa4\r");
+    ASSERT_EQ(r->rows, 1);
+    std::u16string row;
+    for (int c = 0; c < 6; ++c) row += cell_char(r->cell(0, c));
+    EXPECT_EQ(row, u"a\uFFFDb\uFFFDc\uFFFD");
+    EXPECT_EQ(cell_char(r->cell(0, 6)), u'\u00e4');
+}
+
 TEST(Reader, KludgesHiddenAndShown) {
     std::string sf;
     jam_subf_add(sf, SF_SENDER, "Jo");

@@ -193,6 +193,31 @@ TEST(EditorWindow, SaveErrorNamesTheBase) {
     c->close();
 }
 
+// A text longer than a message may be: a box says so, nothing is saved or
+// cut, and the window stays open with the whole text.
+TEST(EditorWindow, TooLongTextIsRefusedWithABox) {
+    Editor e;
+    e.w->open_start("FSX_GEN", 0);
+    int before = e.w->list()->model()->rowCount();
+    e.w->do_command(CMD_NEW);
+    ComposeWindow* c = e.w->compose();
+    ASSERT_NE(c, nullptr);
+    c->subject_field()->setText("Long");
+    // Short lines: one line of that length takes the text field minutes.
+    QString line(63, QLatin1Char('x'));
+    line += QLatin1Char('\n');
+    QString body = line.repeated(static_cast<qsizetype>(CP_BODY_MAX / 64 + 1));
+    c->body_field()->setPlainText(body);
+    EXPECT_FALSE(c->save());
+    ASSERT_FALSE(e.boxes.empty());
+    EXPECT_NE(e.boxes.back().find("The text is too long"), std::string::npos) << e.boxes.back();
+    EXPECT_EQ(e.w->compose(), c);
+    EXPECT_EQ(c->body_field()->toPlainText().size(), body.size());
+    EXPECT_EQ(e.w->list()->model()->rowCount(), before);
+    c->body_field()->document()->setModified(false);
+    c->close();
+}
+
 // A read mark that cannot be written is said, as a failed save is: a box
 // naming the .jlr once per opened area, the status line every time.
 TEST(EditorWindow, ReadMarkWriteErrorIsShown) {

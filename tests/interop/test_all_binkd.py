@@ -68,7 +68,7 @@ def main():
         configure(pt, boss)
         text = os.path.join(root, "text.txt")
         write(text, b"Hello from the point\n")
-        subprocess.run([os.path.join(build, "tests", "post_local"),
+        subprocess.run([os.path.join(build, "tests", "post_local"), "-c", pt.cfg,
                         os.path.join(pt.root, "msg", "fidotest"), "2:240/1.7", "Jo Point", "All",
                         "Point news", text], check=True, stdout=subprocess.DEVNULL)
         r = subprocess.run([wrenpost, "-lang", "en", "-c", pt.cfg, "areafix", "", "%LIST;+FIDO.NEW"],
@@ -111,7 +111,7 @@ def main():
                     "the request's commands arrived")
 
         # The highest code of the three steps.
-        subprocess.run([os.path.join(build, "tests", "post_local"),
+        subprocess.run([os.path.join(build, "tests", "post_local"), "-c", pt.cfg,
                         os.path.join(pt.root, "msg", "fidotest"), "2:240/1.7", "Jo Point", "All",
                         "Second", text], check=True, stdout=subprocess.DEVNULL)
         # A busy file naming a live process: this script. The Windows program

@@ -1,25 +1,37 @@
 // Writes one local message into a JAM base the way the editor does, for the
 // demo and for tests that need a message a user wrote.
 //
-//   post_local BASE FROMADDR FROM TO SUBJECT TEXTFILE [DESTADDR]
+//   post_local [-c CONFIG] BASE FROMADDR FROM TO SUBJECT TEXTFILE [DESTADDR]
 //
 // With DESTADDR the message is a private netmail to that address, otherwise
-// echomail. The text file's line ends (LF or CR LF) become CR.
+// echomail. The text file's line ends (LF or CR LF) become CR. The MSGID
+// serial comes from the serial file beside CONFIG (the one the program's
+// runs with that configuration use), without -c from one beside BASE.
 #include <cstdio>
 #include <string>
 
 #include "app/catalog.h"
 #include "areafix/request.h"
+#include "config/msgserial.h"
 #include "core/fileio.h"
 #include "jam/crc32.h"
 #include "jam/jam.h"
 #include "outbound/bso.h"
 
 int main(int argc, char** argv) {
+    const char* cfg = nullptr;
+    if (argc > 2 && std::string(argv[1]) == "-c") {
+        cfg = argv[2];
+        argv[2] = argv[0];
+        argv += 2;
+        argc -= 2;
+    }
     if (argc != 7 && argc != 8) {
-        fputs("usage: post_local BASE FROMADDR FROM TO SUBJECT TEXTFILE [DESTADDR]\n", stderr);
+        fputs("usage: post_local [-c CONFIG] BASE FROMADDR FROM TO SUBJECT TEXTFILE [DESTADDR]\n",
+              stderr);
         return 2;
     }
+    if (cfg == nullptr) cfg = argv[1];
     lang_apply(LANG_EN);
     std::string raw;
     FILE* f = fopen(argv[6], "rb");
@@ -31,8 +43,13 @@ int main(int argc, char** argv) {
     std::string text = af_text(raw.c_str());
     bool net = argc == 8;
     uint32_t now = static_cast<uint32_t>(unix_now_local());
+    uint32_t number = 0;
+    if (msgid_serial_next(cfg, now, number) != SerialResult::Ok) {
+        fputs("post_local: no MSGID serial\n", stderr);
+        return 1;
+    }
     char serial[9];
-    hexw(serial, now, 8);
+    hexw(serial, number, 8);
     std::string msgid = std::string(argv[2]) + " " + serial;
     std::string sf;
     jam_subf_add(sf, SF_OADDR, argv[2]);
