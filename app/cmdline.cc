@@ -22,6 +22,7 @@ void print_usage() {
     log_msg(m_usage4);
     log_msg(m_usage5);
     log_msg(m_usage6);
+    log_msg(m_usage7);
 }
 
 // Boss for areafix/areas: -1 the global part, a section index, or -2 (fail).
