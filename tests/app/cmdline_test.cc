@@ -37,6 +37,7 @@ const std::vector<std::string> kUsage = {
     "        list -b BASE | read [-k] -b BASE N  with BASE netmail[.boss], bad or dupes (an area "
     "TAG "
     "comes first)",
+    "        node ADDRESS | node -n TEXT  nodelist entry | nodediff [boss]  apply nodediffs",
 };
 
 }  // namespace

@@ -1106,7 +1106,7 @@ TEST(Toss, HostileAreaTagsCreateNoBaseOutsideTheAreaDirectory) {
             EXPECT_EQ(read_file(pt.cfg), cfg_before);
             std::string shown = c.tag.substr(0, 63);
             for (char& ch : shown)
-                if (static_cast<unsigned char>(ch) < 0x20) ch = '.';
+                if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f) ch = '.';
             EXPECT_TRUE(has_log_line(r.out,
                                      "Area tag unfit to name a new area (folder, drive, "
                                      "control character or too long) -> bad area: " +
