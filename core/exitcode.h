@@ -12,8 +12,9 @@ enum ExitCode : unsigned {
     EXIT_BUSY = 4,
     EXIT_PROTO = 5,
     EXIT_LOCK = 6,
-    // The toss was stopped by an interrupt or termination request (Ctrl+C,
-    // SIGTERM) after saving what it had filed; the rest waits in the inbound.
+    // The toss or the poll was stopped by an interrupt or termination request
+    // (Ctrl+C, SIGTERM) after saving what it had filed or received (a file
+    // cut off is kept for resuming); the rest waits for the next run.
     EXIT_STOPPED = 7,
     // A lookup found nothing (`node`): the command worked, the entry is not
     // in the list.

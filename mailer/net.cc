@@ -86,6 +86,22 @@ int net_send_all(Net& n, const void* buf, size_t len) {
 int net_recv_until(Net& n, void* buf, size_t len, uint64_t deadline) {
     char* p = static_cast<char*>(buf);
     while (len > 0) {
+        // Waits in slices, so that a stop request is seen while the peer is
+        // silent; the receive itself then never waits.
+        int ready = 0;
+        while (ready == 0) {
+            if (pf_stop_requested()) {
+                n.stopped = true;
+                return -1;
+            }
+            uint64_t now = pf_ticks_ms();
+            if (now >= deadline) return -1;
+            uint64_t left = deadline - now;
+            ready = pf_sock_wait_readable(
+                n.s, left < NET_SLICE_MS ? static_cast<uint32_t>(left) : NET_SLICE_MS);
+            if (ready < 0) return -1;
+        }
+        // Readable: the receive takes what is there (or learns of the end).
         if (!arm(n, deadline)) return -1;
         int64_t r = pf_sock_recv(n.s, p, len);
         if (r <= 0) return -1;
@@ -104,18 +120,30 @@ int net_poll(Net& n) {
 }
 
 int net_wait(Net& n, uint32_t ms) {
-    return pf_sock_wait_readable(n.s, ms);
+    uint64_t deadline = pf_ticks_ms() + ms;
+    for (;;) {
+        if (ms > 0 && pf_stop_requested()) {
+            n.stopped = true;
+            return -1;
+        }
+        uint64_t now = pf_ticks_ms();
+        uint64_t left = deadline > now ? deadline - now : 0;
+        uint32_t slice = left < NET_SLICE_MS ? static_cast<uint32_t>(left) : NET_SLICE_MS;
+        int r = pf_sock_wait_readable(n.s, slice);
+        if (r != 0 || left <= slice) return r;
+    }
 }
 
 void net_close(Net& n) {
     if (n.s != PF_NOSOCK) {
         // Bounded as a whole: a peer that keeps trickling bytes cannot hold
-        // the close open.
+        // the close open, nor past the session's limit; a stop ends it now.
         uint32_t t = per_call(n);
         uint64_t deadline = pf_ticks_ms() + (t < NET_DRAIN_MS ? t : NET_DRAIN_MS);
+        if (n.until != 0 && n.until < deadline) deadline = n.until;
         pf_sock_shutdown_send(n.s);
         char buf[512];
-        while (arm(n, deadline) && pf_sock_recv(n.s, buf, sizeof buf) > 0) {
+        while (!pf_stop_requested() && arm(n, deadline) && pf_sock_recv(n.s, buf, sizeof buf) > 0) {
         }
         pf_sock_close(n.s);
         n.s = PF_NOSOCK;

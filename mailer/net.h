@@ -9,6 +9,10 @@
 // environment variable WRENPOST_NET_TIMEOUT gives another value in
 // milliseconds (tests use it to provoke time-outs quickly); net_timeout_ms()
 // is the one place that reads it.
+//
+// Stop requests (pf_stop_requested: Ctrl+C, SIGTERM) end every wait for the
+// peer within NET_SLICE_MS: a receive or net_wait then fails with
+// Net::stopped set. A send in progress is not cut; it ends by its time-out.
 #pragma once
 
 #include <cstddef>
@@ -18,6 +22,8 @@
 
 constexpr uint32_t NET_TIMEOUT_MS = 120000;
 constexpr uint32_t NET_DRAIN_MS = 5000;
+// The longest single wait on the socket: a stop request is seen this soon.
+constexpr uint32_t NET_SLICE_MS = 250;
 
 struct Net {
     pf_sock s = PF_NOSOCK;
@@ -25,6 +31,7 @@ struct Net {
     uint32_t timeout_ms = 0;  // per call; 0 = net_timeout_ms()
     uint64_t until = 0;       // pf_ticks_ms() deadline of everything; 0 = none
     uint32_t armed_ms = 0;    // the socket's time-outs as last set; 0 = unknown
+    bool stopped = false;     // a wait ended because a stop was requested
 };
 
 // The receive and send time-out for a session.
@@ -46,7 +53,8 @@ int net_send_all(Net& n, const void* buf, size_t len);
 // n.until.
 uint64_t net_deadline(const Net& n);
 // 0 when exactly len bytes arrived by `deadline` (pf_ticks_ms), -1 when the
-// peer closed, on an error or when the deadline passed.
+// peer closed, on an error, when the deadline passed or a stop was requested
+// (n.stopped).
 int net_recv_until(Net& n, void* buf, size_t len, uint64_t deadline);
 // net_recv_until(n, buf, len, net_deadline(n)).
 int net_recv_exact(Net& n, void* buf, size_t len);
@@ -54,10 +62,12 @@ int net_recv_exact(Net& n, void* buf, size_t len);
 bool net_expired(const Net& n);
 // 1 when a receive will not block, 0 when nothing is waiting, < 0 on error.
 int net_poll(Net& n);
-// The same, waiting up to ms milliseconds for something to arrive.
+// The same, waiting up to ms milliseconds for something to arrive; -1 (with
+// n.stopped) when a stop was requested meanwhile.
 int net_wait(Net& n, uint32_t ms);
 // Orderly close: shut down our sending side, read and drop what still comes
 // until the peer closes, an error occurs or NET_DRAIN_MS (the time-out when
-// shorter) have passed in all; then close the socket. Always stops the socket
-// library.
+// shorter) have passed in all, but never past n.until (a session that used up
+// its limit closes at once) and not at all after a stop request; then close
+// the socket. Always stops the socket library.
 void net_close(Net& n);

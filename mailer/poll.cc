@@ -42,15 +42,18 @@ ExitCode call_boss(int index) {
     return session_run(*s);
 }
 
-ExitCode poll_run(const char* name) {
-    char nm[64];
-    str_copy(nm, name, sizeof nm);
+namespace {
+
+ExitCode poll_bosses(const char* nm) {
     if (nm[0] == '\0' || str_icmp(nm, "all") == 0) {
         if (cfg_boss_count(g_cfg) == 0) return call_boss(-1);
         ExitCode last = EXIT_OK;
         for (int i = 0; i < cfg_boss_count(g_cfg); ++i) {
             ExitCode code = call_boss(i);
             if (code != EXIT_OK) last = code;
+            // The bosses after a stop are not called.
+            if (code == EXIT_STOPPED) return code;
+            if (pf_stop_requested() && i + 1 < cfg_boss_count(g_cfg)) return EXIT_STOPPED;
         }
         return last;
     }
@@ -64,4 +67,18 @@ ExitCode poll_run(const char* name) {
         return EXIT_CONFIG;
     }
     return call_boss(i);
+}
+
+}  // namespace
+
+ExitCode poll_run(const char* name) {
+    char nm[64];
+    str_copy(nm, name, sizeof nm);
+    // Ctrl+C and SIGTERM end the session as a cut line does, and no further
+    // boss is called; a second one ends the process at once.
+    pf_stop_signals(true);
+    ExitCode code = poll_bosses(nm);
+    pf_stop_signals(false);
+    if (code == EXIT_STOPPED) log_msg(m_poll_stopped);
+    return code;
 }

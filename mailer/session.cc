@@ -75,13 +75,14 @@ unsigned on_adr(Session& s, const char* text) {
     return EXIT_PROTO;
 }
 
-// Ends the session after a failure. Only a cut line keeps the part of a
-// file received so far, and only with nr = yes; any other failure discards it.
+// Ends the session after a failure. Only a cut line or a stop request keeps
+// the part of a file received so far, and only with nr = yes; any other
+// failure discards it.
 // The steps of a session give 0 to go on or the ExitCode that ends it.
 ExitCode fail(Session& s, unsigned code) {
     bso_unlock(s.bsy);
     rx_settle_drop(s);
-    if (code == EXIT_NET) rx_keep(s);
+    if (code == EXIT_NET || code == EXIT_STOPPED) rx_keep(s);
     rx_abort(s);
     net_close(s.fr.net);
     return static_cast<ExitCode>(code);
@@ -116,7 +117,14 @@ uint64_t session_partial_days(const BossCfg& c) {
     return d > 36500 ? 36500 : d;
 }
 
+bool session_stop_seen(Session& s) {
+    if (!pf_stop_requested()) return false;
+    s.fr.net.stopped = true;
+    return true;
+}
+
 unsigned net_error(Session& s) {
+    if (s.fr.net.stopped) return EXIT_STOPPED;  // the poll driver says so
     if (net_expired(s.fr.net))
         log_num(m_sess_limit, session_limit_ms(*s.cfg) / 1000);
     else
@@ -138,7 +146,8 @@ void session_reset(Session& s) {
     s.rx_h = PF_INVALID;
     s.rx.size = s.rx.time = s.rx_got = 0;
     s.rx_buf_len = 0;
-    s.nr = s.remote_nr = s.rx_want = false;
+    s.nr = s.remote_nr = s.nr_silent = s.rx_want = false;
+    s.fr.net.stopped = false;
     s.settle.pending = false;
     s.settle.h = PF_INVALID;
 }
@@ -205,6 +214,7 @@ unsigned handle_frame(Session& s) {
 }
 
 unsigned recv_and_handle(Session& s) {
+    if (session_stop_seen(s)) return EXIT_STOPPED;
     if (s.settle.pending) {
         // A received file's M_GOT may be what the boss waits for.
         unsigned code = rx_settle_idle(s);
@@ -218,6 +228,7 @@ unsigned recv_and_handle(Session& s) {
 
 unsigned poll_incoming(Session& s) {
     for (;;) {
+        if (session_stop_seen(s)) return EXIT_STOPPED;
         int r = net_poll(s.fr.net);
         if (r == 0) return rx_settle_poll(s);
         if (r < 0) return net_error(s);

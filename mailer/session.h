@@ -11,9 +11,12 @@
 // file offered before that M_OK each end the session with EXIT_PROTO.
 // Waits are bounded: every frame must arrive whole within the frame time-out
 // (net_timeout), and the whole session within session_limit; either ends it
-// with EXIT_NET. The result is
-// an exit code (EXIT_OK, EXIT_NET, EXIT_AUTH, EXIT_BUSY, EXIT_PROTO); the
-// connection is always closed before session_run returns.
+// with EXIT_NET. A stop request (pf_stop_requested: Ctrl+C, SIGTERM) is seen
+// between frames and within NET_SLICE_MS of waiting for the boss; it ends the
+// session as a cut line does (the part of a file being received is kept for
+// resuming), with EXIT_STOPPED and no log line of its own. The result is
+// an exit code (EXIT_OK, EXIT_NET, EXIT_AUTH, EXIT_BUSY, EXIT_PROTO,
+// EXIT_STOPPED); the connection is always closed before session_run returns.
 //
 // All state of one session lives in a Session; the settings come from the
 // boss's effective settings in *cfg (cfg_boss), which the caller builds and
@@ -113,6 +116,9 @@ struct Session {
     // offer files with offset -1 and wait for its M_GET.
     bool nr = false;
     bool remote_nr = false;
+    // The boss asked for NR but left one offer with offset -1 unanswered:
+    // the rest of the session's files go whole, without waiting.
+    bool nr_silent = false;
 
     // Send list and flow files.
     TxEntry tx[MAX_TX];
@@ -147,7 +153,8 @@ struct Session {
 constexpr uint32_t SESSION_LIMIT_S = 3600;  // default whole-session limit
 constexpr uint64_t PARTIAL_KEEP_DAYS = 7;   // default age limit of partial files
 // The longest wait for the boss's M_GET after an offer with offset -1 (the
-// frame time-out when that is shorter); then the file is offered from 0.
+// frame time-out when that is shorter); then the file is offered from 0, and
+// so is every later file of the session, without waiting.
 constexpr uint32_t NR_GET_WAIT_MS = 30000;
 constexpr uint32_t NET_TIMEOUT_MAX_S = 86400;
 
@@ -160,8 +167,11 @@ uint64_t session_limit_ms(const BossCfg& c);
 // PARTIAL_KEEP_DAYS).
 uint64_t session_partial_days(const BossCfg& c);
 // Logs why the connection failed (the session limit, else m_net) and gives
-// EXIT_NET.
+// EXIT_NET; after a stop request (Net::stopped) EXIT_STOPPED, without a line.
 unsigned net_error(Session& s);
+// Whether a stop was requested (pf_stop_requested); marks the connection
+// stopped, so that net_error gives EXIT_STOPPED.
+bool session_stop_seen(Session& s);
 // Clears the state for a new session (the connection is left as it is).
 void session_reset(Session& s);
 // Runs the session over s.fr.net, which must be connected. Closes it.

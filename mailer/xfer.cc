@@ -123,6 +123,7 @@ unsigned wait_get(Session& s, const TxEntry& e) {
     uint64_t deadline = pf_ticks_ms() + wait;
     if (s.fr.net.until != 0 && s.fr.net.until < deadline) deadline = s.fr.net.until;
     while (e.state == TS_SENT && !e.get_req) {
+        if (session_stop_seen(s)) return EXIT_STOPPED;
         if (net_expired(s.fr.net)) return net_error(s);
         uint64_t now = pf_ticks_ms();
         if (now >= deadline) return 0;
@@ -386,7 +387,8 @@ unsigned send_file(Session& s, int i) {
     unsigned code = 0;
     // The boss asked for offers with offset -1 (OPT NR): the first offer
     // waits for its M_GET, which names where to begin.
-    bool nr_offer = s.remote_nr && !e.get_req;
+    // One that left such an offer unanswered gets the rest whole at once.
+    bool nr_offer = s.remote_nr && !s.nr_silent && !e.get_req;
     for (;;) {
         int64_t size = f_size(h);
         if (size < 0) {
@@ -426,6 +428,7 @@ unsigned send_file(Session& s, int i) {
                 // A boss that asked for NR and then does not answer: the file
                 // goes whole, as to a boss without it.
                 log_msg2(m_nr_noget, e.wire);
+                s.nr_silent = true;
                 e.get_req = true;
                 e.get_off = 0;
             }
@@ -629,18 +632,23 @@ unsigned send_get(Session& s, uint64_t offset) {
 // `keep` bytes to keep (a resumed file) it must be at least that long and is
 // cut there; else it is emptied.
 bool rx_open(Session& s, uint64_t keep) {
-    s.rx_h = pf_open(s.rx.tmp, PfAccess::ReadWrite,
-                     keep > 0 ? PfCreate::OpenExisting : PfCreate::OpenAlways);
-    if (s.rx_h == PF_INVALID) return false;
-    bool ok = pf_lock_range(s.rx_h, 0, 1) == 0 &&
-              (keep == 0 || f_size(s.rx_h) >= static_cast<int64_t>(keep)) &&
-              f_seek(s.rx_h, static_cast<int64_t>(keep), PfSeek::Begin) >= 0 &&
-              pf_set_end(s.rx_h) == 0;
-    if (!ok) {
+    // A prune of another poll may remove the file between our open and our
+    // lock (it deletes under the lock): the name is then opened again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        s.rx_h = pf_open(s.rx.tmp, PfAccess::ReadWrite,
+                         keep > 0 ? PfCreate::OpenExisting : PfCreate::OpenAlways);
+        if (s.rx_h == PF_INVALID) return false;
+        bool locked = pf_lock_range(s.rx_h, 0, 1) == 0;
+        bool gone = locked && !pf_stat(s.rx.tmp).exists;
+        bool ok = locked && !gone && (keep == 0 || f_size(s.rx_h) >= static_cast<int64_t>(keep)) &&
+                  f_seek(s.rx_h, static_cast<int64_t>(keep), PfSeek::Begin) >= 0 &&
+                  pf_set_end(s.rx_h) == 0;
+        if (ok) return true;
         f_close(s.rx_h);
         s.rx_h = PF_INVALID;
+        if (!gone) return false;
     }
-    return ok;
+    return false;
 }
 
 }  // namespace
@@ -731,6 +739,8 @@ unsigned rx_start(Session& s) {
 
 void rx_keep(Session& s) {
     if (!s.nr || !s.rx_active || s.rx_got == 0 || s.rx_got >= s.rx.size) return;
+    // partial_keep_days = 0: a part is kept for its session only.
+    if (session_partial_days(*s.cfg) == 0) return;
     if (rx_flush(s) != 0) return;  // rx_abort removes it
     // The data first, then the record that vouches for it.
     if (pf_sync(s.rx_h) != 0) return;
@@ -767,8 +777,14 @@ void rx_prune(Session& s) {
             // most; a partial from a clock set ahead waits until it is old.
             int64_t age = now - d.mtime;
             if (age < 0 || static_cast<uint64_t>(age) < limit) continue;
-            if (pf_delete(tmp) == 0) log_msg2(m_nr_old, tmp);
+            // A receiver (another poll into this inbound) holds its file's
+            // byte lock from the first byte to the rename: such a file is
+            // left alone, however old. Else it is removed under our own
+            // lock, so that no receiver takes it over meanwhile.
+            UniqueFile h(pf_open(tmp, PfAccess::ReadWrite, PfCreate::OpenExisting));
+            if (!h || pf_lock_range(h.get(), 0, 1) != 0) continue;
             pf_delete(rec);
+            if (pf_delete(tmp) == 0) log_msg2(m_nr_old, tmp);
         }
     }
 }
@@ -915,6 +931,7 @@ unsigned rx_settle_poll(Session& s) {
 
 unsigned rx_settle_idle(Session& s) {
     while (s.settle.pending && s.settle.state.load(std::memory_order_acquire) == SETTLE_RUNNING) {
+        if (session_stop_seen(s)) return 0;  // the caller ends the session
         // Something to read (or a broken line, which the read reports).
         if (net_wait(s.fr.net, SETTLE_POLL_MS) != 0) return 0;
     }
@@ -951,6 +968,7 @@ void rx_get(Session& s) {
             return;
         }
     }
+    // Not one of the files sent and waiting for an answer in this session.
     log_msg2(m_get, a);
 }
 

@@ -12,7 +12,8 @@
 // offset we did not ask for is requested again from 0. Every other failure
 // discards a partly received file. A boss that asked for NR (its own
 // "OPT NR") gets our offers with offset -1 and names the start with M_GET;
-// without an answer within NR_GET_WAIT_MS the file is offered from 0.
+// without an answer within NR_GET_WAIT_MS the file is offered from 0, and
+// the rest of the session's files are offered from 0 without waiting.
 //
 // REQUIRES for the BSO functions: the busy lock of the boss's outbound is
 // held in s.bsy (build_list takes it).
@@ -67,12 +68,14 @@ unsigned rx_settle_idle(Session& s);
 void rx_settle_drop(Session& s);
 // Discards the file being received, if any, and its record.
 void rx_abort(Session& s);
-// After a cut line: keeps the file being received (nr = yes, some but not
-// all of it here) with its record, data synced before the record is
-// written. Otherwise, or when that fails, leaves it for rx_abort.
+// After a cut line or a stop request: keeps the file being received (nr =
+// yes, partial_keep_days not 0, some but not all of it here) with its
+// record, data synced before the record is written. Otherwise, or when that
+// fails, leaves it for rx_abort.
 void rx_keep(Session& s);
-// Removes partial files older than partial_keep_days (by their last write)
-// and records whose partial is gone.
+// Removes partial files older than partial_keep_days (by their last write;
+// 0: every one) and records whose partial is gone. A partial whose byte lock
+// a receiver holds (another poll into the same inbound) is left alone.
 void rx_prune(Session& s);
 // M_GET from the boss: a sent file is sent again from the requested offset
 // (a boss holding part of it from a broken session asks for the rest, and

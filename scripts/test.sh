@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Checks the layers and the formatting, builds wrenpost and runs every test:
 # the unit and interoperability tests, the unit tests again under
-# AddressSanitizer + UndefinedBehaviorSanitizer, and a short smoke run of
-# every fuzz target.
+# AddressSanitizer + UndefinedBehaviorSanitizer, the mailer's tests under
+# ThreadSanitizer, and a short smoke run of every fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
@@ -68,6 +68,11 @@ done
 
 echo "=== unit tests under sanitizers ==="
 (cd build-asan && ctest -L unit -j "$(nproc)" --output-on-failure)
+
+echo "=== mailer tests under ThreadSanitizer (the settling thread of received files) ==="
+if [ ! -f build-tsan/build.ninja ]; then cmake --preset tsan -G Ninja >/dev/null; fi
+cmake --build --preset tsan
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" build-tsan/tests/mailer_tests
 
 echo "=== all tests ==="
 # (ctest lists skipped tests in its summary and still passes; the peers were

@@ -4,18 +4,24 @@
 #include "mailer/session.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -284,6 +290,29 @@ TEST(Net, CloseDrainIsBoundedAgainstATricklingPeer) {
     net_close(n);
     EXPECT_FALSE(gave_up);  // the peer was still trickling when the close was done
     peer.join();
+}
+
+// The drain of the close ends at the session's limit: a session cut off by
+// its limit is not held open for the drain's own seconds beyond it.
+TEST(Net, CloseDrainEndsAtTheSessionLimit) {
+    pf_sock pair[2];
+    ASSERT_EQ(pf_sock_pair(pair), 0);
+    std::atomic<bool> stop{false};
+    std::thread peer([&] {
+        BossPeer p(pair[1]);
+        while (!stop && p.send_raw("x")) usleep(50000);
+        p.close_now();
+    });
+    Net n;
+    n.timeout_ms = 60000;  // the drain alone would take NET_DRAIN_MS
+    net_attach(n, pair[0]);
+    n.until = pf_ticks_ms() + 200;
+    uint64_t t0 = pf_ticks_ms();
+    net_close(n);
+    uint64_t took = pf_ticks_ms() - t0;
+    stop = true;
+    peer.join();
+    EXPECT_LT(took, NET_DRAIN_MS / 2);
 }
 
 // ---- Handshake and login --------------------------------------------------------
@@ -628,7 +657,9 @@ TEST_F(SessionTest, EndsOnlyAfterEobAndEveryAnswer) {
               }),
               0u)
         << log;
-    EXPECT_TRUE(logged("M_GET (resume) not supported, ignored: other.txt 1 0 0"));
+    // Said as what it is: a request for a file this session does not send.
+    EXPECT_TRUE(logged("M_GET for unknown file ignored: other.txt 1 0 0")) << log;
+    EXPECT_FALSE(logged("not supported")) << log;
     EXPECT_TRUE(logged("Acknowledged (M_GOT): A.TXT"));
     EXPECT_FALSE(file_exists(a));
     EXPECT_FALSE(file_exists(flo()));
@@ -1004,8 +1035,12 @@ TEST_F(SessionTest, DrippingBossIsCutOff) {
     } cases[] = {
         {"net_timeout = 1\n", true, "ERROR: connection lost or timeout"},
         {"session_limit = 2\n", false, "ERROR: session time limit reached (seconds): 2"},
-        {"net_timeout = 1\nsession_limit = 2\n", false,
-         "ERROR: session time limit reached (seconds): 2"},
+        // Frames well within net_timeout (100 ms apart against 2 s, so that
+        // a boss thread kept waiting by a busy machine still makes each),
+        // but the session's limit still cuts: net_timeout under the limit
+        // does not stretch it.
+        {"net_timeout = 2\nsession_limit = 3\n", false,
+         "ERROR: session time limit reached (seconds): 3"},
     };
     for (const auto& c : cases) {
         configure(std::string("outmode = plain\n") + c.cfg);
@@ -1426,13 +1461,18 @@ TEST_F(SessionTest, ResumeOnlyForTheSameOffer) {
     }
 }
 
-// Any failure but a cut line discards the part received, and so does nr = no.
+// Any failure but a cut line discards the part received, and so do nr = no
+// and partial_keep_days = 0.
 TEST_F(SessionTest, OnlyACutLineKeepsThePart) {
     struct {
         const char* cfg;
         uint8_t last;  // what the boss does after 3000 bytes: M_ERR, or 0 to hang up
         unsigned code;
-    } cases[] = {{"", M_ERR, 3u}, {"nr = no\n", 0, 2u}, {"", M_BSY, 4u}};
+    } cases[] = {{"", M_ERR, 3u},
+                 {"nr = no\n", 0, 2u},
+                 {"", M_BSY, 4u},
+                 // Kept for its session only.
+                 {"partial_keep_days = 0\n", 0, 2u}};
     for (const auto& c : cases) {
         configure(c.cfg);
         EXPECT_EQ(run([&](BossPeer& p) {
@@ -1562,9 +1602,262 @@ TEST_F(SessionTest, OffersWithOffsetMinusOneToABossThatAskedForNR) {
         EXPECT_EQ(files[0], "a.bin 10000 " + t + " -1") << c.what;
         EXPECT_EQ(files[1], fill(c.offer)) << c.what;
         EXPECT_EQ(got, content.substr(c.from)) << c.what;
-        EXPECT_EQ(logged("No M_GET from the remote - sending the whole file: a.bin"),
+        EXPECT_EQ(logged("No M_GET from the remote - sending this and every further file whole: "
+                         "a.bin"),
                   c.get[0] == '\0')
             << c.what;
         EXPECT_FALSE(file_exists(a)) << c.what;
     }
+}
+
+// A boss that asked for NR and leaves one offer with offset -1 unanswered
+// costs that wait once: the session's later files are offered from 0 at
+// once (it used to cost the wait for every file, which with many files used
+// up the whole session limit).
+TEST_F(SessionTest, ABossThatNeverAnswersNrOffersIsWaitedForOnce) {
+    setenv("WRENPOST_NET_TIMEOUT", "1500", 1);
+    std::vector<std::string> names = {"a.bin", "b.bin", "c.bin"};
+    std::string lines;
+    for (const std::string& n : names) lines += "^" + file(n, pattern(5000)) + "\n";
+    write_file(flo(), lines);
+    std::vector<std::string> offers;
+    EXPECT_EQ(run([&](BossPeer& p) {
+                  p.login("2:240/5776@fidonet", "OPT NR");
+                  // Never an M_GET: takes each file as it comes, answers it
+                  // when it is whole.
+                  BFrame f;
+                  std::string cur;
+                  size_t left = 0;
+                  size_t done = 0;
+                  while (done < names.size() && p.recv(f)) {
+                      if (f.cmd && f.code == M_FILE) {
+                          offers.push_back(f.data);
+                          cur = f.data.substr(0, f.data.find(' '));
+                          left = f.data.substr(f.data.rfind(' ') + 1) == "-1" ? 0 : 5000;
+                      } else if (!f.cmd && left > 0) {
+                          left -= std::min(left, f.data.size());
+                          if (left == 0) {
+                              p.send_cmd(M_GOT, cur + " 5000 0");
+                              ++done;
+                          }
+                      }
+                  }
+                  p.send_cmd(M_EOB, "");
+                  p.drain();
+              }),
+              0u)
+        << log;
+    std::vector<std::string> how;
+    for (const std::string& o : offers)
+        how.push_back(o.substr(0, o.find(' ')) + " " + o.substr(o.rfind(' ') + 1));
+    EXPECT_EQ(how, (std::vector<std::string>{"a.bin -1", "a.bin 0", "b.bin 0", "c.bin 0"})) << log;
+    EXPECT_TRUE(
+        logged("No M_GET from the remote - sending this and every further file whole: "
+               "a.bin"))
+        << log;
+    for (const std::string& n : names) EXPECT_FALSE(file_exists(dir.file("files") + "/" + n));
+}
+
+// ---- Polls as child processes ------------------------------------------------------
+
+namespace {
+
+// A `wrenpost poll` child process against a scripted boss on a loopback
+// listener; its output goes to a file.
+class ChildPoll {
+  public:
+    ChildPoll() {
+        lfd_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (bind(lfd_, reinterpret_cast<sockaddr*>(&a), len) == 0 && listen(lfd_, 1) == 0 &&
+            getsockname(lfd_, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+            port_ = ntohs(a.sin_port);
+    }
+    ~ChildPoll() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (boss_.joinable()) boss_.join();
+        close(lfd_);
+    }
+    int port() const { return port_; }
+    // Starts the boss's script (on the first connection) and the poll.
+    void start(const std::string& cfg, const std::string& out,
+               const std::function<void(BossPeer&)>& script) {
+        out_ = out;
+        write_file(out, "");  // nothing of an earlier child is read as this one's
+        boss_ = std::thread([this, script] {
+            int fd = accept(lfd_, nullptr, nullptr);
+            if (fd < 0) return;
+            BossPeer p(fd);
+            script(p);
+            p.close_now();
+        });
+        pid_ = fork();
+        if (pid_ == 0) {
+            int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(o, 1);
+            dup2(o, 2);
+            // Waits of its own never end the poll in these tests.
+            setenv("WRENPOST_NET_TIMEOUT", "120000", 1);
+            execl(WP_BINARY, WP_BINARY, "-lang", "en", "-c", cfg.c_str(), "poll",
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+    }
+    std::string output() const { return read_file(out_); }
+    // Waits until the output holds `text`; false after `ms`.
+    bool wait_output(const std::string& text, int ms = 30000) const {
+        for (int t = 0; t < ms; t += 20) {
+            if (output().find(text) != std::string::npos) return true;
+            usleep(20000);
+        }
+        return false;
+    }
+    // The exit code, -100 - N when signal N ended it, -2 when still running
+    // after `ms`.
+    int wait_exit(int ms = 30000) {
+        for (int t = 0; t < ms; t += 20) {
+            int st = 0;
+            if (waitpid(pid_, &st, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(st) ? WEXITSTATUS(st) : -100 - WTERMSIG(st);
+            }
+            usleep(20000);
+        }
+        return -2;
+    }
+    void signal(int sig) { kill(pid_, sig); }
+    void join_boss() {
+        if (boss_.joinable()) boss_.join();
+    }
+
+  private:
+    int lfd_ = -1;
+    int port_ = 0;
+    pid_t pid_ = -1;
+    std::string out_;
+    std::thread boss_;
+};
+
+// A configuration for a child poll into the tests' inbound.
+std::string child_cfg(TempDir& dir, int port, const std::string& extra) {
+    std::string cfg = dir.file("child.cfg");
+    write_file(
+        cfg, "address = 2:240/5776.7\nboss_host = 127.0.0.1\nboss_port = " + std::to_string(port) +
+                 "\nboss_address = 2:240/5776\npassword = secret\ninbound = " + dir.file("in") +
+                 "\noutbound = " + dir.file("out") + "\n" + extra);
+    return cfg;
+}
+
+// The boss's side of a file it sends only in part: M_FILE from 0 and `part`
+// bytes of data, then an M_GET for a file the point does not have, which
+// the point logs (with its arguments "marker.bin 1 0 0") once it has handled
+// every frame before it.
+void send_part(BossPeer& p, const std::string& wire, const std::string& content, size_t part) {
+    p.send_cmd(M_FILE, wire + " " + std::to_string(content.size()) + " 1700000000 0");
+    for (size_t at = 0; at < part; at += 4096)
+        p.send_data(content.substr(at, std::min<size_t>(4096, part - at)));
+    p.send_cmd(M_GET, "marker.bin 1 0 0");
+}
+
+}  // namespace
+
+// Ctrl+C or SIGTERM during a poll: the poll ends soon even while the boss is
+// silent, keeps the part of the file it was receiving with its record, as a
+// cut line does, says so and ends with 7; the next session resumes the file.
+// (The poll used to die at once and leave the part without its record, so the
+// next session started the file from zero.)
+TEST_F(SessionTest, AStoppedPollKeepsThePartAndTheNextResumes) {
+    std::string content = pattern(50000);
+    std::string in = dir.file("in") + "/";
+    for (int sig : {SIGTERM, SIGINT}) {
+        for (auto& n : dir_names(dir.file("in"))) std::filesystem::remove(in + n);
+        ChildPoll c;
+        ASSERT_NE(c.port(), 0);
+        c.start(child_cfg(dir, c.port(), "outmode = plain\n"), dir.file("child.out"),
+                [&](BossPeer& p) {
+                    if (!p.login()) return;
+                    send_part(p, "big.bin", content, 20000);
+                    p.drain();  // silent from here on, until the point closes
+                });
+        ASSERT_TRUE(c.wait_output("marker.bin 1 0 0")) << c.output();
+        c.signal(sig);
+        // Seen within a slice of the wait: far sooner than the frame
+        // time-out (120 s), which is all the bound says.
+        EXPECT_EQ(c.wait_exit(), 7) << sig << c.output();
+        c.join_boss();
+        std::string out = c.output();
+        EXPECT_NE(out.find("Incomplete file kept for resuming: big.bin (20000 bytes)"),
+                  std::string::npos)
+            << out;
+        EXPECT_NE(out.find("Poll stopped (Ctrl+C/signal)"), std::string::npos) << out;
+        EXPECT_NE(out.find("End, exit code 7"), std::string::npos) << out;
+        EXPECT_EQ(read_file(in + "big.bin.wpt"), content.substr(0, 20000)) << sig;
+        EXPECT_EQ(read_file(in + "big.bin.wpn"), "big.bin 50000 1700000000\n") << sig;
+
+        // The next session asks for the rest only.
+        uint64_t asked = UINT64_MAX;
+        Transfer t;
+        EXPECT_EQ(run([&](BossPeer& p) {
+                      p.login();
+                      asked = nr_offer(p, "big.bin", content);
+                      t.run(p);
+                  }),
+                  0u)
+            << log;
+        EXPECT_EQ(asked, 20000u) << log;
+        EXPECT_EQ(read_file(in + "big.bin"), content);
+        EXPECT_EQ(dir_names(dir.file("in")), std::set<std::string>{"big.bin"});
+    }
+}
+
+// Two polls sharing one inbound: a poll with partial_keep_days = 0 starts
+// while the other receives a file. The file being received is not removed
+// (its receiver holds its byte lock) and arrives whole; a part nobody holds
+// is removed, however young. (The prune used to delete the file being
+// received, and the receiving poll failed with 5.)
+TEST_F(SessionTest, APruneLeavesTheFileAnotherPollReceives) {
+    std::string content = pattern(9000);
+    std::string in = dir.file("in") + "/";
+    write_file(in + "left.bin.wpt", "x");
+    write_file(in + "left.bin.wpn", "left.bin 9 1700000000\n");
+    std::atomic<bool> go_on{false};
+    ChildPoll c;
+    ASSERT_NE(c.port(), 0);
+    Transfer tb;
+    c.start(child_cfg(dir, c.port(), "outmode = plain\n"), dir.file("child.out"), [&](BossPeer& p) {
+        if (!p.login()) return;
+        send_part(p, "big.bin", content, 3000);
+        while (!go_on) usleep(10000);
+        for (size_t at = 3000; at < content.size(); at += 4096)
+            p.send_data(content.substr(at, std::min<size_t>(4096, content.size() - at)));
+        tb.run(p);
+    });
+    // The boss goes on however this test ends.
+    struct GoOn {
+        std::atomic<bool>& flag;
+        ~GoOn() { flag = true; }
+    } guard{go_on};
+    ASSERT_TRUE(c.wait_output("marker.bin 1 0 0")) << c.output();
+    // The other poll, with partial_keep_days = 0.
+    configure("partial_keep_days = 0\noutmode = plain\n");
+    Transfer t;
+    EXPECT_EQ(run([&](BossPeer& p) {
+                  p.login();
+                  t.run(p);
+              }),
+              0u)
+        << log;
+    EXPECT_TRUE(logged("Old incomplete file removed: " + in + "left.bin.wpt")) << log;
+    EXPECT_FALSE(logged("big.bin")) << log;
+    go_on = true;
+    EXPECT_EQ(c.wait_exit(), 0) << c.output();
+    c.join_boss();
+    EXPECT_EQ(read_file(in + "big.bin"), content);
+    EXPECT_EQ(dir_names(dir.file("in")), std::set<std::string>{"big.bin"});
 }
