@@ -61,6 +61,9 @@ ExitCode run(const CmdLine& cl, const Drivers& d) {
         mx(d.scan ? d.scan(b) : not_built("scan"));
         log_msg(m_st_poll);
         mx(d.poll ? d.poll(cl.arg) : not_built("poll"));
+        // Ctrl+C or SIGTERM during the poll stops `all` there: the user asked
+        // the run to end, and the toss would clear the request and go on.
+        if (mxcode == EXIT_STOPPED) return mxcode;
         log_msg(m_st_toss);
         mx(d.toss ? d.toss() : not_built("toss"));
         return mxcode;

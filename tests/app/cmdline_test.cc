@@ -370,6 +370,12 @@ TEST(CommandLine, AllRunsEveryStepAndEndsWithTheHighestCode) {
         auto t = texts(p.out);
         EXPECT_EQ(t.back(), "End, exit code " + std::to_string(c.want));
     }
+    // A poll stopped by Ctrl+C or SIGTERM ends `all` before the toss.
+    codes[0] = EXIT_OK;
+    codes[1] = EXIT_STOPPED;
+    codes[2] = EXIT_OK;
+    EXPECT_EQ(p.run(kOneBoss, {"all"}), static_cast<int>(EXIT_STOPPED));
+    EXPECT_EQ(calls, (std::vector<std::string>{"scan -1", "poll "}));
     codes[0] = codes[1] = codes[2] = EXIT_OK;
     std::string two = std::string(kOneBoss) + "[boss fido]\n[boss FSX]\n";
     EXPECT_EQ(p.run(two, {"ALL", "fsx"}), 0);
