@@ -9,6 +9,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "core/exitcode.h"
 #include "core/strutil.h"
@@ -36,6 +38,8 @@ struct CmdLine {
     char more[3][WP_PATH_MAX] = {};
     int nargs = 0;
     bool kludges = false;
+    // freq: the words after the boss (names and "!password" words).
+    std::vector<std::string> rest;
     // Editor start only:
     char start_area[64] = "";
     uint64_t start_msg = 0;
@@ -72,6 +76,10 @@ struct Drivers {
     // `nodediff [boss]`.
     ExitCode (*node)(const char* what, const char* text) = nullptr;
     ExitCode (*nodediff)(const char* boss) = nullptr;
+    // The file side: `files [TAG]` (data on standard output, log on standard
+    // error) and `freq BOSS NAME [!password] [NAME...]`.
+    ExitCode (*files)(const char* tag) = nullptr;
+    ExitCode (*freq)(const char* boss, const std::vector<std::string>& words) = nullptr;
     // Editor start (no command word). Returns the exit code.
     ExitCode (*gui)(const CmdLine& cl) = nullptr;
     // Editor start with --hold-lock N, after the configuration was loaded.
@@ -82,7 +90,7 @@ struct Drivers {
 // index, or -2 after logging bmain_m_notfound.
 int find_arg(const char* arg);
 
-// True for the commands whose standard output carries data (list, read, node) or
+// True for the commands whose standard output carries data (list, read, node, files) or
 // that scripts call (post, netmail): their log lines go to standard error.
 bool is_mail_command(const char* cmd);
 
