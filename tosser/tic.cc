@@ -192,7 +192,8 @@ bool tic_name_safe(const char* name) {
     if (n == 0 || n > 255 || name[0] == '.') return false;
     for (const char* p = name; *p != '\0'; ++p) {
         unsigned char c = static_cast<unsigned char>(*p);
-        if (c < 0x20 || c == 0x7f || std::strchr("\"/\\:*?<>|", c) != nullptr) return false;
+        // A blank would end the name in files.bbs.
+        if (c <= 0x20 || c == 0x7f || std::strchr("\"/\\:*?<>|", c) != nullptr) return false;
     }
     // Windows drops trailing dots and blanks: "a." would be "a".
     if (name[n - 1] == '.' || name[n - 1] == ' ') return false;
@@ -279,10 +280,15 @@ std::string fbbs_update(const std::string& text, const std::string& name,
         std::string line = text.substr(p, stop - p);
         p = stop;
         bool cont = !line.empty() && blank(line[0]);
-        if (!cont && line != "\n" && line != "\r\n") {
+        // The name as fbbs_parse reads it: the first word of the line
+        // without its line end.
+        std::string body = line;
+        if (!body.empty() && body.back() == '\n') body.pop_back();
+        if (!body.empty() && body.back() == '\r') body.pop_back();
+        if (!cont && !body.empty()) {
             size_t k = 0;
-            while (k < line.size() && !blank(line[k]) && line[k] != '\r' && line[k] != '\n') ++k;
-            std::string n = line.substr(0, k);
+            while (k < body.size() && !blank(body[k])) ++k;
+            std::string n = body.substr(0, k);
             skipping = str_icmp(n.c_str(), name.c_str()) == 0;
             for (const std::string& pat : patterns)
                 skipping = skipping || tic_name_match(pat.c_str(), n.c_str());

@@ -13,8 +13,9 @@
 //
 // Safety:
 // - Names: a file name from the network is used only when it is a plain
-//   name the mailer would have stored unchanged (no separator, drive, control
-//   character or character Windows refuses, no leading dot, no device name,
+//   name the mailer would have stored unchanged (no separator, drive, blank,
+//   control character or character Windows refuses, no leading dot, no
+//   device name,
 //   none of the inbound's own names, not files.bbs, not a .tic); otherwise
 //   the .tic is set aside as bad. Two areas never share a directory (the
 //   second one's .tic files are set aside), so a file never lands among

@@ -281,10 +281,10 @@ TEST(Tic, ParseTable) {
 }
 
 TEST(Tic, NamesAndPatterns) {
-    for (const char* ok : {"a.zip", "NODEDIFF.A45", "long name with blanks.txt", "icon.d"})
+    for (const char* ok : {"a.zip", "NODEDIFF.A45", "long-name_without.blanks.txt", "icon.d"})
         EXPECT_TRUE(tic_name_safe(ok)) << ok;
     for (const char* bad : {"", "../x", "/x", "a/b", "a\\b", "c:x", ".x", "nul", "COM1.txt",
-                            "files.bbs", "x.tic", "tossed", "wptmp", "x.", "a\tb", "x.bad"})
+                            "files.bbs", "x.tic", "tossed", "wptmp", "x.", "a\tb", "a b", "x.bad"})
         EXPECT_FALSE(tic_name_safe(bad)) << bad;
     EXPECT_TRUE(tic_name_match("nodediff.a??", "NODEDIFF.A01"));
     EXPECT_TRUE(tic_name_match("*.zip", "x.zip"));
