@@ -351,13 +351,21 @@ void bad(Ctx& x, const std::string& tic_path, const std::string& file_path, cons
     log_msg2(tic_m_reason, why.c_str());
 }
 
-// The inbound's entry of the name, in any case; "" when there is none.
+// The inbound's entry of the name (the exact name first, else in any case)
+// that is still there; "" when there is none.
 std::string find_entry(const Ctx& x, const std::string& name) {
-    for (const PfDirEntry& e : x.entries)
-        if (e.is_file && e.name == name) return e.name;
-    for (const PfDirEntry& e : x.entries)
-        if (e.is_file && str_icmp(e.name.c_str(), name.c_str()) == 0) return e.name;
-    return std::string();
+    std::string found;
+    for (const PfDirEntry& e : x.entries) {
+        if (!e.is_file) continue;
+        if (e.name == name) {
+            found = e.name;
+            break;
+        }
+        if (found.empty() && str_icmp(e.name.c_str(), name.c_str()) == 0) found = e.name;
+    }
+    // An earlier .tic of this run may have taken it.
+    if (!found.empty() && !pf_stat(join(x.dir, found).c_str()).is_file) return std::string();
+    return found;
 }
 
 // Size and CRC-32 of a file; false when it cannot be read.
@@ -505,6 +513,20 @@ void finish(Ctx& x, const std::string& tic_path, const std::string& in_path) {
     }
 }
 
+// Whether the area holds the file with the .tic's size and CRC-32 and lists
+// it in files.bbs: what a run killed after placing it leaves.
+bool placed_already(const std::string& adir, const Tic& t) {
+    uint64_t size = 0;
+    uint32_t crc = 0;
+    if (!file_crc(join(adir, t.file), size, crc) || crc != t.crc || (t.has_size && size != t.size))
+        return false;
+    std::string bbs;
+    if (f_read_whole(join(adir, FILES_BBS).c_str(), bbs, 64u << 20) != 0) return false;
+    for (const FbbsEntry& e : fbbs_parse(bbs))
+        if (str_icmp(e.name.c_str(), t.file.c_str()) == 0) return true;
+    return false;
+}
+
 void log_placed(const Tic& t, uint64_t size) {
     lb_start();
     lb_add(tic_m_file);
@@ -558,37 +580,17 @@ void process(Ctx& x, const std::string& tname) {
             return;
         }
     }
-    int area = area_of(x, t, b, sect);
-    if (area < 0) {
-        bad(x, tic_path, in_path, tic_r_area, t.area);
-        return;
-    }
     const Config& c = *r.cfg;
-    if (dir_shared(c, area)) {
-        bad(x, tic_path, in_path, tic_r_shared, c.file_paths[area]);
-        return;
-    }
-    std::string adir = c.file_paths[area];
-    std::string final_path = join(adir, t.file);
-
     if (in_path.empty()) {
-        // Placed by a run that ended before it could tidy up?
-        uint64_t size = 0;
-        uint32_t crc = 0;
-        if (file_crc(final_path, size, crc) && crc == t.crc && (!t.has_size || size == t.size)) {
-            std::string bbs;
-            if (f_read_whole(join(adir, FILES_BBS).c_str(), bbs) == 0) {
-                bool listed = false;
-                for (const FbbsEntry& e : fbbs_parse(bbs))
-                    listed = listed || str_icmp(e.name.c_str(), t.file.c_str()) == 0;
-                if (listed) {
-                    delete_replaced(adir, t);
-                    log_msg2(tic_m_finish, final_path.c_str());
-                    finish(x, tic_path, std::string());
-                    ++r.files;
-                    return;
-                }
-            }
+        // Placed by a run that ended before it could tidy up? An area is
+        // only looked up here, never created, for a file that is not there.
+        int known = filearea_find(c, t.area.c_str());
+        if (known >= 0 && !dir_shared(c, known) && placed_already(c.file_paths[known], t)) {
+            delete_replaced(c.file_paths[known], t);
+            log_msg2(tic_m_finish, join(c.file_paths[known], t.file).c_str());
+            finish(x, tic_path, std::string());
+            ++r.files;
+            return;
         }
         PfStat st = pf_stat(tic_path.c_str());
         int64_t days = std::atoi(b.get(F_TICWAIT));
@@ -601,6 +603,17 @@ void process(Ctx& x, const std::string& tname) {
         log_msg2(tic_m_wait, tname.c_str());
         return;
     }
+    int area = area_of(x, t, b, sect);
+    if (area < 0) {
+        bad(x, tic_path, in_path, tic_r_area, t.area);
+        return;
+    }
+    if (dir_shared(c, area)) {
+        bad(x, tic_path, in_path, tic_r_shared, c.file_paths[area]);
+        return;
+    }
+    std::string adir = c.file_paths[area];
+    std::string final_path = join(adir, t.file);
     PfStat fst = pf_stat(in_path.c_str());
     if (t.has_size && static_cast<uint64_t>(fst.size) != t.size) {
         bad(x, tic_path, in_path, tic_r_size);
@@ -659,12 +672,11 @@ void tic_toss_dir(TicRun& r, const char* dir, const std::vector<int>& bosses) {
     std::vector<std::string> tics;
     for (const PfDirEntry& e : x.entries)
         if (e.is_file && ends_with_ci(e.name.c_str(), ".tic")) tics.push_back(e.name);
+    // As many per run as the toss takes packets; the rest wait for the next.
+    if (tics.size() > static_cast<size_t>(MAX_NAMES)) tics.resize(MAX_NAMES);
     for (const std::string& n : tics) {
         if (r.failed || pf_stop_requested()) break;
         process(x, n);
-        // The inbound changed: list it again for the next .tic.
-        x.entries.clear();
-        if (pf_list_dir(dir, x.entries) != 0) break;
     }
 }
 
