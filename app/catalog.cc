@@ -16,8 +16,8 @@ const CatalogRow catalog_rows[] = {
 #include "outbound/messages.def"
 #include "scanner/messages.def"
 #include "tosser/messages_pkt.def"
-#include "tosser/messages_toss.def"
 #include "tosser/messages_tic.def"
+#include "tosser/messages_toss.def"
 #undef MSG
 };
 const size_t catalog_count = sizeof catalog_rows / sizeof catalog_rows[0];
