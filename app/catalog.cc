@@ -16,6 +16,7 @@ const CatalogRow catalog_rows[] = {
 #include "outbound/messages.def"
 #include "scanner/messages.def"
 #include "tosser/messages_pkt.def"
+#include "tosser/messages_tic.def"
 #include "tosser/messages_toss.def"
 #undef MSG
 };

@@ -23,6 +23,7 @@ void print_usage() {
     log_msg(m_usage5);
     log_msg(m_usage6);
     log_msg(m_usage7);
+    log_msg(m_usage8);
 }
 
 // Boss for areafix/areas: -1 the global part, a section index, or -2 (fail).
@@ -86,6 +87,8 @@ ExitCode run(const CmdLine& cl, const Drivers& d) {
         return d.netmail ? d.netmail(cl.arg, cl.more[0], cl.more[1], cl.more[2]) : not_built(cmd);
     if (is_cmd(cmd, "node")) return d.node ? d.node(cl.arg, cl.more[0]) : not_built(cmd);
     if (is_cmd(cmd, "nodediff")) return d.nodediff ? d.nodediff(cl.arg) : not_built(cmd);
+    if (is_cmd(cmd, "files")) return d.files ? d.files(cl.arg) : not_built(cmd);
+    if (is_cmd(cmd, "freq")) return d.freq ? d.freq(cl.arg, cl.rest) : not_built(cmd);
     return EXIT_CONFIG;  // not reached: checked by the caller
 }
 
@@ -94,13 +97,16 @@ bool mail_args_ok(const CmdLine& cl) {
     int tag = cl.base_given ? 0 : 1;  // -b names the base in place of the tag
     if (is_cmd(cl.cmd, "list")) return cl.nargs == tag;
     if (is_cmd(cl.cmd, "read")) return cl.nargs == tag + 1;
-    if (is_cmd(cl.cmd, "node")) return !cl.base_given && cl.nargs == (is_cmd(cl.arg, "-n") ? 2 : 1);
-    return !cl.base_given && (cl.nargs == 3 || cl.nargs == 4);  // post, netmail
+    if (cl.base_given) return false;
+    if (is_cmd(cl.cmd, "node")) return cl.nargs == (is_cmd(cl.arg, "-n") ? 2 : 1);
+    if (is_cmd(cl.cmd, "files")) return cl.nargs <= 1;
+    return cl.nargs == 3 || cl.nargs == 4;  // post, netmail
 }
 
 bool known_command(const char* cmd) {
-    static const char* const names[] = {"poll", "toss", "scan", "all",  "areafix",  "areas",
-                                        "list", "read", "post", "node", "nodediff", "netmail"};
+    static const char* const names[] = {"poll",     "toss",    "scan",  "all",  "areafix",
+                                        "areas",    "list",    "read",  "post", "node",
+                                        "nodediff", "netmail", "files", "freq"};
     for (const char* n : names)
         if (is_cmd(cmd, n)) return true;
     return false;
@@ -115,7 +121,7 @@ ExitCode finish(ExitCode code) {
 
 bool is_mail_command(const char* cmd) {
     return is_cmd(cmd, "list") || is_cmd(cmd, "read") || is_cmd(cmd, "post") ||
-           is_cmd(cmd, "netmail") || is_cmd(cmd, "node");
+           is_cmd(cmd, "netmail") || is_cmd(cmd, "node") || is_cmd(cmd, "files");
 }
 
 void parse_cmdline(int argc, const char* const* argv, CmdLine& cl) {
@@ -164,6 +170,9 @@ void parse_cmdline(int argc, const char* const* argv, CmdLine& cl) {
             take(cl.arg, sizeof cl.arg, word);  // may be empty: all bosses
             ++words;
             ++cl.nargs;
+        } else if (str_icmp(cl.cmd, "freq") == 0) {
+            cl.rest.emplace_back(word);
+            ++words;
         } else if (is_mail_command(cl.cmd)) {
             if (words - 2 < 3) take(cl.more[words - 2], sizeof cl.more[0], word);
             ++words;

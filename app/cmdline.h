@@ -9,6 +9,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "core/exitcode.h"
 #include "core/strutil.h"
@@ -41,6 +43,8 @@ struct CmdLine {
     // which an echo area's tag can never hide.
     char base[64] = "";
     bool base_given = false;
+    // freq: the words after the boss (names and "!password" words).
+    std::vector<std::string> rest;
     // Editor start only:
     char start_area[64] = "";
     uint64_t start_msg = 0;
@@ -78,6 +82,10 @@ struct Drivers {
     // `nodediff [boss]`.
     ExitCode (*node)(const char* what, const char* text) = nullptr;
     ExitCode (*nodediff)(const char* boss) = nullptr;
+    // The file side: `files [TAG]` (data on standard output, log on standard
+    // error) and `freq BOSS NAME [!password] [NAME...]`.
+    ExitCode (*files)(const char* tag) = nullptr;
+    ExitCode (*freq)(const char* boss, const std::vector<std::string>& words) = nullptr;
     // Editor start (no command word). Returns the exit code.
     ExitCode (*gui)(const CmdLine& cl) = nullptr;
     // Editor start with --hold-lock N, after the configuration was loaded.
@@ -88,7 +96,7 @@ struct Drivers {
 // index, or -2 after logging bmain_m_notfound.
 int find_arg(const char* arg);
 
-// True for the commands whose standard output carries data (list, read, node) or
+// True for the commands whose standard output carries data (list, read, node, files) or
 // that scripts call (post, netmail): their log lines go to standard error.
 bool is_mail_command(const char* cmd);
 

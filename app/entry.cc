@@ -1,5 +1,6 @@
 #include "app/entry.h"
 
+#include "app/filecmd.h"
 #include "app/nodecmd.h"
 #include "app/run.h"
 #include "areafix/replies.h"
@@ -21,6 +22,8 @@ ExitCode program_start(int argc, const char* const* argv, ExitCode (*gui)(const 
     drivers.netmail = mc_netmail;
     drivers.node = node_command;
     drivers.nodediff = nodediff_command;
+    drivers.files = files_command;
+    drivers.freq = freq_command;
     drivers.gui = gui;
     return start(argc, argv, drivers);
 }

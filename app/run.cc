@@ -1,7 +1,9 @@
 #include "app/run.h"
 
+#include <algorithm>
 #include <memory>
 
+#include "app/filecmd.h"
 #include "config/config.h"
 #include "core/log.h"
 #include "jam/jamlock.h"
@@ -28,6 +30,7 @@ ExitCode tt_run(int mode, int scan_only) {
         } else {
             code = toss_all(*r);
             toss_report(*r);
+            if (code != EXIT_STOPPED) code = std::max(code, tic_step());
             if (code == EXIT_STOPPED) log_msg(m_stopped_run);
         }
         r.reset();

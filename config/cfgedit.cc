@@ -22,7 +22,7 @@ bool blank(char c) {
     return c == ' ' || c == '\t';
 }
 
-Line cl_line(const std::string& t, size_t begin) {
+Line cl_line(const std::string& t, size_t begin, const char* key = "echoarea") {
     CfgLine c = cfg_line(t.data(), t.size(), begin);
     Line l{};
     l.begin = c.begin;
@@ -43,7 +43,7 @@ Line cl_line(const std::string& t, size_t begin) {
             break;
     }
     l.kind = LineKind::Setting;
-    if (!cfg_line_key_is(t.data(), c, "echoarea")) return l;
+    if (!cfg_line_key_is(t.data(), c, key)) return l;
     // The loader's reading of the value: the tag up to a blank or tab, then
     // blanks and tabs and a path that must not be empty.
     size_t p = c.value, n = 0;
@@ -83,7 +83,8 @@ bool line_faithful(const char* tag, const char* path) {
     return true;
 }
 
-CfgResult add_to_text(std::string& t, const char* section, const char* tag, const char* path) {
+CfgResult add_to_text(std::string& t, const char* section, const char* tag, const char* path,
+                      const char* key = "echoarea") {
     if (!line_faithful(tag, path)) return CfgResult::Failed;
     int headers = 0;
     for (size_t p = 0; p < t.size();) {
@@ -96,7 +97,7 @@ CfgResult add_to_text(std::string& t, const char* section, const char* tag, cons
     bool found = !named;
     size_t ins = 0;
     for (size_t p = 0; p < t.size();) {
-        Line l = cl_line(t, p);
+        Line l = cl_line(t, p, key);
         switch (l.kind) {
             case LineKind::Header:
                 in_region = named && str_icmp(l.name, section) == 0;
@@ -120,7 +121,8 @@ CfgResult add_to_text(std::string& t, const char* section, const char* tag, cons
     const char* eol = line_end_style(t);
     std::string out = t.substr(0, ins);
     if (!out.empty() && out.back() != '\r' && out.back() != '\n') out += eol;
-    out += "echoarea=";
+    out += key;
+    out += "=";
     out += tag;
     out += " ";
     out += path;
@@ -156,6 +158,15 @@ CfgResult af_cfg_add_area(const char* cfg_path, const char* section, const char*
     std::string t;
     if (cf_read(cfg_path, t) != 0) return CfgResult::Failed;
     CfgResult r = add_to_text(t, section, tag, path);
+    if (r != CfgResult::Ok) return r;
+    return cf_write(cfg_path, t) == 0 ? CfgResult::Ok : CfgResult::Failed;
+}
+
+CfgResult af_cfg_add_filearea(const char* cfg_path, const char* section, const char* tag,
+                              const char* path) {
+    std::string t;
+    if (cf_read(cfg_path, t) != 0) return CfgResult::Failed;
+    CfgResult r = add_to_text(t, section, tag, path, "filearea");
     if (r != CfgResult::Ok) return r;
     return cf_write(cfg_path, t) == 0 ? CfgResult::Ok : CfgResult::Failed;
 }

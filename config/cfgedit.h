@@ -30,6 +30,10 @@
 // control character, a path that is empty or holds CR or LF).
 CfgResult af_cfg_add_area(const char* cfg_path, const char* section, const char* tag,
                           const char* path);
+// The same for a file area: "filearea=TAG path", Exists when a filearea
+// line of the tag exists anywhere.
+CfgResult af_cfg_add_filearea(const char* cfg_path, const char* section, const char* tag,
+                              const char* path);
 // The same additions collected and written with one rewrite of the file (the
 // toss adds all areas one packet creates this way). af_cfg_batch_add answers
 // as af_cfg_add_area would for the file with the batch's earlier lines added

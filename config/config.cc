@@ -47,6 +47,10 @@ const char* const cfg_keys[NFIELDS] = {
     "nodelist",
     "nodediff",
     "pointlist",
+    "filebase",
+    "tic_password",
+    "tic_wait_days",
+    "nodediff_area",
 };
 
 namespace {
@@ -58,7 +62,7 @@ struct Default {
 const Default kDefaults[] = {
     {F_PORT, "24554"},     {F_SYSOP, "Sysop"},     {F_SYSTEM, "wrenpost"}, {F_LOCATION, "Unknown"},
     {F_AFNAME, "AreaFix"}, {F_AFQUERY, "%LINKED"}, {F_AUTOCREATE, "yes"},  {F_MOVEBAD, "yes"},
-    {F_NR, "yes"},         {F_PARTDAYS, "7"},
+    {F_NR, "yes"},         {F_PARTDAYS, "7"},      {F_TICWAIT, "7"},
 };
 const CfgField kRequired[] = {F_ADDRESS, F_HOST, F_BOSSADDR, F_INBOUND, F_OUTBOUND};
 
@@ -99,7 +103,31 @@ struct Parser {
         area_push(c, tag, path, c.boss_count - 1);
     }
 
+    // A `filearea = TAG PATH` line: read as an echoarea line is.
+    void filearea_add(const char* value) {
+        const char* p = value;
+        char tag[TAG_MAX];
+        size_t n = 0;
+        for (; *p != '\0' && !blank(*p); ++p)
+            if (n + 1 < TAG_MAX) tag[n++] = *p;
+        tag[n] = '\0';
+        while (blank(*p)) ++p;
+        char path[CFG_STR];
+        if (tag[0] == '\0' || *p == '\0') {
+            log_msg2(m_fareabad, value);
+        } else if (!cfg_resolve(c.dir, p, path, sizeof path)) {
+            log_msg2(m_pathlong, p);
+            failed = true;
+        } else if (filearea_push(c, tag, path, c.boss_count - 1) < 0) {
+            log_msg2(m_fareafull, value);
+        }
+    }
+
     void set(const char* key, const char* value) {
+        if (str_icmp(key, "filearea") == 0) {
+            filearea_add(value);
+            return;
+        }
         if (str_icmp(key, "echoarea") == 0) {
             area_add(value);
             return;
@@ -148,12 +176,28 @@ struct Parser {
             std::memcpy(line, buf + l.value, vn);
             line[vn] = '\0';
             str_copy(value, line, CFG_STR);
-            set(key, str_icmp(key, "echoarea") == 0 ? line : value);
+            bool whole = str_icmp(key, "echoarea") == 0 || str_icmp(key, "filearea") == 0;
+            set(key, whole ? line : value);
         }
     }
 };
 
 }  // namespace
+
+int filearea_push(Config& c, const char* tag, const char* path, int net) {
+    if (c.file_count >= MAX_FILEAREAS) return -1;
+    int i = c.file_count++;
+    str_copy(c.file_tags[i], tag, TAG_MAX);
+    str_copy(c.file_paths[i], path, CFG_STR);
+    c.file_nets[i] = net;
+    return i;
+}
+
+int filearea_find(const Config& c, const char* tag) {
+    for (int i = 0; i < c.file_count; ++i)
+        if (str_icmp(c.file_tags[i], tag) == 0) return i;
+    return -1;
+}
 
 int area_push(Config& c, const char* tag, const char* path, int net) {
     if (c.area_count >= MAX_AREAS) return -1;
@@ -205,6 +249,7 @@ int load_config(Config& c, const char* path) {
     std::memset(c.bnames, 0, sizeof c.bnames);
     c.boss_count = 0;
     c.area_count = 0;
+    c.file_count = 0;
     str_copy(c.path, path, sizeof c.path);
     cfg_dir_of(path, c.dir);
 
@@ -309,6 +354,7 @@ bool cfg_is_path(CfgField f) {
         case F_NODELIST:
         case F_NODEDIFF:
         case F_POINTLIST:
+        case F_FILEBASE:
             return true;
         default:
             return false;

@@ -30,7 +30,8 @@ constexpr int MAX_BOSS = 16;
 constexpr int MAX_AREAS = 256;
 constexpr size_t BNAME_MAX = 64;
 constexpr size_t CFGBUF_MAX = CFG_READ_MAX + 1;  // the file read, and its NUL
-constexpr int NFIELDS = 36;
+constexpr int NFIELDS = 40;
+constexpr int MAX_FILEAREAS = 256;
 
 // Field numbers of a boss record, in file-table order.
 enum CfgField {
@@ -70,6 +71,10 @@ enum CfgField {
     F_NODELIST,
     F_NODEDIFF,
     F_POINTLIST,
+    F_FILEBASE,      // directory of automatically created file areas
+    F_TICPWD,        // the password of the boss's .tic files
+    F_TICWAIT,       // days a .tic waits for its file
+    F_NODEDIFFAREA,  // the file area whose files are the boss's nodelist diffs
 };
 
 // The key of each field, in field order.
@@ -94,6 +99,12 @@ struct Config {
     char area_paths[MAX_AREAS][CFG_STR];  // resolved
     int area_nets[MAX_AREAS];             // section index, -1 = global part
     int area_count = 0;
+
+    // File areas (`filearea = TAG PATH`), like the echo areas.
+    char file_tags[MAX_FILEAREAS][TAG_MAX];
+    char file_paths[MAX_FILEAREAS][CFG_STR];  // resolved
+    int file_nets[MAX_FILEAREAS];             // section index, -1 = global part
+    int file_count = 0;
 };
 
 // The effective settings of one boss: the section's values over the global
@@ -167,3 +178,7 @@ BossCfg cfg_boss(const Config& c, int i);
 int cfg_require(const BossCfg& b);
 // Appends an echo area at run time; the new index, or -1 when full.
 int area_push(Config& c, const char* tag, const char* path, int net);
+// Appends a file area at run time; the new index, or -1 when full.
+int filearea_push(Config& c, const char* tag, const char* path, int net);
+// The file area of a tag (ASCII case-insensitive, first in file order), or -1.
+int filearea_find(const Config& c, const char* tag);

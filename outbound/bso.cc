@@ -214,3 +214,76 @@ int flo_write(const char* flo_path, const uint8_t* data, size_t n) {
     }
     return 0;
 }
+
+// ---- File requests ----------------------------------------------------------
+
+bool req_line_ok(const std::string& l) {
+    if (l.empty() || l[0] == '!' || l[0] == ' ') return false;
+    int words = 0;
+    bool in_word = false;
+    for (size_t i = 0; i < l.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(l[i]);
+        if (c < 0x20 || c == 0x7f) return false;
+        if (c == ' ') {
+            in_word = false;
+            continue;
+        }
+        if (!in_word) {
+            ++words;
+            if (words == 2 && c != '!') return false;
+            in_word = true;
+        }
+    }
+    return words <= 2 && l.back() != ' ';
+}
+
+ReqResult req_add_locked(const char* base, const std::vector<std::string>& lines) {
+    for (const std::string& l : lines)
+        if (!req_line_ok(l)) return ReqResult::Bad;
+    std::string path = std::string(base) + ".req";
+    std::string text;
+    int rr = f_read_whole(path.c_str(), text, REQFILE_MAX);
+    if (rr == 2 || (rr == 1 && pf_stat(path.c_str()).exists)) return ReqResult::Failed;
+    // The lines there, for the test of repeats.
+    std::vector<std::string> have;
+    for (size_t p = 0; p < text.size();) {
+        size_t e = text.find('\n', p);
+        if (e == std::string::npos) e = text.size();
+        std::string l = text.substr(p, e - p);
+        if (!l.empty() && l.back() == '\r') l.pop_back();
+        have.push_back(l);
+        p = e + 1;
+    }
+    if (!text.empty() && text.back() != '\n') text += "\r\n";
+    size_t before = text.size();
+    for (const std::string& l : lines) {
+        bool dup = false;
+        for (const std::string& h : have) dup = dup || str_icmp(h.c_str(), l.c_str()) == 0;
+        if (dup) continue;
+        text += l + "\r\n";
+        have.push_back(l);
+    }
+    if (text.size() == before && rr == 0) return ReqResult::Ok;
+    if (text.size() > REQFILE_MAX) return ReqResult::Failed;
+    std::string tmp = path + "$";
+    UniqueFile h(pf_open(tmp.c_str(), PfAccess::ReadWrite, PfCreate::CreateAlways));
+    bool ok = static_cast<bool>(h);
+    if (ok) ok = f_write(h.get(), text.data(), text.size()) == 0 && pf_sync(h.get()) == 0;
+    h.reset();
+    if (ok) ok = pf_rename(tmp.c_str(), path.c_str(), true) == 0;
+    if (!ok) {
+        pf_delete(tmp.c_str());
+        return ReqResult::Failed;
+    }
+    std::string dir = path;
+    size_t cut = dir.find_last_of("/\\");
+    dir = cut == std::string::npos ? std::string(".") : dir.substr(0, cut);
+    pf_sync_dir(dir.c_str());
+    return ReqResult::Ok;
+}
+
+ReqResult req_add(const char* base, const std::vector<std::string>& lines) {
+    BsoLock lk;
+    if (bso_lock(lk, base, "wrenpost") != 0) return ReqResult::Busy;
+    return req_add_locked(base, lines);
+}

@@ -13,6 +13,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "config/config.h"
 #include "core/ftnaddr.h"
@@ -61,3 +63,26 @@ void full_path(char* out, const char* in);
 // Replaces the flow file with n bytes of data: written to flo_path + "$"
 // first, then moved over it. 0, or 1 after m_flowr (the old file stays).
 int flo_write(const char* flo_path, const uint8_t* data, size_t n);
+
+// ---- File requests ----------------------------------------------------------
+
+constexpr size_t REQFILE_MAX = 65536;  // largest request file kept and extended
+enum class ReqResult {
+    Ok,      // the request file holds every line afterwards
+    Busy,    // the busy lock is held by another program (m_busy logged)
+    Bad,     // a line that cannot be written: empty, a control character,
+             // a name starting with "!" or more than one blank-separated password
+    Failed,  // the file could not be read (or is larger than REQFILE_MAX) or written
+};
+// A request line: a name without blanks or control characters that does not
+// start with "!", then optionally blanks and one "!password" word.
+bool req_line_ok(const std::string& line);
+// Adds lines "NAME" or "NAME !password" to the request file base + ".req"
+// (the files asked of the address whose base it is), under the base's busy
+// lock: the lines already there are kept and a line already there (any case)
+// is not repeated; the new text is written to base + ".req$", synced and
+// renamed over the old file, so a crash leaves the old or the new file, never
+// a part. Lines end with CR LF.
+[[nodiscard]] ReqResult req_add(const char* base, const std::vector<std::string>& lines);
+// The same without taking the lock: the caller holds it.
+[[nodiscard]] ReqResult req_add_locked(const char* base, const std::vector<std::string>& lines);

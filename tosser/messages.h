@@ -9,5 +9,6 @@
 
 #define MSG(name, de, en) extern const char* name;
 #include "tosser/messages_pkt.def"
+#include "tosser/messages_tic.def"
 #include "tosser/messages_toss.def"
 #undef MSG

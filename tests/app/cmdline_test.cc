@@ -38,6 +38,7 @@ const std::vector<std::string> kUsage = {
     "TAG "
     "comes first)",
     "        node ADDRESS | node -n TEXT  nodelist entry | nodediff [boss]  apply nodediffs",
+    "        files [TAG]  file areas/files | freq BOSS NAME [!password] [NAME...]  file request",
 };
 
 }  // namespace

@@ -304,3 +304,31 @@ TEST(CfgEdit, TagsForNewAreasAndTheirBaseNames) {
         EXPECT_EQ(std::string(out), c.want) << c.in;
     }
 }
+
+// File areas: read like echo areas, added by the same line editor, and the
+// two lists never mistaken for each other.
+TEST(CfgEdit, FileAreasAreTheirOwnList) {
+    wptest::TempDir d;
+    std::string cfg = d.file("wrenpost.cfg");
+    write_file(cfg,
+               "filebase = files\nfilearea = GLOBAL.F files/g\n[boss fido]\n"
+               "echoarea = NODEDIFF jam/nd\nfilearea = NODEDIFF  nl dir/with blank\n"
+               "filearea = NOPATH\n");
+    auto c = std::make_unique<Config>();
+    ASSERT_EQ(load_config(*c, cfg.c_str()), 0);
+    ASSERT_EQ(c->file_count, 2);
+    EXPECT_EQ(c->file_nets[0], -1);
+    EXPECT_EQ(c->file_nets[1], 0);
+    EXPECT_EQ(std::string(c->file_paths[1]), d.path() + "/nl dir/with blank");
+    EXPECT_EQ(filearea_find(*c, "nodediff"), 1);
+    EXPECT_EQ(c->area_count, 1);  // the echo area of the same tag stays an echo area
+    EXPECT_EQ(std::string(cfg_boss(*c, 0).get(F_TICWAIT)), "7");
+    // Adding: an echoarea line of the tag is no filearea line of it.
+    EXPECT_EQ(af_cfg_add_filearea(cfg.c_str(), "fido", "NODEDIFF", "x"), CfgResult::Exists);
+    EXPECT_EQ(af_cfg_add_filearea(cfg.c_str(), "fido", "PICS", "files/pics"), CfgResult::Ok);
+    EXPECT_EQ(af_cfg_add_area(cfg.c_str(), "fido", "PICS", "jam/pics"), CfgResult::Ok);
+    ASSERT_EQ(load_config(*c, cfg.c_str()), 0);
+    EXPECT_EQ(c->file_count, 3);
+    EXPECT_EQ(c->area_count, 2);
+    EXPECT_EQ(std::string(c->file_paths[filearea_find(*c, "PICS")]), d.path() + "/files/pics");
+}

@@ -51,7 +51,7 @@ for k in keys + ["echoarea", "language"]:
           "wrenpost.cfg.example explains " + k)
 
 page1 = read("doc", "man", "wrenpost.1.scd")
-COMMANDS = ["poll", "toss", "scan", "all", "areafix", "areas", "list", "read", "post", "netmail", "node", "nodediff"]
+COMMANDS = ["poll", "toss", "scan", "all", "areafix", "areas", "list", "read", "post", "netmail", "node", "nodediff", "files", "freq"]
 for cmd in COMMANDS:
     check(re.search(r"^\*%s\*" % cmd, page1, re.M) is not None, "wrenpost(1) documents " + cmd)
 for opt in ["-c", "-lang", "-a", "-m", "-k", "--version", "-h*, *--help"]:

@@ -236,8 +236,13 @@ TEST(Toss, OtherFilesInTheInboundDoNotCrowdOutThePackets) {
     pt.config("");
     const int other = 3 * MAX_NAMES;
     auto put_other = [&](int from, int to) {
-        for (int i = from; i < to; ++i)
-            pt.put("f" + std::to_string(i) + (i % 4 == 0 ? ".pkt.bad" : ".tic"), "x");
+        for (int i = from; i < to; ++i) {
+            std::string n = "f" + std::to_string(i);
+            if (i % 4 == 0)
+                pt.put(n + ".pkt.bad", "x");
+            else  // a .tic whose file has not come yet: it waits
+                pt.put(n + ".tic", "Area F\r\nFile " + n + ".zip\r\nCrc 0\r\nFrom 2:240/1\r\n");
+        }
     };
     put_other(0, other / 2);
     for (int i = 0; i < 8; ++i)
