@@ -345,7 +345,7 @@ TEST_F(SessionTest, GreetingAndOwnAddressForms) {
         EXPECT_EQ(nul[0], "SYS Sys");
         EXPECT_EQ(nul[1], "ZYZ Op");
         EXPECT_EQ(nul[2], "LOC Unknown");
-        EXPECT_EQ(nul[3], "VER wrenpost/0.9 binkp/1.0");
+        EXPECT_EQ(nul[3], "VER wrenpost/0.9 binkp/1.1");
         if (nr) {
             EXPECT_EQ(nul[4], "OPT NR");
         }
