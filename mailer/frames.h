@@ -1,4 +1,4 @@
-// binkp/1.0 framing.
+// binkp framing (the same in binkp/1.0 and 1.1).
 //
 // A frame is a 2-byte big-endian header (bit 15 set: command frame; bits
 // 0-14: body length, 0..FRAME_MAX) and the body. A command body is the

@@ -51,6 +51,31 @@ void read_opt(Session& s, const char* text) {
     }
 }
 
+// An M_NUL "VER" line: whether the boss speaks binkp/1.1 or later (its
+// protocol as "binkp/MAJOR.MINOR", a word of its own).
+void read_ver(Session& s, const char* text) {
+    if (text[0] != 'V' || text[1] != 'E' || text[2] != 'R' || text[3] != ' ') return;
+    for (const char* w = text + 4; *w != '\0';) {
+        while (*w == ' ') ++w;
+        const char* e = w;
+        while (*e != '\0' && *e != ' ') ++e;
+        char word[16];
+        if (e - w > 6 && e - w < static_cast<ptrdiff_t>(sizeof word)) {
+            mem_copy(word, w, 6);
+            word[6] = '\0';
+            const char* p = w + 6;
+            if (str_icmp(word, "binkp/") == 0 && *p >= '0' && *p <= '9') {
+                const char* end = p;
+                uint64_t major = parse_u64(p, &end);
+                uint64_t minor = 0;
+                if (*end == '.' && end[1] >= '0' && end[1] <= '9') minor = parse_u64(end + 1);
+                s.remote_11 = major > 1 || (major == 1 && minor >= 1);
+            }
+        }
+        w = e;
+    }
+}
+
 unsigned on_adr(Session& s, const char* text) {
     log_msg2(m_r_adr, text);
     const char* p = text;
@@ -134,6 +159,9 @@ unsigned net_error(Session& s) {
 
 void session_reset(Session& s) {
     s.got_adr = s.pwd_sent = s.auth_ok = s.remote_eob = s.own_busy = false;
+    s.remote_11 = false;
+    s.batch = 0;
+    s.batch_files = 0;
     s.pending = 0;
     s.files_rx = s.files_tx = 0;
     s.chal_len = 0;
@@ -160,6 +188,7 @@ unsigned handle_frame(Session& s) {
         case M_NUL:
             log_msg2(m_r_nul, text);
             read_opt(s, text);
+            read_ver(s, text);
             return 0;
         case M_ADR:
             return on_adr(s, text);
@@ -194,6 +223,7 @@ unsigned handle_frame(Session& s) {
                 wp_send_cmd(s.fr, M_ERR, "File before login");
                 return EXIT_PROTO;
             }
+            ++s.batch_files;
             return rx_start(s);
         case M_EOB:
             rx_eob(s);
@@ -284,7 +314,7 @@ ExitCode session_run(Session& s) {
         str_cat(line, c.get(fields[i]), sizeof line);
         code = send_cmd(s, M_NUL, line);
     }
-    if (code == 0) code = send_cmd(s, M_NUL, "VER wrenpost/0.9 binkp/1.0");
+    if (code == 0) code = send_cmd(s, M_NUL, "VER wrenpost/0.9 binkp/1.1");
     const char* nr = c.get(F_NR);
     s.nr = str_icmp(nr, "no") != 0 && str_icmp(nr, "off") != 0 && str_icmp(nr, "0") != 0 &&
            str_icmp(nr, "false") != 0;
@@ -304,15 +334,25 @@ ExitCode session_run(Session& s) {
         code = send_outbound(s);
         if (s.own_busy) wp_send_cmd(s.fr, M_BSY, "Outbound busy, try later");
     }
-    if (code == 0) {
-        log_msg(m_eob_s);
-        code = send_cmd(s, M_EOB, "");
+    s.batch = 1;
+    for (;;) {
+        if (code == 0) {
+            log_msg(m_eob_s);
+            code = send_cmd(s, M_EOB, "");
+        }
+        while (code == 0 && !finished(s)) {
+            code = recv_and_handle(s);
+            if (code == 0) code = send_gets(s);
+        }
+        if (code != 0) return fail(s, code);
+        // binkp/1.0 has one batch; under binkp/1.1 the batches go on while
+        // either side offers files (the session limit bounds them).
+        if (!s.remote_11 || s.batch_files == 0) break;
+        ++s.batch;
+        s.batch_files = 0;
+        s.remote_eob = false;
+        log_num(m_batch, static_cast<uint64_t>(s.batch));
     }
-    while (code == 0 && !finished(s)) {
-        code = recv_and_handle(s);
-        if (code == 0) code = send_gets(s);
-    }
-    if (code != 0) return fail(s, code);
 
     flo_finish(s);
     bso_unlock(s.bsy);

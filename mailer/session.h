@@ -1,4 +1,5 @@
-// The calling side of a binkp/1.0 session.
+// The calling side of a binkp session (binkp/1.1, and binkp/1.0 with a boss
+// that speaks only that).
 //
 // session_run drives one session over an open connection: identification,
 // address check, login (plain or CRAM-MD5), then both directions of the file
@@ -9,6 +10,14 @@
 // reaches the inbound from a peer that is not logged in: a remote M_ADR
 // without the configured boss address, an M_OK before our password, and a
 // file offered before that M_OK each end the session with EXIT_PROTO.
+// We announce binkp/1.1. With a boss that announces binkp/1.1 (or later) the
+// transfer runs in batches: a batch ends when both sides have sent M_EOB and
+// every file of it is answered; when either side offered a file in it, a new
+// batch begins (we send M_EOB again: the send list is built once, so files
+// that reach the outbound meanwhile wait for the next poll), and the session
+// ends after the first batch in which neither side offered one. A boss
+// answering a file request sends the answer in such a later batch. With a
+// binkp/1.0 boss the session ends after the first batch.
 // Waits are bounded: every frame must arrive whole within the frame time-out
 // (net_timeout), and the whole session within session_limit; either ends it
 // with EXIT_NET. A stop request (pf_stop_requested: Ctrl+C, SIGTERM) is seen
@@ -103,7 +112,10 @@ struct Session {
     bool pwd_sent = false;  // our M_PWD went out: an M_OK can only answer it
     bool auth_ok = false;   // M_OK after our password: files may come now
     bool remote_eob = false;
-    bool own_busy = false;  // our outbound was busy: answered with M_BSY
+    bool remote_11 = false;    // the boss announced binkp/1.1 or later
+    int batch = 0;             // the batch under way, 1 = the first
+    uint64_t batch_files = 0;  // files offered in it, by either side
+    bool own_busy = false;     // our outbound was busy: answered with M_BSY
     int64_t pending = 0;
     uint64_t files_rx = 0;
     uint64_t files_tx = 0;

@@ -333,6 +333,17 @@ unsigned build_list(Session& s) {
                 st = pf_stat(path);
                 if (st.exists && !st.is_dir) flo_parse(s, path);
             }
+            // A file request goes under its own name; the boss answers it
+            // with files (in a later batch under binkp/1.1), and it is
+            // deleted once the boss has it.
+            char req[WP_PATH_MAX];
+            str_copy(req, base, sizeof req);
+            str_cat(req, ".req", sizeof req);
+            PfStat rst = pf_stat(req);
+            if (rst.exists && !rst.is_dir) {
+                log_msg2(m_req, req);
+                tx_commit(s, req, K_DEL, -1, 0);
+            }
         }
     }
     if (s.tx_count == 0) log_msg(session_m_nothing);
@@ -418,6 +429,7 @@ unsigned send_file(Session& s, int i) {
             break;
         }
         log_sized(m_tx_start, e.wire, static_cast<uint64_t>(size));
+        ++s.batch_files;
         if (e.state != TS_SENT) ++s.pending;
         e.state = TS_SENT;
         if (nr_offer) {

@@ -21,8 +21,9 @@
 
 #include "mailer/session.h"
 
-// Builds the send list; takes the busy lock in BSO mode. 0, or 4 when the
-// outbound is busy.
+// Builds the send list; takes the busy lock in BSO mode: the packets, the
+// flow files' entries and the waiting file request (<node>.req, under its
+// own name, deleted on M_GOT). 0, or 4 when the outbound is busy.
 unsigned build_list(Session& s);
 // Reads one flow file into the send list (at most MAX_FLO per session).
 void flo_parse(Session& s, const char* path);

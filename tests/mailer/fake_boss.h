@@ -163,4 +163,65 @@ struct Transfer {
     }
 };
 
+// A binkp/1.1 boss that goes on in batches: in batch b it sends the files of
+// to_point[b] (none once the list is through; with `forever`, a new file in
+// every batch), then M_EOB, and takes the point's files (answering each by
+// `answer`) until the point's M_EOB of that batch has come and its own files
+// are answered. A batch in which neither side offered a file is the last.
+struct Batches {
+    std::vector<std::vector<std::pair<std::string, std::string>>> to_point;
+    bool forever = false;
+    std::function<uint8_t(const std::string& wire)> answer = [](const std::string&) {
+        return uint8_t{6};
+    };
+    std::map<std::string, std::string> received;  // wire name -> content
+    int batches = 0;                              // batches the boss ended
+
+    void run(BossPeer& p) {
+        int point_eobs = 0;
+        for (size_t b = 0;; ++b) {
+            size_t sent = 0;
+            if (b < to_point.size()) {
+                for (auto& f : to_point[b])
+                    if (p.send_file(f.first, f.second)) ++sent;
+            } else if (forever) {
+                if (p.send_file("n" + std::to_string(b) + ".txt", "batch " + std::to_string(b)))
+                    ++sent;
+            }
+            if (!p.send_cmd(5, "")) return;
+            size_t offered = 0, answered = 0;
+            std::string cur;
+            uint64_t left = 0;
+            BFrame f;
+            while (point_eobs <= static_cast<int>(b) || answered < sent || left > 0) {
+                if (!p.recv(f)) return;
+                if (!f.cmd) {
+                    if (left > 0) {
+                        received[cur] += f.data;
+                        left -= f.data.size() < left ? f.data.size() : left;
+                        if (left == 0) reply(p, cur);
+                    }
+                } else if (f.code == 3) {
+                    ++offered;
+                    cur = f.data.substr(0, f.data.find(' '));
+                    left = std::stoull(f.data.substr(f.data.find(' ') + 1));
+                    received[cur] = "";
+                    if (left == 0) reply(p, cur);
+                } else if (f.code == 5) {
+                    ++point_eobs;
+                } else if (f.code == 6 || f.code == 10) {
+                    ++answered;
+                }
+            }
+            ++batches;
+            if (sent == 0 && offered == 0) break;
+        }
+        p.drain();
+    }
+    void reply(BossPeer& p, const std::string& wire) {
+        uint8_t a = answer(wire);
+        if (a != 0) p.send_cmd(a, wire + " " + std::to_string(received[wire].size()) + " 0");
+    }
+};
+
 }  // namespace wptest

@@ -345,7 +345,7 @@ TEST_F(SessionTest, GreetingAndOwnAddressForms) {
         EXPECT_EQ(nul[0], "SYS Sys");
         EXPECT_EQ(nul[1], "ZYZ Op");
         EXPECT_EQ(nul[2], "LOC Unknown");
-        EXPECT_EQ(nul[3], "VER wrenpost/0.9 binkp/1.0");
+        EXPECT_EQ(nul[3], "VER wrenpost/0.9 binkp/1.1");
         if (nr) {
             EXPECT_EQ(nul[4], "OPT NR");
         }
@@ -1344,6 +1344,114 @@ TEST_F(SessionTest, LocalFileErrorsEndWithProtocolCode) {
 }
 
 }  // namespace
+
+// ---- Batches (binkp/1.1) and file requests -----------------------------------
+
+// With a binkp/1.1 boss, batches go on while either side offers a file; the
+// point's waiting file request goes in the first, under its own name, and is
+// deleted only once the boss has it.
+TEST_F(SessionTest, BinkpOneOneBatchesGoOnWhileFilesFlow) {
+    using Files = std::vector<std::pair<std::string, std::string>>;
+    struct {
+        const char* what;
+        bool req;                 // a file request waits in the outbound
+        std::vector<Files> boss;  // the boss's files, batch by batch
+        bool skip_req;            // the boss answers the request with M_SKIP
+        int batches;              // batches the session takes
+    } cases[] = {
+        {"nothing either way", false, {}, false, 1},
+        {"boss files in the first", false, {{{"a.pkt", "AAA"}}}, false, 2},
+        {"request, answer in the second", true, {{}, {{"ans.zip", "answer"}}}, false, 3},
+        {"files in the third", true, {{}, {{"a.txt", "A"}}, {{"b.txt", "B"}}}, false, 4},
+        {"request skipped", true, {}, true, 2},
+    };
+    const std::string req = dir.file("out") + "/00f01690.req";
+    for (const auto& c : cases) {
+        std::filesystem::remove_all(dir.file("in"));
+        mkdir(dir.file("in").c_str(), 0755);
+        if (c.req) write_file(req, "ans.zip\r\n");
+        Batches b;
+        b.to_point = c.boss;
+        if (c.skip_req) b.answer = [](const std::string&) { return uint8_t{10}; };
+        EXPECT_EQ(run([&](BossPeer& p) {
+                      if (p.login("2:240/5776@fidonet", "VER binkd/1.1a-112/Linux binkp/1.1"))
+                          b.run(p);
+                  }),
+                  0u)
+            << c.what << log;
+        EXPECT_EQ(cmds(M_EOB).size(), static_cast<size_t>(c.batches)) << c.what << log;
+        EXPECT_EQ(b.batches, c.batches) << c.what;
+        for (const Files& batch : c.boss)
+            for (const auto& f : batch)
+                EXPECT_EQ(read_file(dir.file("in") + "/" + f.first), f.second) << c.what;
+        if (c.req) {
+            EXPECT_EQ(b.received["00f01690.req"], "ans.zip\r\n") << c.what << log;
+            EXPECT_EQ(file_exists(req), c.skip_req) << c.what;
+        }
+        std::filesystem::remove(req);
+    }
+}
+
+// The session ends after one batch unless the boss announces binkp/1.1 or
+// later as its protocol; a request goes to a binkp/1.0 boss as well.
+TEST_F(SessionTest, OneBatchUnlessTheBossSpeaksOneOne) {
+    struct {
+        const char* ver;  // the boss's M_NUL, "" for none
+        bool batches;
+    } cases[] = {
+        {"", false},
+        {"VER binkd/1.0 binkp/1.0", false},
+        {"VER other binkp/1", false},
+        {"VER other/binkp/1.1", false},
+        {"VER binkd/1.1a-112/Linux binkp/1.1", true},
+        {"VER other BINKP/1.2", true},
+        {"VER other binkp/2.0", true},
+    };
+    const std::string req = dir.file("out") + "/00f01690.req";
+    for (const auto& c : cases) {
+        write_file(req, "FILES\r\n");
+        std::map<std::string, std::string> got;
+        EXPECT_EQ(run([&](BossPeer& p) {
+                      if (!p.login("2:240/5776@fidonet", c.ver)) return;
+                      if (c.batches) {
+                          Batches b;
+                          b.to_point = {{{"x.pkt", "X"}}};
+                          b.run(p);
+                          got = b.received;
+                      } else {
+                          Transfer t;
+                          t.to_point = {{"x.pkt", "X"}};
+                          t.run(p);
+                          got = t.received;
+                      }
+                  }),
+                  0u)
+            << c.ver << log;
+        EXPECT_EQ(cmds(M_EOB).size(), c.batches ? 2u : 1u) << c.ver << log;
+        EXPECT_EQ(got["00f01690.req"], "FILES\r\n") << c.ver;
+        EXPECT_FALSE(file_exists(req)) << c.ver;
+        EXPECT_EQ(read_file(dir.file("in") + "/x.pkt"), "X") << c.ver;
+        std::filesystem::remove(dir.file("in") + "/x.pkt");
+    }
+    EXPECT_EQ(cmds(M_NUL)[3], "VER wrenpost/0.9 binkp/1.1");
+}
+
+// A boss that offers a file in every batch never lets the session end by
+// itself: the session limit does, as for any boss that holds it.
+TEST_F(SessionTest, BatchesWithoutEndMeetTheSessionLimit) {
+    configure("session_limit = 2\n");
+    uint64_t t0 = pf_ticks_ms();
+    Batches b;
+    b.forever = true;
+    EXPECT_EQ(run([&](BossPeer& p) {
+                  if (p.login("2:240/5776@fidonet", "VER binkd/1.1 binkp/1.1")) b.run(p);
+              }),
+              2u)
+        << log;
+    EXPECT_TRUE(logged("ERROR: session time limit reached (seconds): 2")) << log;
+    EXPECT_GT(b.batches, 1);
+    EXPECT_LT(pf_ticks_ms() - t0, 60000u);
+}
 
 // ---- Resuming (binkp's non-reliable mode) -------------------------------------
 
