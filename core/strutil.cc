@@ -133,3 +133,20 @@ void wnum(uint64_t value, char16_t* dst) {
     int n = u64_to_dec(value, tmp);
     for (int i = 0; i <= n; ++i) dst[i] = static_cast<char16_t>(tmp[i]);
 }
+
+bool str_names_device(const char* name) {
+    size_t stem = std::strcspn(name, ".");
+    while (stem > 0 && name[stem - 1] == ' ') --stem;
+    char s[8];
+    if (stem < 3 || stem >= sizeof s) return false;
+    for (size_t i = 0; i < stem; ++i) {
+        char c = name[i];
+        s[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+    }
+    s[stem] = '\0';
+    static const char* const fixed[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const char* d : fixed)
+        if (std::strcmp(s, d) == 0) return true;
+    return stem == 4 && (std::strncmp(s, "COM", 3) == 0 || std::strncmp(s, "LPT", 3) == 0) &&
+           s[3] >= '1' && s[3] <= '9';
+}

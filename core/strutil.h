@@ -42,6 +42,12 @@ uint64_t parse_u64(const char* s, const char** end = nullptr);
 int hex_nibble(char c);
 // n bytes as 2n lowercase hexadecimal digits, terminated (dst: 2n+1 bytes).
 void hex_encode(char* dst, const uint8_t* src, size_t n);
+// Whether Windows takes the file name for a device whatever the directory:
+// CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$ or CONOUT$ in any letter case,
+// alone or before an extension, with blanks before the dot. Names from the
+// network are checked with it on every system, so that the same inbound or
+// file area is safe to open on Windows.
+bool str_names_device(const char* name);
 // dir, a separator unless dir is empty or already ends in one, then name;
 // the result is cut to WP_PATH_MAX bytes with the terminator.
 void path_join(char* dst, const char* dir, const char* name);

@@ -145,24 +145,6 @@ bool is_unsafe(unsigned char c) {
            c == '<' || c == '>' || c == '|';
 }
 
-// Whether Windows takes the name for a device whatever the directory: CON,
-// PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$ or CONOUT$ in any letter case, alone
-// or before an extension, with blanks before the dot.
-bool names_device(const char* name) {
-    size_t stem = std::strcspn(name, ".");
-    while (stem > 0 && name[stem - 1] == ' ') --stem;
-    char s[8];
-    if (stem < 3 || stem >= sizeof s) return false;
-    for (size_t i = 0; i < stem; ++i)
-        s[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[i])));
-    s[stem] = '\0';
-    static const char* const fixed[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-    for (const char* d : fixed)
-        if (std::strcmp(s, d) == 0) return true;
-    return stem == 4 && (std::strncmp(s, "COM", 3) == 0 || std::strncmp(s, "LPT", 3) == 0) &&
-           s[3] >= '1' && s[3] <= '9';
-}
-
 }  // namespace
 
 // ---- Names ------------------------------------------------------------------
@@ -207,7 +189,7 @@ void rx_local_name(char* out, const char* raw) {
     if (out[0] == '.') out[0] = '_';
     // A device name would be opened as the device on Windows: the file
     // gets a "_" in front.
-    if (names_device(out)) {
+    if (str_names_device(out)) {
         if (n == RXNAME_MAX - 1) --n;
         std::memmove(out + 1, out, n);
         out[0] = '_';

@@ -31,24 +31,6 @@ std::string join(const std::string& dir, const std::string& name) {
     return dir + PF_DIR_SEP + name;
 }
 
-// Whether the name is one Windows takes for a device, before any extension.
-bool names_device(const char* name) {
-    size_t stem = std::strcspn(name, ".");
-    while (stem > 0 && name[stem - 1] == ' ') --stem;
-    char s[8];
-    if (stem < 3 || stem >= sizeof s) return false;
-    for (size_t i = 0; i < stem; ++i) {
-        char c = name[i];
-        s[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
-    }
-    s[stem] = '\0';
-    static const char* const fixed[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-    for (const char* d : fixed)
-        if (std::strcmp(s, d) == 0) return true;
-    return stem == 4 && (std::strncmp(s, "COM", 3) == 0 || std::strncmp(s, "LPT", 3) == 0) &&
-           s[3] >= '1' && s[3] <= '9';
-}
-
 int hex_digit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -197,7 +179,7 @@ bool tic_name_safe(const char* name) {
     }
     // Windows drops trailing dots and blanks: "a." would be "a".
     if (name[n - 1] == '.' || name[n - 1] == ' ') return false;
-    if (names_device(name) || inbound_reserved(name)) return false;
+    if (str_names_device(name) || inbound_reserved(name)) return false;
     if (str_icmp(name, FILES_BBS) == 0 || ends_with_ci(name, ".tic") ||
         ends_with_ci(name, ".wpt") || ends_with_ci(name, ".wpn") || ends_with_ci(name, ".bad"))
         return false;

@@ -145,3 +145,16 @@ TEST(Cp437, EveryPrintableByteRoundTrips) {
     }
     EXPECT_EQ(cp437_uni[0], 0x20);
 }
+
+TEST(StrUtil, WindowsDeviceNames) {
+    struct Case {
+        const char* name;
+        bool device;
+    } cases[] = {
+        {"CON", true},       {"con.txt", true},    {"Nul  .pkt", true}, {"aux.tar.gz", true},
+        {"COM1", true},      {"lpt9.zip", true},   {"CONIN$", true},    {"conout$.x", true},
+        {"COM0", false},     {"COM10", false},     {"LPT", false},      {"CONSOLE", false},
+        {"icon.txt", false}, {"nul_.echo", false}, {"", false},         {".con", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(str_names_device(c.name), c.device) << c.name;
+}
