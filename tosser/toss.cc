@@ -629,20 +629,24 @@ int toss_setup(TossRun& r) {
         n.N_MOVEBAD = yesno(b.get(F_MOVEBAD));
         n.N_SECT = sect;
         // As written: the new areas' configuration lines keep the user's form.
+        // (The netmail's or bad area's format prefix is not part of it.)
         const char* areadir = cfg_raw(c, sect, F_AREADIR);
-        const char* netmail = cfg_raw(c, sect, F_NETMAIL);
+        AreaFormat nf;
+        const char* netmail = cfg_base_spec(cfg_raw(c, sect, F_NETMAIL), nf);
         if (areadir[0] != '\0')
             str_copy(n.N_AREADIR, areadir, CFG_STR);
         else
-            dir_part(n.N_AREADIR, netmail[0] != '\0' ? netmail : cfg_raw(c, sect, F_BADAREA));
+            dir_part(n.N_AREADIR,
+                     netmail[0] != '\0' ? netmail : cfg_base_spec(cfg_raw(c, sect, F_BADAREA), nf));
         r.bosses[r.net_count - 1].boss = n.N_BOSS;
         r.bosses[r.net_count - 1].pktpwd = n.N_PKTPWD;
     }
-    // Global settings: the global part with no boss selected.
-    // Paths resolved like cfg_boss's (their length was checked by the load).
-    cfg_resolve(c.dir, c.gdef.f[F_NETMAIL], r.netmail, CFG_STR);
-    cfg_resolve(c.dir, c.gdef.f[F_BADAREA], r.badarea, CFG_STR);
-    cfg_resolve(c.dir, c.gdef.f[F_DUPEAREA], r.dupearea, CFG_STR);
+    // Global settings: the global part with no boss selected (paths
+    // resolved, the bases' format prefixes taken off).
+    const BossCfg g = cfg_boss(c, -1);
+    str_copy(r.netmail, g.get(F_NETMAIL), CFG_STR);
+    str_copy(r.badarea, g.get(F_BADAREA), CFG_STR);
+    str_copy(r.dupearea, g.get(F_DUPEAREA), CFG_STR);
     const char* dupedb = c.gdef.f[F_DUPEDB][0] != '\0' ? c.gdef.f[F_DUPEDB] : "wptoss.dup";
     if (!cfg_resolve(c.dir, dupedb, r.dupedb, CFG_STR)) {
         log_msg2(m_pathlong, dupedb);
