@@ -326,6 +326,21 @@ MbResult FmsgBase::list() {
     return MbResult::Ok;
 }
 
+MbResult FmsgBase::end_mark(uint32_t& out) {
+    out = 0;
+    MbResult r = list();
+    if (r == MbResult::Ok && !names_.empty()) out = names_.rbegin()->first;
+    return r;
+}
+
+MbResult FmsgBase::after_mark(uint32_t mark, size_t limit, std::vector<uint32_t>& out) {
+    out.clear();
+    MbResult r = list();
+    for (auto it = names_.upper_bound(mark); it != names_.end() && out.size() < limit; ++it)
+        out.push_back(it->first);
+    return r;
+}
+
 MbResult FmsgBase::numbers(std::vector<uint32_t>& out) {
     out.clear();
     MbResult r = list();

@@ -78,6 +78,9 @@ class FmsgBase final : public MsgBase {
     [[nodiscard]] MbResult count(uint32_t& out) override;
     [[nodiscard]] MbResult read_header(uint32_t num, MbMessage& out) override;
     [[nodiscard]] MbResult read_text(uint32_t num, std::string& out) override;
+    [[nodiscard]] MbResult end_mark(uint32_t& out) override;
+    [[nodiscard]] MbResult after_mark(uint32_t mark, size_t limit,
+                                      std::vector<uint32_t>& out) override;
     [[nodiscard]] MbResult append(MbMessage& m, uint32_t& num) override;
     [[nodiscard]] MbResult set_attrs(uint32_t num, MbAttrs set, MbAttrs clear) override;
     [[nodiscard]] MbResult remove(uint32_t num) override;
