@@ -321,10 +321,10 @@ uint64_t fmsg_text_key(TossRun& r, const char* spec) {
     return toss_neutral_key(spec, back);
 }
 
-// DupeDb::verify_other: the journal's check of a base that is not JAM,
-// through the interface.
-int64_t verify_neutral(const char* spec, uint32_t count, uint64_t key,
-                       const std::set<int64_t>& taken) {
+}  // namespace
+
+int64_t toss_verify_neutral(const char* spec, uint32_t count, uint64_t key,
+                            const std::set<int64_t>& taken) {
     std::unique_ptr<MsgBase> b;
     if (ma_open_spec(spec, false, false, b) != MbResult::Ok) return -1;
     std::vector<uint32_t> nums;
@@ -345,6 +345,8 @@ int64_t verify_neutral(const char* spec, uint32_t count, uint64_t key,
     }
     return -1;
 }
+
+namespace {
 
 int toss_msg(void* ctx, const Packet& p, const ParsedMsg& pm) {
     TossRun& r = *static_cast<TossRun*>(ctx);
@@ -788,7 +790,7 @@ int toss_setup(TossRun& r) {
     lb_add(m_setup2);
     lb_num(static_cast<uint64_t>(c.area_count));
     lb_flush();
-    r.dupes.verify_other = verify_neutral;
+    r.dupes.verify_other = toss_verify_neutral;
     if (dupe_load(r.dupes, r.dupedb) != 0) {
         log_msg(toss_m_nomem);
         return 1;

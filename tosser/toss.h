@@ -23,6 +23,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -135,6 +136,12 @@ void toss_release(TossRun& r);
 // changes). The toss computes it from the message as the format will read
 // it back, the journal's check from what the base holds.
 uint64_t toss_neutral_key(const char* spec, const MbMessage& m);
+// DupeDb::verify_other of the toss: the journal's check of a base that is
+// not JAM ("msg:" + directory), read through the interface: the number of a
+// live message after `count` (its end_mark) whose MSGID key, or contents key
+// (toss_neutral_key, with its date or 0), is `key` and not in `taken`; -1.
+int64_t toss_verify_neutral(const char* spec, uint32_t count, uint64_t key,
+                            const std::set<int64_t>& taken);
 
 // "no", "off", "0", "false" (any case) are false; anything else is true.
 bool yesno(const char* text);
