@@ -1,4 +1,5 @@
-// The toss run: from the inbound directories into the JAM bases.
+// The toss run: from the inbound directories into the message bases (JAM,
+// or *.MSG directories configured with "msg:").
 //
 // The caller holds the JAM lock file for the whole run (app/run.h). The
 // toss takes every loose packet and ZIP bundle of every boss's inbound
