@@ -885,25 +885,13 @@ ExitCode toss_all(TossRun& r) {
 }
 
 uint64_t toss_neutral_key(const char* spec, const MbMessage& m) {
-    std::string head;
-    head.reserve(256);
-    for (const std::string* f : {&m.from, &m.to, &m.subject}) {
-        head += *f;
-        head += '\0';
-    }
-    char a[FTN_TEXT_MAX];
-    ftn_fmt(a, m.orig);
-    head += a;
-    head += '\0';
-    ftn_fmt(a, m.dest);
-    head += a;
-    head += '\0';
-    for (const MbKludge& k : m.kludges) {
-        if (k.name == "AREA") continue;  // the bad and dupe areas' marker
-        head += mb_kludge_line(k);
-        head += '\r';
-    }
-    return dupe_text_key(spec, 0, m.date_written, head.data(), head.size(), m.text.data(),
+    // The contents as a JAM request gives them, so that the key leaves out
+    // what JAM's leaves out (SEEN-BY, PATH, Via, the AREA marker, the
+    // packing address of echomail).
+    std::string subf;
+    JamMsg jm;
+    jam_request(m, 0, subf, jm);
+    return dupe_text_key(spec, jm.jm_attr, m.date_written, subf.data(), subf.size(), m.text.data(),
                          m.text.size());
 }
 

@@ -131,11 +131,12 @@ struct TossRun {
 
 // Closes every held base (their locks released).
 void toss_release(TossRun& r);
-// The key of a message without a MSGID for a base that is not JAM: its
-// contents as the interface reads them (names, subject, addresses, date
-// written, kludges but an AREA one, text; no attribute, which the export
-// changes). The toss computes it from the message as the format will read
-// it back, the journal's check from what the base holds.
+// The key of a message without a MSGID for a base that is not JAM:
+// dupe_text_key of its contents as the interface reads them, put into JAM's
+// request form (jam_request), so that the same parts count (no SEEN-BY,
+// PATH, Via, AREA marker, nor echomail's packing address). The toss
+// computes it from the message as the format will read it back, the
+// journal's check from what the base holds.
 uint64_t toss_neutral_key(const char* spec, const MbMessage& m);
 // DupeDb::verify_other of the toss: the journal's check of a base that is
 // not JAM ("msg:" + directory), read through the interface: the number of a

@@ -1269,3 +1269,37 @@ TEST(Toss, JournalOfStoredMessageAreasRecoversOnlyFiledMessages) {
         }
     }
 }
+
+// The contents key of a *.MSG message: messages differing in any part but
+// the routing lines have different keys, and the routing lines (SEEN-BY,
+// PATH, Via), the AREA marker and the attributes change nothing.
+TEST(Toss, NeutralKeyCoversTheContentsButNotTheRoute) {
+    MbMessage base;
+    base.from = "Jo";
+    base.to = "All";
+    base.subject = "s";
+    base.orig = ftn_addr{2, 240, 1, 0};
+    base.date_written = 1700000000;
+    base.attrs = MbAttrs(MbAttr::Echo);
+    base.kludges = {mb_kludge("PID", "x 1"), mb_kludge("SEEN-BY", "240/1")};
+    base.text = "Body\r";
+    const char* spec = "msg:/a/area";
+    const uint64_t k = toss_neutral_key(spec, base);
+    std::vector<MbMessage> differ(7, base);
+    differ[0].from = "Jo2";
+    differ[1].to = "Al";
+    differ[2].subject = "t";
+    differ[3].date_written += 1;
+    differ[4].kludges[0].value = "x 2";
+    differ[5].text = "Body!\r";
+    differ[6].text = "Body\r\r";
+    for (size_t i = 0; i < differ.size(); ++i)
+        EXPECT_NE(toss_neutral_key(spec, differ[i]), k) << i;
+    EXPECT_NE(toss_neutral_key("msg:/a/other", base), k);
+    std::vector<MbMessage> same(3, base);
+    same[0].kludges.push_back(mb_kludge("PATH", "240/1"));
+    same[0].kludges.push_back(mb_kludge("Via", "2:240/1 @2026"));
+    same[1].kludges.insert(same[1].kludges.begin(), MbKludge{"AREA", ":", "FIDO.TEST"});
+    same[2].attrs = base.attrs | MbAttr::Sent;
+    for (size_t i = 0; i < same.size(); ++i) EXPECT_EQ(toss_neutral_key(spec, same[i]), k) << i;
+}
