@@ -51,6 +51,7 @@ const char* const cfg_keys[NFIELDS] = {
     "tic_password",
     "tic_wait_days",
     "nodediff_area",
+    "areaformat",
 };
 
 namespace {
@@ -95,12 +96,18 @@ struct Parser {
         }
         char written[CFG_STR], path[CFG_STR];
         str_copy(written, p, sizeof written);
-        if (!cfg_resolve(c.dir, written, path, sizeof path)) {
+        AreaFormat fmt = AreaFormat::Jam;
+        const char* rest = cfg_base_spec(written, fmt);
+        if (rest[0] == '\0') {
+            log_msg2(m_areabad, "echoarea");
+            return;
+        }
+        if (!cfg_resolve(c.dir, rest, path, sizeof path)) {
             log_msg2(m_pathlong, written);
             failed = true;
             return;
         }
-        area_push(c, tag, path, c.boss_count - 1);
+        area_push(c, tag, path, c.boss_count - 1, fmt);
     }
 
     // A `filearea = TAG PATH` line: read as an echoarea line is.
@@ -199,13 +206,38 @@ int filearea_find(const Config& c, const char* tag) {
     return -1;
 }
 
-int area_push(Config& c, const char* tag, const char* path, int net) {
+int area_push(Config& c, const char* tag, const char* path, int net, AreaFormat fmt) {
     if (c.area_count >= MAX_AREAS) return -1;
     int i = c.area_count++;
     str_copy(c.area_tags[i], tag, TAG_MAX);
     str_copy(c.area_paths[i], path, CFG_STR);
     c.area_nets[i] = net;
+    c.area_formats[i] = fmt;
     return i;
+}
+
+const char* cfg_format_prefix(AreaFormat f) {
+    return f == AreaFormat::Msg ? "msg:" : "jam:";
+}
+
+const char* cfg_base_spec(const char* value, AreaFormat& fmt) {
+    fmt = AreaFormat::Jam;
+    if (str_len(value) < 4 || value[3] != ':') return value;
+    char w[4] = {value[0], value[1], value[2], '\0'};
+    if (str_icmp(w, "msg") == 0) {
+        fmt = AreaFormat::Msg;
+        return value + 4;
+    }
+    if (str_icmp(w, "jam") == 0) return value + 4;
+    return value;
+}
+
+bool cfg_area_format(const char* value, AreaFormat& fmt) {
+    fmt = AreaFormat::Jam;
+    if (value[0] == '\0' || str_icmp(value, "jam") == 0) return true;
+    if (str_icmp(value, "msg") != 0) return false;
+    fmt = AreaFormat::Msg;
+    return true;
 }
 
 void cfg_section_name(const char* p, const char* end, char* out) {
@@ -227,20 +259,24 @@ void cfg_section_name(const char* p, const char* end, char* out) {
     out[n] = '\0';
 }
 
-std::string cfg_base_key(const char* path) {
+std::string cfg_base_key(const char* path, AreaFormat fmt) {
     if (path[0] == '\0') return std::string();
     char j[WP_PATH_MAX], f[WP_PATH_MAX];
     str_copy(j, path, sizeof j);
-    str_cat(j, ".jhr", sizeof j);
-    // An existing file as the system reaches it, links resolved.
-    if (pf_real_path(j, f, sizeof f) == 0) return f;
-    if (pf_full_path(j, f, sizeof f) != 0) return j;
-    return f;
+    if (fmt == AreaFormat::Jam) str_cat(j, ".jhr", sizeof j);
+    const std::string prefix = cfg_format_prefix(fmt);
+    // An existing file or directory as the system reaches it, links resolved.
+    if (pf_real_path(j, f, sizeof f) == 0) return prefix + f;
+    if (pf_full_path(j, f, sizeof f) != 0) return prefix + j;
+    return prefix + f;
 }
 
 bool cfg_same_base(const char* a, const char* b) {
-    if (a[0] == '\0' || b[0] == '\0') return false;
-    return cfg_base_key(a) == cfg_base_key(b);
+    AreaFormat fa, fb;
+    const char* pa = cfg_base_spec(a, fa);
+    const char* pb = cfg_base_spec(b, fb);
+    if (pa[0] == '\0' || pb[0] == '\0') return false;
+    return cfg_base_key(pa, fa) == cfg_base_key(pb, fb);
 }
 
 int load_config(Config& c, const char* path) {
@@ -282,6 +318,14 @@ int load_config(Config& c, const char* path) {
     Parser ps{c, &c.gdef};
     ps.run(buf, n);
     if (ps.failed) return 1;
+    for (int b = -1; b < c.boss_count; ++b) {
+        const char* v = (b < 0 ? c.gdef : c.bosses[b]).f[F_AREAFORMAT];
+        AreaFormat f;
+        if (!cfg_area_format(v, f)) {
+            log_msg2(m_badformat, v);
+            return 1;
+        }
+    }
     // Every path must still fit once resolved, so cfg_boss never cuts one.
     for (int b = -1; b < c.boss_count; ++b) {
         const BossRec& r = b < 0 ? c.gdef : c.bosses[b];
@@ -327,6 +371,15 @@ BossCfg cfg_boss(const Config& c, int i) {
         char out[CFG_STR];
         cfg_resolve(c.dir, b.rec.f[k], out, sizeof out);  // fits: checked by the load
         str_copy(b.rec.f[k], out, CFG_STR);
+    }
+    const struct {
+        CfgField f;
+        AreaFormat* fmt;
+    } bases[] = {{F_NETMAIL, &b.netmail_fmt}, {F_BADAREA, &b.bad_fmt}, {F_DUPEAREA, &b.dupe_fmt}};
+    for (const auto& x : bases) {
+        char path[CFG_STR];
+        str_copy(path, cfg_base_spec(b.rec.f[x.f], *x.fmt), sizeof path);
+        str_copy(b.rec.f[x.f], path, CFG_STR);
     }
     return b;
 }
@@ -400,6 +453,18 @@ void cfg_dir_of(const char* cfg_path, char* out) {
 }
 
 bool cfg_resolve(const char* dir, const char* value, char* out, size_t cap) {
+    AreaFormat fmt;
+    const char* path = cfg_base_spec(value, fmt);
+    if (path != value) {
+        // The prefix as written, then the path after it resolved.
+        size_t pn = static_cast<size_t>(path - value);
+        if (cap <= pn) {
+            if (cap > 0) out[0] = '\0';
+            return false;
+        }
+        mem_copy(out, value, pn);
+        return cfg_resolve(dir, path, out + pn, cap - pn);
+    }
     if (dir[0] == '\0' || value[0] == '\0' || cfg_path_absolute(value))
         return str_copy(out, value, cap) == str_len(value);
     const char* rest = skip_dot_steps(value);

@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "core/cfgline.h"
@@ -30,7 +31,7 @@ constexpr int MAX_BOSS = 16;
 constexpr int MAX_AREAS = 256;
 constexpr size_t BNAME_MAX = 64;
 constexpr size_t CFGBUF_MAX = CFG_READ_MAX + 1;  // the file read, and its NUL
-constexpr int NFIELDS = 40;
+constexpr int NFIELDS = 41;
 constexpr int MAX_FILEAREAS = 256;
 
 // Field numbers of a boss record, in file-table order.
@@ -75,10 +76,27 @@ enum CfgField {
     F_TICPWD,        // the password of the boss's .tic files
     F_TICWAIT,       // days a .tic waits for its file
     F_NODEDIFFAREA,  // the file area whose files are the boss's nodelist diffs
+    F_AREAFORMAT,
 };
 
 // The key of each field, in field order.
 extern const char* const cfg_keys[NFIELDS];
+
+// The format of a message base. A base value in the file ("echoarea = TAG
+// value", netmail, badarea, dupearea) may start with a prefix that names it:
+// "msg:PATH" is a *.MSG directory, "jam:PATH" a JAM base (the path without
+// extension); a value without a prefix is a JAM base. The prefix is read in
+// any case and kept as written by every editor of the file. "areaformat"
+// (jam or msg; default jam) is the format of the areas the toss creates.
+enum class AreaFormat : uint8_t { Jam, Msg };
+// The prefix of a format as written in the file ("jam:", "msg:").
+const char* cfg_format_prefix(AreaFormat f);
+// The path after an optional format prefix of `value`, the format in `fmt`
+// (Jam without a prefix).
+const char* cfg_base_spec(const char* value, AreaFormat& fmt);
+// The "areaformat" value: "jam" or "msg" (any case), or "" (jam). False for
+// any other value.
+bool cfg_area_format(const char* value, AreaFormat& fmt);
 
 // NFIELDS values of up to 255 bytes each.
 struct BossRec {
@@ -98,6 +116,7 @@ struct Config {
     char area_tags[MAX_AREAS][TAG_MAX];
     char area_paths[MAX_AREAS][CFG_STR];  // resolved
     int area_nets[MAX_AREAS];             // section index, -1 = global part
+    AreaFormat area_formats[MAX_AREAS];   // the prefix of the line (area_paths has none)
     int area_count = 0;
 
     // File areas (`filearea = TAG PATH`), like the echo areas.
@@ -113,6 +132,11 @@ struct Config {
 struct BossCfg {
     char name[BNAME_MAX] = "";  // the section's name; "default" for the global part
     BossRec rec{};
+    // The formats of the netmail, bad and dupe bases; their fields in rec
+    // hold the path without the prefix.
+    AreaFormat netmail_fmt = AreaFormat::Jam;
+    AreaFormat bad_fmt = AreaFormat::Jam;
+    AreaFormat dupe_fmt = AreaFormat::Jam;
 
     const char* get(CfgField f) const { return rec.f[f]; }
 };
@@ -120,8 +144,9 @@ struct BossCfg {
 extern Config g_cfg;
 
 // Reads and parses the file. 0 on success, 1 on failure (message logged):
-// unreadable, too many sections, or a relative path that no longer fits in
-// 255 bytes once the file's directory is put before it.
+// unreadable, too many sections, a relative path that no longer fits in
+// 255 bytes once the file's directory is put before it, or an "areaformat"
+// other than jam or msg.
 // Clears everything first, so it can be called again.
 int load_config(Config& c, const char* path);
 // The section name of a header line, read the same way by the loader and by
@@ -130,14 +155,17 @@ int load_config(Config& c, const char* path);
 // then the name up to "]", a blank, CR or LF; at most BNAME_MAX - 1 bytes
 // are kept (longer names are cut). out: BNAME_MAX bytes.
 void cfg_section_name(const char* p, const char* end, char* out);
-// Whether two JAM base paths (without extension) name one base as the file
-// system names it: the same header file when it exists (links and "."/".."
-// resolved), else the same absolute path. Empty paths name no base.
+// Whether two base values (each with an optional format prefix, see
+// AreaFormat) name one base as the file system names it: the same format
+// and the same header file (JAM) or directory (*.MSG) when it exists (links
+// and "."/".." resolved), else the same absolute path. Empty paths name no
+// base.
 bool cfg_same_base(const char* a, const char* b);
-// The name cfg_same_base compares for one base: the resolved header file
-// when it exists, else its absolute path; "" for an empty path. Two bases
-// are the same exactly when their keys are equal and not empty.
-std::string cfg_base_key(const char* path);
+// The name cfg_same_base compares for one base of format `fmt` at `path`
+// (no prefix): the format's prefix, then the resolved header file or
+// directory when it exists, else its absolute path; "" for an empty path.
+// Two bases are the same exactly when their keys are equal and not empty.
+std::string cfg_base_key(const char* path, AreaFormat fmt = AreaFormat::Jam);
 
 // The configuration file to use when none is named: "wrenpost.cfg" when it
 // exists in the current directory, else the per-user file
@@ -153,7 +181,8 @@ bool cfg_path_absolute(const char* p);
 bool cfg_is_path(CfgField f);
 // A path value as the runs use it: empty and absolute values unchanged,
 // otherwise dir + value with leading "./" dropped (nothing changes when dir
-// is empty). False, with out cut, when the result does not fit in cap.
+// is empty). A format prefix (AreaFormat) stays in front; the path after it
+// is the one resolved. False, with out cut, when the result does not fit in cap.
 bool cfg_resolve(const char* dir, const char* value, char* out, size_t cap);
 // The value of field f for section i as written (the section's, else the
 // global part's; -1 = the global part), no defaults, not resolved.
@@ -176,8 +205,10 @@ BossCfg cfg_boss(const Config& c, int i);
 // 1 when a setting every mail run needs (address, boss_host, boss_address,
 // inbound, outbound) is empty in b, each missing key logged; else 0.
 int cfg_require(const BossCfg& b);
-// Appends an echo area at run time; the new index, or -1 when full.
-int area_push(Config& c, const char* tag, const char* path, int net);
+// Appends an echo area at run time (path without prefix); the new index, or
+// -1 when full.
+int area_push(Config& c, const char* tag, const char* path, int net,
+              AreaFormat fmt = AreaFormat::Jam);
 // Appends a file area at run time; the new index, or -1 when full.
 int filearea_push(Config& c, const char* tag, const char* path, int net);
 // The file area of a tag (ASCII case-insensitive, first in file order), or -1.

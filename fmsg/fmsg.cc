@@ -298,7 +298,7 @@ MbResult FmsgBase::open(const char* dir) {
 
 void FmsgBase::close() {
     names_.clear();
-    open_ = locked_ = false;
+    open_ = locked_ = listed_ = false;
 }
 
 std::string FmsgBase::in_dir(const char* name) const {
@@ -309,6 +309,7 @@ std::string FmsgBase::in_dir(const char* name) const {
 
 MbResult FmsgBase::list() {
     names_.clear();
+    listed_ = false;
     if (!open_) return MbResult::BadArgument;
     PfStat st = pf_stat(dir_);
     if (!st.exists) return MbResult::Ok;  // no area yet: no messages
@@ -323,7 +324,30 @@ MbResult FmsgBase::list() {
         // "7.msg" and "7.MSG" side by side: the lower-case one is ours.
         if (it == names_.end() || e.name < it->second) names_[num] = e.name;
     }
+    listed_ = true;
     return MbResult::Ok;
+}
+
+MbResult FmsgBase::list_for_write() {
+    // Under the lock the listing of the first write serves the run (a
+    // number taken meanwhile by another program fails the exclusive
+    // creation, and the next is tried).
+    return locked_ && listed_ ? MbResult::Ok : list();
+}
+
+MbResult FmsgBase::end_mark(uint32_t& out) {
+    out = 0;
+    MbResult r = list_for_write();
+    if (r == MbResult::Ok && !names_.empty()) out = names_.rbegin()->first;
+    return r;
+}
+
+MbResult FmsgBase::after_mark(uint32_t mark, size_t limit, std::vector<uint32_t>& out) {
+    out.clear();
+    MbResult r = list();
+    for (auto it = names_.upper_bound(mark); it != names_.end() && out.size() < limit; ++it)
+        out.push_back(it->first);
+    return r;
 }
 
 MbResult FmsgBase::numbers(std::vector<uint32_t>& out) {
@@ -386,7 +410,7 @@ MbResult FmsgBase::append(MbMessage& m, uint32_t& num) {
     std::string data;
     fmsg_build(m, netmail_, data);
     if (data.size() > FMSG_FILE_MAX) return MbResult::TooBig;
-    MbResult r = list();
+    MbResult r = list_for_write();
     if (r != MbResult::Ok) return r;
     uint32_t next = names_.empty() ? FMSG_FIRST_NUMBER : names_.rbegin()->first + 1;
     // Another writer may take a number between the listing and the creation:
@@ -462,6 +486,7 @@ MbResult FmsgBase::set_lastread(const char*, uint32_t num) {
 
 MbResult FmsgBase::lock(int) {
     if (!open_) return MbResult::BadArgument;
+    if (!locked_) listed_ = false;  // a new run of writes lists afresh
     locked_ = true;
     return MbResult::Ok;
 }

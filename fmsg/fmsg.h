@@ -30,8 +30,9 @@
 //
 // Locks: *.MSG has no lock other programs honour. Appends cannot collide
 // (exclusive creation), attribute changes write their 2 bytes in place; the
-// program's own processes are kept apart by the JAM lock file. lock() only
-// notes that the caller holds the base for a run of writes.
+// program's own processes are kept apart by the JAM lock file. lock() notes
+// that the caller holds the base for a run of writes: the appends and
+// end_mark of that run list the directory once, not once per message.
 //
 // Hostile files: a file shorter than the header is Damaged, one larger than
 // FMSG_FILE_MAX is TooBig; neither stops the listing or other messages.
@@ -78,6 +79,9 @@ class FmsgBase final : public MsgBase {
     [[nodiscard]] MbResult count(uint32_t& out) override;
     [[nodiscard]] MbResult read_header(uint32_t num, MbMessage& out) override;
     [[nodiscard]] MbResult read_text(uint32_t num, std::string& out) override;
+    [[nodiscard]] MbResult end_mark(uint32_t& out) override;
+    [[nodiscard]] MbResult after_mark(uint32_t mark, size_t limit,
+                                      std::vector<uint32_t>& out) override;
     [[nodiscard]] MbResult append(MbMessage& m, uint32_t& num) override;
     [[nodiscard]] MbResult set_attrs(uint32_t num, MbAttrs set, MbAttrs clear) override;
     [[nodiscard]] MbResult remove(uint32_t num) override;
@@ -90,6 +94,9 @@ class FmsgBase final : public MsgBase {
 
   private:
     MbResult list();
+    // list() unless the base is locked and was listed since (the writes of
+    // one run under MbLock list the directory once).
+    MbResult list_for_write();
     // The file of message `num` (listed again once when not known).
     MbResult file_of(uint32_t num, std::string& path);
     MbResult read(uint32_t num, bool with_text, MbMessage& out);
@@ -99,5 +106,6 @@ class FmsgBase final : public MsgBase {
     char dir_[WP_PATH_MAX] = "";
     bool open_ = false;
     bool locked_ = false;
+    bool listed_ = false;                    // names_ holds a listing (kept up to date by append)
     std::map<uint32_t, std::string> names_;  // number -> file name, from the last listing
 };

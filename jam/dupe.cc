@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 
+#include "config/config.h"
 #include "core/bytes.h"
 #include "core/fileio.h"
 #include "core/log.h"
@@ -126,6 +127,13 @@ int64_t image_find(const JamImage& img, const char* base_path, uint32_t count, u
     return -1;
 }
 
+// A base path of another format than JAM ("msg:" before it).
+bool is_other(const char* path) {
+    AreaFormat f;
+    cfg_base_spec(path, f);
+    return f != AreaFormat::Jam;
+}
+
 // Replays the journal left by a run that did not finish: each intent whose
 // message is in its base joins the resume set, and gives its key back to the
 // file when it is a dupe key. The file is saved and synced; the journal stays
@@ -140,6 +148,7 @@ uint32_t replay_journal(DupeDb& db) {
     struct Base {
         JamImage img;
         std::set<size_t> taken;
+        std::set<int64_t> taken_other;  // message numbers, for another format
     };
     std::map<std::string, std::unique_ptr<Base>> bases;
     uint32_t recovered = 0;
@@ -159,13 +168,21 @@ uint32_t replay_journal(DupeDb& db) {
         std::string path(reinterpret_cast<const char*>(rec + JNL_FIXED), n);
         pos += JNL_FIXED + n + JNL_CRC;
         auto& b = bases[path];
+        const bool other = is_other(path.c_str());
         if (!b) {
             b = std::make_unique<Base>();
-            if (jam_load(path.c_str(), b->img) != 0) b->img = JamImage{};
+            if (!other && jam_load(path.c_str(), b->img) != 0) b->img = JamImage{};
         }
-        int64_t at = image_find(b->img, path.c_str(), count, key, &b->taken);
+        int64_t at = -1;
+        if (!other)
+            at = image_find(b->img, path.c_str(), count, key, &b->taken);
+        else if (db.verify_other != nullptr)
+            at = db.verify_other(path.c_str(), count, key, b->taken_other);
         if (at < 0) continue;
-        b->taken.insert(static_cast<size_t>(at));
+        if (other)
+            b->taken_other.insert(at);
+        else
+            b->taken.insert(static_cast<size_t>(at));
         ++db.resume[key];
         if (keep && !dupe_has_key(db, key) && dupe_add_key(db, key) == 0) ++recovered;
     }
@@ -409,7 +426,7 @@ int dupe_note(DupeDb& db, uint64_t key) {
 bool dupe_resolve(DupeDb& db) {
     if (!db.pending) return false;
     db.pending = false;
-    if (!dupe_verify(db.pend_path, db.pend_count, db.pend_key)) return false;
+    if (!dupe_verify_any(db, db.pend_path, db.pend_count, db.pend_key)) return false;
     dupe_commit(db, db.pend_key);
     return true;
 }
@@ -460,4 +477,10 @@ bool dupe_resume_take(DupeDb& db, uint64_t key) {
 bool dupe_verify(const char* base_path, uint32_t count, uint64_t key) {
     JamImage img;
     return jam_load(base_path, img) == 0 && image_find(img, base_path, count, key) >= 0;
+}
+
+bool dupe_verify_any(const DupeDb& db, const char* base_path, uint32_t count, uint64_t key) {
+    if (!is_other(base_path)) return dupe_verify(base_path, count, key);
+    return db.verify_other != nullptr &&
+           db.verify_other(base_path, count, key, std::set<int64_t>()) >= 0;
 }

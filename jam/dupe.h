@@ -22,7 +22,8 @@
 // append may have happened without its key reaching the file is covered by
 // the journal "<path>.jnl": before each append that will carry a new key, an
 // intent record names the key, the target base and the number of index
-// records the base had (dupe_intent). Order per message:
+// records the base had (dupe_intent; for a base of another format its
+// MsgBase::end_mark, see DupeDb::verify_other). Order per message:
 //   1. intent record into the journal,
 //   2. jam_append into the base,
 //   3. key appended to the file (dupe_commit), or only remembered
@@ -62,6 +63,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <unordered_map>
 
 #include "core/fileio.h"
@@ -90,6 +92,14 @@ struct DupeDb {
     uint32_t pend_count = 0;
     char pend_path[WP_PATH_MAX] = "";
     bool pending = false;
+    // The check of a base in another format than JAM: a path that begins
+    // with the "msg:" prefix (config/config.h) is checked by this function
+    // instead of the JAM reader: the number of a live message appended
+    // after `count` (the base's MsgBase::end_mark before the append, at
+    // most 64 looked at) whose key is `key` and which is not in `taken`, or
+    // -1. Without one such an intent never counts as filed.
+    int64_t (*verify_other)(const char* path, uint32_t count, uint64_t key,
+                            const std::set<int64_t>& taken) = nullptr;
     // Resume set: key -> filings found by the replay, not yet passed over.
     std::unordered_map<uint64_t, uint32_t> resume;
     uint64_t resume_skipped = 0;  // messages passed over by dupe_resume_take
@@ -188,6 +198,9 @@ bool dupe_resume_take(DupeDb& db, uint64_t key);
 // dupe_text_key (with DateWritten, and with 0 as well when DateWritten
 // equals DateReceived: a date the toss did not understand).
 bool dupe_verify(const char* base_path, uint32_t count, uint64_t key);
+// dupe_verify for any base: those with the "msg:" prefix through
+// db.verify_other.
+bool dupe_verify_any(const DupeDb& db, const char* base_path, uint32_t count, uint64_t key);
 
 // Writes the keys added since the load (or the last save) at offset
 // dupe_saved * 8, over a partial trailing record. Nothing to write: nothing

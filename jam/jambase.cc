@@ -258,6 +258,14 @@ MbResult JamBase::append(MbMessage& m, uint32_t& num) {
     std::string subf;
     JamMsg jm;
     jam_request(m, static_cast<uint32_t>(unix_now_local()), subf, jm);
+    MbResult r = append_request(jm);
+    if (r != MbResult::Ok) return r;
+    m.number = num = jm.jm_msgnum;
+    return MbResult::Ok;
+}
+
+MbResult JamBase::append_request(JamMsg& jm) {
+    if (!open_ || (jm.jm_attr & JA_DELETED) != 0) return MbResult::BadArgument;
     if (lock_pending_ && !held()) {
         if (jam_writer_open(w_, path_, jm.jm_now, lock_attempts_) != 0) {
             lock_pending_ = false;
@@ -266,9 +274,53 @@ MbResult JamBase::append(MbMessage& m, uint32_t& num) {
         lock_pending_ = false;
     }
     int r = held() ? jam_writer_append(w_, jm) : jam_append(path_, jm);
-    if (r != 0) return MbResult::IoError;
-    m.number = num = jm.jm_msgnum;
+    return r == 0 ? MbResult::Ok : MbResult::IoError;
+}
+
+MbResult JamBase::end_mark(uint32_t& out) {
+    out = 0;
+    if (!open_) return MbResult::BadArgument;
+    if (held()) {
+        out = static_cast<uint32_t>(w_.nrec);
+        return MbResult::Ok;
+    }
+    char jdx[WP_PATH_MAX];
+    mkpath(jdx, path_, ".jdx");
+    PfStat st = pf_stat(jdx);
+    if (st.exists) out = static_cast<uint32_t>(static_cast<uint64_t>(st.size) / JDX_SIZE);
     return MbResult::Ok;
+}
+
+MbResult JamBase::after_mark(uint32_t mark, size_t limit, std::vector<uint32_t>& out) {
+    out.clear();
+    MbResult r = load();
+    if (r != MbResult::Ok) return r;
+    if (img_.jhr.size() < JHI_SIZE) return MbResult::Ok;
+    const uint64_t nrec = img_.jdx.size() / JDX_SIZE;
+    for (uint64_t i = mark; i < nrec && out.size() < limit; ++i) {
+        const uint8_t* rec = img_.jdx.data() + i * JDX_SIZE;
+        if (get_le32(rec + JDX_HDROFFSET) == JDX_DELETED) continue;
+        JamHeader h;
+        if (jam_parse_header(img_.jhr.data(), img_.jhr.size(), get_le32(rec + JDX_HDROFFSET), h) !=
+                0 ||
+            (h.Attribute & JA_DELETED) != 0)
+            continue;
+        out.push_back(h.MessageNumber);
+    }
+    return MbResult::Ok;
+}
+
+void jam_request_message(const JamMsg& jm, MbMessage& out) {
+    JamHeader h;
+    h.DateWritten = jm.jm_date;
+    h.DateReceived = jm.jm_now;
+    h.Attribute = jm.jm_attr;
+    h.ReplyTo = jm.jm_replyto;
+    h.subf = reinterpret_cast<const uint8_t*>(jm.jm_subf);
+    h.subf_len = h.SubfieldLen = jm.jm_subflen;
+    from_header(h, out);
+    std::erase_if(out.kludges, [](const MbKludge& k) { return address_kludge(k.name); });
+    out.text.assign(jm.jm_text, jm.jm_textlen);
 }
 
 template <typename Fn>

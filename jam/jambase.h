@@ -43,6 +43,11 @@ MbAttrs mb_attrs_of_jam(uint32_t ja);
 // when the message has none.
 void jam_request(const MbMessage& m, uint32_t now, std::string& subf, JamMsg& jm);
 
+// The neutral message of an append request (the reverse of jam_request:
+// addresses, names and subject from their subfields, kludges as
+// from_header reads them back, INTL/FMPT/TOPT left out), text included.
+void jam_request_message(const JamMsg& jm, MbMessage& out);
+
 class JamBase final : public MsgBase {
   public:
     JamBase() = default;
@@ -57,7 +62,14 @@ class JamBase final : public MsgBase {
     [[nodiscard]] MbResult count(uint32_t& out) override;
     [[nodiscard]] MbResult read_header(uint32_t num, MbMessage& out) override;
     [[nodiscard]] MbResult read_text(uint32_t num, std::string& out) override;
+    [[nodiscard]] MbResult end_mark(uint32_t& out) override;
+    [[nodiscard]] MbResult after_mark(uint32_t mark, size_t limit,
+                                      std::vector<uint32_t>& out) override;
     [[nodiscard]] MbResult append(MbMessage& m, uint32_t& num) override;
+    // The append of a request built in JAM's own form (the toss's fast path:
+    // its subfield block goes to disk as it is, byte for byte what
+    // jam_append writes). Sets jm.jm_msgnum.
+    [[nodiscard]] MbResult append_request(JamMsg& jm);
     [[nodiscard]] MbResult set_attrs(uint32_t num, MbAttrs set, MbAttrs clear) override;
     [[nodiscard]] MbResult remove(uint32_t num) override;
     [[nodiscard]] MbResult lastread(const char* user, uint32_t& out) override;

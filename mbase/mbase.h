@@ -25,6 +25,7 @@
 // thread-safe: one thread uses a MsgBase at a time.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -181,6 +182,17 @@ class MsgBase {
     [[nodiscard]] virtual MbResult read_header(uint32_t num, MbMessage& out) = 0;
     // The body of message `num` (MbMessage::text).
     [[nodiscard]] virtual MbResult read_text(uint32_t num, std::string& out) = 0;
+    // A mark of where the base ends now, for a caller that must later find
+    // what it appended after this instant (the toss's dupe journal): JAM the
+    // number of index records, *.MSG the highest message number (0 for an
+    // empty or missing base). Messages appended afterwards are the ones
+    // mb_after_mark() (below) gives for it; marks of different formats mean
+    // different things and are compared by nobody.
+    [[nodiscard]] virtual MbResult end_mark(uint32_t& out) = 0;
+    // The live messages appended after `mark` (an end_mark of this base),
+    // ascending, at most `limit` of them.
+    [[nodiscard]] virtual MbResult after_mark(uint32_t mark, size_t limit,
+                                              std::vector<uint32_t>& out) = 0;
     // Adds a message at the end and sets m.number (also returned in `num`).
     // m.number is ignored on the way in; BadArgument when m.attrs holds
     // Deleted. The base's write lock is taken for the append unless the

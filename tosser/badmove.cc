@@ -1,6 +1,8 @@
 #include "tosser/badmove.h"
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "core/bytes.h"
 #include "core/fileio.h"
@@ -9,6 +11,8 @@
 #include "jam/crc32.h"
 #include "jam/jam.h"
 #include "jam/messages.h"
+#include "mbase/mbase.h"
+#include "msgarea/msgarea.h"
 
 namespace {
 
@@ -32,7 +36,12 @@ bool patch(pf_file jhr, uint64_t offset, const uint8_t* bytes, size_t n) {
 
 }  // namespace
 
-int af_bad_move(const char* tag, const char* new_base, const char* bad_base, uint32_t now) {
+namespace {
+
+// JAM to JAM: every subfield verbatim (also those of other programs),
+// MSGIDcrc and REPLYcrc kept, the source only marked deleted and the bad
+// base's ModCounter raised once.
+int jam_bad_move(const char* tag, const char* new_base, const char* bad_base, uint32_t now) {
     std::string marker = std::string("AREA:") + tag;
     JamImage img;
     if (jam_load(bad_base, img) != 0 || img.jhr.size() < JHI_SIZE) return 0;
@@ -103,4 +112,49 @@ int af_bad_move(const char* tag, const char* new_base, const char* bad_base, uin
         }
     }
     return moved;
+}
+
+// Between other formats, or across them: each message read in the neutral
+// form, appended without its marker and then removed from the bad area.
+int neutral_bad_move(const char* tag, const char* new_spec, const char* bad_spec, uint32_t now) {
+    std::unique_ptr<MsgBase> bad, dst;
+    if (ma_open_spec(bad_spec, false, false, bad) != MbResult::Ok ||
+        ma_open_spec(new_spec, false, true, dst) != MbResult::Ok)
+        return 0;
+    std::vector<uint32_t> nums;
+    if (bad->numbers(nums) != MbResult::Ok || nums.empty()) return 0;
+    MbLock src_lock(*bad, JAM_LOCK_TRIES);
+    MbLock dst_lock(*dst, JAM_LOCK_TRIES);
+    if (!src_lock || !dst_lock) return 0;
+    int moved = 0;
+    for (uint32_t n : nums) {
+        MbMessage m;
+        if (bad->read_header(n, m) != MbResult::Ok) continue;
+        const std::string* area = mb_kludge_find(m, "AREA");
+        if (area == nullptr || str_icmp(area->c_str(), tag) != 0) continue;
+        if (bad->read_text(n, m.text) != MbResult::Ok) continue;
+        std::erase_if(m.kludges, [](const MbKludge& k) { return k.name == "AREA"; });
+        m.date_received = now;
+        uint32_t num = 0;
+        if (dst->append(m, num) != MbResult::Ok) {
+            log_msg2(m_write, dst->path());
+            break;
+        }
+        ++moved;
+        if (bad->remove(n) != MbResult::Ok) {
+            log_msg2(m_write, bad->path());
+            break;
+        }
+    }
+    return moved;
+}
+
+}  // namespace
+
+int af_bad_move(const char* tag, const char* new_base, const char* bad_base, uint32_t now) {
+    AreaFormat fn, fb;
+    const char* np = cfg_base_spec(new_base, fn);
+    const char* bp = cfg_base_spec(bad_base, fb);
+    if (fn == AreaFormat::Jam && fb == AreaFormat::Jam) return jam_bad_move(tag, np, bp, now);
+    return neutral_bad_move(tag, new_base, bad_base, now);
 }

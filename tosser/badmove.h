@@ -12,6 +12,13 @@
 
 #include <cstdint>
 
+// new_base and bad_base are targets as the toss names them: a path (JAM)
+// or "msg:" + a *.MSG directory. JAM to JAM moves every subfield verbatim
+// (unknown ones too, MSGIDcrc and REPLYcrc kept) and only sets the deleted
+// bit in the bad base, raising its ModCounter once; any other pair moves
+// each message in the neutral form (mbase/mbase.h) and removes it from the
+// bad area.
+//
 // Returns the number of messages moved. Stops at the first failed append;
 // messages moved before stay moved (deleted in the bad base, present in the
 // new one).

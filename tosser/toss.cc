@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "config/cfgedit.h"
@@ -10,9 +11,12 @@
 #include "core/exitcode.h"
 #include "core/fileio.h"
 #include "core/log.h"
+#include "fmsg/fmsg.h"
 #include "jam/crc32.h"
 #include "jam/jam.h"
+#include "jam/jambase.h"
 #include "jam/jamlock.h"
+#include "msgarea/msgarea.h"
 #include "platform/platform.h"
 #include "tosser/badmove.h"
 #include "tosser/messages.h"
@@ -78,21 +82,36 @@ int find_area(const Config& c, const char* tag) {
     return -1;
 }
 
-// Whether a base path is in use: the netmail, bad or dupe base, any boss's
-// netmail or any echo area (compared as cfg_same_base does, the path's own
-// name resolved once rather than once per base).
-bool base_taken(const TossRun& r, const char* path) {
-    if (path[0] == '\0') return false;
-    const std::string key = cfg_base_key(path);
-    auto same = [&key](const char* other) {
-        return other[0] != '\0' && cfg_base_key(other) == key;
-    };
+// The target name of a base: "msg:" + path for a *.MSG area, the path alone
+// for JAM (so that JAM targets, their dupe keys and journal records are
+// what they always were). out: CFG_STR + 4 bytes.
+void make_spec(char* out, AreaFormat f, const char* path) {
+    out[0] = '\0';
+    if (f == AreaFormat::Msg && path[0] != '\0') str_copy(out, cfg_format_prefix(f), CFG_STR + 4);
+    str_cat(out, path, CFG_STR + 4);
+}
+
+// cfg_base_key of a target name.
+std::string spec_key(const char* spec) {
+    AreaFormat f;
+    const char* path = cfg_base_spec(spec, f);
+    return cfg_base_key(path, f);
+}
+
+// Whether a base is in use: the netmail, bad or dupe base, any boss's
+// netmail or any echo area (compared as cfg_same_base does, format and path,
+// the path's own name resolved once rather than once per base).
+bool base_taken(const TossRun& r, const char* spec) {
+    if (spec[0] == '\0') return false;
+    const std::string key = spec_key(spec);
+    auto same = [&key](const char* other) { return other[0] != '\0' && spec_key(other) == key; };
     if (same(r.netmail) || same(r.badarea) || same(r.dupearea)) return true;
     for (int i = 0; i < r.net_count; ++i)
         if (same(r.net_tab[i].N_NETMAIL)) return true;
     const Config& c = *r.cfg;
     for (int i = 0; i < c.area_count; ++i)
-        if (same(c.area_paths[i])) return true;
+        if (c.area_paths[i][0] != '\0' && cfg_base_key(c.area_paths[i], c.area_formats[i]) == key)
+            return true;
     return false;
 }
 
@@ -137,7 +156,12 @@ int autocreate(TossRun& r, const char* tag) {
     // area's messages into another. A free name gets a number, in the line
     // written and in the path used alike.
     size_t stem = str_len(path), used_stem = str_len(used);
-    for (int i = 2; base_taken(r, used); ++i) {
+    char spec[CFG_STR + 4];
+    auto taken = [&]() {
+        make_spec(spec, n.N_AREAFMT, used);
+        return base_taken(r, spec);
+    };
+    for (int i = 2; taken(); ++i) {
         if (i > 99 || stem + 3 >= sizeof path || used_stem + 3 >= sizeof used) {
             log_msg2(m_ac_cfgerr, tag);
             return -1;
@@ -158,11 +182,14 @@ int autocreate(TossRun& r, const char* tag) {
         lb_flush();
     }
     const char* section = n.N_SECT >= 0 ? n.N_NAME : nullptr;
-    if (af_cfg_batch_add(r.new_areas, c.path, section, tag, path) != CfgResult::Ok) {
+    // The line names the format of a *.MSG area; a JAM one stays as always.
+    char line_path[CFG_STR + 4];
+    make_spec(line_path, n.N_AREAFMT, path);
+    if (af_cfg_batch_add(r.new_areas, c.path, section, tag, line_path) != CfgResult::Ok) {
         log_msg2(m_ac_cfgerr, tag);
         return -1;
     }
-    int idx = area_push(c, tag, used, n.N_SECT);
+    int idx = area_push(c, tag, used, n.N_SECT, n.N_AREAFMT);
     if (idx < 0) {
         log_msg2(m_ac_full, tag);
         return -1;
@@ -174,7 +201,7 @@ int autocreate(TossRun& r, const char* tag) {
     lb_add(used);
     lb_flush();
     if (n.N_MOVEBAD && r.badarea[0] != '\0') {
-        int moved = af_bad_move(tag, used, r.badarea, r.jm_now);
+        int moved = af_bad_move(tag, spec, r.badarea, r.jm_now);
         if (moved > 0) {
             lb_start();
             lb_add(m_ac_moved);
@@ -199,55 +226,127 @@ void write_new_areas(TossRun& r) {
     r.stopped = r.cfg_failed = true;
 }
 
-// The real path of a base's .jhr; false when it does not exist (yet). Kept
-// for the run once found: the bases of a run are the few its configuration
-// names.
-bool jhr_real(TossRun& r, const char* base, std::string& out) {
-    auto it = r.real_paths.find(base);
+// The real path of a base's .jhr (a *.MSG area's directory); false when it
+// does not exist (yet). Kept for the run once found: the bases of a run are
+// the few its configuration names.
+bool base_real(TossRun& r, const char* spec, std::string& out) {
+    auto it = r.real_paths.find(spec);
     if (it != r.real_paths.end()) {
         out = it->second;
         return true;
     }
-    char jhr[WP_PATH_MAX], real[WP_PATH_MAX];
-    mkpath(jhr, base, ".jhr");
-    if (pf_real_path(jhr, real, sizeof real) != 0) return false;
+    AreaFormat f;
+    const char* path = cfg_base_spec(spec, f);
+    char file[WP_PATH_MAX], real[WP_PATH_MAX];
+    if (f == AreaFormat::Jam)
+        mkpath(file, path, ".jhr");
+    else
+        str_copy(file, path, sizeof file);
+    if (pf_real_path(file, real, sizeof real) != 0) return false;
     out = real;
-    r.real_paths.emplace(base, out);
+    r.real_paths.emplace(spec, out);
     return true;
 }
 
-// The held writer of a base, opened (and locked) when not held yet; nullptr
-// when it cannot be opened (logged). Releases every held base first when the
-// hold has lasted HOLD_MSGS appends or HOLD_MS milliseconds.
-JamWriter* held_base(TossRun& r, const char* path) {
+// The held base of a target, opened and locked when not held yet; nullptr
+// when it cannot be (logged). Releases every held base first when the hold
+// has lasted HOLD_MSGS appends or HOLD_MS milliseconds.
+HeldBase* held_base(TossRun& r, const char* spec) {
     if (!r.held.empty() && (r.held_msgs >= HOLD_MSGS || pf_ticks_ms() - r.held_since >= HOLD_MS))
         toss_release(r);
-    JamWriter* found = nullptr;
+    HeldBase* found = nullptr;
     for (auto& h : r.held)
-        if (std::strcmp(h.w->path, path) == 0) found = h.w.get();
+        if (h.spec == spec) found = &h;
     // Another spelling of a held base (which exists, being open): a second
-    // writer would wait for the first one's byte lock.
+    // writer would wait for the first one's lock.
     std::string real;
-    if (found == nullptr && !r.held.empty() && jhr_real(r, path, real))
+    if (found == nullptr && !r.held.empty() && base_real(r, spec, real))
         for (auto& h : r.held)
-            if (h.real == real) found = h.w.get();
+            if (h.real == real) found = &h;
     if (found != nullptr) {
-        if (jam_writer_is_open(*found)) return found;
-        return jam_writer_open(*found, found->path, r.jm_now) == 0 ? found : nullptr;
+        if (found->lock && found->lock->held()) return found;
+        found->lock = std::make_unique<MbLock>(*found->b, JAM_LOCK_TRIES);
+        if (found->lock->held()) return found;
+        log_msg2(mb_result_text(found->lock->result()), spec);
+        return nullptr;
     }
-    if (r.held.size() >= HOLD_BASES) r.held.erase(r.held.begin());  // closes it
+    if (r.held.size() >= HOLD_BASES) r.held.erase(r.held.begin());  // unlocks and closes it
     HeldBase h;
-    h.w = std::make_unique<JamWriter>();
-    if (jam_writer_open(*h.w, path, r.jm_now) != 0) return nullptr;
-    if (real.empty()) jhr_real(r, path, real);
+    h.spec = spec;
+    MbResult res = ma_open_spec(spec, false, true, h.b);
+    if (res == MbResult::Ok) {
+        h.lock = std::make_unique<MbLock>(*h.b, JAM_LOCK_TRIES);
+        res = h.lock->result();
+    }
+    if (res != MbResult::Ok) {
+        // A JAM writer that failed has said why; other failures are told here.
+        if (res != MbResult::Locked || !h.b || h.b->format() != MbFormat::Jam) {
+            AreaFormat f;
+            log_msg2(mb_result_text(res), cfg_base_spec(spec, f));
+        }
+        return nullptr;
+    }
+    if (real.empty()) base_real(r, spec, real);
     h.real = real;
     if (r.held.empty()) {
         r.held_since = pf_ticks_ms();
         r.held_msgs = 0;
     }
     r.held.push_back(std::move(h));
-    return r.held.back().w.get();
+    return &r.held.back();
 }
+
+// The message being filed in the neutral form (made once per message).
+MbMessage& neutral_of(TossRun& r) {
+    if (!r.neutral_ok) {
+        const JamMsg jm = r.msg.jam();
+        jam_request_message(jm, r.neutral);
+        r.neutral.date_received = 0;
+        r.neutral_ok = true;
+    }
+    return r.neutral;
+}
+
+// The key of a message without a MSGID for a *.MSG target: of the message as
+// that format reads it back (names and subject cut to its fields), with the
+// date 0 when the packet's was not understood (as for JAM).
+uint64_t fmsg_text_key(TossRun& r, const char* spec) {
+    std::string file;
+    fmsg_build(neutral_of(r), false, file);
+    MbMessage back;
+    if (fmsg_parse(reinterpret_cast<const uint8_t*>(file.data()), file.size(), false, true, back) !=
+        MbResult::Ok)
+        back = neutral_of(r);
+    if (!r.msg.date_ok) back.date_written = 0;
+    return toss_neutral_key(spec, back);
+}
+
+}  // namespace
+
+int64_t toss_verify_neutral(const char* spec, uint32_t count, uint64_t key,
+                            const std::set<int64_t>& taken) {
+    std::unique_ptr<MsgBase> b;
+    if (ma_open_spec(spec, false, false, b) != MbResult::Ok) return -1;
+    std::vector<uint32_t> nums;
+    if (b->after_mark(count, 64, nums) != MbResult::Ok) return -1;
+    for (uint32_t n : nums) {
+        if (taken.count(n) != 0) continue;
+        MbMessage m;
+        if (b->read_header(n, m) != MbResult::Ok || b->read_text(n, m.text) != MbResult::Ok)
+            continue;
+        const std::string* id = mb_kludge_find(m, "MSGID");
+        if (id != nullptr && dupe_msgid_usable(id->data(), id->size())) {
+            if (dupe_key(spec, id->data(), id->size()) == key) return n;
+            continue;
+        }
+        if (toss_neutral_key(spec, m) == key) return n;
+        m.date_written = 0;  // a date the toss did not understand
+        if (toss_neutral_key(spec, m) == key) return n;
+    }
+    return -1;
+}
+
+namespace {
 
 int toss_msg(void* ctx, const Packet& p, const ParsedMsg& pm) {
     TossRun& r = *static_cast<TossRun*>(ctx);
@@ -257,6 +356,7 @@ int toss_msg(void* ctx, const Packet& p, const ParsedMsg& pm) {
     }
     TossMsg& m = r.msg;
     pkt_convert(p.sum, pm, r.jm_now, m);
+    r.neutral_ok = false;
     const Config& c = *r.cfg;
 
     const char* target = nullptr;
@@ -267,8 +367,12 @@ int toss_msg(void* ctx, const Packet& p, const ParsedMsg& pm) {
             toss_release(r);
             a = autocreate(r, m.tag);
         }
-        if (a >= 0) {
+        if (a >= 0 && c.area_formats[a] == AreaFormat::Jam) {
             target = c.area_paths[a];
+        } else if (a >= 0) {
+            r.target_buf = cfg_format_prefix(c.area_formats[a]);
+            r.target_buf += c.area_paths[a];
+            target = r.target_buf.c_str();
         } else {
             log_msg2(m_unk_area, m.tag);
             bad = true;
@@ -287,8 +391,11 @@ int toss_msg(void* ctx, const Packet& p, const ParsedMsg& pm) {
     // into dupes. A message without a MSGID is keyed by its contents, so
     // that a packet delivered again does not file it twice (jam/dupe.h).
     const bool by_msgid = m.has_msgid && dupe_msgid_usable(m.msgid.data(), m.msgid.size());
-    auto key_for = [&m, by_msgid](const char* base) {
+    auto key_for = [&r, &m, by_msgid](const char* base) {
         if (by_msgid) return dupe_key(base, m.msgid.data(), m.msgid.size());
+        AreaFormat f;
+        cfg_base_spec(base, f);
+        if (f != AreaFormat::Jam) return fmsg_text_key(r, base);
         return dupe_text_key(base, m.attr, m.date_ok ? m.date : 0, m.subf.data(), m.subf.size(),
                              m.text.data(), m.text.size());
     };
@@ -323,15 +430,20 @@ int toss_msg(void* ctx, const Packet& p, const ParsedMsg& pm) {
         str_copy(kludge, "AREA:", sizeof kludge);
         str_cat(kludge, m.tag, sizeof kludge);
         jam_subf_add(m.subf, SF_KLUDGE, kludge);
+        r.neutral_ok = false;
     }
     // Journal, append, key: see jam/dupe.h for why this order files each
     // message exactly once whenever the run dies.
     const bool new_key = !dupe;
-    // The base is opened and locked before the intent, which records how
-    // many index records it has.
-    JamWriter* w = held_base(r, target);
-    if (w == nullptr) return 1;
-    const auto count = static_cast<uint32_t>(w->nrec);
+    // The base is opened and locked before the intent, which records where
+    // it ends (JAM: how many index records it has).
+    HeldBase* h = held_base(r, target);
+    if (h == nullptr) return 1;
+    uint32_t count = 0;
+    if (MbResult er = h->b->end_mark(count); er != MbResult::Ok) {
+        log_msg2(mb_result_text(er), h->b->path());
+        return 1;
+    }
     // Without the journal nothing more is filed: the run ends, and the packet
     // stays where it is for the next one (the error is logged).
     if ((new_key && dupe_intent_at(r.dupes, key, target, count) != 0) ||
@@ -339,9 +451,19 @@ int toss_msg(void* ctx, const Packet& p, const ParsedMsg& pm) {
         r.stopped = r.jnl_failed = true;
         return 1;
     }
-    JamMsg jm = m.jam();
     ++r.held_msgs;
-    if (jam_writer_append(*w, jm) != 0) {
+    MbResult ar;
+    if (h->b->format() == MbFormat::Jam) {
+        // JAM takes the request as the packet made it: the subfield block
+        // goes to disk as built, with no detour through the neutral form.
+        JamMsg jm = m.jam();
+        ar = static_cast<JamBase&>(*h->b).append_request(jm);  // logs a failure itself
+    } else {
+        uint32_t num = 0;
+        ar = h->b->append(neutral_of(r), num);
+        if (ar != MbResult::Ok) log_msg2(mb_result_text(ar), h->b->path());
+    }
+    if (ar != MbResult::Ok) {
         if (new_key) dupe_resolve(r.dupes);
         return 1;
     }
@@ -621,7 +743,8 @@ int toss_setup(TossRun& r) {
         ftn_addr own;
         if (parse_addr(b.get(F_ADDRESS), own)) n.N_ZONE = own.zone;
         if (!parse_addr(b.get(F_BOSSADDR), n.N_BOSS)) n.N_BOSS = ftn_addr{};
-        str_copy(n.N_NETMAIL, b.get(F_NETMAIL), CFG_STR);
+        make_spec(n.N_NETMAIL, b.netmail_fmt, b.get(F_NETMAIL));
+        if (!cfg_area_format(b.get(F_AREAFORMAT), n.N_AREAFMT)) n.N_AREAFMT = AreaFormat::Jam;
         str_copy(n.N_PKTPWD, b.get(F_PKTPWD), CFG_STR);
         str_copy(n.N_INBOUND, b.get(F_INBOUND), CFG_STR);
         str_copy(n.N_NAME, b.name, BNAME_MAX);
@@ -629,20 +752,24 @@ int toss_setup(TossRun& r) {
         n.N_MOVEBAD = yesno(b.get(F_MOVEBAD));
         n.N_SECT = sect;
         // As written: the new areas' configuration lines keep the user's form.
+        // (The netmail's or bad area's format prefix is not part of it.)
         const char* areadir = cfg_raw(c, sect, F_AREADIR);
-        const char* netmail = cfg_raw(c, sect, F_NETMAIL);
+        AreaFormat nf;
+        const char* netmail = cfg_base_spec(cfg_raw(c, sect, F_NETMAIL), nf);
         if (areadir[0] != '\0')
             str_copy(n.N_AREADIR, areadir, CFG_STR);
         else
-            dir_part(n.N_AREADIR, netmail[0] != '\0' ? netmail : cfg_raw(c, sect, F_BADAREA));
+            dir_part(n.N_AREADIR,
+                     netmail[0] != '\0' ? netmail : cfg_base_spec(cfg_raw(c, sect, F_BADAREA), nf));
         r.bosses[r.net_count - 1].boss = n.N_BOSS;
         r.bosses[r.net_count - 1].pktpwd = n.N_PKTPWD;
     }
-    // Global settings: the global part with no boss selected.
-    // Paths resolved like cfg_boss's (their length was checked by the load).
-    cfg_resolve(c.dir, c.gdef.f[F_NETMAIL], r.netmail, CFG_STR);
-    cfg_resolve(c.dir, c.gdef.f[F_BADAREA], r.badarea, CFG_STR);
-    cfg_resolve(c.dir, c.gdef.f[F_DUPEAREA], r.dupearea, CFG_STR);
+    // Global settings: the global part with no boss selected (paths
+    // resolved, the bases' format prefixes taken off).
+    const BossCfg g = cfg_boss(c, -1);
+    make_spec(r.netmail, g.netmail_fmt, g.get(F_NETMAIL));
+    make_spec(r.badarea, g.bad_fmt, g.get(F_BADAREA));
+    make_spec(r.dupearea, g.dupe_fmt, g.get(F_DUPEAREA));
     const char* dupedb = c.gdef.f[F_DUPEDB][0] != '\0' ? c.gdef.f[F_DUPEDB] : "wptoss.dup";
     if (!cfg_resolve(c.dir, dupedb, r.dupedb, CFG_STR)) {
         log_msg2(m_pathlong, dupedb);
@@ -663,6 +790,7 @@ int toss_setup(TossRun& r) {
     lb_add(m_setup2);
     lb_num(static_cast<uint64_t>(c.area_count));
     lb_flush();
+    r.dupes.verify_other = toss_verify_neutral;
     if (dupe_load(r.dupes, r.dupedb) != 0) {
         log_msg(toss_m_nomem);
         return 1;
@@ -754,6 +882,17 @@ ExitCode toss_all(TossRun& r) {
     if (r.stopped) return r.jnl_failed || r.cfg_failed || r.keys_failed ? EXIT_PROTO : EXIT_STOPPED;
     return (r.st.st_badpkts > 0 || r.st.st_bnd_bad > 0 || r.dir_error || r.keys_failed) ? EXIT_PROTO
                                                                                         : EXIT_OK;
+}
+
+uint64_t toss_neutral_key(const char* spec, const MbMessage& m) {
+    // The contents as a JAM request gives them, so that the key leaves out
+    // what JAM's leaves out (SEEN-BY, PATH, Via, the AREA marker, the
+    // packing address of echomail).
+    std::string subf;
+    JamMsg jm;
+    jam_request(m, 0, subf, jm);
+    return dupe_text_key(spec, jm.jm_attr, m.date_written, subf.data(), subf.size(), m.text.data(),
+                         m.text.size());
 }
 
 void toss_report(const TossRun& r) {

@@ -1,4 +1,5 @@
-// The toss run: from the inbound directories into the JAM bases.
+// The toss run: from the inbound directories into the message bases (JAM,
+// or *.MSG directories configured with "msg:").
 //
 // The caller holds the JAM lock file for the whole run (app/run.h). The
 // toss takes every loose packet and ZIP bundle of every boss's inbound
@@ -23,6 +24,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -32,6 +34,7 @@
 #include "core/exitcode.h"
 #include "jam/dupe.h"
 #include "jam/jam.h"
+#include "mbase/mbase.h"
 #include "tosser/packet.h"
 
 constexpr int MAX_NETS = 16;
@@ -50,12 +53,13 @@ constexpr uint64_t HOLD_MS = 1000;
 struct TossNet {
     uint32_t N_ZONE = 0;
     ftn_addr N_BOSS;
-    char N_NETMAIL[CFG_STR] = "";
+    char N_NETMAIL[CFG_STR + 4] = "";  // "msg:" before the path of a *.MSG netmail
     char N_PKTPWD[CFG_STR] = "";
     char N_INBOUND[CFG_STR] = "";
     char N_NAME[BNAME_MAX] = "";
     bool N_AUTOC = true;
     bool N_MOVEBAD = true;
+    AreaFormat N_AREAFMT = AreaFormat::Jam;  // of the areas it creates
     int N_SECT = -1;
     char N_AREADIR[CFG_STR] = "";  // as written (relative to the configuration's directory)
 };
@@ -66,10 +70,15 @@ struct TossStats {
              st_bnd_empty = 0;
 };
 
-// A base held open by the toss run and the real path of its .jhr (empty
-// when unknown), by which another spelling of its path is recognised.
+// A base held open and locked by the toss run: `spec` is its target as the
+// run names it (the path, "msg:" before it for a *.MSG area), `real` the
+// real path of its .jhr or directory (empty when unknown), by which another
+// spelling of its path is recognised. The lock is released before the base
+// closes.
 struct HeldBase {
-    std::unique_ptr<JamWriter> w;
+    std::unique_ptr<MsgBase> b;
+    std::unique_ptr<MbLock> lock;
+    std::string spec;
     std::string real;
 };
 
@@ -78,9 +87,10 @@ struct TossRun {
     TossNet net_tab[MAX_NETS];
     int net_count = 0;
     PktBoss bosses[MAX_NETS];  // the password check's view of net_tab
-    char netmail[CFG_STR] = "";
-    char badarea[CFG_STR] = "";
-    char dupearea[CFG_STR] = "";
+    // The global bases as targets: "msg:" before the path of a *.MSG one.
+    char netmail[CFG_STR + 4] = "";
+    char badarea[CFG_STR + 4] = "";
+    char dupearea[CFG_STR + 4] = "";
     char dupedb[CFG_STR] = "";
     bool drop = false;
     uint32_t jm_now = 0;
@@ -96,9 +106,9 @@ struct TossRun {
     // The packet being filed.
     int sender = -1;  // index into net_tab of the boss that sent it, or -1
     TossMsg msg;
-    // The bases appended to since the last release, each open with its .jhr
-    // byte lock (jam/jam.h JamWriter), so that a run of messages into the
-    // same areas opens and locks each base once; held_msgs appends since
+    // The bases appended to since the last release, each open through the
+    // message-base interface with its write lock held (MbLock), so that a run
+    // of messages into the same areas opens and locks each base once; held_msgs appends since
     // held_since (pf_ticks_ms). Released as HOLD_* says, before an area is
     // created (its take-over from the bad area locks bases itself) and when
     // the run ends.
@@ -111,10 +121,29 @@ struct TossRun {
     // the inbound (a run killed before that tosses the packet again and
     // creates the same areas on the same bases).
     AfAreaBatch new_areas;
+    // The target of the message being filed when it is built here (a *.MSG
+    // area's "msg:" + path), and the message in the neutral form for the
+    // bases that are not JAM (made once per message when needed).
+    std::string target_buf;
+    MbMessage neutral;
+    bool neutral_ok = false;
 };
 
-// Closes every held base (their byte locks released).
+// Closes every held base (their locks released).
 void toss_release(TossRun& r);
+// The key of a message without a MSGID for a base that is not JAM:
+// dupe_text_key of its contents as the interface reads them, put into JAM's
+// request form (jam_request), so that the same parts count (no SEEN-BY,
+// PATH, Via, AREA marker, nor echomail's packing address). The toss
+// computes it from the message as the format will read it back, the
+// journal's check from what the base holds.
+uint64_t toss_neutral_key(const char* spec, const MbMessage& m);
+// DupeDb::verify_other of the toss: the journal's check of a base that is
+// not JAM ("msg:" + directory), read through the interface: the number of a
+// live message after `count` (its end_mark) whose MSGID key, or contents key
+// (toss_neutral_key, with its date or 0), is `key` and not in `taken`; -1.
+int64_t toss_verify_neutral(const char* spec, uint32_t count, uint64_t key,
+                            const std::set<int64_t>& taken);
 
 // "no", "off", "0", "false" (any case) are false; anything else is true.
 bool yesno(const char* text);

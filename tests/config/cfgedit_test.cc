@@ -332,3 +332,16 @@ TEST(CfgEdit, FileAreasAreTheirOwnList) {
     EXPECT_EQ(c->area_count, 2);
     EXPECT_EQ(std::string(c->file_paths[filearea_find(*c, "PICS")]), d.path() + "/files/pics");
 }
+
+TEST(CfgEdit, FormatPrefixesStayAsWritten) {
+    CfgFile f("areaformat = msg\r\nechoarea = A MSG:areas/a\r\nechoarea = B jam:b\r\n");
+    ASSERT_EQ(af_cfg_add_area(f.path.c_str(), nullptr, "NEW", "msg:areas/new"), CfgResult::Ok);
+    EXPECT_EQ(af_cfg_del_area(f.path.c_str(), "B"), 1);
+    EXPECT_EQ(f.text(),
+              "areaformat = msg\r\nechoarea = A MSG:areas/a\r\nechoarea=NEW msg:areas/new\r\n");
+    Config c;
+    ASSERT_EQ(load_config(c, f.path.c_str()), 0);
+    ASSERT_EQ(c.area_count, 2);
+    EXPECT_EQ(c.area_formats[1], AreaFormat::Msg);
+    EXPECT_EQ(std::string(c.area_paths[1]), f.d.path() + "/areas/new");
+}

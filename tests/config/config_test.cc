@@ -7,6 +7,7 @@
 
 #include "app/catalog.h"
 #include "core/log.h"
+#include "platform/platform.h"
 #include "support/test_support.h"
 
 namespace {
@@ -408,4 +409,88 @@ TEST(ConfigPaths, PathTooLongOnceResolvedFailsTheLoad) {
     }
     Loaded abs("inbound = /" + v + "\n");  // absolute: used as written
     EXPECT_EQ(abs.rc, 0) << abs.out;
+}
+
+TEST(ConfigFormats, PrefixesSelectTheFormatPerBaseAndResolveThePathAfterThem) {
+    Loaded l(
+        "address = 2:240/1.5\nboss_host = h\nboss_address = 2:240/1\n"
+        "inbound = in\noutbound = out\nnetmail = MSG:mail/net\nbadarea = jam:mail/bad\n"
+        "dupearea = msg:/abs/dupes\n"
+        "echoarea = PLAIN msg/plain\n"
+        "echoarea = DIRS msg:msg/dirs\n"
+        "echoarea = EXPL Jam:msg/expl\n"
+        "echoarea = ABS msg:/var/abs\n"
+        "echoarea = EMPTY msg:\n"
+        "[boss fsx]\nnetmail = fsxnet\nareaformat = MSG\n");
+    ASSERT_EQ(l.rc, 0) << l.out;
+    const std::string d = l.d.path() + "/";
+    struct Area {
+        const char* tag;
+        std::string path;
+        AreaFormat fmt;
+    } want[] = {{"PLAIN", d + "msg/plain", AreaFormat::Jam},
+                {"DIRS", d + "msg/dirs", AreaFormat::Msg},
+                {"EXPL", d + "msg/expl", AreaFormat::Jam},
+                {"ABS", "/var/abs", AreaFormat::Msg}};
+    ASSERT_EQ(l.c.area_count, 4);  // "msg:" alone names no path
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_STREQ(l.c.area_tags[i], want[i].tag);
+        EXPECT_EQ(std::string(l.c.area_paths[i]), want[i].path) << want[i].tag;
+        EXPECT_EQ(l.c.area_formats[i], want[i].fmt) << want[i].tag;
+    }
+    BossCfg g = cfg_boss(l.c, -1);
+    EXPECT_EQ(std::string(g.get(F_NETMAIL)), d + "mail/net");
+    EXPECT_EQ(g.netmail_fmt, AreaFormat::Msg);
+    EXPECT_EQ(std::string(g.get(F_BADAREA)), d + "mail/bad");
+    EXPECT_EQ(g.bad_fmt, AreaFormat::Jam);
+    EXPECT_STREQ(g.get(F_DUPEAREA), "/abs/dupes");
+    EXPECT_EQ(g.dupe_fmt, AreaFormat::Msg);
+    BossCfg f = cfg_boss(l.c, 0);  // its own netmail has no prefix: JAM
+    EXPECT_EQ(std::string(f.get(F_NETMAIL)), d + "fsxnet");
+    EXPECT_EQ(f.netmail_fmt, AreaFormat::Jam);
+    EXPECT_EQ(f.dupe_fmt, AreaFormat::Msg);  // inherited with its prefix
+    AreaFormat af = AreaFormat::Jam;
+    EXPECT_TRUE(cfg_area_format(f.get(F_AREAFORMAT), af));
+    EXPECT_EQ(af, AreaFormat::Msg);
+    EXPECT_TRUE(cfg_area_format(g.get(F_AREAFORMAT), af));
+    EXPECT_EQ(af, AreaFormat::Jam);  // default
+    // The records keep the prefix as written.
+    EXPECT_STREQ(cfg_raw(l.c, -1, F_NETMAIL), "MSG:mail/net");
+    // The resolver keeps the prefix and resolves what follows it.
+    char out[CFG_STR];
+    EXPECT_TRUE(cfg_resolve("/etc/wp/", "msg:./areas/x", out, sizeof out));
+    EXPECT_STREQ(out, "msg:/etc/wp/areas/x");
+    EXPECT_TRUE(cfg_resolve("/etc/wp/", "JAM:/abs/x", out, sizeof out));
+    EXPECT_STREQ(out, "JAM:/abs/x");
+    EXPECT_TRUE(cfg_resolve("/etc/wp/", "D:\\fido\\x", out, sizeof out));  // a drive, no prefix
+    EXPECT_STREQ(out, "D:\\fido\\x");
+    EXPECT_FALSE(cfg_resolve("/etc/wp/", "msg:x", out, 4));
+}
+
+TEST(ConfigFormats, UnknownAreaFormatFailsTheLoad) {
+    Loaded l("address = 2:240/1.5\n[boss a]\nareaformat = squish\n");
+    EXPECT_EQ(l.rc, 1);
+    ASSERT_FALSE(l.texts().empty());
+    EXPECT_EQ(l.texts().back(), "ERROR: areaformat must be jam or msg: squish");
+}
+
+TEST(ConfigFormats, SameBaseComparesFormatAndPath) {
+    wptest::TempDir d;
+    const std::string base = d.file("area");
+    wptest::write_file(base + ".jhr", "");
+    pf_mkdir(d.file("dir").c_str());
+    struct Case {
+        std::string a, b;
+        bool same;
+    } cases[] = {
+        {base, "jam:" + base, true},
+        {base, "JAM:" + d.path() + "/./area", true},
+        {base, "msg:" + base, false},  // a directory beside the JAM files
+        {"msg:" + d.file("dir"), "msg:" + d.path() + "/./dir", true},
+        {"msg:" + d.file("dir"), d.file("dir"), false},
+        {"msg:" + d.file("new"), "MSG:" + d.file("new"), true},  // not there yet
+        {"msg:", "msg:", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(cfg_same_base(c.a.c_str(), c.b.c_str()), c.same) << c.a << " / " << c.b;
 }

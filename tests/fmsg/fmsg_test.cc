@@ -271,3 +271,31 @@ TEST_F(Fmsg, RemoveDeletesTheFile) {
 }
 
 }  // namespace
+
+// Under the lock the appends of a run reuse one listing: a number another
+// program took meanwhile (either case) is still never shared, the end mark
+// follows the run's own appends, and a new run lists afresh.
+TEST_F(Fmsg, ARunUnderTheLockNeverSharesANumber) {
+    MbMessage m = netmail();
+    uint32_t n = 0, mark = 0;
+    {
+        MbLock lock(base, 1);
+        ASSERT_TRUE(lock.held());
+        ASSERT_EQ(base.append(m, n), MbResult::Ok);
+        EXPECT_EQ(n, 2u);
+        write_file(msg("3.msg"), "theirs");  // another program, after the listing
+        write_file(msg("4.MSG"), "theirs too");
+        ASSERT_EQ(base.append(m, n), MbResult::Ok);
+        EXPECT_EQ(n, 5u);
+        ASSERT_EQ(base.end_mark(mark), MbResult::Ok);
+        EXPECT_EQ(mark, 5u);
+        write_file(msg("9.msg"), std::string(190, '\0'));
+    }
+    EXPECT_EQ(read_file(msg("3.msg")), "theirs");
+    EXPECT_EQ(read_file(msg("4.MSG")), "theirs too");
+    MbLock lock(base, 1);
+    ASSERT_EQ(base.end_mark(mark), MbResult::Ok);
+    EXPECT_EQ(mark, 9u);  // listed again
+    ASSERT_EQ(base.append(m, n), MbResult::Ok);
+    EXPECT_EQ(n, 10u);
+}

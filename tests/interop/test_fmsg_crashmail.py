@@ -11,14 +11,20 @@
    into the areas; crashmail's SCAN packs them for the boss; the packet,
    read by the independent reader ftnpkt.py, holds each with its fields and
    text, and crashmail's Sent mark on them reads back through the interface.
+3. The same packets tossed by crashmail into its *.MSG areas and by
+   wrenpost into *.MSG areas configured with "msg:" (netmail, bad area, two
+   echo areas) give the same messages: names, addresses, subject, date,
+   body, kludges, SEEN-BY and PATH, but for the differences listed in
+   LEGIT_DIFFERENCES.
 
-argv[1] = wrenpost binary (unused), argv[2] = build directory. Exit code 77
+argv[1] = wrenpost binary, argv[2] = build directory. Exit code 77
 when crashmail or crashwrite is not installed.
 """
 
 import json
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -230,6 +236,116 @@ def scan_part(tool, tmp):
     print("scan: crashmail packed every message the *.MSG writer put down, and marked it sent")
 
 
+# What may differ between crashmail's and wrenpost's toss of one packet into
+# *.MSG areas, and why:
+LEGIT_DIFFERENCES = {
+    # Echomail that came without SEEN-BY gets one naming the sender from
+    # crashmail; wrenpost files the lines a message carries, and none when it
+    # carries none (checked: equal where the packet had SEEN-BY lines).
+    "SEEN-BY of a message that came without one",
+    # crashmail leaves the header's addresses of echomail at 0 (its readers
+    # take the origin from the MSGID); wrenpost writes the packet's origin.
+    # Only echomail without a MSGID shows it.
+    "origin of echomail without a MSGID",
+    # crashmail sets Sent on the echomail it tosses; wrenpost marks nothing
+    # (its export takes only local messages). Attributes are not compared.
+    "attributes",
+}
+
+
+def write_packet(path, msgs):
+    """A type-2+ packet from the boss to the point (published layout):
+    msgs = [(from, to, subject, date, text bytes)]."""
+    bz, bn, bnode = 2, 200, 100
+    h = bytearray(58)
+    struct.pack_into("<HH", h, 0, bnode, 108)
+    struct.pack_into("<H", h, 4, 2026)
+    struct.pack_into("<H", h, 18, 2)
+    struct.pack_into("<HH", h, 20, bn, 200)
+    struct.pack_into("<HH", h, 34, bz, 2)
+    struct.pack_into("<HH", h, 40, 0x0100, 0x0001)
+    struct.pack_into("<HHHH", h, 46, bz, 2, 0, 7)
+    out = bytes(h)
+    for frm, to, subj, date, text in msgs:
+        out += struct.pack("<7H", 2, bnode, 108, bn, 200, 0, 0)
+        out += date + b"\0" + to + b"\0" + frm + b"\0" + subj + b"\0" + text + b"\0"
+    with open(path, "wb") as f:
+        f.write(out + b"\0\0")
+
+
+def toss_compare_part(tool, wrenpost, tmp):
+    corpus = os.path.join(tmp, "corpus3")
+    os.makedirs(corpus)
+    sent = [("Boss Sysop", "Point Sysop", "Netmail one", None, b"To the point.\n"),
+            ("Carl Echo", "All", "Echo one", "TEST", b"First echo.\n\nWith a blank line.\n"),
+            ("Dora Echo", "Carl Echo", "Echo two", "TEST", b"Second echo \x84\x94.\n"),
+            ("Eve Other", "All", "Other one", "OTHER", b"In the other area.\n")]
+    for n, (frm, to, subj, area, text) in enumerate(sent):
+        txt = os.path.join(tmp, "c%d.txt" % n)
+        with open(txt, "wb") as f:
+            f.write(text)
+        args = ["crashwrite", "DIR", corpus, "FROMNAME", frm, "FROMADDR", BOSS, "TONAME", to,
+                "TOADDR", POINT, "SUBJECT", subj, "TEXT", txt]
+        if area:
+            args += ["AREA", area, "ORIGIN", "Boss origin"]
+        subprocess.run(args, capture_output=True, check=True)
+    # Echomail with SEEN-BY, PATH and more kludges, and one without a MSGID.
+    date = b"05 Dec 26  04:23:00"
+    tail = b"--- x\r * Origin: Boss (2:200/100)\rSEEN-BY: 200/100 108\r\x01PATH: 200/100\r"
+    write_packet(os.path.join(corpus, "0000abcd.pkt"), [
+        (b"Fred Kludge", b"All", b"With kludges", date,
+         b"AREA:TEST\r\x01MSGID: 2:200/100 abcd0001\r\x01REPLY: 2:200/1 1234\r"
+         b"\x01PID: Hand 1\r\x01TZUTC: 0100\rKludges and trail.\r" + tail),
+        (b"Gina Plain", b"All", b"No msgid", date, b"AREA:OTHER\rNothing but text.\r" + tail),
+    ])
+    sent += [None, None]
+    # crashmail
+    cm = os.path.join(tmp, "cm")
+    p = prefs(cm, ["TEST", "OTHER"])
+    for name in os.listdir(corpus):
+        shutil.copy(os.path.join(corpus, name), os.path.join(cm, "in"))
+    crashmail(p, cm, "TOSS", "NOSECURITY")
+    # wrenpost, every base a *.MSG directory
+    wp = os.path.join(tmp, "wp")
+    for sub in ("in", "out", "msg"):
+        os.makedirs(os.path.join(wp, sub))
+    for name in os.listdir(corpus):
+        shutil.copy(os.path.join(corpus, name), os.path.join(wp, "in"))
+    cfg = os.path.join(wp, "wrenpost.cfg")
+    with open(cfg, "w") as f:
+        f.write("address = %s\nboss_host = 127.0.0.1\nboss_address = %s\ninbound = in\n"
+                "outbound = out\nnetmail = msg:msg/netmail\nbadarea = msg:msg/bad\n"
+                "dupearea = msg:msg/dupes\nautocreate = no\n"
+                "echoarea = TEST msg:msg/test\nechoarea = OTHER msg:msg/other\n" % (POINT, BOSS))
+    r = subprocess.run([wrenpost, "-lang", "en", "-c", cfg, "toss"], capture_output=True, cwd=wp)
+    if r.returncode != 0:
+        fail("wrenpost toss ended with %d: %r" % (r.returncode, r.stdout[-600:]))
+    compared = 0
+    for fmt, tag in (("netmsg", "netmail"), ("msg", "test"), ("msg", "other"), ("msg", "bad")):
+        theirs = {m["subject"]: m for m in dump(tool, fmt, os.path.join(cm, "msg", tag))}
+        ours = {m["subject"]: m for m in dump(tool, fmt, os.path.join(wp, "msg", tag))}
+        check("%s subjects" % tag, sorted(ours), sorted(theirs))
+        for subj, t in theirs.items():
+            o = ours.get(subj)
+            if o is None:
+                continue
+            w = "%s %r" % (tag, subj)
+            has_id = any(k[0] == "MSGID" for k in o["kludges"])
+            for field in ("from", "to", "orig", "dest", "date_written", "text"):
+                if field == "orig" and fmt == "msg" and not has_id:
+                    check(w + " orig (crashmail's)", t[field], "0:0/0")
+                    continue
+                check(w + " " + field, o[field], t[field])
+            # SEEN-BY only where the packet carried some (LEGIT_DIFFERENCES).
+            keep_seen = any(k[0] == "SEEN-BY" for k in o["kludges"])
+            kl = lambda m: [k for k in m["kludges"] if keep_seen or k[0] != "SEEN-BY"]  # noqa: E731
+            check(w + " kludges", kl(o), kl(t))
+            compared += 1
+    check("messages compared", compared, len(sent))
+    print("toss: wrenpost's *.MSG areas hold what crashmail's do for the same packets "
+          "(%d messages; differences allowed: %s)" % (compared, "; ".join(sorted(LEGIT_DIFFERENCES))))
+
+
 def main():
     build = os.path.abspath(sys.argv[2])
     for prog in ("crashmail", "crashwrite"):
@@ -241,6 +357,7 @@ def main():
     try:
         toss_part(tool, tmp)
         scan_part(tool, tmp)
+        toss_compare_part(tool, os.path.abspath(sys.argv[1]), tmp)
     finally:
         if not FAILS:
             shutil.rmtree(tmp)

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -9,6 +10,8 @@
 #include "core/bytes.h"
 #include "jam/crc32.h"
 #include "jam/jam.h"
+#include "mbase/mbase.h"
+#include "msgarea/msgarea.h"
 #include "support/test_support.h"
 
 namespace {
@@ -115,4 +118,66 @@ TEST(BadMove, TakesOverTheTagsMessagesAndMarksThemDeleted) {
     messages(bad, again);
     EXPECT_EQ(again.base.ModCounter, after.base.ModCounter);
     EXPECT_EQ(af_bad_move("FSX_NEW", fresh.c_str(), d.file("none").c_str(), 6000), 0);
+}
+
+// Across formats and between *.MSG areas the messages of the tag move in the
+// neutral form: names, addresses, dates, kludges (MSGID, unknown ones) and
+// text arrive, the marker does not, and the bad area keeps only the others.
+TEST(BadMove, AcrossFormatsThroughTheNeutralForm) {
+    struct Case {
+        AreaFormat bad, area;
+    } cases[] = {{AreaFormat::Jam, AreaFormat::Msg},
+                 {AreaFormat::Msg, AreaFormat::Jam},
+                 {AreaFormat::Msg, AreaFormat::Msg}};
+    for (const Case& c : cases) {
+        wptest::TempDir d;
+        auto spec = [&](AreaFormat f, const char* name) {
+            return std::string(f == AreaFormat::Msg ? "msg:" : "") + d.file(name);
+        };
+        const std::string bad = spec(c.bad, "bad"), area = spec(c.area, "area");
+        SCOPED_TRACE(bad + " -> " + area);
+        std::unique_ptr<MsgBase> b;
+        ASSERT_EQ(ma_open_spec(bad.c_str(), false, true, b), MbResult::Ok);
+        for (const char* tag : {"FSX_GEN", "OTHER", "fsx_gen"}) {
+            MbMessage m;
+            m.from = "Jo";
+            m.to = "All";
+            m.subject = std::string("in ") + tag;
+            m.orig = ftn_addr{21, 1, 100, 0};
+            m.date_written = 1700000000;
+            m.attrs = MbAttrs(MbAttr::Echo);
+            m.kludges = {mb_kludge("MSGID", "21:1/100 0001"), mb_kludge("X-ODD", "kept"),
+                         mb_kludge_parse("AREA:", 5)};
+            m.kludges.back().value = tag;
+            m.kludges.push_back(mb_kludge("SEEN-BY", "1/100"));
+            m.text = "Body\r";
+            uint32_t n = 0;
+            ASSERT_EQ(b->append(m, n), MbResult::Ok);
+        }
+        EXPECT_EQ(af_bad_move("FSX_GEN", area.c_str(), bad.c_str(), 1800000000), 2);
+        std::unique_ptr<MsgBase> a;
+        ASSERT_EQ(ma_open_spec(area.c_str(), false, false, a), MbResult::Ok);
+        std::vector<uint32_t> nums;
+        ASSERT_EQ(a->numbers(nums), MbResult::Ok);
+        ASSERT_EQ(nums.size(), 2u);
+        MbMessage got;
+        ASSERT_EQ(a->read_header(nums[0], got), MbResult::Ok);
+        ASSERT_EQ(a->read_text(nums[0], got.text), MbResult::Ok);
+        EXPECT_EQ(got.subject, "in FSX_GEN");
+        EXPECT_EQ(got.from, "Jo");
+        EXPECT_EQ(got.date_written, 1700000000u);
+        EXPECT_EQ(got.text, "Body\r");
+        EXPECT_EQ(mb_kludge_find(got, "AREA"), nullptr);
+        ASSERT_NE(mb_kludge_find(got, "MSGID"), nullptr);
+        EXPECT_EQ(*mb_kludge_find(got, "MSGID"), "21:1/100 0001");
+        ASSERT_NE(mb_kludge_find(got, "SEEN-BY"), nullptr);
+        if (c.area == AreaFormat::Msg || c.bad == AreaFormat::Msg) {
+            ASSERT_NE(mb_kludge_find(got, "X-ODD"), nullptr);
+            EXPECT_EQ(*mb_kludge_find(got, "X-ODD"), "kept");
+        }
+        ASSERT_EQ(b->numbers(nums), MbResult::Ok);
+        ASSERT_EQ(nums.size(), 1u);
+        ASSERT_EQ(b->read_header(nums[0], got), MbResult::Ok);
+        EXPECT_EQ(got.subject, "in OTHER");
+    }
 }

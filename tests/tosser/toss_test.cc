@@ -18,6 +18,8 @@
 #include "app/cmdline.h"
 #include "core/bytes.h"
 #include "core/log.h"
+#include "fmsg/fmsg.h"
+#include "jam/dupe.h"
 #include "jam/jam.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
@@ -1126,4 +1128,183 @@ TEST(Toss, HostileAreaTagsCreateNoBaseOutsideTheAreaDirectory) {
                 << read_file(pt.cfg);
         }
     }
+}
+
+namespace {
+
+// The live messages of a *.MSG directory, read through its base.
+std::vector<MbMessage> read_dir(const std::string& dir, bool netmail = false) {
+    FmsgBase b(netmail);
+    std::vector<MbMessage> out;
+    std::vector<uint32_t> nums;
+    if (b.open(dir.c_str()) != MbResult::Ok || b.numbers(nums) != MbResult::Ok) return out;
+    for (uint32_t n : nums) {
+        MbMessage m;
+        if (b.read_header(n, m) != MbResult::Ok || b.read_text(n, m.text) != MbResult::Ok) continue;
+        out.push_back(m);
+    }
+    return out;
+}
+
+std::vector<std::string> subjects(const std::vector<MbMessage>& ms) {
+    std::vector<std::string> out;
+    for (const auto& m : ms) out.push_back(m.subject);
+    return out;
+}
+
+}  // namespace
+
+// Every kind of base may be a *.MSG directory: echo areas named with msg:,
+// areas created with areaformat = msg, the netmail, bad and dupe bases; a
+// JAM area beside them stays JAM. Delivered again, every message is a dupe
+// (with or without a MSGID), and a created area takes over its messages from
+// a *.MSG bad area.
+TEST(Toss, StoredMessageDirectoriesAreTossedInto) {
+    Point pt;
+    const std::string m = pt.msg;
+    pt.config("netmail=msg:" + m + "/netmail\nbadarea=msg:" + m + "/bad\ndupearea=MSG:" + m +
+              "/dupes\nareaformat=msg\nareadir=" + m + "/auto\nechoarea=MSG.AREA msg:" + m +
+              "/msgarea\n");
+    Msg net = echo("", "2:240/1 77", "to the point");
+    net.to = "Jo Point";
+    net.kludges = "\x01INTL 2:240/1 2:240/1\r\x01TOPT 5\r";
+    Msg plain = echo("MSG.AREA", "", "no msgid");
+    plain.body = "Contents only\r";
+    const std::string pkt = make_pkt(
+        kBoss, kPoint, "PW",
+        {echo("MSG.AREA", "2:240/1 1", "first"), plain, net, echo("FIDO.TEST", "2:240/1 2", "jam"),
+         echo("NEW.AREA", "2:240/1 3", "waits in bad")});
+    pt.put("a.pkt", pkt);
+    auto r = pt.toss();
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(subjects(read_dir(m + "/msgarea")), (std::vector<std::string>{"first", "no msgid"}));
+    EXPECT_TRUE(file_exists(m + "/msgarea/2.msg"));  // 1.msg is the high-water mark's
+    auto netmail = read_dir(m + "/netmail", true);
+    ASSERT_EQ(netmail.size(), 1u);
+    EXPECT_EQ(netmail[0].to, "Jo Point");
+    char a[FTN_TEXT_MAX];
+    ftn_fmt(a, netmail[0].dest);
+    EXPECT_STREQ(a, "2:240/1.5");
+    ftn_fmt(a, netmail[0].orig);
+    EXPECT_STREQ(a, "2:240/1");
+    auto bad = read_dir(m + "/bad");
+    ASSERT_EQ(bad.size(), 1u);
+    ASSERT_NE(mb_kludge_find(bad[0], "AREA"), nullptr);
+    EXPECT_EQ(*mb_kludge_find(bad[0], "AREA"), "NEW.AREA");
+    EXPECT_EQ(read_base(m + "/fidotest").size(), 1u);  // JAM as before
+    EXPECT_FALSE(file_exists(m + "/fidotest/2.msg"));
+
+    // The same packet again: each message a dupe, filed in the dupe area.
+    pt.put("a.pkt", pkt);
+    r = pt.toss();
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(read_dir(m + "/msgarea").size(), 2u);
+    EXPECT_EQ(read_dir(m + "/netmail").size(), 1u);
+    EXPECT_EQ(read_dir(m + "/dupes").size(), 5u) << r.out;
+    EXPECT_EQ(read_base(m + "/fidotest").size(), 1u);
+
+    // Created now, the area is a *.MSG directory, its line says so, and it
+    // takes over the message that waited in the bad area.
+    write_file(pt.cfg, read_file(pt.cfg) + "autocreate=yes\n");
+    pt.put("b.pkt", make_pkt(kBoss, kPoint, "PW", {echo("NEW.AREA", "2:240/1 4", "second")}));
+    r = pt.toss();
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_NE(read_file(pt.cfg).find("echoarea=NEW.AREA msg:" + m + "/auto/new.area\n"),
+              std::string::npos);
+    auto created = read_dir(m + "/auto/new.area");
+    EXPECT_EQ(subjects(created), (std::vector<std::string>{"waits in bad", "second"}));
+    ASSERT_FALSE(created.empty());
+    EXPECT_EQ(mb_kludge_find(created[0], "AREA"), nullptr);  // the marker stays behind
+    EXPECT_TRUE(read_dir(m + "/bad").empty());
+    EXPECT_TRUE(has_log_line(r.out, "Taken over from the bad area: 1 message(s) -> NEW.AREA"))
+        << r.out;
+}
+
+// The journal of a run killed between the intent and the key: a message that
+// reached a *.MSG area gives its key back (read through the interface), one
+// that did not gives nothing, and one filed before the recorded mark is not
+// this intent's.
+TEST(Toss, JournalOfStoredMessageAreasRecoversOnlyFiledMessages) {
+    wptest::TempDir d;
+    const std::string dir = d.file("area"), spec = "msg:" + dir, db_path = d.file("dupes.db");
+    pf_mkdir(dir.c_str());
+    FmsgBase b;
+    ASSERT_EQ(b.open(dir.c_str()), MbResult::Ok);
+    auto put = [&](const std::string& msgid, const std::string& text) {
+        MbMessage m;
+        m.from = "A";
+        m.to = "B";
+        m.subject = "s";
+        m.date_written = 1700000000;
+        m.attrs = MbAttrs(MbAttr::Echo);
+        if (!msgid.empty()) m.kludges.push_back(mb_kludge("MSGID", msgid));
+        m.text = text;
+        uint32_t n = 0;
+        EXPECT_EQ(b.append(m, n), MbResult::Ok);
+        return m;
+    };
+    auto key = [&](const std::string& id) { return dupe_key(spec.c_str(), id.data(), id.size()); };
+    put("2:1/1 old", "x\r");
+    uint64_t text_key = 0;
+    {
+        DupeDb db;
+        ASSERT_EQ(dupe_load(db, db_path.c_str()), 0);
+        uint32_t mark = 0;
+        ASSERT_EQ(b.end_mark(mark), MbResult::Ok);
+        EXPECT_EQ(mark, 2u);
+        ASSERT_EQ(dupe_intent_at(db, key("2:1/1 old"), spec.c_str(), mark), 0);  // filed before
+        ASSERT_EQ(dupe_intent_at(db, key("2:1/1 filed"), spec.c_str(), mark), 0);
+        put("2:1/1 filed", "y\r");
+        MbMessage plain = put("", "no id\r");
+        text_key = toss_neutral_key(spec.c_str(), plain);
+        ASSERT_EQ(dupe_intent_at(db, text_key, spec.c_str(), mark), 0);
+        ASSERT_EQ(b.end_mark(mark), MbResult::Ok);
+        ASSERT_EQ(dupe_intent_at(db, key("2:1/1 lost"), spec.c_str(), mark), 0);  // never appended
+    }
+    for (bool with_check : {true, false}) {
+        DupeDb db;
+        if (with_check) db.verify_other = toss_verify_neutral;
+        ASSERT_EQ(dupe_load(db, db_path.c_str()), 0);
+        EXPECT_EQ(dupe_has_key(db, key("2:1/1 filed")), with_check);
+        EXPECT_EQ(dupe_has_key(db, text_key), with_check);
+        EXPECT_FALSE(dupe_has_key(db, key("2:1/1 lost")));
+        EXPECT_FALSE(dupe_has_key(db, key("2:1/1 old")));
+        if (with_check) {
+            pf_delete(db_path.c_str());  // the second load must not find them saved
+        }
+    }
+}
+
+// The contents key of a *.MSG message: messages differing in any part but
+// the routing lines have different keys, and the routing lines (SEEN-BY,
+// PATH, Via), the AREA marker and the attributes change nothing.
+TEST(Toss, NeutralKeyCoversTheContentsButNotTheRoute) {
+    MbMessage base;
+    base.from = "Jo";
+    base.to = "All";
+    base.subject = "s";
+    base.orig = ftn_addr{2, 240, 1, 0};
+    base.date_written = 1700000000;
+    base.attrs = MbAttrs(MbAttr::Echo);
+    base.kludges = {mb_kludge("PID", "x 1"), mb_kludge("SEEN-BY", "240/1")};
+    base.text = "Body\r";
+    const char* spec = "msg:/a/area";
+    const uint64_t k = toss_neutral_key(spec, base);
+    std::vector<MbMessage> differ(7, base);
+    differ[0].from = "Jo2";
+    differ[1].to = "Al";
+    differ[2].subject = "t";
+    differ[3].date_written += 1;
+    differ[4].kludges[0].value = "x 2";
+    differ[5].text = "Body!\r";
+    differ[6].text = "Body\r\r";
+    for (size_t i = 0; i < differ.size(); ++i)
+        EXPECT_NE(toss_neutral_key(spec, differ[i]), k) << i;
+    EXPECT_NE(toss_neutral_key("msg:/a/other", base), k);
+    std::vector<MbMessage> same(3, base);
+    same[0].kludges.push_back(mb_kludge("PATH", "240/1"));
+    same[0].kludges.push_back(mb_kludge("Via", "2:240/1 @2026"));
+    same[1].kludges.insert(same[1].kludges.begin(), MbKludge{"AREA", ":", "FIDO.TEST"});
+    same[2].attrs = base.attrs | MbAttr::Sent;
+    for (size_t i = 0; i < same.size(); ++i) EXPECT_EQ(toss_neutral_key(spec, same[i]), k) << i;
 }
