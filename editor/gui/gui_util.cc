@@ -1,5 +1,6 @@
 #include "editor/gui/gui_util.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QIcon>
 #include <QMessageBox>
@@ -8,17 +9,51 @@
 #include <QPixmap>
 #include <QProxyStyle>
 #include <QStyleFactory>
+#include <QStyleOption>
 #include <QToolTip>
+#include <utility>
+
+#include "editor/messages.h"
 
 GuiBoxes gui_boxes;
 
 namespace {
 
+// The outlines of check boxes, radio buttons and fields: Fusion draws them a
+// shade darker than the face, which on a dark face cannot be seen. These
+// reach a contrast of at least 3 against the face, disabled ones too.
+constexpr uint32_t OUTLINE = 0x9A9A9A;
+constexpr uint32_t OUTLINE_OFF = 0x808080;
+
 // Fusion with our own pictures where its built-in ones are drawn for a light
-// face: the toolbar's extension arrows (dark grey, lost on the dark toolbar).
+// face: the toolbar's extension arrows (dark grey, lost on the dark toolbar),
+// and the outlines of the controls above.
 class ThemeStyle : public QProxyStyle {
   public:
     using QProxyStyle::QProxyStyle;
+    void drawPrimitive(PrimitiveElement pe, const QStyleOption* opt, QPainter* p,
+                       const QWidget* w) const override {
+        QProxyStyle::drawPrimitive(pe, opt, p, w);
+        if (pe != PE_IndicatorCheckBox && pe != PE_IndicatorRadioButton && pe != PE_FrameLineEdit)
+            return;
+        // A focused field keeps the accent colour Fusion gives it.
+        if (pe == PE_FrameLineEdit && (opt->state & State_HasFocus)) return;
+        p->save();
+        p->setBrush(Qt::NoBrush);
+        p->setPen(QPen(rgb(opt->state & State_Enabled ? OUTLINE : OUTLINE_OFF), 1));
+        QRect r = opt->rect;
+        if (pe == PE_IndicatorCheckBox) {
+            p->drawRect(r.adjusted(0, 0, -1, -1));
+        } else if (pe == PE_IndicatorRadioButton) {
+            p->setRenderHint(QPainter::Antialiasing, true);
+            p->drawEllipse(QRectF(r).adjusted(0.5, 0.5, -0.5, -0.5));
+        } else {
+            p->setRenderHint(QPainter::Antialiasing, true);
+            p->translate(0.5, 0.5);
+            p->drawRoundedRect(r.adjusted(0, 0, -1, -1), 2, 2);
+        }
+        p->restore();
+    }
     QIcon standardIcon(StandardPixmap sp, const QStyleOption* opt,
                        const QWidget* w) const override {
         if (sp != SP_ToolBarHorizontalExtensionButton && sp != SP_ToolBarVerticalExtensionButton)
@@ -76,10 +111,27 @@ void gui_theme(QApplication& app) {
     app.setWindowIcon(QIcon(qa(":/wrenpost.png")));
 }
 
+namespace {
+
+// A box whose buttons speak the user's language: the windowing library's
+// own texts are English whatever the catalogue says.
+int run_box(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
+            QMessageBox::StandardButtons buttons, QMessageBox::StandardButton dflt) {
+    QMessageBox box(icon, title, text, buttons, parent);
+    box.setDefaultButton(dflt);
+    const std::pair<QMessageBox::StandardButton, const char16_t*> texts[] = {
+        {QMessageBox::Yes, bx_yes}, {QMessageBox::No, bx_no}, {QMessageBox::Ok, bx_ok}};
+    for (const auto& [b, t] : texts)
+        if (QAbstractButton* button = box.button(b)) button->setText(qs(t));
+    return box.exec();
+}
+
+}  // namespace
+
 bool question(QWidget* parent, const QString& title, const QString& text) {
     if (gui_boxes) return gui_boxes(title, text, true);
-    return QMessageBox::warning(parent, title, text, QMessageBox::Yes | QMessageBox::No,
-                                QMessageBox::No) == QMessageBox::Yes;
+    return run_box(parent, QMessageBox::Warning, title, text, QMessageBox::Yes | QMessageBox::No,
+                   QMessageBox::No) == QMessageBox::Yes;
 }
 
 void warning(QWidget* parent, const QString& title, const QString& text) {
@@ -87,5 +139,12 @@ void warning(QWidget* parent, const QString& title, const QString& text) {
         gui_boxes(title, text, false);
         return;
     }
-    QMessageBox::warning(parent, title, text);
+    (void)run_box(parent, QMessageBox::Warning, title, text, QMessageBox::Ok, QMessageBox::Ok);
+}
+
+void about(QWidget* parent, const QString& title, const QString& text) {
+    QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, parent);
+    box.setIconPixmap(QApplication::windowIcon().pixmap(64, 64));
+    if (QAbstractButton* ok = box.button(QMessageBox::Ok)) ok->setText(qs(bx_ok));
+    box.exec();
 }

@@ -34,7 +34,10 @@ void gui_theme(QApplication& app);
 
 // How the windows ask and warn: question() is true for Yes. Tests may set
 // gui_boxes to answer instead of a user; `question` tells the two kinds apart.
+// Every box's buttons carry the catalogue's texts in the user's language.
 using GuiBoxes = std::function<bool(const QString& title, const QString& text, bool question)>;
 extern GuiBoxes gui_boxes;
 bool question(QWidget* parent, const QString& title, const QString& text);
 void warning(QWidget* parent, const QString& title, const QString& text);
+// The About box (never answered by gui_boxes: it only informs).
+void about(QWidget* parent, const QString& title, const QString& text);

@@ -22,6 +22,7 @@
 #include <QToolBar>
 #include <QTreeWidget>
 
+#include "core/charset.h"
 #include "core/fileio.h"
 #include "core/strutil.h"
 #include "editor/gui/areas_window.h"
@@ -296,6 +297,18 @@ MainWindow::MainWindow(const CmdLine& cl) : eb_(std::make_unique<EdBase>()) {
     });
     connect(reader_, &ReaderView::status, this, &MainWindow::set_info);
     connect(reader_, &ReaderView::next_unread, this, [this] { do_command(CMD_NEXTUNREAD); });
+    connect(reader_, &ReaderView::message_key, this, [this](int k) {
+        int rows = static_cast<int>(eb_->ej_count);
+        if (rows == 0) return;
+        int row = list_->currentIndex().row();
+        if (k == Qt::Key_Up)
+            row = std::max(0, row - 1);
+        else if (k == Qt::Key_Down)
+            row = std::min(rows - 1, row + 1);
+        else
+            row = k == Qt::Key_Home ? 0 : rows - 1;
+        if (row != list_->currentIndex().row()) select_row(row);
+    });
 
     QRect work = QGuiApplication::primaryScreen()
                      ? QGuiApplication::primaryScreen()->availableGeometry()
@@ -315,9 +328,9 @@ MainWindow::MainWindow(const CmdLine& cl) : eb_(std::make_unique<EdBase>()) {
     count_all();
     update_status();
     glog(qa(m_ready) + QString::fromLocal8Bit(cfg_path_.c_str()));
-    auto* timer = new QTimer(this);
-    connect(timer, &QTimer::timeout, this, &MainWindow::po_tick);
-    timer->start(1000);
+    poll_timer_ = new QTimer(this);
+    connect(poll_timer_, &QTimer::timeout, this, &MainWindow::po_tick);
+    poll_timer_->start(1000);
     po_tick();
 }
 
@@ -363,6 +376,7 @@ void MainWindow::build_menus() {
         {CMD_SETTINGS, mi_set, tb_set, {QKeySequence(Qt::Key_F9)}},
         {CMD_KLUDGES, mi_kl, tb_kl, {QKeySequence(Qt::CTRL | Qt::Key_K)}},
         {CMD_LOG, mi_log, nullptr, {QKeySequence(Qt::CTRL | Qt::Key_L)}},
+        {CMD_WHOLE, mi_all, nullptr, {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A)}},
         {CMD_ABOUT, mi_about, nullptr, {}},
         // Zoom: keys only. The keypad's plus, minus and 0 match these too.
         {CMD_ZOOMIN,
@@ -372,6 +386,8 @@ void MainWindow::build_menus() {
           QKeySequence(Qt::CTRL | Qt::Key_Equal)}},
         {CMD_ZOOMOUT, nullptr, nullptr, {QKeySequence(Qt::CTRL | Qt::Key_Minus)}},
         {CMD_ZOOMFIT, nullptr, nullptr, {QKeySequence(Qt::CTRL | Qt::Key_0)}},
+        // Space pages through the reader wherever the focus is in the window.
+        {CMD_PAGE, nullptr, nullptr, {QKeySequence(Qt::Key_Space)}},
     };
     for (const Cmd& c : cmds) {
         auto* a = new QAction(this);
@@ -385,12 +401,14 @@ void MainWindow::build_menus() {
     }
     acts_[CMD_KLUDGES]->setCheckable(true);
     acts_[CMD_LOG]->setCheckable(true);
-    // Delete belongs to the message list: the key deletes messages only
-    // while the list has the focus, the menu item always.
+    // Delete belongs to the messages: the key deletes the selected messages
+    // while the list or the reader has the focus (not in the areas tree),
+    // the menu item always.
     QAction* del = acts_[CMD_DELETE];
     removeAction(del);
     del->setShortcutContext(Qt::WidgetShortcut);
     list_->addAction(del);
+    reader_->addAction(del);
 
     const int SEP = 0;
     auto menu = [this](const char16_t* title, std::initializer_list<int> ids) {
@@ -406,7 +424,7 @@ void MainWindow::build_menus() {
     menu(mn_msg,
          {CMD_NEW, CMD_NETMAIL, CMD_REPLY, SEP, CMD_MARKREAD, CMD_NEXTUNREAD, SEP, CMD_DELETE});
     menu(mn_mail, {CMD_POLL, CMD_POLLALL, CMD_TOSS, CMD_SCAN, SEP, CMD_AREAS, CMD_SETTINGS});
-    menu(mn_view, {CMD_KLUDGES, CMD_LOG});
+    menu(mn_view, {CMD_KLUDGES, CMD_LOG, SEP, CMD_WHOLE});
     menu(mn_help, {CMD_ABOUT});
 
     tb_ = addToolBar(qa("main"));
@@ -438,12 +456,16 @@ void MainWindow::update_actions() {
         bool on = true;
         switch (id) {
             case CMD_NEW:
+                // Bad and Dupes keep what came in; nothing is written there.
+                on = area && eb_->ed_areas[cur_area_].AR_TYPE != AT_LOCAL;
+                break;
             case CMD_MARKREAD:
             case CMD_NEXTUNREAD:
                 on = area;
                 break;
             case CMD_REPLY:
             case CMD_DELETE:
+            case CMD_WHOLE:
                 on = msg;
                 break;
             case CMD_POLL:
@@ -513,10 +535,25 @@ void MainWindow::changeEvent(QEvent* e) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* e) {
+    // An unsaved draft is asked about before anything closes: its own
+    // question, and "No" keeps both windows open.
+    if (compose_ != nullptr && !compose_->close()) {
+        e->ignore();
+        return;
+    }
+    // Nothing outlives the main window: no poll starts after it, and the
+    // other windows go with it.
+    poll_timer_->stop();
+    for (QWidget* w : findChildren<QWidget*>())
+        if (w->isWindow() && w->isVisible()) w->close();
     for (int c = 0; c < 5; ++c) ws_.col_w[c] = list_->columnWidth(c);
     ws_.zoom = reader_->zoom_value();
     ws_save(ini_, ws_);
     e->accept();
+}
+
+bool MainWindow::polling() const {
+    return poll_timer_->isActive();
 }
 
 QString MainWindow::status_text(int part) const {
@@ -703,6 +740,7 @@ void MainWindow::open_area(int area) {
     int row = pick_row(*eb_, want_num_);
     want_num_ = 0;
     if (row >= 0) select_row(row);
+    update_actions();
 }
 
 void MainWindow::select_row(int row) {
@@ -734,6 +772,7 @@ void MainWindow::show_msg(int row) {
     refresh_area_item(cur_area_);
     model_->repaint_all();
     update_status();
+    update_actions();
 }
 
 void MainWindow::mark_read() {
@@ -751,6 +790,40 @@ void MainWindow::mark_read() {
     refresh_area_item(cur_area_);
     model_->repaint_all();
     set_info(qs(w_marked));
+}
+
+void MainWindow::show_whole() {
+    if (cur_msg_ < 0) {
+        set_info(qs(w_needmsg));
+        return;
+    }
+    if (!lock()) return;
+    auto entry = static_cast<uint32_t>(cur_msg_);
+    uint32_t len = 0;
+    const char* text = ej_get_text(*eb_, entry, len);
+    int cs = ej_charset(*eb_, entry, text, len);
+    // Lines end in CR; kludge lines (^A) only when the reader shows them.
+    std::string body;
+    for (uint32_t i = 0; text != nullptr && i < len;) {
+        uint32_t end = i;
+        while (end < len && text[end] != '\r' && text[end] != '\n') ++end;
+        if (show_kludges_ || text[i] != '\x01') body.append(text + i, end - i).push_back('\n');
+        i = end + 1;
+        if (end < len && text[end] == '\r' && i < len && text[i] == '\n') ++i;
+    }
+    unlock();
+    auto* v = new QPlainTextEdit(this);
+    v->setWindowFlag(Qt::Window);
+    v->setAttribute(Qt::WA_DeleteOnClose);
+    v->setReadOnly(true);
+    v->setLineWrapMode(QPlainTextEdit::NoWrap);
+    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    mono.setStyleHint(QFont::Monospace);
+    v->setFont(mono);
+    v->setWindowTitle(qs(t_all) + QString::fromUtf16(u" \u2013 ") + qs(reader_->model().rd_hdr[2]));
+    v->setPlainText(qs(cs_decode(cs, body.data(), body.size())));
+    v->resize(860, 640);
+    v->show();
 }
 
 void MainWindow::lastread_failed() {
@@ -822,7 +895,7 @@ void MainWindow::do_command(int id) {
             }
             return;
         case CMD_ABOUT:
-            QMessageBox::about(this, qa("wrenpost"), qs(w_about));
+            about(this, qa("wrenpost"), qs(w_about));
             return;
         case CMD_NETMAIL: {
             if (compose_) {
@@ -872,6 +945,9 @@ void MainWindow::do_command(int id) {
         case CMD_ZOOMFIT:
             reader_->zoom(0);
             return;
+        case CMD_PAGE:
+            reader_->page();
+            return;
         case CMD_POLL:
             po_start(K_ALL, area_slot(cur_area_), false);
             return;
@@ -900,6 +976,9 @@ void MainWindow::do_command(int id) {
             return;
         case CMD_DELETE:
             del_selected();
+            return;
+        case CMD_WHOLE:
+            show_whole();
             return;
         case CMD_NEW:
         case CMD_REPLY:
@@ -943,6 +1022,15 @@ void MainWindow::show_compose() {
         if (list) list->setFocus();
     });
     connect(compose_, &ComposeWindow::saved, this, [this](uint32_t num, int area) {
+        // One's own message is no news: when everything before it was read,
+        // the read mark moves past it. Unread messages below it keep the
+        // mark where it is (they would be marked read with it).
+        EdArea& a = eb_->ed_areas[area];
+        if (a.AR_UNREAD == 1 && a.AR_HIGH == num && lock()) {
+            bool marked = ej_set_lastread(*eb_, area, num);
+            unlock();
+            if (marked) a.AR_UNREAD = 0;
+        }
         refresh_area_item(area);
         if (area == cur_area_) reload_current();
         set_info(qs(w_saved1) + QString::number(num) + qs(ecompose_w_saved2) +

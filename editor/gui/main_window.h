@@ -24,6 +24,7 @@ class QTableView;
 class QToolBar;
 class QTreeWidget;
 class QTreeWidgetItem;
+class QTimer;
 class MsgModel;
 class ReaderView;
 class ComposeWindow;
@@ -44,6 +45,8 @@ enum {
     CMD_ZOOMIN = 302,
     CMD_ZOOMOUT = 303,
     CMD_ZOOMFIT = 304,
+    CMD_PAGE = 305,
+    CMD_WHOLE = 306,
     CMD_ABOUT = 401,
     CMD_POLL = 601,
     CMD_POLLALL = 602,
@@ -87,6 +90,8 @@ class MainWindow : public QMainWindow {
     int cur_area() const { return cur_area_; }
     int cur_msg() const { return cur_msg_; }
     bool show_kludges() const { return show_kludges_; }
+    // The timer that starts the automatic polls runs (until the window closes).
+    bool polling() const;
     // Starts a job (kind K_ALL, K_TOSS, K_SCAN) for a boss slot (-1 all).
     bool po_start(int kind, int slot, bool autostart);
     void po_tick();
@@ -121,6 +126,8 @@ class MainWindow : public QMainWindow {
     void show_msg(int row);
     void del_selected();
     void mark_read();
+    // The shown message's whole text in a window of its own, however long.
+    void show_whole();
     // A .jlr write failed: the status line, and a warning once per opened area.
     void lastread_failed();
     void next_unread();
@@ -168,6 +175,7 @@ class MainWindow : public QMainWindow {
     ComposeWindow* compose_ = nullptr;
     AreasWindow* areas_ = nullptr;
     SettingsWindow* settings_ = nullptr;
+    QTimer* poll_timer_ = nullptr;
     std::thread worker_;
     std::u16string log_text_;
 };

@@ -75,8 +75,13 @@ void ReaderView::fit() {
     update();
 }
 
+bool ReaderView::cut() const {
+    return r_->rows >= MAX_ROWS;
+}
+
 void ReaderView::sync_scroll() {
-    rd_set_height(*r_, height());
+    // A cut message keeps its last line of the pane for the notice.
+    rd_set_height(*r_, height() - (cut() ? r_->cellh : 0));
     QSignalBlocker block(bar_);
     bar_->setRange(0, std::max(0, r_->rows - r_->vis));
     bar_->setPageStep(std::max(1, r_->vis));
@@ -89,6 +94,11 @@ void ReaderView::render(const char* text, uint32_t len, const uint8_t* sf, uint3
     plink_ = -1;
     sync_scroll();
     update();
+    if (cut()) Q_EMIT status(notice());
+}
+
+QString ReaderView::notice() const {
+    return qs(w_cut1) + QString::number(MAX_ROWS) + qs(w_cut2);
 }
 
 void ReaderView::clear() {
@@ -182,6 +192,22 @@ void ReaderView::paintEvent(QPaintEvent*) {
             col = end;
         }
     }
+    if (cut()) {
+        int y = height() - r.cellh;
+        p.fillRect(0, y, w, r.cellh, rgb(0x3A3320));
+        p.setPen(rgb(0xFFDD66));
+        p.drawText(QRect(10, y, w - 20, r.cellh), Qt::AlignVCenter | Qt::AlignLeft,
+                   fm.elidedText(notice(), Qt::ElideRight, w - 20));
+    }
+}
+
+void ReaderView::page() {
+    if (rd_space(*r_)) {
+        Q_EMIT next_unread();
+        return;
+    }
+    sync_scroll();
+    update();
 }
 
 void ReaderView::keyPressEvent(QKeyEvent* e) {
@@ -189,26 +215,21 @@ void ReaderView::keyPressEvent(QKeyEvent* e) {
     bool ctrl = e->modifiers() & Qt::ControlModifier;
     switch (e->key()) {
         case Qt::Key_Up:
-            rd_scroll_to(r, r.top - 1);
-            break;
         case Qt::Key_Down:
-            rd_scroll_to(r, r.top + 1);
-            break;
+        case Qt::Key_Home:
+        case Qt::Key_End:
+            if (ctrl) return QWidget::keyPressEvent(e);
+            Q_EMIT message_key(e->key());
+            return;
         case Qt::Key_PageUp:
             rd_scroll_to(r, r.top - r.vis);
             break;
         case Qt::Key_PageDown:
             rd_scroll_to(r, r.top + r.vis);
             break;
-        case Qt::Key_Home:
-            rd_scroll_to(r, 0);
-            break;
-        case Qt::Key_End:
-            rd_scroll_to(r, r.rows);
-            break;
         case Qt::Key_Space:
-            if (rd_space(r)) Q_EMIT next_unread();
-            break;
+            page();
+            return;
         case Qt::Key_A:
             if (!ctrl) return QWidget::keyPressEvent(e);
             select_all(r);

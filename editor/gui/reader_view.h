@@ -27,11 +27,19 @@ class ReaderView : public QWidget {
     int zoom_value() const { return r_->rd_zoom; }
     void set_zoom_value(int z);
     void copy_selection();
+    // Space: the next page, or on the last one the next unread message.
+    void page();
     bool drag_scrolling() const;  // the drag timer runs (for the tests)
+    // The message has more rows than the reader holds: only the first
+    // MAX_ROWS are shown, with a notice line below them.
+    bool cut() const;
 
   Q_SIGNALS:
     void status(const QString& text);  // a text for the main window's info line
     void next_unread();                // Space on the last page
+    // Up, Down, Home or End pressed here: they choose the message, as in
+    // the message list (PageUp, PageDown and Space scroll the text).
+    void message_key(int key);
 
   protected:
     void paintEvent(QPaintEvent*) override;
@@ -53,6 +61,7 @@ class ReaderView : public QWidget {
     // Extends the dragged selection to a point, scrolling when it lies
     // above or below the text.
     void drag_to(QPoint pt);
+    QString notice() const;  // the cut message's notice line
 
     std::unique_ptr<Reader> r_;
     QScrollBar* bar_;

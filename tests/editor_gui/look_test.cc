@@ -7,6 +7,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDir>
@@ -19,6 +20,8 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QStyleOptionButton>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -232,4 +235,106 @@ TEST(EditorLook, EveryWindowAndDialogIsLegible) {
     s->close();
     a->close();
     c->close();
+}
+
+namespace {
+
+// The strongest contrast between any pixel of `r` in `img` and `face`: a
+// control's outline must stand out from the face around it, whatever the
+// inside of the control looks like.
+double outline_contrast(const QImage& img, const QRect& r, QRgb face) {
+    double best = 1;
+    QRect in = r.intersected(img.rect());
+    for (int y = in.top(); y <= in.bottom(); ++y)
+        for (int x = in.left(); x <= in.right(); ++x)
+            best = std::max(best, contrast(img.pixel(x, y) | 0xFF000000u, face | 0xFF000000u));
+    return best;
+}
+
+// The ring of pixels `w` wide along the edge of `r`.
+std::vector<QRect> ring(const QRect& r, int w) {
+    return {
+        QRect(r.left(), r.top(), r.width(), w), QRect(r.left(), r.bottom() - w + 1, r.width(), w),
+        QRect(r.left(), r.top(), w, r.height()), QRect(r.right() - w + 1, r.top(), w, r.height())};
+}
+
+}  // namespace
+
+// Unchecked check boxes, radio buttons and the borders of fields can be
+// seen: their outlines reach a contrast of 3 against the face around them,
+// in the editor's own windows and on a plain panel, enabled or not.
+TEST(EditorLook, ControlOutlinesStandOut) {
+    Editor e;
+    e.w->do_command(CMD_SETTINGS);
+    e.w->do_command(CMD_AREAS);
+    QWidget panel;
+    auto* check = new QCheckBox(QStringLiteral("Check"), &panel);
+    auto* radio = new QRadioButton(QStringLiteral("Radio"), &panel);
+    auto* field = new QLineEdit(&panel);
+    check->setGeometry(10, 10, 120, 24);
+    radio->setGeometry(10, 40, 120, 24);
+    field->setGeometry(10, 70, 200, 26);
+    panel.resize(240, 110);
+    panel.show();
+    QApplication::processEvents();
+    std::vector<QWidget*> tops = {&panel, e.w->settings_window(), e.w->areas_window()};
+    std::vector<std::string> bad;
+    int checked = 0;
+    for (QWidget* top : tops) {
+        ASSERT_NE(top, nullptr);
+        std::vector<QAbstractButton*> boxes;
+        for (auto* b : top->findChildren<QCheckBox*>()) boxes.push_back(b);
+        for (auto* b : top->findChildren<QRadioButton*>()) boxes.push_back(b);
+        for (QAbstractButton* b : boxes) {
+            if (!b->isVisible()) continue;
+            bool was = b->isChecked();
+            b->setChecked(false);
+            QStyleOptionButton opt;
+            opt.initFrom(b);
+            bool radio_box = qobject_cast<QRadioButton*>(b) != nullptr;
+            QRect ind = b->style()->subElementRect(
+                radio_box ? QStyle::SE_RadioButtonIndicator : QStyle::SE_CheckBoxIndicator, &opt,
+                b);
+            QWidget* under = b->parentWidget();
+            QRgb face = under->palette().color(under->backgroundRole()).rgb();
+            for (bool enabled : {true, false}) {
+                b->setEnabled(enabled);
+                QImage img = b->grab().toImage();
+                double c = outline_contrast(img, ind, face);
+                if (c < 3)
+                    bad.push_back(str(b->text()) + (enabled ? "" : " (disabled)") + " " +
+                                  std::to_string(c));
+                ++checked;
+            }
+            b->setEnabled(true);
+            b->setChecked(was);
+        }
+        for (QLineEdit* f : top->findChildren<QLineEdit*>()) {
+            if (!f->isVisible()) continue;
+            QRgb face =
+                f->parentWidget()->palette().color(f->parentWidget()->backgroundRole()).rgb();
+            bool was = f->isEnabled();
+            for (bool enabled : {true, false}) {
+                f->setEnabled(enabled);
+                QImage img = f->grab().toImage();
+                double c = 21;
+                for (const QRect& side : ring(img.rect(), 2))
+                    c = std::min(c, outline_contrast(img, side, face));
+                if (c < 3)
+                    bad.push_back("field " + str(f->objectName()) + (enabled ? "" : " (disabled)") +
+                                  " " + std::to_string(c));
+                ++checked;
+            }
+            f->setEnabled(was);
+        }
+    }
+    EXPECT_GE(checked, 6);
+    join(bad, faint_text(&panel, "controls"));
+    EXPECT_TRUE(bad.empty()) << [&] {
+        std::string t;
+        for (auto& b : bad) t += b + "\n";
+        return t;
+    }();
+    e.w->settings_window()->close();
+    e.w->areas_window()->close();
 }
