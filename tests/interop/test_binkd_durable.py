@@ -19,6 +19,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from binkd_boss import BINKD, Boss, Checker, Point, read, scratch, write  # noqa: E402
+from skipcode import skip  # noqa: E402
 
 FILES = {"big.bin": bytes(range(256)) * (5 * 4096 + 7), "small.pkt": b"small packet",
          "empty.dat": b""}
@@ -211,12 +212,10 @@ def selfcheck(c):
 
 def main():
     if BINKD is None:
-        print("SKIP: binkd is not installed")
-        return 0
+        return skip("binkd is not installed")
     if subprocess.run(["strace", "-qq", "-o", os.devnull, "true"],
                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode != 0:
-        print("SKIP: strace is not usable here")
-        return 0
+        return skip("strace is not usable here")
     c = Checker()
     selfcheck(c)
     root = scratch()

@@ -31,6 +31,7 @@ import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import ftnpkt  # noqa: E402
+from skipcode import skip  # noqa: E402
 
 FAILS = []
 POINT, BOSS = "2:200/108.7", "2:200/100"
@@ -350,8 +351,7 @@ def main():
     build = os.path.abspath(sys.argv[2])
     for prog in ("crashmail", "crashwrite"):
         if not shutil.which(prog):
-            print("SKIP: %s is not installed" % prog)
-            return 77
+            return skip("%s is not installed" % prog)
     tool = os.path.join(build, "tests", "mb_tool")
     tmp = tempfile.mkdtemp(prefix="wpfmsg.")
     try:
