@@ -1298,8 +1298,7 @@ TEST(Toss, NeutralKeyCoversTheContentsButNotTheRoute) {
     differ[4].kludges[0].value = "x 2";
     differ[5].text = "Body!\r";
     differ[6].text = "Body\r\r";
-    for (size_t i = 0; i < differ.size(); ++i)
-        EXPECT_NE(toss_neutral_key(spec, differ[i]), k) << i;
+    for (size_t i = 0; i < differ.size(); ++i) EXPECT_NE(toss_neutral_key(spec, differ[i]), k) << i;
     EXPECT_NE(toss_neutral_key("msg:/a/other", base), k);
     std::vector<MbMessage> same(3, base);
     same[0].kludges.push_back(mb_kludge("PATH", "240/1"));
