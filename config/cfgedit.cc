@@ -242,18 +242,11 @@ void af_base_name(char* out, const char* tag) {
     char lc[61];
     af_lc_tag(lc, tag);
     size_t n = str_len(lc);
-    if (lc[0] == '.') lc[0] = '_';
-    if (lc[n - 1] == '.') lc[n - 1] = '_';
+    if (n > 0 && lc[0] == '.') lc[0] = '_';
+    if (n > 0 && lc[n - 1] == '.') lc[n - 1] = '_';
     size_t stem = 0;
     while (stem < n && lc[stem] != '.') ++stem;
-    static const char* const devices[] = {"con", "prn", "aux", "nul"};
-    bool device = false;
-    for (const char* d : devices)
-        device = device || (stem == 3 && lc[0] == d[0] && lc[1] == d[1] && lc[2] == d[2]);
-    if (stem == 4 && lc[3] >= '1' && lc[3] <= '9' &&
-        ((lc[0] == 'c' && lc[1] == 'o' && lc[2] == 'm') ||
-         (lc[0] == 'l' && lc[1] == 'p' && lc[2] == 't')))
-        device = true;
+    const bool device = str_names_device(lc);
     size_t o = 0;
     for (size_t i = 0; i < n; ++i) {
         if (device && i == stem) out[o++] = '_';
