@@ -39,11 +39,13 @@ struct Point {
     std::unique_ptr<EdBase> eb = std::make_unique<EdBase>();
     EdNets nets;
     // netmail_prefix: the format prefix of the netmail base ("msg:" or "").
-    explicit Point(const std::string& extra_areas = "", const std::string& netmail_prefix = "") {
+    // bad_prefix: the same for the bad and dupe bases.
+    explicit Point(const std::string& extra_areas = "", const std::string& netmail_prefix = "",
+                   const std::string& bad_prefix = "") {
         lang_apply(LANG_EN);
         std::string m = d.path() + "/";
-        write_file(cfg_path, "sysop=Jo Point\nbadarea=" + m + "bad\ndupearea=" + m +
-                                 "dupes\ninbound=" + m + "in\noutbound=" + m +
+        write_file(cfg_path, "sysop=Jo Point\nbadarea=" + bad_prefix + m + "bad\ndupearea=" +
+                                 bad_prefix + m + "dupes\ninbound=" + m + "in\noutbound=" + m +
                                  "out\n[fsx]\naddress=21:3/210.7@fsxnet\n"
                                  "boss_address=21:3/210\nboss_host=127.0.0.1\nnetmail=" +
                                  netmail_prefix + m + "netmail\nechoarea=FSX_GEN " + m +
@@ -609,5 +611,31 @@ TEST(MailCommandsFmsg, HostileFileIsAnErrorNotACrash) {
         EXPECT_NE(rr.out.find(std::string(c.error) + dir + " #" + num), std::string::npos)
             << rr.out;
         EXPECT_TRUE(wptest::file_exists(dir + "/" + c.name)) << "nothing is lost";
+    }
+}
+
+// The bad and dupe bases configured with msg: are read as *.MSG too.
+TEST(MailCommandsFmsg, BadAndDupeBasesOfMsgFormat) {
+    Point pt("", "", "msg:");
+    for (const char* name : {"bad", "dupes"}) {
+        std::string dir = pt.d.path() + "/" + name;
+        ASSERT_EQ(pf_mkdir(dir.c_str()), 0);
+        FmsgBase b;
+        ASSERT_EQ(b.open(dir.c_str()), MbResult::Ok);
+        MbMessage m;
+        m.from = "Sender";
+        m.to = "All";
+        m.subject = std::string("in ") + name;
+        m.text = "body\r";
+        uint32_t num = 0;
+        ASSERT_EQ(b.append(m, num), MbResult::Ok);
+        auto r = pt.run({"list", "-b", name});
+        EXPECT_EQ(r.code, 0) << r.out;
+        EXPECT_NE(printed(r.out).find("2\t"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("\tSender\tAll\tin " + std::string(name) + "\n"), std::string::npos)
+            << r.out;
+        r = pt.run({"read", "-b", name, "2"});
+        EXPECT_EQ(r.code, 0) << r.out;
+        EXPECT_NE(printed(r.out).find("\n\nbody\n"), std::string::npos) << r.out;
     }
 }
