@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "areafix/request.h"
 #include "config/msgserial.h"
+#include "core/bytes.h"
 #include "core/charset.h"
 #include "core/cp437.h"
 #include "core/fileio.h"
@@ -12,6 +14,7 @@
 #include "editor/messages.h"
 #include "jam/crc32.h"
 #include "jam/jam_format.h"
+#include "msgarea/msgarea.h"
 #include "platform/platform.h"
 
 namespace {
@@ -343,8 +346,66 @@ int cp_build(const EdBase& eb, const EdNets& nets, const ComposeInput& in, uint3
     return CP_SAVED;
 }
 
+void cp_to_mb(const CpMessage& msg, MbMessage& out) {
+    out = MbMessage{};
+    const JamMsg& j = msg.jm;
+    const uint8_t* sf = reinterpret_cast<const uint8_t*>(msg.subf.data());
+    const uint32_t sflen = static_cast<uint32_t>(msg.subf.size());
+    for (uint32_t p = 0; p + 8 <= sflen;) {
+        uint16_t id = get_le16(sf + p);
+        uint32_t n = get_le32(sf + p + 4);
+        if (n > sflen - p - 8) break;
+        std::string v(reinterpret_cast<const char*>(sf + p + 8), n);
+        p += 8 + n;
+        switch (id) {
+            case SF_OADDR:
+                (void)parse_ftn(v.c_str(), out.orig);
+                break;
+            case SF_DADDR:
+                (void)parse_ftn(v.c_str(), out.dest);
+                break;
+            case SF_SENDER:
+                out.from = v;
+                break;
+            case SF_RECEIVER:
+                out.to = v;
+                break;
+            case SF_SUBJECT:
+                out.subject = v;
+                break;
+            case SF_MSGID:
+                out.kludges.push_back(mb_kludge("MSGID", v));
+                break;
+            case SF_REPLY:
+                out.kludges.push_back(mb_kludge("REPLY", v));
+                break;
+            case SF_PID:
+                out.kludges.push_back(mb_kludge("PID", v));
+                break;
+            case SF_TZUTC:
+                out.kludges.push_back(mb_kludge("TZUTC", v));
+                break;
+            case SF_KLUDGE:
+                out.kludges.push_back(mb_kludge_parse(v.data(), v.size()));
+                break;
+            default:
+                break;
+        }
+    }
+    out.text = msg.text;
+    out.date_written = j.jm_date;
+    out.attrs = (j.jm_attr & JA_NET) ? (MbAttr::Local | MbAttr::Private | MbAttr::Net)
+                                     : (MbAttr::Local | MbAttr::Echo);
+    out.reply_to = j.jm_replyto;
+}
+
 int cp_save(EdBase& eb, const EdNets& nets, JamLock& lk, const ComposeInput& in, uint32_t& msgnum,
             int& area) {
+    return cp_save(eb, nets, lk, in, msgnum, area, nullptr);
+}
+
+int cp_save(EdBase& eb, const EdNets& nets, JamLock& lk, const ComposeInput& in, uint32_t& msgnum,
+            int& area, const std::function<AreaFormat(int)>& format_of) {
     msgnum = 0;
     area = -1;
     CpMessage msg;
@@ -358,9 +419,23 @@ int cp_save(EdBase& eb, const EdNets& nets, JamLock& lk, const ComposeInput& in,
     r = cp_build(eb, nets, in, serial, now, tz, msg);
     if (r != CP_SAVED) return r;
     if (lock_acquire(lk, CP_LOCK_MS, "wrenpost") != 0) return CP_E_LOCKED;
-    // jm points into msg's strings; they stay where they are until here.
-    r = jam_append(eb.ed_areas[msg.area].AR_PATH, msg.jm) == 0 ? CP_SAVED : CP_E_WRITE;
     area = msg.area;
+    const EdArea& a = eb.ed_areas[msg.area];
+    if (format_of && format_of(msg.area) == AreaFormat::Msg) {
+        MbMessage m;
+        cp_to_mb(msg, m);
+        std::unique_ptr<MsgBase> mb;
+        uint32_t num = 0;
+        r = ma_open(AreaFormat::Msg, a.AR_PATH, a.AR_TYPE == AT_NET, true, mb) == MbResult::Ok &&
+                    mb->append(m, num) == MbResult::Ok
+                ? CP_SAVED
+                : CP_E_WRITE;
+        if (r == CP_SAVED) msgnum = num;
+        lock_release(lk);
+        return r;
+    }
+    // jm points into msg's strings; they stay where they are until here.
+    r = jam_append(a.AR_PATH, msg.jm) == 0 ? CP_SAVED : CP_E_WRITE;
     if (r == CP_SAVED) {
         ej_counts(eb, msg.area);
         msgnum = msg.jm.jm_msgnum;

@@ -12,11 +12,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "editor/areas.h"
 #include "jam/jam.h"
 #include "jam/jamlock.h"
+#include "mbase/mbase.h"
 #include "outbound/bso.h"
 
 constexpr int CM_ECHO = 0;
@@ -96,3 +98,16 @@ int cp_build(const EdBase& eb, const EdNets& nets, const ComposeInput& in, uint3
 // could not be written.
 int cp_save(EdBase& eb, const EdNets& nets, JamLock& lk, const ComposeInput& in, uint32_t& msgnum,
             int& area);
+// cp_save for bases of any format: format_of(area) names the format of an
+// area's base (AreaFormat, config/config.h). A JAM base gets the same bytes
+// as from cp_save; a *.MSG base the message as cp_to_mb makes it, appended
+// through the message-base interface (msgarea/msgarea.h) under the same
+// lock; its directory is made when missing. The counters of a *.MSG area
+// are left as they were (the editor's windows read JAM only).
+int cp_save(EdBase& eb, const EdNets& nets, JamLock& lk, const ComposeInput& in, uint32_t& msgnum,
+            int& area, const std::function<AreaFormat(int)>& format_of);
+// The built message as the message-base interface takes it: the names,
+// subject, addresses (from OADDRESS and DESTADDRESS), date, attributes and
+// reply number of msg.jm, its kludges (MSGID, REPLY, PID, TZUTC, CHRS) in
+// the order of its subfields, and its text with tear and origin lines.
+void cp_to_mb(const CpMessage& msg, MbMessage& out);

@@ -2,11 +2,15 @@
 
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "areafix/messages.h"
 #include "config/msgserial.h"
+#include "config/robot.h"
 #include "core/charset.h"
 #include "core/exitcode.h"
+#include "core/ftnaddr.h"
 #include "core/log.h"
 #include "core/strutil.h"
 #include "editor/areas.h"
@@ -16,6 +20,7 @@
 #include "jam/crc32.h"
 #include "jam/jam_format.h"
 #include "jam/jamlock.h"
+#include "msgarea/msgarea.h"
 
 namespace {
 
@@ -69,6 +74,30 @@ std::string subfield_utf8(const EdBase& eb, uint32_t entry, uint16_t id, int cs)
 void text_line(std::string& o, int cs, const char* p, size_t n, bool field) {
     o += cs_to_utf8_shown(cs, p, n, field);
     o += '\n';
+}
+
+AreaFormat area_format(const EdBase& eb, int area);
+
+// The lines of a message's text: lines end at CR (an LF right after it
+// belongs to it) or a lone LF; 0x1A ends the text. A ^A line is a kludge row
+// ("@" before it), shown only with kludges.
+void text_rows(std::string& o, int cs, const char* text, size_t len, bool kludges) {
+    for (size_t i = 0; i < len;) {
+        size_t e = i;
+        while (e < len && text[e] != '\r' && text[e] != '\n' && text[e] != 0x1A) ++e;
+        if (e == i && e < len && text[e] == 0x1A) break;
+        if (e > i && text[i] == '\x01') {
+            if (kludges) {
+                o += '@';
+                text_line(o, cs, text + i + 1, e - i - 1, true);
+            }
+        } else {
+            text_line(o, cs, text + i, e - i, false);
+        }
+        if (e >= len || text[e] == 0x1A) break;
+        i = e + 1;
+        if (text[e] == '\r' && i < len && text[i] == '\n') ++i;
+    }
 }
 
 // The body of a file or of standard input, at most MC_TEXT_MAX + 1 bytes
@@ -142,7 +171,9 @@ ExitCode post_common(int mode, const char* where, const char* to, const char* su
     lock_set_cfg(g_jamlock, g_cfg.path);
     uint32_t num = 0;
     int area = -1;
-    int r = cp_save(st->eb, st->nets, g_jamlock, in, num, area);
+    const EdBase& eb = st->eb;
+    int r = cp_save(st->eb, st->nets, g_jamlock, in, num, area,
+                    [&eb](int a) { return area_format(eb, a); });
     if (r == CP_SAVED) {
         lb_start();
         lb_add(m_mc_saved);
@@ -181,8 +212,9 @@ ExitCode post_common(int mode, const char* where, const char* to, const char* su
     }
 }
 
-// Loads the area of a read or list command under the lock, which `hold`
-// keeps; an exit code when that fails, EXIT_OK otherwise.
+// Finds the area of a read or list command and takes the lock, which `hold`
+// keeps, and loads a JAM area; an exit code when that fails, EXIT_OK
+// otherwise.
 ExitCode open_area(McState& st, const char* tag, bool base, int& area,
                    std::optional<JamLockHold>& hold) {
     area = mc_find_area(st.eb, tag, base);
@@ -191,11 +223,153 @@ ExitCode open_area(McState& st, const char* tag, bool base, int& area,
         return EXIT_CONFIG;
     }
     if (!take_lock(hold)) return EXIT_LOCK;
+    // A *.MSG area is read through the message-base interface instead.
+    if (area_format(st.eb, area) == AreaFormat::Msg) return EXIT_OK;
     if (ej_load_area(st.eb, area) != 0) {
         hold.reset();
         log_msg2(m_mc_damaged, st.eb.ed_areas[area].AR_PATH);
         return EXIT_PROTO;
     }
+    return EXIT_OK;
+}
+
+// The format of an area's base as the configuration names it: the echo
+// area's line, the netmail base of its network, or the bad or dupe base.
+AreaFormat area_format(const EdBase& eb, int area) {
+    const EdArea& a = eb.ed_areas[area];
+    const Config& c = g_cfg;
+    if (a.AR_TYPE == AT_ECHO) {
+        for (int i = 0; i < c.area_count; ++i)
+            if (str_icmp(c.area_tags[i], a.AR_TAG) == 0) return c.area_formats[i];
+        return AreaFormat::Jam;
+    }
+    if (a.AR_TYPE == AT_NET)
+        return cfg_boss(g_cfg, cfg_boss_count(c) > 0 ? static_cast<int>(a.AR_NET) : -1).netmail_fmt;
+    const BossCfg g = cfg_boss(c, -1);
+    return str_icmp(a.AR_TAG, "BAD") == 0 ? g.bad_fmt : g.dupe_fmt;
+}
+
+// A message of a *.MSG area that could not be read: the result's text with
+// the area's path and the message's number.
+void log_bad_message(MbResult r, const MsgBase& mb, uint32_t num) {
+    log_msg2(mb_result_text(r), (std::string(mb.path()) + " #" + std::to_string(num)).c_str());
+}
+
+// Opens a *.MSG area (the caller holds the JAM lock file) and lists its
+// message numbers; an exit code when that fails, EXIT_OK otherwise.
+ExitCode open_fmsg(const EdBase& eb, int area, std::unique_ptr<MsgBase>& mb,
+                   std::vector<uint32_t>& nums) {
+    const EdArea& a = eb.ed_areas[area];
+    MbResult r = ma_open(AreaFormat::Msg, a.AR_PATH, a.AR_TYPE == AT_NET, false, mb);
+    if (r == MbResult::Ok) r = mb->numbers(nums);
+    if (r != MbResult::Ok) {
+        log_msg2(mb_result_text(r), a.AR_PATH);
+        return EXIT_PROTO;
+    }
+    return EXIT_OK;
+}
+
+std::string addr_text(const ftn_addr& a) {
+    char t[FTN_TEXT_MAX];
+    return std::string(t, ftn_fmt(t, a));
+}
+
+// The set a *.MSG message is decoded in: its CHRS kludge's, else what its
+// text (or, for a list row, its names and subject) looks like.
+int fmsg_charset(const MbMessage& m, const std::string& probe) {
+    return m.charset >= 0 ? m.charset : cs_detect(probe.data(), probe.size());
+}
+
+// An AreaFix request's subject is its password: the list and read show it masked.
+bool robot_traffic(const MbMessage& m) {
+    return !m.subject.empty() && (af_is_robot(m.from.c_str()) || af_is_robot(m.to.c_str()));
+}
+
+// The list line of a *.MSG message, as mc_list_line makes it for JAM.
+std::string fmsg_list_line(const MbMessage& m) {
+    int cs = fmsg_charset(m, m.from + ' ' + m.to + ' ' + m.subject + ' ');
+    auto field = [cs](const std::string& s) {
+        return cs_to_utf8_shown(cs, s.data(), s.size(), true);
+    };
+    std::string o = std::to_string(m.number);
+    o += '\t' + mc_date(m.date_written) + '\t' + field(m.from) + '\t' + field(m.to) + '\t' +
+         (robot_traffic(m) ? std::string("********") : field(m.subject)) + '\n';
+    return o;
+}
+
+// The text of a *.MSG message, as mc_message_text makes it for JAM.
+std::string fmsg_message_text(const MbMessage& m, bool kludges) {
+    int cs = fmsg_charset(m, m.text);
+    auto field = [cs](const std::string& s) {
+        return cs_to_utf8_shown(cs, s.data(), s.size(), true);
+    };
+    bool net = m.attrs.has(MbAttr::Net);
+    std::string o = "From: " + field(m.from);
+    if (m.orig.zone != 0 || m.orig.net != 0 || m.orig.node != 0)
+        o += " <" + addr_text(m.orig) + ">";
+    o += "\nTo: " + field(m.to);
+    if (net && (m.dest.zone != 0 || m.dest.net != 0 || m.dest.node != 0))
+        o += " <" + addr_text(m.dest) + ">";
+    o += "\nSubject: " + (robot_traffic(m) ? std::string("********") : field(m.subject));
+    o += "\nDate: " + mc_date(m.date_written) + "\n\n";
+    auto row = [&o, cs](const char* prefix, const std::string& line) {
+        o += prefix;
+        text_line(o, cs, line.data(), line.size(), true);
+    };
+    auto after = [](const MbKludge& k) { return k.name == "SEEN-BY" || k.name == "PATH"; };
+    if (kludges)
+        for (const MbKludge& k : m.kludges)
+            if (!after(k)) row("@", mb_kludge_line(k));
+    text_rows(o, cs, m.text.data(), m.text.size(), kludges);
+    if (kludges) {
+        for (const MbKludge& k : m.kludges)
+            if (k.name == "SEEN-BY") row("SEEN-BY: ", k.value);
+        for (const MbKludge& k : m.kludges)
+            if (k.name == "PATH") row("@PATH: ", k.value);
+    }
+    return o;
+}
+
+// The list of a *.MSG area into o.
+ExitCode fmsg_list(McState& st, int area, std::string& o) {
+    std::unique_ptr<MsgBase> mb;
+    std::vector<uint32_t> nums;
+    ExitCode r = open_fmsg(st.eb, area, mb, nums);
+    if (r != EXIT_OK) return r;
+    for (uint32_t n : nums) {
+        MbMessage m;
+        MbResult mr = mb->read_header(n, m);
+        if (mr == MbResult::Missing) continue;  // removed since the listing
+        if (mr != MbResult::Ok) {
+            // Listed past: the other messages still show.
+            log_bad_message(mr, *mb, n);
+            r = EXIT_PROTO;
+            continue;
+        }
+        o += fmsg_list_line(m);
+    }
+    return r;
+}
+
+// Message num of a *.MSG area into o.
+ExitCode fmsg_read(McState& st, int area, uint32_t num, const char* number, bool kludges,
+                   std::string& o) {
+    std::unique_ptr<MsgBase> mb;
+    std::vector<uint32_t> nums;
+    ExitCode r = open_fmsg(st.eb, area, mb, nums);
+    if (r != EXIT_OK) return r;
+    MbMessage m;
+    MbResult mr = mb->read_header(num, m);
+    if (mr == MbResult::Ok) mr = mb->read_text(num, m.text);
+    if (mr == MbResult::Missing) {
+        log_msg2(m_mc_nomsg, number);
+        return EXIT_CONFIG;
+    }
+    if (mr != MbResult::Ok) {
+        log_bad_message(mr, *mb, num);
+        return EXIT_PROTO;
+    }
+    o = fmsg_message_text(m, kludges);
     return EXIT_OK;
 }
 
@@ -259,24 +433,7 @@ std::string mc_message_text(EdBase& eb, uint32_t entry, bool kludges) {
         text_line(o, cs, reinterpret_cast<const char*>(data), n, true);
     };
     if (kludges) rd_kludge_rows(sf, sflen, false, kludge_row);
-    // Lines end at CR (an LF right after it belongs to it) or a lone LF;
-    // 0x1A ends the text.
-    for (uint32_t i = 0; i < len;) {
-        uint32_t e = i;
-        while (e < len && text[e] != '\r' && text[e] != '\n' && text[e] != 0x1A) ++e;
-        if (e == i && e < len && text[e] == 0x1A) break;
-        if (e > i && text[i] == '\x01') {
-            if (kludges) {
-                o += '@';
-                text_line(o, cs, text + i + 1, e - i - 1, true);
-            }
-        } else {
-            text_line(o, cs, text + i, e - i, false);
-        }
-        if (e >= len || text[e] == 0x1A) break;
-        i = e + 1;
-        if (text[e] == '\r' && i < len && text[i] == '\n') ++i;
-    }
+    text_rows(o, cs, text, len, kludges);
     if (kludges) rd_kludge_rows(sf, sflen, true, kludge_row);
     return o;
 }
@@ -288,10 +445,13 @@ ExitCode mc_list(const char* tag, bool base) {
     ExitCode r = open_area(*st, tag, base, area, hold);
     if (r != EXIT_OK) return r;
     std::string o;
-    for (uint32_t i = 0; i < st->eb.ej_count; ++i) o += mc_list_line(st->eb, i);
+    if (area_format(st->eb, area) == AreaFormat::Msg)
+        r = fmsg_list(*st, area, o);
+    else
+        for (uint32_t i = 0; i < st->eb.ej_count; ++i) o += mc_list_line(st->eb, i);
     hold.reset();
     out(o);
-    return EXIT_OK;
+    return r;
 }
 
 ExitCode mc_read(const char* tag, const char* number, bool kludges, bool base) {
@@ -307,6 +467,11 @@ ExitCode mc_read(const char* tag, const char* number, bool kludges, bool base) {
     ExitCode r = open_area(*st, tag, base, area, hold);
     if (r != EXIT_OK) return r;
     std::string o;
+    if (area_format(st->eb, area) == AreaFormat::Msg) {
+        r = fmsg_read(*st, area, static_cast<uint32_t>(n), number, kludges, o);
+        hold.reset();
+        if (r != EXIT_OK) return r;
+    }
     for (uint32_t i = 0; i < st->eb.ej_count && o.empty(); ++i)
         if (st->eb.ej_msgs[i].MS_NUM == n) o = mc_message_text(st->eb, i, kludges);
     hold.reset();

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <set>
 #include <string>
@@ -17,6 +18,7 @@
 #include "core/charset.h"
 #include "editor/areas.h"
 #include "editor/compose.h"
+#include "fmsg/fmsg.h"
 #include "jam/crc32.h"
 #include "jam/jam.h"
 #include "jam/jam_format.h"
@@ -36,14 +38,18 @@ struct Point {
     std::unique_ptr<Config> cfg = std::make_unique<Config>();
     std::unique_ptr<EdBase> eb = std::make_unique<EdBase>();
     EdNets nets;
-    explicit Point(const std::string& extra_areas = "") {
+    // netmail_prefix: the format prefix of the netmail base ("msg:" or "").
+    // bad_prefix: the same for the bad and dupe bases.
+    explicit Point(const std::string& extra_areas = "", const std::string& netmail_prefix = "",
+                   const std::string& bad_prefix = "") {
         lang_apply(LANG_EN);
         std::string m = d.path() + "/";
-        write_file(cfg_path, "sysop=Jo Point\nbadarea=" + m + "bad\ndupearea=" + m +
-                                 "dupes\ninbound=" + m + "in\noutbound=" + m +
+        write_file(cfg_path, "sysop=Jo Point\nbadarea=" + bad_prefix + m + "bad\ndupearea=" +
+                                 bad_prefix + m + "dupes\ninbound=" + m + "in\noutbound=" + m +
                                  "out\n[fsx]\naddress=21:3/210.7@fsxnet\n"
                                  "boss_address=21:3/210\nboss_host=127.0.0.1\nnetmail=" +
-                                 m + "netmail\nechoarea=FSX_GEN " + m + "fsxgen\n" + extra_areas);
+                                 netmail_prefix + m + "netmail\nechoarea=FSX_GEN " + m +
+                                 "fsxgen\n" + extra_areas);
         EXPECT_EQ(load_config(*cfg, cfg_path.c_str()), 0);
         eb->cfg = cfg.get();
         build_tables(*cfg, *eb, nets);
@@ -427,3 +433,209 @@ TEST(MailCommands, SpecialBasesAndEchoTagsDoNotHideEachOther) {
     EXPECT_EQ(q.run({"list", "-b", "FSX_GEN"}).code, 1);
 }
 #endif
+
+// ---- *.MSG areas -----------------------------------------------------------
+
+namespace {
+
+// The output with what differs between two runs masked: MSGID serials, the
+// UTC offset and the date.
+std::string masked(std::string s) {
+    for (const char* key : {"@MSGID: 21:3/210.7@fsxnet ", "\nDate: "}) {
+        for (size_t p = s.find(key); p != std::string::npos; p = s.find(key, p + 1)) {
+            size_t a = p + std::strlen(key), e = s.find('\n', a);
+            s.replace(a, e - a, "*");
+        }
+    }
+    return s;
+}
+
+// What a run printed on standard output: its log lines (time stamp first,
+// CR LF at the end) taken out.
+std::string printed(const std::string& out) {
+    std::string o;
+    for (size_t i = 0; i < out.size();) {
+        size_t e = out.find('\n', i);
+        e = e == std::string::npos ? out.size() : e + 1;
+        std::string line = out.substr(i, e - i);
+        if (!(line.size() > 12 && line[0] == '[' && line[9] == ']' &&
+              line.find("\r\n") == line.size() - 2))
+            o += line;
+        i = e;
+    }
+    return o;
+}
+
+struct Posted {
+    std::string list, read, net_list, net_read;
+};
+
+// Posts an echomail and a netmail into a point whose NETECHO area and netmail
+// base have the format `prefix`, and lists and reads both.
+Posted post_list_read(const std::string& prefix, bool& msg_files, bool& jam_files) {
+    wptest::TempDir tmp;
+    Point pt("echoarea=NETECHO " + prefix + tmp.path() + "/netecho\n", prefix);
+    std::string echo = tmp.path() + "/netecho", net = pt.d.path() + "/netmail";
+    write_file(pt.d.file("t"), "Hello \xc3\xa4 there\n\nsecond line\n");
+    Posted p;
+    auto r = pt.run({"post", "NETECHO", "Al Bo", "Greetings", pt.d.file("t")});
+    EXPECT_EQ(r.code, 0) << r.out;
+    r = pt.run({"netmail", "21:3/100", "Sy Op", "Private", pt.d.file("t")});
+    EXPECT_EQ(r.code, 0) << r.out;
+    r = pt.run({"list", "NETECHO"});
+    EXPECT_EQ(r.code, 0) << r.out;
+    p.list = printed(r.out);
+    std::string num = p.list.substr(0, p.list.find('\t'));
+    r = pt.run({"read", "-k", "NETECHO", num});
+    EXPECT_EQ(r.code, 0) << r.out;
+    p.read = printed(r.out);
+    r = pt.run({"list", "NETMAIL"});
+    EXPECT_EQ(r.code, 0) << r.out;
+    p.net_list = printed(r.out);
+    num = p.net_list.substr(0, p.net_list.find('\t'));
+    r = pt.run({"read", "-k", "NETMAIL", num});
+    EXPECT_EQ(r.code, 0) << r.out;
+    p.net_read = printed(r.out);
+    msg_files = wptest::file_exists(echo + "/2.msg") && wptest::file_exists(net + "/2.msg");
+    jam_files = wptest::file_exists(echo + ".jhr") || wptest::file_exists(net + ".jhr");
+    return p;
+}
+
+}  // namespace
+
+// post and netmail write into the base of the configured format, and list and
+// read show the same fields from a *.MSG area as from a JAM base.
+TEST(MailCommandsFmsg, PostListReadAlikeInBothFormats) {
+    bool msg_files = false, jam_files = false;
+    Posted jam = post_list_read("", msg_files, jam_files);
+    EXPECT_TRUE(jam_files);
+    EXPECT_FALSE(msg_files);
+    Posted fm = post_list_read("msg:", msg_files, jam_files);
+    EXPECT_TRUE(msg_files);
+    EXPECT_FALSE(jam_files) << "a msg: base was written as JAM";
+    // The numbers differ (JAM counts from 1, *.MSG from 2): compare after them.
+    auto tail = [](const std::string& s) { return s.substr(s.find('\t')); };
+    EXPECT_EQ(tail(fm.list), tail(jam.list));
+    EXPECT_EQ(tail(fm.net_list), tail(jam.net_list));
+    EXPECT_NE(jam.list.find("\tJo Point\tAl Bo\tGreetings\n"), std::string::npos) << jam.list;
+    EXPECT_EQ(masked(fm.read), masked(jam.read));
+    EXPECT_EQ(masked(fm.net_read), masked(jam.net_read));
+    for (const std::string& s : {fm.read, fm.net_read}) {
+        EXPECT_NE(s.find("Hello \xc3\xa4 there\n\nsecond line\n--- wrenpost"), std::string::npos)
+            << s;
+        EXPECT_NE(s.find("@CHRS: "), std::string::npos) << s;
+    }
+    EXPECT_NE(fm.net_read.find("To: Sy Op <21:3/100>"), std::string::npos) << fm.net_read;
+}
+
+// A message the toss filed into a *.MSG area (kludges, SEEN-BY and PATH, a
+// LATIN-1 text with a control in it) lists and reads, -k showing the kludges
+// where a JAM message shows them, the control never raw.
+TEST(MailCommandsFmsg, TossedMessageListsAndReads) {
+    wptest::TempDir tmp;
+    std::string dir = tmp.path() + "/netecho";
+    ASSERT_EQ(pf_mkdir(dir.c_str()), 0);
+    Point pt("echoarea=NETECHO msg:" + dir + "\n");
+    {
+        FmsgBase b;
+        ASSERT_EQ(b.open(dir.c_str()), MbResult::Ok);
+        MbMessage m;
+        m.from = "Ren\xe9";
+        m.to = "All";
+        m.subject = "Caf\xe9\x1b[2J";
+        m.orig = ftn_addr{21, 1, 100, 0};
+        m.date_written = 1767268800;  // 2026-01-01 12:00
+        m.attrs = MbAttr::Echo;
+        m.kludges = {mb_kludge("MSGID", "21:1/100 12345678"), mb_kludge("CHRS", "LATIN-1 2"),
+                     mb_kludge("SEEN-BY", "1/100 3/210"), mb_kludge("PATH", "1/100")};
+        m.text = "Gr\xfc\xdf \x07Gott\r--- x\r * Origin: here (21:1/100)\r";
+        uint32_t num = 0;
+        ASSERT_EQ(b.append(m, num), MbResult::Ok);
+        ASSERT_EQ(num, 2u);
+    }
+    auto r = pt.run({"list", "NETECHO"});
+    ASSERT_EQ(r.code, 0) << r.out;
+    r.out = printed(r.out);
+    EXPECT_EQ(r.out.substr(0, r.out.find('\t')), "2");
+    EXPECT_NE(r.out.find("\tRen\xc3\xa9\tAll\tCaf\xc3\xa9"), std::string::npos) << r.out;
+    EXPECT_EQ(controls_in(r.out, true), "");
+    r = pt.run({"read", "-k", "NETECHO", "2"});
+    ASSERT_EQ(r.code, 0) << r.out;
+    r.out = printed(r.out);
+    EXPECT_EQ(controls_in(r.out, false), "");
+    std::string want_head = "From: Ren\xc3\xa9 <21:1/100>\nTo: All\nSubject: Caf\xc3\xa9";
+    EXPECT_EQ(r.out.substr(0, want_head.size()), want_head) << r.out;
+    for (const char* line :
+         {"\nDate: 2026-01-01 12:00\n\n@MSGID: 21:1/100 12345678\n@CHRS: LATIN-1 "
+          "2\nGr\xc3\xbc\xc3\x9f ",
+          "\n--- x\n * Origin: here (21:1/100)\nSEEN-BY: 1/100 3/210\n@PATH: 1/100\n"})
+        EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
+    r = pt.run({"read", "NETECHO", "2"});
+    ASSERT_EQ(r.code, 0);
+    EXPECT_EQ(r.out.find("@MSGID"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("SEEN-BY"), std::string::npos) << r.out;
+    r = pt.run({"read", "NETECHO", "3"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.out.find("no message with this number: 3"), std::string::npos) << r.out;
+}
+
+// A file of the area that is not a message (too short for the header, or
+// larger than any message) is named in an error; list still shows the
+// others, read refuses it, nothing crashes.
+TEST(MailCommandsFmsg, HostileFileIsAnErrorNotACrash) {
+    wptest::TempDir tmp;
+    std::string dir = tmp.path() + "/netecho";
+    ASSERT_EQ(pf_mkdir(dir.c_str()), 0);
+    Point pt("echoarea=NETECHO msg:" + dir + "\n");
+    write_file(pt.d.file("t"), "fine\n");
+    ASSERT_EQ(pt.run({"post", "NETECHO", "All", "ok", pt.d.file("t")}).code, 0);
+    struct Case {
+        const char* name;
+        std::string bytes;
+        const char* error;
+    } cases[] = {{"3.msg", std::string(40, '\x1b'), "message base damaged: "},
+                 {"4.msg", std::string(FMSG_FILE_MAX + 1, 'x'), "message too big for: "}};
+    for (const Case& c : cases) write_file(dir + "/" + c.name, c.bytes);
+    auto r = pt.run({"list", "NETECHO"});
+    EXPECT_EQ(r.code, 5) << r.out;
+    EXPECT_NE(r.out.find("2\t"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\tJo Point\tAll\tok\n"), std::string::npos) << r.out;
+    EXPECT_EQ(controls_in(printed(r.out), true), "");
+    for (const Case& c : cases) {
+        std::string num(c.name, 1);
+        EXPECT_NE(r.out.find(std::string(c.error) + dir + " #" + num), std::string::npos)
+            << c.name << "\n"
+            << r.out;
+        auto rr = pt.run({"read", "-k", "NETECHO", num});
+        EXPECT_EQ(rr.code, 5) << c.name;
+        EXPECT_NE(rr.out.find(std::string(c.error) + dir + " #" + num), std::string::npos)
+            << rr.out;
+        EXPECT_TRUE(wptest::file_exists(dir + "/" + c.name)) << "nothing is lost";
+    }
+}
+
+// The bad and dupe bases configured with msg: are read as *.MSG too.
+TEST(MailCommandsFmsg, BadAndDupeBasesOfMsgFormat) {
+    Point pt("", "", "msg:");
+    for (const char* name : {"bad", "dupes"}) {
+        std::string dir = pt.d.path() + "/" + name;
+        ASSERT_EQ(pf_mkdir(dir.c_str()), 0);
+        FmsgBase b;
+        ASSERT_EQ(b.open(dir.c_str()), MbResult::Ok);
+        MbMessage m;
+        m.from = "Sender";
+        m.to = "All";
+        m.subject = std::string("in ") + name;
+        m.text = "body\r";
+        uint32_t num = 0;
+        ASSERT_EQ(b.append(m, num), MbResult::Ok);
+        auto r = pt.run({"list", "-b", name});
+        EXPECT_EQ(r.code, 0) << r.out;
+        EXPECT_NE(printed(r.out).find("2\t"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("\tSender\tAll\tin " + std::string(name) + "\n"), std::string::npos)
+            << r.out;
+        r = pt.run({"read", "-b", name, "2"});
+        EXPECT_EQ(r.code, 0) << r.out;
+        EXPECT_NE(printed(r.out).find("\n\nbody\n"), std::string::npos) << r.out;
+    }
+}
