@@ -65,7 +65,7 @@ TEST(FileCommands, NodediffFromTheFileEchoUpdatesTheList) {
               "nodediff.010\t" + std::to_string(diff.size()) + "\t");
     EXPECT_NE(f.out.find("\tWeekly diff\n"), std::string::npos) << f.out;
     auto all = run_wrenpost({"-lang", "en", "-c", t.file("wp.cfg"), "files"});
-    EXPECT_EQ(all.out, "NODEDIFF\t" + t.file("files/nodediff") + "\t1\n");
+    EXPECT_EQ(all.out, "NODEDIFF\t" + t.file("files") + PF_DIR_SEP + "nodediff\t1\n");
     EXPECT_EQ(run_wrenpost({"-c", t.file("wp.cfg"), "files", "NONE"}).code, 8);
     EXPECT_EQ(run_wrenpost({"-c", t.file("wp.cfg"), "files", "a", "b"}).code, 1);
 }

@@ -319,7 +319,7 @@ TEST(CfgEdit, FileAreasAreTheirOwnList) {
     ASSERT_EQ(c->file_count, 2);
     EXPECT_EQ(c->file_nets[0], -1);
     EXPECT_EQ(c->file_nets[1], 0);
-    EXPECT_EQ(std::string(c->file_paths[1]), d.path() + "/nl dir/with blank");
+    EXPECT_EQ(std::string(c->file_paths[1]), d.path() + PF_DIR_SEP + "nl dir/with blank");
     EXPECT_EQ(filearea_find(*c, "nodediff"), 1);
     EXPECT_EQ(c->area_count, 1);  // the echo area of the same tag stays an echo area
     EXPECT_EQ(std::string(cfg_boss(*c, 0).get(F_TICWAIT)), "7");
@@ -330,7 +330,8 @@ TEST(CfgEdit, FileAreasAreTheirOwnList) {
     ASSERT_EQ(load_config(*c, cfg.c_str()), 0);
     EXPECT_EQ(c->file_count, 3);
     EXPECT_EQ(c->area_count, 2);
-    EXPECT_EQ(std::string(c->file_paths[filearea_find(*c, "PICS")]), d.path() + "/files/pics");
+    EXPECT_EQ(std::string(c->file_paths[filearea_find(*c, "PICS")]),
+              d.path() + PF_DIR_SEP + "files/pics");
 }
 
 TEST(CfgEdit, FormatPrefixesStayAsWritten) {
@@ -343,5 +344,5 @@ TEST(CfgEdit, FormatPrefixesStayAsWritten) {
     ASSERT_EQ(load_config(c, f.path.c_str()), 0);
     ASSERT_EQ(c.area_count, 2);
     EXPECT_EQ(c.area_formats[1], AreaFormat::Msg);
-    EXPECT_EQ(std::string(c.area_paths[1]), f.d.path() + "/areas/new");
+    EXPECT_EQ(std::string(c.area_paths[1]), f.d.path() + PF_DIR_SEP + "areas/new");
 }

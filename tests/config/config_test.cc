@@ -423,7 +423,9 @@ TEST(ConfigFormats, PrefixesSelectTheFormatPerBaseAndResolveThePathAfterThem) {
         "echoarea = EMPTY msg:\n"
         "[boss fsx]\nnetmail = fsxnet\nareaformat = MSG\n");
     ASSERT_EQ(l.rc, 0) << l.out;
-    const std::string d = l.d.path() + "/";
+    // A relative path is joined to the file's directory with the system's
+    // separator; the rest of it stays as written.
+    const std::string d = l.d.path() + PF_DIR_SEP;
     struct Area {
         const char* tag;
         std::string path;

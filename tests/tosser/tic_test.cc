@@ -118,7 +118,8 @@ TEST(Tic, CorpusLandsWhereItBelongs) {
     EXPECT_NE(bbs.find("GOOD.ZIP     A good file\r\n"), std::string::npos) << bbs;
     // A new area, in the configuration too.
     EXPECT_EQ(read_file(f.p("files/new.area/new.zip")), "new");
-    EXPECT_NE(read_file(f.p("wrenpost.cfg")).find("filearea=NEW.AREA files/new.area"),
+    EXPECT_NE(read_file(f.p("wrenpost.cfg"))
+                  .find(std::string("filearea=NEW.AREA files") + PF_DIR_SEP + "new.area"),
               std::string::npos);
     EXPECT_GE(filearea_find(*f.cfg, "NEW.AREA"), 0);
     // Another area's file of the same name untouched; ours beside ours.

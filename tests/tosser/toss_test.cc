@@ -1122,9 +1122,9 @@ TEST(Toss, HostileAreaTagsCreateNoBaseOutsideTheAreaDirectory) {
         } else {
             EXPECT_EQ(bases, std::vector<std::string>{"/msg/" + c.base}) << r.out;
             EXPECT_EQ(read_base(pt.msg + "/" + c.base).size(), 1u);
-            EXPECT_NE(
-                read_file(pt.cfg).find("echoarea=" + c.tag + " " + pt.msg + "/" + c.base + "\n"),
-                std::string::npos)
+            EXPECT_NE(read_file(pt.cfg).find("echoarea=" + c.tag + " " + pt.msg + PF_DIR_SEP +
+                                             c.base + "\n"),
+                      std::string::npos)
                 << read_file(pt.cfg);
         }
     }
@@ -1209,8 +1209,9 @@ TEST(Toss, StoredMessageDirectoriesAreTossedInto) {
     pt.put("b.pkt", make_pkt(kBoss, kPoint, "PW", {echo("NEW.AREA", "2:240/1 4", "second")}));
     r = pt.toss();
     ASSERT_EQ(r.code, 0) << r.out;
-    EXPECT_NE(read_file(pt.cfg).find("echoarea=NEW.AREA msg:" + m + "/auto/new.area\n"),
-              std::string::npos);
+    EXPECT_NE(
+        read_file(pt.cfg).find("echoarea=NEW.AREA msg:" + m + "/auto" + PF_DIR_SEP + "new.area\n"),
+        std::string::npos);
     auto created = read_dir(m + "/auto/new.area");
     EXPECT_EQ(subjects(created), (std::vector<std::string>{"waits in bad", "second"}));
     ASSERT_FALSE(created.empty());
