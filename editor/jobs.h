@@ -1,6 +1,7 @@
 // The editor's mail jobs: poll ("all": export, poll, toss), toss and export
 // run one at a time as child processes of this executable, their output
-// collected line by line for the log pane; a per-boss auto-poll timer starts
+// collected line by line and shown in the log pane in batches (every
+// LOG_TICK_MS, the last LOG_KEEP lines kept); a per-boss auto-poll timer starts
 // polls by itself; the status text tells what runs and when each boss is
 // polled next.
 //
@@ -25,6 +26,8 @@ constexpr size_t LOG_TRIM = 300000;     // log pane characters before trimming
 constexpr size_t LOG_CUT = 150000;      // characters dropped when trimming
 constexpr size_t LOG_LINE_MAX = 1198;   // bytes of one child line
 constexpr size_t LOG_WLINE_MAX = 1289;  // characters of one child line shown
+constexpr int LOG_KEEP = 5000;          // lines the log pane keeps, the oldest go first
+constexpr int LOG_TICK_MS = 80;         // a job's new lines reach the log pane this often
 
 // An `autopoll` value: enabled, and the interval in minutes (0: none).
 struct ApValue {

@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QFontDatabase>
 #include <QHeaderView>
+#include <QItemSelection>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -21,6 +22,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeWidget>
+#include <algorithm>
 
 #include "core/charset.h"
 #include "core/fileio.h"
@@ -240,7 +242,9 @@ MainWindow::MainWindow(const CmdLine& cl) : eb_(std::make_unique<EdBase>()) {
     set_role(jobstat_, QPalette::WindowText, JOB_IDLE);
     log_ = new QPlainTextEdit(central_);
     log_->setReadOnly(true);
-    log_->setMaximumBlockCount(0);
+    // A bounded history: however much a job prints, the pane holds its
+    // last LOG_KEEP lines.
+    log_->setMaximumBlockCount(LOG_KEEP);
     set_role(log_, QPalette::Base, 0x161616);
     set_role(log_, QPalette::Text, 0xC8D8C8);
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
@@ -328,6 +332,9 @@ MainWindow::MainWindow(const CmdLine& cl) : eb_(std::make_unique<EdBase>()) {
     count_all();
     update_status();
     glog(qa(m_ready) + QString::fromLocal8Bit(cfg_path_.c_str()));
+    log_timer_ = new QTimer(this);
+    log_timer_->setInterval(LOG_TICK_MS);
+    connect(log_timer_, &QTimer::timeout, this, &MainWindow::po_flush);
     poll_timer_ = new QTimer(this);
     connect(poll_timer_, &QTimer::timeout, this, &MainWindow::po_tick);
     poll_timer_->start(1000);
@@ -697,8 +704,30 @@ void MainWindow::reload_areas() {
 
 void MainWindow::reload_current() {
     if (cur_area_ < 0) return;
-    want_num_ = cur_msg_ >= 0 ? eb_->ej_msgs[cur_msg_].MS_NUM : 0;
+    // What the user sees, by message number: the table is read afresh and
+    // its rows may move.
+    uint32_t shown = cur_msg_ >= 0 ? eb_->ej_msgs[cur_msg_].MS_NUM : 0;
+    int reader_top = reader_->model().top;
+    int list_top = list_->verticalScrollBar()->value();
+    std::vector<uint32_t> picked;
+    for (const QModelIndex& ix : list_->selectionModel()->selectedRows())
+        if (ix.row() < static_cast<int>(eb_->ej_count))
+            picked.push_back(eb_->ej_msgs[eb_->ej_order[ix.row()]].MS_NUM);
+    want_num_ = shown;
     open_area(cur_area_);
+    if (picked.size() > 1) {
+        QItemSelection sel;
+        for (uint32_t r = 0; r < eb_->ej_count; ++r)
+            if (std::find(picked.begin(), picked.end(), eb_->ej_msgs[eb_->ej_order[r]].MS_NUM) !=
+                picked.end())
+                sel.select(model_->index(static_cast<int>(r), 0),
+                           model_->index(static_cast<int>(r), model_->columnCount() - 1));
+        list_->selectionModel()->select(
+            sel, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+    list_->verticalScrollBar()->setValue(list_top);
+    if (shown != 0 && cur_msg_ >= 0 && eb_->ej_msgs[cur_msg_].MS_NUM == shown)
+        reader_->scroll_to(reader_top);
 }
 
 // ---- Areas and messages ---------------------------------------------------------------
@@ -1055,12 +1084,26 @@ void MainWindow::glog(const QString& text) {
 }
 
 void MainWindow::po_logline(const QString& line) {
-    log_append(log_text_, line.toStdU16String());
-    if (log_->document()->characterCount() >= static_cast<int>(LOG_TRIM)) {
-        log_->setPlainText(qs(log_text_.substr(0, log_text_.size() - 2)));
-    } else {
-        log_->appendPlainText(line);
+    po_flush();
+    log_->appendPlainText(line);
+    log_->verticalScrollBar()->setValue(log_->verticalScrollBar()->maximum());
+}
+
+void MainWindow::po_flush() {
+    std::deque<QString> lines;
+    {
+        std::lock_guard<std::mutex> g(pend_mu_);
+        lines.swap(pend_);
     }
+    if (lines.empty()) return;
+    // One write per batch: a line at a time, a job printing fast would keep
+    // the window from its keys for seconds.
+    QString text;
+    for (const QString& l : lines) {
+        if (!text.isEmpty()) text += QLatin1Char('\n');
+        text += l;
+    }
+    log_->appendPlainText(text);
     log_->verticalScrollBar()->setValue(log_->verticalScrollBar()->maximum());
 }
 
@@ -1086,14 +1129,16 @@ bool MainWindow::po_start(int kind, int slot, bool autostart) {
     }
     po_started(jobs_, kind, slot, autostart, now_local());
     if (worker_.joinable()) worker_.join();
-    // Each line goes to the window as a copy through the event queue: the
-    // worker never waits for the window, so a window closing while a job
-    // runs only waits for the child to end.
+    // The worker queues each line for the log timer (a short lock, never a
+    // wait for the window), so a window closing while a job runs only waits
+    // for the child to end.
+    log_timer_->start();
     worker_ = std::thread([this, child]() mutable {
         int code = job_pump(child, [this](const std::string& line) {
             QString l = qs(child_line(line));
-            QMetaObject::invokeMethod(
-                this, [this, l] { po_logline(l); }, Qt::QueuedConnection);
+            std::lock_guard<std::mutex> g(pend_mu_);
+            pend_.push_back(std::move(l));
+            if (pend_.size() > static_cast<size_t>(LOG_KEEP)) pend_.pop_front();
         });
         QMetaObject::invokeMethod(
             this, [this, code] { po_done(code); }, Qt::QueuedConnection);
@@ -1105,6 +1150,8 @@ bool MainWindow::po_start(int kind, int slot, bool autostart) {
 
 void MainWindow::po_done(int code) {
     if (worker_.joinable()) worker_.join();
+    log_timer_->stop();
+    po_flush();
     int kind = jobs_.run_kind;
     ::po_done(jobs_, code, now_local());
     glog(qa(m_end) + QString::number(code));

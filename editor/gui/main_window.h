@@ -7,8 +7,10 @@
 #pragma once
 
 #include <QMainWindow>
+#include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "app/cmdline.h"
@@ -120,6 +122,8 @@ class MainWindow : public QMainWindow {
     void fill_tree();
     void refresh_area_item(int area);
     bool count_all();
+    // The open area again, keeping the shown message and its scroll, the
+    // selected messages and the list's scroll; new messages simply appear.
     void reload_current();
     bool reload_cfg();
     void open_area(int area);
@@ -138,6 +142,8 @@ class MainWindow : public QMainWindow {
     bool lock();
     void unlock();
     void po_logline(const QString& line);
+    // Moves the lines the job's worker collected into the log pane at once.
+    void po_flush();
     void po_done(int code);
     // The job status line: its text, yellow while a job runs, else idle.
     void show_job_status();
@@ -177,5 +183,9 @@ class MainWindow : public QMainWindow {
     SettingsWindow* settings_ = nullptr;
     QTimer* poll_timer_ = nullptr;
     std::thread worker_;
-    std::u16string log_text_;
+    // A job's lines from the worker, waiting for the next po_flush; at most
+    // LOG_KEEP of them, older ones would be cut from the pane anyway.
+    std::mutex pend_mu_;
+    std::deque<QString> pend_;
+    QTimer* log_timer_ = nullptr;
 };

@@ -107,6 +107,12 @@ void ReaderView::clear() {
     update();
 }
 
+void ReaderView::scroll_to(int top) {
+    rd_scroll_to(*r_, top);
+    sync_scroll();
+    update();
+}
+
 void ReaderView::set_zoom_value(int z) {
     r_->rd_zoom = z >= ZMIN_FH && z <= ZMAX_FH ? z : 0;
     fit();

@@ -22,6 +22,8 @@ class ReaderView : public QWidget {
     void render(const char* text, uint32_t len, const uint8_t* sf, uint32_t sflen,
                 bool show_kludges);
     void clear();
+    // Shows the rows from `top` on (clamped), as the scroll bar would.
+    void scroll_to(int top);
     // +1, -1, or 0 to fit the width again.
     void zoom(int step);
     int zoom_value() const { return r_->rd_zoom; }
