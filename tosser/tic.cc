@@ -278,7 +278,12 @@ std::string fbbs_update(const std::string& text, const std::string& name,
         if (skipping) continue;
         out += line;
     }
-    if (!out.empty() && out.back() != '\n') out += "\r\n";
+    // A last line without its LF gets one; a CR it ends in is its line
+    // end already, not a byte of the entry.
+    if (!out.empty() && out.back() != '\n') {
+        if (out.back() == '\r') out.pop_back();
+        out += "\r\n";
+    }
     std::string first = name;
     if (first.size() < 12) first.append(12 - first.size(), ' ');
     first += ' ';
