@@ -78,6 +78,9 @@ bool intl_addr(const char* p, size_t n, size_t& i, ftn_addr& a) {
     if (!read_num(p, n, i, z) || i >= n || p[i++] != ':') return false;
     if (!read_num(p, n, i, ne) || i >= n || p[i++] != '/') return false;
     if (!read_num(p, n, i, no)) return false;
+    // Zone, net and node are 16-bit numbers in every FidoNet format: a larger
+    // one names no address, and could not be written back as read.
+    if (z > 0xFFFF || ne > 0xFFFF || no > 0xFFFF) return false;
     a.zone = z;
     a.net = ne;
     a.node = no;
