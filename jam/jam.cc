@@ -148,6 +148,11 @@ int open_locked(JamWriter& w, uint32_t now) {
         put_le32(base + JHI_PASSWORDCRC, JAM_NO_CRC);
         put_le32(base + JHI_BASEMSGNUM, 1);
         hdr_off = JHI_SIZE;
+        // A new base gets its last-read file before its header: a process
+        // killed between the two must not leave a base that has a header
+        // but no last-read file.
+        pf_file nlr = f_open_always(flr);
+        if (nlr != PF_INVALID) f_close(nlr);
         // The empty base header goes to disk first: a message header written
         // at 1024 before it would leave a base without signature (damaged for
         // good) if the process died before the last step.
