@@ -66,7 +66,7 @@ void tic_nodediff(const BossCfg& b, const char* tag, const char* path) {
     std::string name = slash == std::string::npos ? src : src.substr(slash + 1);
     size_t dot = name.rfind('.');
     if (dot == std::string::npos || name.size() - dot != 4) return;  // no day extension
-    NlSpec diffs = nl_diff_spec(b);
+    NlLoc diffs = nl_diff_loc(b);
     std::string dst = join(diffs.dir, diffs.base + name.substr(dot));
     char a[WP_PATH_MAX], c[WP_PATH_MAX];
     bool same = pf_full_path(src.c_str(), a, sizeof a) == 0 &&
@@ -87,7 +87,7 @@ void tic_nodediff(const BossCfg& b, const char* tag, const char* path) {
         }
     }
     log_msg2(tic_m_nodediff, dst.c_str());
-    NlUpdate u = nl_update(nl_spec(b.get(F_NODELIST)), diffs, nl_unzip_file);
+    NlUpdate u = nl_update(nl_loc(b.get(F_NODELIST)), diffs, nl_unzip_file);
     if (!u.current.empty()) log_msg2(nl_m_current, u.current.c_str());
 }
 

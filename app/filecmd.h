@@ -23,7 +23,7 @@ struct BossCfg;
 
 // The .tic files of every inbound (tosser/tic.h), with the nodelist hook: a
 // file placed in a boss's `nodediff_area` is copied beside the boss's
-// nodelist under the diff name (nl_diff_spec) with its extension, and the
+// nodelist under the diff name (nl_diff_loc) with its extension, and the
 // boss's list is brought up to date. The caller holds the JAM lock file.
 ExitCode tic_step();
 // The nodelist hook alone (also used by the tests).

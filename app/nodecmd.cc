@@ -136,7 +136,7 @@ ExitCode nodediff_command(const char* boss) {
         for (const std::string& d : done) again = again || d == v;
         if (again) continue;  // none, or a list shared with a boss before
         done.push_back(v);
-        NlUpdate u = nl_update(nl_spec(v.c_str()), nl_diff_spec(b), nl_unzip_file);
+        NlUpdate u = nl_update(nl_loc(v.c_str()), nl_diff_loc(b), nl_unzip_file);
         if (u.refused > 0 || u.current.empty()) refused = true;  // logged by nl_update
         if (!u.current.empty()) log_msg2(nl_m_current, u.current.c_str());
     }

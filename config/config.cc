@@ -97,7 +97,7 @@ struct Parser {
         char written[CFG_STR], path[CFG_STR];
         str_copy(written, p, sizeof written);
         AreaFormat fmt = AreaFormat::Jam;
-        const char* rest = cfg_base_spec(written, fmt);
+        const char* rest = cfg_base_loc(written, fmt);
         if (rest[0] == '\0') {
             log_msg2(m_areabad, "echoarea");
             return;
@@ -220,7 +220,7 @@ const char* cfg_format_prefix(AreaFormat f) {
     return f == AreaFormat::Msg ? "msg:" : "jam:";
 }
 
-const char* cfg_base_spec(const char* value, AreaFormat& fmt) {
+const char* cfg_base_loc(const char* value, AreaFormat& fmt) {
     fmt = AreaFormat::Jam;
     if (str_len(value) < 4 || value[3] != ':') return value;
     char w[4] = {value[0], value[1], value[2], '\0'};
@@ -273,8 +273,8 @@ std::string cfg_base_key(const char* path, AreaFormat fmt) {
 
 bool cfg_same_base(const char* a, const char* b) {
     AreaFormat fa, fb;
-    const char* pa = cfg_base_spec(a, fa);
-    const char* pb = cfg_base_spec(b, fb);
+    const char* pa = cfg_base_loc(a, fa);
+    const char* pb = cfg_base_loc(b, fb);
     if (pa[0] == '\0' || pb[0] == '\0') return false;
     return cfg_base_key(pa, fa) == cfg_base_key(pb, fb);
 }
@@ -378,7 +378,7 @@ BossCfg cfg_boss(const Config& c, int i) {
     } bases[] = {{F_NETMAIL, &b.netmail_fmt}, {F_BADAREA, &b.bad_fmt}, {F_DUPEAREA, &b.dupe_fmt}};
     for (const auto& x : bases) {
         char path[CFG_STR];
-        str_copy(path, cfg_base_spec(b.rec.f[x.f], *x.fmt), sizeof path);
+        str_copy(path, cfg_base_loc(b.rec.f[x.f], *x.fmt), sizeof path);
         str_copy(b.rec.f[x.f], path, CFG_STR);
     }
     return b;
@@ -454,7 +454,7 @@ void cfg_dir_of(const char* cfg_path, char* out) {
 
 bool cfg_resolve(const char* dir, const char* value, char* out, size_t cap) {
     AreaFormat fmt;
-    const char* path = cfg_base_spec(value, fmt);
+    const char* path = cfg_base_loc(value, fmt);
     if (path != value) {
         // The prefix as written, then the path after it resolved.
         size_t pn = static_cast<size_t>(path - value);

@@ -93,7 +93,7 @@ enum class AreaFormat : uint8_t { Jam, Msg };
 const char* cfg_format_prefix(AreaFormat f);
 // The path after an optional format prefix of `value`, the format in `fmt`
 // (Jam without a prefix).
-const char* cfg_base_spec(const char* value, AreaFormat& fmt);
+const char* cfg_base_loc(const char* value, AreaFormat& fmt);
 // The "areaformat" value: "jam" or "msg" (any case), or "" (jam). False for
 // any other value.
 bool cfg_area_format(const char* value, AreaFormat& fmt);

@@ -130,7 +130,7 @@ int64_t image_find(const JamImage& img, const char* base_path, uint32_t count, u
 // A base path of another format than JAM ("msg:" before it).
 bool is_other(const char* path) {
     AreaFormat f;
-    cfg_base_spec(path, f);
+    cfg_base_loc(path, f);
     return f != AreaFormat::Jam;
 }
 

@@ -33,8 +33,8 @@ MbResult ma_open(AreaFormat f, const char* path, bool netmail, bool create,
     return MbResult::Ok;
 }
 
-MbResult ma_open_spec(const char* spec, bool netmail, bool create, std::unique_ptr<MsgBase>& out) {
+MbResult ma_open_loc(const char* loc, bool netmail, bool create, std::unique_ptr<MsgBase>& out) {
     AreaFormat f;
-    const char* path = cfg_base_spec(spec, f);
+    const char* path = cfg_base_loc(loc, f);
     return ma_open(f, path, netmail, create, out);
 }

@@ -34,5 +34,5 @@ std::unique_ptr<MsgBase> ma_make(AreaFormat f, bool netmail);
                                std::unique_ptr<MsgBase>& out);
 // The same for a base value as written in the file ("msg:PATH", "jam:PATH",
 // PATH), already resolved (cfg_resolve keeps the prefix).
-[[nodiscard]] MbResult ma_open_spec(const char* spec, bool netmail, bool create,
-                                    std::unique_ptr<MsgBase>& out);
+[[nodiscard]] MbResult ma_open_loc(const char* loc, bool netmail, bool create,
+                                   std::unique_ptr<MsgBase>& out);

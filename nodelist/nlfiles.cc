@@ -48,7 +48,7 @@ std::string day3(int day) {
 }
 
 // The day of a zipped file from the name of its entry, NAME.nnn; false
-// when the name is not of the spec's base (any case).
+// when the name is not of the loc's base (any case).
 bool entry_day(const std::string& entry, const std::string& base, int& day) {
     NlFile f;
     if (!match_name(entry, base, f) || f.zipped) return false;
@@ -104,10 +104,10 @@ bool place_list(const std::string& text, const std::string& path, const std::str
 
 }  // namespace
 
-NlSpec nl_spec(const char* value) {
+NlLoc nl_loc(const char* value) {
     std::string v = value;
     size_t slash = v.find_last_of("/\\");
-    NlSpec s;
+    NlLoc s;
     if (slash == std::string::npos) {
         s.base = v;
     } else {
@@ -123,7 +123,7 @@ bool nl_day_after(int a, int b) {
     return d >= 1 && d <= 183;
 }
 
-std::vector<NlFile> nl_files(const NlSpec& s) {
+std::vector<NlFile> nl_files(const NlLoc& s) {
     std::vector<NlFile> plain, zipped;
     std::vector<PfDirEntry> ents;
     if (s.base.empty() || pf_list_dir(s.dir.empty() ? "." : s.dir.c_str(), ents) != 0) return {};
@@ -147,7 +147,7 @@ std::vector<NlFile> nl_files(const NlSpec& s) {
     return plain;
 }
 
-NlLoad nl_current(const NlSpec& s, NlUnzip unzip, NlFile& cur, std::string& text) {
+NlLoad nl_current(const NlLoc& s, NlUnzip unzip, NlFile& cur, std::string& text) {
     std::vector<NlFile> files = nl_files(s);
     std::vector<NlFile> ok;
     std::vector<std::string> texts;  // of the zipped ones, read already
@@ -230,7 +230,7 @@ NlLoad nl_load(const BossCfg& b, NodeList& list, NodeList& points, NlUnzip unzip
     if (nlv[0] != '\0') {
         NlFile cur;
         std::string text;
-        NlLoad r = nl_current(nl_spec(nlv), unzip, cur, text);
+        NlLoad r = nl_current(nl_loc(nlv), unzip, cur, text);
         if (r != NlLoad::Ok) return r;
         parse_and_report(std::move(text), cur.path, list);
     }
@@ -238,15 +238,15 @@ NlLoad nl_load(const BossCfg& b, NodeList& list, NodeList& points, NlUnzip unzip
     return NlLoad::Ok;
 }
 
-NlSpec nl_diff_spec(const BossCfg& b) {
+NlLoc nl_diff_loc(const BossCfg& b) {
     const char* v = b.get(F_NODEDIFF);
-    if (v[0] != '\0') return nl_spec(v);
-    NlSpec s = nl_spec(b.get(F_NODELIST));
+    if (v[0] != '\0') return nl_loc(v);
+    NlLoc s = nl_loc(b.get(F_NODELIST));
     s.base = "NODEDIFF";
     return s;
 }
 
-NlUpdate nl_update(const NlSpec& list, const NlSpec& diffs, NlUnzip unzip) {
+NlUpdate nl_update(const NlLoc& list, const NlLoc& diffs, NlUnzip unzip) {
     NlUpdate u;
     NlFile curf;
     std::string text;

@@ -26,23 +26,23 @@
 struct BossCfg;  // config/config.h
 
 // A directory and a file-name stem, as `nodelist = DIR/BASE` gives them.
-struct NlSpec {
+struct NlLoc {
     std::string dir;   // "" = the current directory
     std::string base;  // "NODELIST"
 };
 // Splits a resolved DIR/BASE value at its last "/" (or "\").
-NlSpec nl_spec(const char* value);
+NlLoc nl_loc(const char* value);
 
-// One numbered file of a spec.
+// One numbered file of a loc.
 struct NlFile {
     std::string path;
     int day = -1;         // 0-999 from the extension
     bool zipped = false;  // BASE.Znn: only the last two digits are known
 };
-// The files BASE.nnn in the spec's directory, oldest first by day number,
+// The files BASE.nnn in the loc's directory, oldest first by day number,
 // the turn of the year counted, then the files BASE.Znn (zipped set, day the
 // two digits). Empty when the directory cannot be listed.
-std::vector<NlFile> nl_files(const NlSpec& s);
+std::vector<NlFile> nl_files(const NlLoc& s);
 // Whether day b is later than day a across the turn of the year: b - a,
 // taken modulo 366, lies between 1 and 183.
 bool nl_day_after(int a, int b);
@@ -51,11 +51,11 @@ bool nl_day_after(int a, int b);
 // false when there is none or the archive is damaged.
 using NlUnzip = bool (*)(const std::string& path, std::string& name, std::string& text);
 
-// The current list of a spec: the newest of the files BASE.nnn and, read
+// The current list of a loc: the newest of the files BASE.nnn and, read
 // through unzip, BASE.Znn. Its file in cur (zipped ones with the day of the
 // entry inside) and its bytes in text.
 enum class NlLoad;
-[[nodiscard]] NlLoad nl_current(const NlSpec& s, NlUnzip unzip, NlFile& cur, std::string& text);
+[[nodiscard]] NlLoad nl_current(const NlLoc& s, NlUnzip unzip, NlFile& cur, std::string& text);
 
 enum class NlLoad {
     Ok,
@@ -77,17 +77,17 @@ struct NlUpdate {
     int refused = 0;      // diffs newer than the list that could not be applied
     std::string current;  // the current list's path afterwards ("" = none)
 };
-// Applies the difference files of the spec's list in turn: each diff whose
+// Applies the difference files of the loc's list in turn: each diff whose
 // first line is the current list's (the nearest day first), in memory, every
 // result checked by its CRC; the last good list is written once and the old
 // list removed after. A diff that fails is logged and counted as refused and
-// the chain goes on without it. `diffs` is the NODEDIFF spec. A diff that
+// the chain goes on without it. `diffs` is the NODEDIFF loc. A diff that
 // fits no list of the chain is refused with a log line when its day lies
 // within 31 days after the resulting list's and the file is not older than
 // the list file; others (of days already applied, or of the year before)
 // are passed over silently.
 // A list in ZIP form is never removed: the new list is written as BASE.nnn.
-NlUpdate nl_update(const NlSpec& list, const NlSpec& diffs, NlUnzip unzip = nullptr);
-// The diff spec of a boss: `nodediff` when set, else DIR/NODEDIFF beside the
+NlUpdate nl_update(const NlLoc& list, const NlLoc& diffs, NlUnzip unzip = nullptr);
+// The diff loc of a boss: `nodediff` when set, else DIR/NODEDIFF beside the
 // list.
-NlSpec nl_diff_spec(const BossCfg& b);
+NlLoc nl_diff_loc(const BossCfg& b);

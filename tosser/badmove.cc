@@ -116,10 +116,10 @@ int jam_bad_move(const char* tag, const char* new_base, const char* bad_base, ui
 
 // Between other formats, or across them: each message read in the neutral
 // form, appended without its marker and then removed from the bad area.
-int neutral_bad_move(const char* tag, const char* new_spec, const char* bad_spec, uint32_t now) {
+int neutral_bad_move(const char* tag, const char* new_loc, const char* bad_loc, uint32_t now) {
     std::unique_ptr<MsgBase> bad, dst;
-    if (ma_open_spec(bad_spec, false, false, bad) != MbResult::Ok ||
-        ma_open_spec(new_spec, false, true, dst) != MbResult::Ok)
+    if (ma_open_loc(bad_loc, false, false, bad) != MbResult::Ok ||
+        ma_open_loc(new_loc, false, true, dst) != MbResult::Ok)
         return 0;
     std::vector<uint32_t> nums;
     if (bad->numbers(nums) != MbResult::Ok || nums.empty()) return 0;
@@ -153,8 +153,8 @@ int neutral_bad_move(const char* tag, const char* new_spec, const char* bad_spec
 
 int af_bad_move(const char* tag, const char* new_base, const char* bad_base, uint32_t now) {
     AreaFormat fn, fb;
-    const char* np = cfg_base_spec(new_base, fn);
-    const char* bp = cfg_base_spec(bad_base, fb);
+    const char* np = cfg_base_loc(new_base, fn);
+    const char* bp = cfg_base_loc(bad_base, fb);
     if (fn == AreaFormat::Jam && fb == AreaFormat::Jam) return jam_bad_move(tag, np, bp, now);
     return neutral_bad_move(tag, new_base, bad_base, now);
 }

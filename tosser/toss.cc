@@ -85,26 +85,26 @@ int find_area(const Config& c, const char* tag) {
 // The target name of a base: "msg:" + path for a *.MSG area, the path alone
 // for JAM (so that JAM targets, their dupe keys and journal records are
 // what they always were). out: CFG_STR + 4 bytes.
-void make_spec(char* out, AreaFormat f, const char* path) {
+void make_loc(char* out, AreaFormat f, const char* path) {
     out[0] = '\0';
     if (f == AreaFormat::Msg && path[0] != '\0') str_copy(out, cfg_format_prefix(f), CFG_STR + 4);
     str_cat(out, path, CFG_STR + 4);
 }
 
 // cfg_base_key of a target name.
-std::string spec_key(const char* spec) {
+std::string loc_key(const char* loc) {
     AreaFormat f;
-    const char* path = cfg_base_spec(spec, f);
+    const char* path = cfg_base_loc(loc, f);
     return cfg_base_key(path, f);
 }
 
 // Whether a base is in use: the netmail, bad or dupe base, any boss's
 // netmail or any echo area (compared as cfg_same_base does, format and path,
 // the path's own name resolved once rather than once per base).
-bool base_taken(const TossRun& r, const char* spec) {
-    if (spec[0] == '\0') return false;
-    const std::string key = spec_key(spec);
-    auto same = [&key](const char* other) { return other[0] != '\0' && spec_key(other) == key; };
+bool base_taken(const TossRun& r, const char* loc) {
+    if (loc[0] == '\0') return false;
+    const std::string key = loc_key(loc);
+    auto same = [&key](const char* other) { return other[0] != '\0' && loc_key(other) == key; };
     if (same(r.netmail) || same(r.badarea) || same(r.dupearea)) return true;
     for (int i = 0; i < r.net_count; ++i)
         if (same(r.net_tab[i].N_NETMAIL)) return true;
@@ -156,10 +156,10 @@ int autocreate(TossRun& r, const char* tag) {
     // area's messages into another. A free name gets a number, in the line
     // written and in the path used alike.
     size_t stem = str_len(path), used_stem = str_len(used);
-    char spec[CFG_STR + 4];
+    char loc[CFG_STR + 4];
     auto taken = [&]() {
-        make_spec(spec, n.N_AREAFMT, used);
-        return base_taken(r, spec);
+        make_loc(loc, n.N_AREAFMT, used);
+        return base_taken(r, loc);
     };
     for (int i = 2; taken(); ++i) {
         if (i > 99 || stem + 3 >= sizeof path || used_stem + 3 >= sizeof used) {
@@ -184,7 +184,7 @@ int autocreate(TossRun& r, const char* tag) {
     const char* section = n.N_SECT >= 0 ? n.N_NAME : nullptr;
     // The line names the format of a *.MSG area; a JAM one stays as always.
     char line_path[CFG_STR + 4];
-    make_spec(line_path, n.N_AREAFMT, path);
+    make_loc(line_path, n.N_AREAFMT, path);
     if (af_cfg_batch_add(r.new_areas, c.path, section, tag, line_path) != CfgResult::Ok) {
         log_msg2(m_ac_cfgerr, tag);
         return -1;
@@ -201,7 +201,7 @@ int autocreate(TossRun& r, const char* tag) {
     lb_add(used);
     lb_flush();
     if (n.N_MOVEBAD && r.badarea[0] != '\0') {
-        int moved = af_bad_move(tag, spec, r.badarea, r.jm_now);
+        int moved = af_bad_move(tag, loc, r.badarea, r.jm_now);
         if (moved > 0) {
             lb_start();
             lb_add(m_ac_moved);
@@ -229,14 +229,14 @@ void write_new_areas(TossRun& r) {
 // The real path of a base's .jhr (a *.MSG area's directory); false when it
 // does not exist (yet). Kept for the run once found: the bases of a run are
 // the few its configuration names.
-bool base_real(TossRun& r, const char* spec, std::string& out) {
-    auto it = r.real_paths.find(spec);
+bool base_real(TossRun& r, const char* loc, std::string& out) {
+    auto it = r.real_paths.find(loc);
     if (it != r.real_paths.end()) {
         out = it->second;
         return true;
     }
     AreaFormat f;
-    const char* path = cfg_base_spec(spec, f);
+    const char* path = cfg_base_loc(loc, f);
     char file[WP_PATH_MAX], real[WP_PATH_MAX];
     if (f == AreaFormat::Jam)
         mkpath(file, path, ".jhr");
@@ -244,36 +244,36 @@ bool base_real(TossRun& r, const char* spec, std::string& out) {
         str_copy(file, path, sizeof file);
     if (pf_real_path(file, real, sizeof real) != 0) return false;
     out = real;
-    r.real_paths.emplace(spec, out);
+    r.real_paths.emplace(loc, out);
     return true;
 }
 
 // The held base of a target, opened and locked when not held yet; nullptr
 // when it cannot be (logged). Releases every held base first when the hold
 // has lasted HOLD_MSGS appends or HOLD_MS milliseconds.
-HeldBase* held_base(TossRun& r, const char* spec) {
+HeldBase* held_base(TossRun& r, const char* loc) {
     if (!r.held.empty() && (r.held_msgs >= HOLD_MSGS || pf_ticks_ms() - r.held_since >= HOLD_MS))
         toss_release(r);
     HeldBase* found = nullptr;
     for (auto& h : r.held)
-        if (h.spec == spec) found = &h;
+        if (h.loc == loc) found = &h;
     // Another spelling of a held base (which exists, being open): a second
     // writer would wait for the first one's lock.
     std::string real;
-    if (found == nullptr && !r.held.empty() && base_real(r, spec, real))
+    if (found == nullptr && !r.held.empty() && base_real(r, loc, real))
         for (auto& h : r.held)
             if (h.real == real) found = &h;
     if (found != nullptr) {
         if (found->lock && found->lock->held()) return found;
         found->lock = std::make_unique<MbLock>(*found->b, JAM_LOCK_TRIES);
         if (found->lock->held()) return found;
-        log_msg2(mb_result_text(found->lock->result()), spec);
+        log_msg2(mb_result_text(found->lock->result()), loc);
         return nullptr;
     }
     if (r.held.size() >= HOLD_BASES) r.held.erase(r.held.begin());  // unlocks and closes it
     HeldBase h;
-    h.spec = spec;
-    MbResult res = ma_open_spec(spec, false, true, h.b);
+    h.loc = loc;
+    MbResult res = ma_open_loc(loc, false, true, h.b);
     if (res == MbResult::Ok) {
         h.lock = std::make_unique<MbLock>(*h.b, JAM_LOCK_TRIES);
         res = h.lock->result();
@@ -282,11 +282,11 @@ HeldBase* held_base(TossRun& r, const char* spec) {
         // A JAM writer that failed has said why; other failures are told here.
         if (res != MbResult::Locked || !h.b || h.b->format() != MbFormat::Jam) {
             AreaFormat f;
-            log_msg2(mb_result_text(res), cfg_base_spec(spec, f));
+            log_msg2(mb_result_text(res), cfg_base_loc(loc, f));
         }
         return nullptr;
     }
-    if (real.empty()) base_real(r, spec, real);
+    if (real.empty()) base_real(r, loc, real);
     h.real = real;
     if (r.held.empty()) {
         r.held_since = pf_ticks_ms();
@@ -310,7 +310,7 @@ MbMessage& neutral_of(TossRun& r) {
 // The key of a message without a MSGID for a *.MSG target: of the message as
 // that format reads it back (names and subject cut to its fields), with the
 // date 0 when the packet's was not understood (as for JAM).
-uint64_t fmsg_text_key(TossRun& r, const char* spec) {
+uint64_t fmsg_text_key(TossRun& r, const char* loc) {
     std::string file;
     fmsg_build(neutral_of(r), false, file);
     MbMessage back;
@@ -318,15 +318,15 @@ uint64_t fmsg_text_key(TossRun& r, const char* spec) {
         MbResult::Ok)
         back = neutral_of(r);
     if (!r.msg.date_ok) back.date_written = 0;
-    return toss_neutral_key(spec, back);
+    return toss_neutral_key(loc, back);
 }
 
 }  // namespace
 
-int64_t toss_verify_neutral(const char* spec, uint32_t count, uint64_t key,
+int64_t toss_verify_neutral(const char* loc, uint32_t count, uint64_t key,
                             const std::set<int64_t>& taken) {
     std::unique_ptr<MsgBase> b;
-    if (ma_open_spec(spec, false, false, b) != MbResult::Ok) return -1;
+    if (ma_open_loc(loc, false, false, b) != MbResult::Ok) return -1;
     std::vector<uint32_t> nums;
     if (b->after_mark(count, 64, nums) != MbResult::Ok) return -1;
     for (uint32_t n : nums) {
@@ -336,12 +336,12 @@ int64_t toss_verify_neutral(const char* spec, uint32_t count, uint64_t key,
             continue;
         const std::string* id = mb_kludge_find(m, "MSGID");
         if (id != nullptr && dupe_msgid_usable(id->data(), id->size())) {
-            if (dupe_key(spec, id->data(), id->size()) == key) return n;
+            if (dupe_key(loc, id->data(), id->size()) == key) return n;
             continue;
         }
-        if (toss_neutral_key(spec, m) == key) return n;
+        if (toss_neutral_key(loc, m) == key) return n;
         m.date_written = 0;  // a date the toss did not understand
-        if (toss_neutral_key(spec, m) == key) return n;
+        if (toss_neutral_key(loc, m) == key) return n;
     }
     return -1;
 }
@@ -394,7 +394,7 @@ int toss_msg(void* ctx, const Packet& p, const ParsedMsg& pm) {
     auto key_for = [&r, &m, by_msgid](const char* base) {
         if (by_msgid) return dupe_key(base, m.msgid.data(), m.msgid.size());
         AreaFormat f;
-        cfg_base_spec(base, f);
+        cfg_base_loc(base, f);
         if (f != AreaFormat::Jam) return fmsg_text_key(r, base);
         return dupe_text_key(base, m.attr, m.date_ok ? m.date : 0, m.subf.data(), m.subf.size(),
                              m.text.data(), m.text.size());
@@ -743,7 +743,7 @@ int toss_setup(TossRun& r) {
         ftn_addr own;
         if (parse_addr(b.get(F_ADDRESS), own)) n.N_ZONE = own.zone;
         if (!parse_addr(b.get(F_BOSSADDR), n.N_BOSS)) n.N_BOSS = ftn_addr{};
-        make_spec(n.N_NETMAIL, b.netmail_fmt, b.get(F_NETMAIL));
+        make_loc(n.N_NETMAIL, b.netmail_fmt, b.get(F_NETMAIL));
         if (!cfg_area_format(b.get(F_AREAFORMAT), n.N_AREAFMT)) n.N_AREAFMT = AreaFormat::Jam;
         str_copy(n.N_PKTPWD, b.get(F_PKTPWD), CFG_STR);
         str_copy(n.N_INBOUND, b.get(F_INBOUND), CFG_STR);
@@ -755,21 +755,21 @@ int toss_setup(TossRun& r) {
         // (The netmail's or bad area's format prefix is not part of it.)
         const char* areadir = cfg_raw(c, sect, F_AREADIR);
         AreaFormat nf;
-        const char* netmail = cfg_base_spec(cfg_raw(c, sect, F_NETMAIL), nf);
+        const char* netmail = cfg_base_loc(cfg_raw(c, sect, F_NETMAIL), nf);
         if (areadir[0] != '\0')
             str_copy(n.N_AREADIR, areadir, CFG_STR);
         else
             dir_part(n.N_AREADIR,
-                     netmail[0] != '\0' ? netmail : cfg_base_spec(cfg_raw(c, sect, F_BADAREA), nf));
+                     netmail[0] != '\0' ? netmail : cfg_base_loc(cfg_raw(c, sect, F_BADAREA), nf));
         r.bosses[r.net_count - 1].boss = n.N_BOSS;
         r.bosses[r.net_count - 1].pktpwd = n.N_PKTPWD;
     }
     // Global settings: the global part with no boss selected (paths
     // resolved, the bases' format prefixes taken off).
     const BossCfg g = cfg_boss(c, -1);
-    make_spec(r.netmail, g.netmail_fmt, g.get(F_NETMAIL));
-    make_spec(r.badarea, g.bad_fmt, g.get(F_BADAREA));
-    make_spec(r.dupearea, g.dupe_fmt, g.get(F_DUPEAREA));
+    make_loc(r.netmail, g.netmail_fmt, g.get(F_NETMAIL));
+    make_loc(r.badarea, g.bad_fmt, g.get(F_BADAREA));
+    make_loc(r.dupearea, g.dupe_fmt, g.get(F_DUPEAREA));
     const char* dupedb = c.gdef.f[F_DUPEDB][0] != '\0' ? c.gdef.f[F_DUPEDB] : "wptoss.dup";
     if (!cfg_resolve(c.dir, dupedb, r.dupedb, CFG_STR)) {
         log_msg2(m_pathlong, dupedb);
@@ -884,14 +884,14 @@ ExitCode toss_all(TossRun& r) {
                                                                                         : EXIT_OK;
 }
 
-uint64_t toss_neutral_key(const char* spec, const MbMessage& m) {
+uint64_t toss_neutral_key(const char* loc, const MbMessage& m) {
     // The contents as a JAM request gives them, so that the key leaves out
     // what JAM's leaves out (SEEN-BY, PATH, Via, the AREA marker, the
     // packing address of echomail).
     std::string subf;
     JamMsg jm;
     jam_request(m, 0, subf, jm);
-    return dupe_text_key(spec, jm.jm_attr, m.date_written, subf.data(), subf.size(), m.text.data(),
+    return dupe_text_key(loc, jm.jm_attr, m.date_written, subf.data(), subf.size(), m.text.data(),
                          m.text.size());
 }
 

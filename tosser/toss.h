@@ -70,7 +70,7 @@ struct TossStats {
              st_bnd_empty = 0;
 };
 
-// A base held open and locked by the toss run: `spec` is its target as the
+// A base held open and locked by the toss run: `loc` is its target as the
 // run names it (the path, "msg:" before it for a *.MSG area), `real` the
 // real path of its .jhr or directory (empty when unknown), by which another
 // spelling of its path is recognised. The lock is released before the base
@@ -78,7 +78,7 @@ struct TossStats {
 struct HeldBase {
     std::unique_ptr<MsgBase> b;
     std::unique_ptr<MbLock> lock;
-    std::string spec;
+    std::string loc;
     std::string real;
 };
 
@@ -137,12 +137,12 @@ void toss_release(TossRun& r);
 // PATH, Via, AREA marker, nor echomail's packing address). The toss
 // computes it from the message as the format will read it back, the
 // journal's check from what the base holds.
-uint64_t toss_neutral_key(const char* spec, const MbMessage& m);
+uint64_t toss_neutral_key(const char* loc, const MbMessage& m);
 // DupeDb::verify_other of the toss: the journal's check of a base that is
 // not JAM ("msg:" + directory), read through the interface: the number of a
 // live message after `count` (its end_mark) whose MSGID key, or contents key
 // (toss_neutral_key, with its date or 0), is `key` and not in `taken`; -1.
-int64_t toss_verify_neutral(const char* spec, uint32_t count, uint64_t key,
+int64_t toss_verify_neutral(const char* loc, uint32_t count, uint64_t key,
                             const std::set<int64_t>& taken);
 
 // "no", "off", "0", "false" (any case) are false; anything else is true.

@@ -29,7 +29,7 @@ MbMessage note(const char* subject) {
 TEST(MsgArea, SpecOpensTheNamedFormat) {
     wptest::TempDir d;
     struct Case {
-        std::string spec;
+        std::string loc;
         MbFormat fmt;
         std::string path, file;  // the base path, a file the append creates
     } cases[] = {
@@ -39,17 +39,17 @@ TEST(MsgArea, SpecOpensTheNamedFormat) {
     };
     for (const auto& c : cases) {
         std::unique_ptr<MsgBase> b;
-        ASSERT_EQ(ma_open_spec(c.spec.c_str(), false, true, b), MbResult::Ok) << c.spec;
+        ASSERT_EQ(ma_open_loc(c.loc.c_str(), false, true, b), MbResult::Ok) << c.loc;
         ASSERT_NE(b, nullptr);
-        EXPECT_EQ(b->format(), c.fmt) << c.spec;
+        EXPECT_EQ(b->format(), c.fmt) << c.loc;
         EXPECT_EQ(std::string(b->path()), c.path);
-        MbMessage m = note(c.spec.c_str());
+        MbMessage m = note(c.loc.c_str());
         uint32_t num = 0;
-        ASSERT_EQ(b->append(m, num), MbResult::Ok) << c.spec;
+        ASSERT_EQ(b->append(m, num), MbResult::Ok) << c.loc;
         EXPECT_TRUE(pf_stat(c.file.c_str()).exists) << c.file;
         MbMessage back;
         ASSERT_EQ(b->read_header(num, back), MbResult::Ok);
-        EXPECT_EQ(back.subject, c.spec);
+        EXPECT_EQ(back.subject, c.loc);
     }
 }
 

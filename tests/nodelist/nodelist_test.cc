@@ -276,7 +276,7 @@ TEST_F(NlFiles, NewestListByDayAcrossTheTurnOfTheYear) {
     for (const char* n : {"NODELIST.352", "nodelist.359", "NODELIST.002", "NODELIST.Z09",
                           "NODELIST.txt", "NODELIST.0001", "NODEDIFF.009", "OTHER.365"})
         wptest::write_file(tmp_.file(n), "x");
-    std::vector<NlFile> f = nl_files(nl_spec((tmp_.path() + "/NODELIST").c_str()));
+    std::vector<NlFile> f = nl_files(nl_loc((tmp_.path() + "/NODELIST").c_str()));
     ASSERT_EQ(f.size(), 4u);
     EXPECT_EQ(f[0].day, 352);
     EXPECT_EQ(f[1].day, 359);
@@ -302,8 +302,8 @@ TEST_F(NlFiles, AChainOfDiffsIsAppliedAndAWrongCrcLeavesTheOldList) {
     wptest::write_file(tmp_.file("NODEDIFF.010"),
                        head(l1, l2) + "C 1\r\nA 1\r\n" + ",2,Two,L,S2,-,300,\r\n");
     wptest::write_file(tmp_.file("NODEDIFF.017"), head(l2, l3) + "D 1\r\nC 1\r\n");
-    NlSpec list = nl_spec((tmp_.path() + "/NODELIST").c_str());
-    NlSpec diffs = nl_spec((tmp_.path() + "/NODEDIFF").c_str());
+    NlLoc list = nl_loc((tmp_.path() + "/NODELIST").c_str());
+    NlLoc diffs = nl_loc((tmp_.path() + "/NODEDIFF").c_str());
     NlUpdate u = nl_update(list, diffs);
     EXPECT_EQ(u.applied, 2);
     EXPECT_EQ(u.refused, 0);
@@ -338,8 +338,8 @@ TEST_F(NlFiles, DiffsWithoutTheirListChangeNothing) {
     std::string diff = std::string(nl_first_line(l1)) + "\r\nD 2\r\nA 2\r\n" +
                        std::string(nl_first_line(l2)) + "\r\n,2,Two,L,S2,-,300,\r\n";
     wptest::write_file(tmp_.file("NODEDIFF.010"), diff);
-    NlSpec list = nl_spec((tmp_.path() + "/NODELIST").c_str());
-    NlSpec diffs = nl_spec((tmp_.path() + "/NODEDIFF").c_str());
+    NlLoc list = nl_loc((tmp_.path() + "/NODELIST").c_str());
+    NlLoc diffs = nl_loc((tmp_.path() + "/NODEDIFF").c_str());
     // No base list at all.
     NlUpdate u = nl_update(list, diffs);
     EXPECT_EQ(u.refused, 1);
@@ -414,7 +414,7 @@ bool fake_unzip(const std::string& path, std::string& name, std::string& text) {
 }
 
 TEST_F(NlFiles, ZippedListsCountByTheDayOfTheirEntry) {
-    NlSpec s = nl_spec((tmp_.path() + "/NODELIST").c_str());
+    NlLoc s = nl_loc((tmp_.path() + "/NODELIST").c_str());
     wptest::write_file(tmp_.file("NODELIST.350"), make_list("350", ",1,Plain,L,S,-,300,\r\n"));
     // Z10 holds day 010 of the next year: newer than 350.
     const std::string z10 = make_list("010", ",1,Zipped,L,S,-,300,\r\n");
@@ -443,7 +443,7 @@ TEST_F(NlFiles, ZippedListsCountByTheDayOfTheirEntry) {
     wptest::write_file(tmp_.file("NODEDIFF.Z17"),
                        "NODEDIFF.017|" + std::string(nl_first_line(z10)) + "\r\nD 2\r\nA 2\r\n" +
                            std::string(nl_first_line(l17)) + "\r\n,2,Two,L,S,-,300,\r\n");
-    NlUpdate u = nl_update(s, nl_spec((tmp_.path() + "/NODEDIFF").c_str()), fake_unzip);
+    NlUpdate u = nl_update(s, nl_loc((tmp_.path() + "/NODEDIFF").c_str()), fake_unzip);
     EXPECT_EQ(u.applied, 1);
     EXPECT_EQ(u.current, tmp_.file("NODELIST.017"));
     EXPECT_EQ(wptest::read_file(tmp_.file("NODELIST.017")), l17);

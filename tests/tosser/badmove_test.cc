@@ -131,13 +131,13 @@ TEST(BadMove, AcrossFormatsThroughTheNeutralForm) {
                  {AreaFormat::Msg, AreaFormat::Msg}};
     for (const Case& c : cases) {
         wptest::TempDir d;
-        auto spec = [&](AreaFormat f, const char* name) {
+        auto loc = [&](AreaFormat f, const char* name) {
             return std::string(f == AreaFormat::Msg ? "msg:" : "") + d.file(name);
         };
-        const std::string bad = spec(c.bad, "bad"), area = spec(c.area, "area");
+        const std::string bad = loc(c.bad, "bad"), area = loc(c.area, "area");
         SCOPED_TRACE(bad + " -> " + area);
         std::unique_ptr<MsgBase> b;
-        ASSERT_EQ(ma_open_spec(bad.c_str(), false, true, b), MbResult::Ok);
+        ASSERT_EQ(ma_open_loc(bad.c_str(), false, true, b), MbResult::Ok);
         for (const char* tag : {"FSX_GEN", "OTHER", "fsx_gen"}) {
             MbMessage m;
             m.from = "Jo";
@@ -156,7 +156,7 @@ TEST(BadMove, AcrossFormatsThroughTheNeutralForm) {
         }
         EXPECT_EQ(af_bad_move("FSX_GEN", area.c_str(), bad.c_str(), 1800000000), 2);
         std::unique_ptr<MsgBase> a;
-        ASSERT_EQ(ma_open_spec(area.c_str(), false, false, a), MbResult::Ok);
+        ASSERT_EQ(ma_open_loc(area.c_str(), false, false, a), MbResult::Ok);
         std::vector<uint32_t> nums;
         ASSERT_EQ(a->numbers(nums), MbResult::Ok);
         ASSERT_EQ(nums.size(), 2u);

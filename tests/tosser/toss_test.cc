@@ -1227,7 +1227,7 @@ TEST(Toss, StoredMessageDirectoriesAreTossedInto) {
 // this intent's.
 TEST(Toss, JournalOfStoredMessageAreasRecoversOnlyFiledMessages) {
     wptest::TempDir d;
-    const std::string dir = d.file("area"), spec = "msg:" + dir, db_path = d.file("dupes.db");
+    const std::string dir = d.file("area"), loc = "msg:" + dir, db_path = d.file("dupes.db");
     pf_mkdir(dir.c_str());
     FmsgBase b;
     ASSERT_EQ(b.open(dir.c_str()), MbResult::Ok);
@@ -1244,7 +1244,7 @@ TEST(Toss, JournalOfStoredMessageAreasRecoversOnlyFiledMessages) {
         EXPECT_EQ(b.append(m, n), MbResult::Ok);
         return m;
     };
-    auto key = [&](const std::string& id) { return dupe_key(spec.c_str(), id.data(), id.size()); };
+    auto key = [&](const std::string& id) { return dupe_key(loc.c_str(), id.data(), id.size()); };
     put("2:1/1 old", "x\r");
     uint64_t text_key = 0;
     {
@@ -1253,14 +1253,14 @@ TEST(Toss, JournalOfStoredMessageAreasRecoversOnlyFiledMessages) {
         uint32_t mark = 0;
         ASSERT_EQ(b.end_mark(mark), MbResult::Ok);
         EXPECT_EQ(mark, 2u);
-        ASSERT_EQ(dupe_intent_at(db, key("2:1/1 old"), spec.c_str(), mark), 0);  // filed before
-        ASSERT_EQ(dupe_intent_at(db, key("2:1/1 filed"), spec.c_str(), mark), 0);
+        ASSERT_EQ(dupe_intent_at(db, key("2:1/1 old"), loc.c_str(), mark), 0);  // filed before
+        ASSERT_EQ(dupe_intent_at(db, key("2:1/1 filed"), loc.c_str(), mark), 0);
         put("2:1/1 filed", "y\r");
         MbMessage plain = put("", "no id\r");
-        text_key = toss_neutral_key(spec.c_str(), plain);
-        ASSERT_EQ(dupe_intent_at(db, text_key, spec.c_str(), mark), 0);
+        text_key = toss_neutral_key(loc.c_str(), plain);
+        ASSERT_EQ(dupe_intent_at(db, text_key, loc.c_str(), mark), 0);
         ASSERT_EQ(b.end_mark(mark), MbResult::Ok);
-        ASSERT_EQ(dupe_intent_at(db, key("2:1/1 lost"), spec.c_str(), mark), 0);  // never appended
+        ASSERT_EQ(dupe_intent_at(db, key("2:1/1 lost"), loc.c_str(), mark), 0);  // never appended
     }
     for (bool with_check : {true, false}) {
         DupeDb db;
@@ -1289,8 +1289,8 @@ TEST(Toss, NeutralKeyCoversTheContentsButNotTheRoute) {
     base.attrs = MbAttrs(MbAttr::Echo);
     base.kludges = {mb_kludge("PID", "x 1"), mb_kludge("SEEN-BY", "240/1")};
     base.text = "Body\r";
-    const char* spec = "msg:/a/area";
-    const uint64_t k = toss_neutral_key(spec, base);
+    const char* loc = "msg:/a/area";
+    const uint64_t k = toss_neutral_key(loc, base);
     std::vector<MbMessage> differ(7, base);
     differ[0].from = "Jo2";
     differ[1].to = "Al";
@@ -1299,12 +1299,12 @@ TEST(Toss, NeutralKeyCoversTheContentsButNotTheRoute) {
     differ[4].kludges[0].value = "x 2";
     differ[5].text = "Body!\r";
     differ[6].text = "Body\r\r";
-    for (size_t i = 0; i < differ.size(); ++i) EXPECT_NE(toss_neutral_key(spec, differ[i]), k) << i;
+    for (size_t i = 0; i < differ.size(); ++i) EXPECT_NE(toss_neutral_key(loc, differ[i]), k) << i;
     EXPECT_NE(toss_neutral_key("msg:/a/other", base), k);
     std::vector<MbMessage> same(3, base);
     same[0].kludges.push_back(mb_kludge("PATH", "240/1"));
     same[0].kludges.push_back(mb_kludge("Via", "2:240/1 @2026"));
     same[1].kludges.insert(same[1].kludges.begin(), MbKludge{"AREA", ":", "FIDO.TEST"});
     same[2].attrs = base.attrs | MbAttr::Sent;
-    for (size_t i = 0; i < same.size(); ++i) EXPECT_EQ(toss_neutral_key(spec, same[i]), k) << i;
+    for (size_t i = 0; i < same.size(); ++i) EXPECT_EQ(toss_neutral_key(loc, same[i]), k) << i;
 }
